@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// One opened serial port. Implemented once per OS (port_posix.cpp); tests may supply fakes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace korvel {
+
+// Why the last open attempt failed, kept for front ends (the dialog itself stays silent).
+enum class OpenFailureKind { None, Absent, Busy, PermissionDenied, NotSerial, Settings, Other };
+
+struct OpenFailure {
+    OpenFailureKind kind = OpenFailureKind::None;
+    std::string message;  // one line: what went wrong and what to do
+};
+
+// Queues a function to run on the user-interface thread. Callable from any thread; never blocks.
+using UiPost = std::function<void(std::function<void()>)>;
+
+class Port {
+public:
+    using DataHandler = std::function<void(const uint8_t* bytes, int count)>;
+    using LostHandler = std::function<void()>;
+
+    virtual ~Port() = default;
+
+    // Starts the reader thread. Each received chunk (1 to 255 bytes) is handed to on_data on the
+    // user-interface thread through post; the reader reads the next chunk only after that one was
+    // handled, or after the port was closed (a chunk pending at close may be dropped). When the device
+    // vanishes the reader ends and on_lost runs once on the user-interface thread. False when the
+    // thread could not be started.
+    virtual bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) = 0;
+    virtual void SetDtr(bool raised) = 0;
+    // Writes one block; returns when it has left, failed or timeout_ms passed. Nothing is reported.
+    virtual void Write(const uint8_t* bytes, size_t length, unsigned timeout_ms) = 0;
+    // DTR low, purge both directions, end and join the reader, close. Idempotent; user-interface thread.
+    // Never blocks on a reader that waits for the user-interface thread.
+    virtual void Close() = 0;
+};
+
+using PortOpener =
+    std::function<std::unique_ptr<Port>(const std::string& path, uint32_t baud, OpenFailure& failure)>;
+
+// The real port of this OS: exclusive open, 8N1 at baud, raw, both directions purged.
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, OpenFailure& failure);
+
+}  // namespace korvel

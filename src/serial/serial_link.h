@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+// The process-wide record of the serial port, constructed before the dialog and living until exit.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/port.h"
+
+namespace korvel {
+
+class SerialLink {
+public:
+    // Creates the wake-up descriptor pair ("the events"); reports failure through EventsHeld().
+    explicit SerialLink(PortOpener opener = OpenSerialPort);
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // The events of the link: held at most once, never released twice.
+    bool CreateEvents();
+    void ReleaseEvents();
+    bool EventsHeld() const { return m_eventFd >= 0; }
+
+    uint32_t m_nBaud = 0;
+    std::string m_strPath;           // on this OS a port's name is its device path
+    std::unique_ptr<Port> m_hPort;   // meaningful only while m_bOpen is 1
+    int m_bOpen = 0;
+    UiPost m_hNotifyWnd;             // where received chunks are handed over
+    PortOpener m_opener;
+    OpenFailure m_lastFailure;       // why the last attempt failed, for front ends
+
+private:
+    int m_eventFd = -1;
+};
+
+}  // namespace korvel

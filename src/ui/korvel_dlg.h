@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: MIT
+// The main dialog: all state of the running tool and every handler. It reaches the window only through
+// Window, the port only through SerialLink, and time only through Clock, so any front end (or a test)
+// can drive it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "protocol/line_assembler.h"
+#include "serial/port_enumerator.h"
+#include "serial/serial_link.h"
+#include "ui/window.h"
+
+namespace korvel {
+
+// The messages the dialog handles; front ends translate their events into these.
+enum class Msg {
+    Paint,
+    QueryDragIcon,
+    Command,  // with a notification code: SelChange for combo boxes, Clicked for buttons
+    DeviceChange,
+    Timer,
+    Destroy,
+    SerialData,
+    EndSession,
+    QueryEndSession,
+    LButtonDown,
+    NcPaint,
+};
+
+enum class Notify { None, SelChange, Clicked };
+
+constexpr int WM_USER = 0x0400;
+constexpr int WM_SERIAL_DATA = WM_USER + 119;
+constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
+constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+struct Message {
+    Msg msg;
+    int id = 0;  // control identifier for Command
+    Notify code = Notify::None;
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+};
+
+class CKorvelDlg : public LineSink {
+public:
+    CKorvelDlg(Window& window, SerialLink& link, const Clock& clock, PortEnumerator& ports);
+    ~CKorvelDlg() override;
+
+    // Routes a message through the message map; returns the handler's result (0 when it has none).
+    // Returns false in *handled when the message has no entry (the front end's default processing).
+    intptr_t Dispatch(const Message& message, bool* handled = nullptr);
+
+    // --- dialog (initialisation, timer, destruction) ---
+    bool OnInitDialog();
+    void OnTimer();
+    void OnSelChangeMode();
+    void OnDestroy();
+    void OnEndSession(bool ending);
+    bool OnQueryEndSession() { return true; }
+
+    // --- port discovery ---
+    bool RefreshPortList();
+    void FillPortCombo();
+    intptr_t OnDeviceChange(uintptr_t event, intptr_t data);
+    void OnSelChangePort();
+    void OnSelChangeBaud();
+
+    // --- port connection ---
+    void OpenPort();
+    void ClosePort();
+    void WritePort(const uint8_t* bytes, size_t length);
+    void OnPortLost();  // the reader saw the device vanish
+
+    // --- line framing ---
+    intptr_t OnSerialData(const uint8_t* bytes, int count);
+
+    // --- command and reply exchange ---
+    void SendCommand();
+    void OnReplyLine(std::u16string line) override;
+    bool ParseReplyBody();
+    void TickReplyTimeout();
+    std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
+
+    // --- device information ---
+    void OnReadInfo();
+    bool StoreDeviceInfo(int count, const std::u16string* tokens);
+    void ShowDeviceInfo();
+    void ResetDeviceInfo();
+    void OnSyncTime();
+    void FormatUtcOffset();
+
+    // --- download walk and saved files ---
+    void OnReadData();
+    bool StoreRecord(int count, const std::u16string* tokens);
+    void AdvanceDownload();
+    void FinishDownload();
+    void ScanSavedFiles(const std::u16string& folder, int n);
+
+    // LineSink
+    int Protocol() const override { return m_nProtocol; }
+    int ReplyLines() const override { return m_nReplyLines; }
+    const std::u16string& Command() const override { return m_strCommand; }
+    void OnDeviceMessage(std::u16string text) override;
+    void OnChecksumError() override { ++m_nCrcErrors; }
+
+    Window& window() { return m_window; }
+    SerialLink& link() { return m_link; }
+
+    // State fields, in declaration order.
+    int m_hIcon = 0;
+    int m_nMode = 0;
+    uint32_t m_nRxBytes = 0;
+    uint32_t m_nTxBytes = 0;
+    std::u16string m_strCommand;
+    int m_nReplyLines = 0;
+    uint8_t m_bReplyOk = 0;
+    std::u16string m_strReplyBody;
+    std::u16string m_strProductNo;
+    std::u16string m_strFirmware;
+    int m_nHeadIndex = 0;
+    int m_nTailIndex = 0;
+    int m_nReadIndex = 0;
+    int m_nReplyTimeout = 0;
+    std::u16string m_strFileName;
+    std::u16string m_strDeviceTime;
+    std::u16string m_strPcTime;
+    std::vector<std::u16string> m_portNames;
+    std::u16string m_strPortName;
+    int m_nProtocol = 0;
+    std::u16string m_strUtcOffset;
+    uint32_t m_nCrcErrors = 0;
+    std::u16string m_strLastSaved;
+    std::vector<std::string> m_recordBuffer;  // record lines newest first; written reversed, oldest first
+    std::u16string m_strLastSeen;
+    std::u16string m_strUploadDir;
+    int64_t m_tStart = 0;
+
+    // The open state that status control 1007 last showed.
+    int m_nShownOpenState = 0;
+
+private:
+    Window& m_window;
+    SerialLink& m_link;
+    const Clock& m_clock;
+    PortEnumerator& m_ports;
+    LineAssembler m_assembler;
+};
+
+}  // namespace korvel
