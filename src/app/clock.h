@@ -12,21 +12,21 @@ struct LocalTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual LocalTime Local() const = 0;  // the PC's local time now
     virtual int64_t Now() const = 0;      // seconds since 1970, UTC
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     LocalTime Local() const override;
     int64_t Now() const override;
 };
 
 // A clock that stands still until a test moves it.
 class FixedClock : public Clock {
-public:
+  public:
     LocalTime local;
     int64_t now = 0;
     LocalTime Local() const override { return local; }

@@ -22,7 +22,8 @@ constexpr std::array<uint16_t, 256> kTable = MakeTable();
 
 uint16_t Crc16(const uint8_t* data, int32_t length) {
     uint16_t reg = 0xFFFF;
-    for (int32_t i = 0; i < length; ++i) reg = static_cast<uint16_t>((reg >> 8) ^ kTable[(reg ^ data[i]) & 0xFF]);
+    for (int32_t i = 0; i < length; ++i)
+        reg = static_cast<uint16_t>((reg >> 8) ^ kTable[(reg ^ data[i]) & 0xFF]);
     return reg;
 }
 

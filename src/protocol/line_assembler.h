@@ -8,25 +8,25 @@ namespace korvel {
 
 // What the line framing reads from, and hands its results to; the dialog implements it.
 class LineSink {
-public:
+  public:
     virtual ~LineSink() = default;
-    virtual int Protocol() const = 0;                    // m_nProtocol: 0 switches the checksum test off
-    virtual int ReplyLines() const = 0;                  // m_nReplyLines
-    virtual const std::u16string& Command() const = 0;   // m_strCommand
+    virtual int Protocol() const = 0;                       // m_nProtocol: 0 switches the checksum test off
+    virtual int ReplyLines() const = 0;                     // m_nReplyLines
+    virtual const std::u16string& Command() const = 0;      // m_strCommand
     virtual void OnDeviceMessage(std::u16string text) = 0;  // a "#" line, shown in control 1011
-    virtual void OnChecksumError() = 0;                  // a line failed its checksum: count it
-    virtual void OnReplyLine(std::u16string line) = 0;   // every other line, empty ones included
+    virtual void OnChecksumError() = 0;                     // a line failed its checksum: count it
+    virtual void OnReplyLine(std::u16string line) = 0;      // every other line, empty ones included
 };
 
 // Cuts the received byte stream into lines. Keeps its partial line across chunks, ports and commands.
 class LineAssembler {
-public:
+  public:
     static constexpr int kBufferSize = 560;
 
     void AssembleLines(const uint8_t* bytes, int count, LineSink& sink);
     int FillCount() const { return fill_; }
 
-private:
+  private:
     void HandleLine(LineSink& sink);
 
     char buffer_[kBufferSize + 1] = {};

@@ -22,7 +22,7 @@ struct OpenFailure {
 using UiPost = std::function<void(std::function<void()>)>;
 
 class Port {
-public:
+  public:
     using DataHandler = std::function<void(const uint8_t* bytes, int count)>;
     using LostHandler = std::function<void()>;
 

@@ -8,7 +8,7 @@ namespace korvel {
 
 // The serial ports the system publishes, in a stable order.
 class PortEnumerator {
-public:
+  public:
     virtual ~PortEnumerator() = default;
     virtual std::vector<std::u16string> List() = 0;
 };

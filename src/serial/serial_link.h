@@ -11,7 +11,7 @@
 namespace korvel {
 
 class SerialLink {
-public:
+  public:
     // Creates the wake-up descriptor pair ("the events"); reports failure through EventsHeld().
     explicit SerialLink(PortOpener opener = OpenSerialPort);
     ~SerialLink();
@@ -24,14 +24,14 @@ public:
     bool EventsHeld() const { return m_eventFd >= 0; }
 
     uint32_t m_nBaud = 0;
-    std::string m_strPath;           // on this OS a port's name is its device path
-    std::unique_ptr<Port> m_hPort;   // meaningful only while m_bOpen is 1
+    std::string m_strPath;          // on this OS a port's name is its device path
+    std::unique_ptr<Port> m_hPort;  // meaningful only while m_bOpen is 1
     int m_bOpen = 0;
-    UiPost m_hNotifyWnd;             // where received chunks are handed over
+    UiPost m_hNotifyWnd;  // where received chunks are handed over
     PortOpener m_opener;
-    OpenFailure m_lastFailure;       // why the last attempt failed, for front ends
+    OpenFailure m_lastFailure;  // why the last attempt failed, for front ends
 
-private:
+  private:
     int m_eventFd = -1;
 };
 

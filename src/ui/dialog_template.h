@@ -41,8 +41,8 @@ const DialogTemplate& MainDialogTemplate();
 
 // The rates of combo box 1006, index 0 to 15; index 9 (115200) is the default.
 inline constexpr std::array<std::u16string_view, 16> kBaudRates = {
-    u"300",    u"600",    u"1200",   u"2400",   u"4800",    u"9600",    u"19200",   u"38400",
-    u"57600",  u"115200", u"230400", u"460800", u"921600",  u"1000000", u"2000000", u"4000000",
+    u"300",   u"600",    u"1200",   u"2400",   u"4800",   u"9600",    u"19200",   u"38400",
+    u"57600", u"115200", u"230400", u"460800", u"921600", u"1000000", u"2000000", u"4000000",
 };
 inline constexpr int kDefaultBaudIndex = 9;
 

@@ -47,7 +47,7 @@ struct Message {
 };
 
 class CKorvelDlg : public LineSink {
-public:
+  public:
     CKorvelDlg(Window& window, SerialLink& link, const Clock& clock, PortEnumerator& ports);
     ~CKorvelDlg() override;
 
@@ -143,7 +143,7 @@ public:
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;
 
-private:
+  private:
     Window& m_window;
     SerialLink& m_link;
     const Clock& m_clock;

@@ -24,7 +24,7 @@ struct ControlState {
 };
 
 class MemoryWindow : public Window {
-public:
+  public:
     // Starts with the controls, texts, states and list contents of dialog template 102.
     MemoryWindow();
 
@@ -57,10 +57,10 @@ public:
     std::map<std::string, int>& Profile() { return profile_; }
     int ProfileWrites() const { return profile_writes_; }
 
-protected:
+  protected:
     ControlState& Mutable(int id);
 
-private:
+  private:
     std::map<int, ControlState> controls_;
     std::map<int, int> timers_;  // running timers: id → period
     std::vector<std::u16string> message_boxes_;

@@ -9,7 +9,7 @@
 namespace korvel {
 
 class Window {
-public:
+  public:
     virtual ~Window() = default;
 
     // id is a control identifier, or kWindowTitle for the window itself.
@@ -23,7 +23,7 @@ public:
     virtual void ComboAdd(int id, std::u16string_view text) = 0;
     virtual int ComboCount(int id) const = 0;
     virtual void ComboSelect(int id, int index) = 0;
-    virtual int ComboSelection(int id) const = 0;  // -1 when nothing is selected
+    virtual int ComboSelection(int id) const = 0;                       // -1 when nothing is selected
     virtual std::u16string ComboItemText(int id, int index) const = 0;  // empty outside the list
 
     virtual void SetProgressRange(int id, int low, int high) = 0;
