@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+// A plain file on the local disk, in the window framework's manner: opened by path and flags, closed on
+// destruction. The OS calls live in cfile_posix.cpp (cfile_win.cpp later).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace korvel {
+
+// Why an operation on a file failed: the OS error number and a sentence for the operator.
+struct FileError {
+    int code = 0;
+    std::string path;
+    std::string message;  // e.g. "cannot open /x/y.txt: No such file or directory"
+};
+
+class CFile {
+  public:
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        modeCreate = 0x1000,      // create, or truncate an existing file
+        modeNoTruncate = 0x2000,  // with modeCreate: keep an existing file's contents
+    };
+    enum SeekPosition { begin = 0, current = 1, end = 2 };
+
+    CFile() = default;
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+    virtual ~CFile();
+
+    // False when the file cannot be opened; then `error`, when given, says why.
+    virtual bool Open(const std::string& path, unsigned flags, FileError* error = nullptr);
+    void Close();
+    bool IsOpen() const { return m_hFile != kInvalidHandle; }
+    const std::string& GetFilePath() const { return m_strPath; }
+
+    // Reads until `count` bytes or the end of the file; returns the number read, -1 on an error.
+    int64_t Read(void* buffer, size_t count);
+    // Writes all `count` bytes or fails.
+    bool Write(const void* buffer, size_t count);
+    // Returns the new position, -1 on an error.
+    int64_t Seek(int64_t offset, SeekPosition from);
+    int64_t GetPosition() const;
+    int64_t GetLength() const;
+    // Pushes the written bytes to the disk itself (fsync), so a later rename never exposes a half file.
+    bool Flush();
+
+    // The error of the last operation that failed.
+    const FileError& LastError() const { return m_lastError; }
+
+  protected:
+    static constexpr intptr_t kInvalidHandle = -1;
+
+    bool Fail(const char* what);
+
+    intptr_t m_hFile = kInvalidHandle;
+    std::string m_strPath;
+    FileError m_lastError;
+};
+
+}  // namespace korvel

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "text/cfile.h"
+
+namespace korvel {
+namespace {
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+CFile::~CFile() { Close(); }
+
+bool CFile::Fail(const char* what) {
+    const int code = errno;
+    m_lastError = {code, m_strPath, std::string(what) + " " + m_strPath + ": " + std::strerror(code)};
+    return false;
+}
+
+bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
+    Close();
+    m_strPath = path;
+    int oflags = O_CLOEXEC;
+    if (flags & modeReadWrite) {
+        oflags |= O_RDWR;
+    } else if (flags & modeWrite) {
+        oflags |= O_WRONLY;
+    } else {
+        oflags |= O_RDONLY;
+    }
+    if (flags & modeCreate) {
+        oflags |= O_CREAT;
+        if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), oflags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        Fail("cannot open");
+        if (error) *error = m_lastError;
+        return false;
+    }
+    m_hFile = fd;
+    return true;
+}
+
+void CFile::Close() {
+    if (!IsOpen()) return;
+    ::close(Fd(m_hFile));  // no retry on EINTR: the descriptor is gone either way on Linux
+    m_hFile = kInvalidHandle;
+}
+
+int64_t CFile::Read(void* buffer, size_t count) {
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(Fd(m_hFile), out + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail("cannot read"), -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool CFile::Write(const void* buffer, size_t count) {
+    const auto* in = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(Fd(m_hFile), in + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail("cannot write");
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int64_t CFile::Seek(int64_t offset, SeekPosition from) {
+    const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
+    const off_t pos = ::lseek(Fd(m_hFile), static_cast<off_t>(offset), whence);
+    if (pos < 0) return Fail("cannot seek in"), -1;
+    return pos;
+}
+
+int64_t CFile::GetPosition() const { return ::lseek(Fd(m_hFile), 0, SEEK_CUR); }
+
+int64_t CFile::GetLength() const {
+    struct stat st {};
+    if (::fstat(Fd(m_hFile), &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool CFile::Flush() {
+    while (::fsync(Fd(m_hFile)) != 0) {
+        if (errno != EINTR) return Fail("cannot write to disk");
+    }
+    return true;
+}
+
+}  // namespace korvel

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// The few folder and file operations besides reading and writing: what the record files need to be
+// replaced safely and found again. OS calls in file_system_posix.cpp.
+// (Names avoid DeleteFile/CreateDirectory, which the Windows headers turn into macros.)
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "text/cfile.h"
+
+namespace korvel {
+
+enum class EntryType { kFile, kDirectory, kSymlink, kOther };
+
+struct DirectoryEntry {
+    std::string name;  // without the folder, never "." or ".."
+    EntryType type;    // of the entry itself: a symbolic link is reported as kSymlink, not followed
+};
+
+// Each returns false on failure and then fills `error`, when given.
+bool RenameFile(const std::string& from, const std::string& to, FileError* error = nullptr);  // replaces `to`
+bool RemoveFile(const std::string& path, FileError* error = nullptr);
+bool MakeDirectory(const std::string& path, FileError* error = nullptr);  // true when it already exists
+// Makes a rename inside `path` durable (fsync of the folder itself).
+bool SyncDirectory(const std::string& path, FileError* error = nullptr);
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error = nullptr);
+
+bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
+bool FileExists(const std::string& path);   // any kind of entry, a dangling link included
+
+}  // namespace korvel

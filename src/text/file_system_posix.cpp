@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "text/file_system.h"
+
+namespace korvel {
+namespace {
+
+bool Fail(FileError* error, const char* what, const std::string& path) {
+    const int code = errno;
+    if (error) *error = {code, path, std::string(what) + " " + path + ": " + std::strerror(code)};
+    return false;
+}
+
+EntryType TypeOf(mode_t mode) {
+    if (S_ISREG(mode)) return EntryType::kFile;
+    if (S_ISDIR(mode)) return EntryType::kDirectory;
+    if (S_ISLNK(mode)) return EntryType::kSymlink;
+    return EntryType::kOther;
+}
+
+}  // namespace
+
+bool RenameFile(const std::string& from, const std::string& to, FileError* error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return Fail(error, "cannot rename", from + " to " + to);
+    return true;
+}
+
+bool RemoveFile(const std::string& path, FileError* error) {
+    if (::unlink(path.c_str()) != 0) return Fail(error, "cannot delete", path);
+    return true;
+}
+
+bool MakeDirectory(const std::string& path, FileError* error) {
+    if (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsDirectory(path))) return true;
+    return Fail(error, "cannot create the folder", path);
+}
+
+bool SyncDirectory(const std::string& path, FileError* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail(error, "cannot open the folder", path);
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot sync folders
+    if (!ok) Fail(error, "cannot write to disk the folder", path);
+    ::close(fd);
+    return ok;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error) {
+    entries.clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return Fail(error, "cannot list the folder", path);
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        EntryType type = EntryType::kOther;
+        switch (e->d_type) {
+            case DT_REG:
+                type = EntryType::kFile;
+                break;
+            case DT_DIR:
+                type = EntryType::kDirectory;
+                break;
+            case DT_LNK:
+                type = EntryType::kSymlink;
+                break;
+            case DT_UNKNOWN: {
+                // Some file systems leave the type out; ask for it without following a link.
+                struct stat st {};
+                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    type = TypeOf(st.st_mode);
+                break;
+            }
+            default:
+                break;
+        }
+        entries.push_back({name, type});
+        errno = 0;
+    }
+    const bool ok = errno == 0;
+    if (!ok) Fail(error, "cannot list the folder", path);
+    ::closedir(dir);
+    return ok;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace korvel
