@@ -1,9 +1,75 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/line_assembler.h"
 
-namespace korvel {
+#include <cstring>
+#include <string_view>
 
-void LineAssembler::AssembleLines(const uint8_t*, int, LineSink&) {}
-void LineAssembler::HandleLine(LineSink&) {}
+#include "protocol/crc16.h"
+#include "text/utf8.h"
+
+namespace korvel {
+namespace {
+
+constexpr size_t kSuffixLength = 5;  // separator and four hex digits
+
+// The device's digits: any character that is not one counts as 0.
+unsigned HexDigit(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 0;
+}
+
+bool IsChecksummedCommand(const std::u16string& command) { return command == u"get" || command == u"info"; }
+
+// Strips a valid suffix from `text`; false when the line fails its checksum.
+bool CheckAndStrip(std::string_view& text) {
+    const size_t d = text.size();
+    if (d <= kSuffixLength) return false;
+    unsigned expected = 0;
+    for (size_t i = d - 4; i < d; ++i) expected = (expected << 4) | HexDigit(text[i]);
+    const size_t payload = d - kSuffixLength;
+    if (Crc16(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(payload)) != expected) {
+        return false;
+    }
+    text = text.substr(0, payload);
+    return true;
+}
+
+}  // namespace
+
+void LineAssembler::AssembleLines(const uint8_t* bytes, int count, LineSink& sink) {
+    if (bytes == nullptr || count <= 0) return;
+    for (const uint8_t* p = bytes; p != bytes + count; ++p) {
+        const uint8_t b = *p;
+        if (b == '\r') continue;
+        if (b == '\n') {
+            HandleLine(sink);
+            continue;
+        }
+        buffer_[fill_++] = static_cast<char>(b);
+        if (fill_ == kBufferSize) fill_ = 0;  // overlong: only the tail of the line survives
+    }
+}
+
+void LineAssembler::HandleLine(LineSink& sink) {
+    const int32_t fill = fill_;
+    buffer_[fill] = '\0';
+    std::string_view text(buffer_, ::strnlen(buffer_, static_cast<size_t>(fill)));
+    // The assembler is ready for the next line before the sink runs, so the sink may feed it again.
+    fill_ = 0;
+
+    if (fill > 0 && buffer_[0] == '#') {
+        sink.OnDeviceMessage(Utf8ToWide(text));
+        return;
+    }
+    const bool tested =
+        sink.Protocol() != 0 && fill > 0 && sink.ReplyLines() > 0 && IsChecksummedCommand(sink.Command());
+    if (tested && !CheckAndStrip(text)) {
+        sink.OnChecksumError();
+        return;
+    }
+    sink.OnReplyLine(Utf8ToWide(text));
+}
 
 }  // namespace korvel
