@@ -1,12 +1,34 @@
 // SPDX-License-Identifier: MIT
-// Record files and the upload folder they live in.
+// Record files: where they go, how they are named, the stored line and how a file is written.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "app/clock.h"
 
 namespace korvel {
 
-// The folder that receives the record files of this user; resolved once when the dialog starts.
+// "%u%02u%02u-%02u%02u%02u-%u-%x.txt" from the local time (year − 2000) and the product number.
+std::u16string MakeRecordFileName(const LocalTime& time, int n);
+
+// The UTF-8 bytes of the record text, a space, its Crc16 as four lower-case hex digits, LF.
+std::string MakeRecordLine(std::u16string_view text);
+
+// Writes the lines, given newest first, oldest first into the file at path. The file appears whole or
+// not at all: it is written under a temporary name in the same folder, flushed and renamed. Returns the
+// failure, if any.
+std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
+
+// home + "/hollin.data/upload" when that is a directory, otherwise the running program's folder.
 std::u16string ResolveUploadFolder();
+
+// The integer at the start of text as the device's tools read numbers: white space, an optional sign,
+// digits up to the first other character; 0 when there are none; clamped to the int range.
+int WToI(std::u16string_view text);
+
+std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
 
 }  // namespace korvel

@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: MIT
+#include "records/scan.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "protocol/crc16.h"
+#include "records/record_file.h"
+#include "records/record_fs.h"
+#include "text/utf8.h"
+
+namespace korvel {
+namespace {
+
+constexpr size_t kWindow = 2047;
+constexpr size_t kKeyLength = 19;
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return 0;
+}
+
+// A read error counts as an empty window: the download can still start.
+std::u16string ReadWindow(const recfs::ReadFile& file, int64_t offset) {
+    char buffer[kWindow + 1] = {};
+    int64_t n = file.ReadAt(offset, buffer, kWindow);
+    if (n <= 0) return {};
+    return Utf8ToWide(std::string_view(buffer, static_cast<size_t>(n)));
+}
+
+// The head window starts behind a byte-order mark, where the text file class leaves a reader.
+int64_t TextStart(const recfs::ReadFile& file) {
+    unsigned char mark[3] = {};
+    int64_t n = file.ReadAt(0, reinterpret_cast<char*>(mark), sizeof mark);
+    if (n == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) return 3;
+    if (n >= 2 && ((mark[0] == 0xFE && mark[1] == 0xFF) || (mark[0] == 0xFF && mark[1] == 0xFE))) return 2;
+    return 0;
+}
+
+void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
+              const std::function<void(const std::u16string& path)>& on_open_error) {
+    recfs::ListFolder(folder, [&](const recfs::Entry& entry) {
+        std::string path = folder + "/";
+        path += entry.name;
+        if (entry.is_directory) {
+            ScanTree(path, n, pattern, last_saved, on_open_error);
+        } else if (entry.name.find(pattern) != std::string_view::npos) {
+            std::u16string wide = Utf8ToWide(path);
+            if (!ScanRecordFile(wide, n, last_saved)) on_open_error(wide);
+        }
+    });
+}
+
+}  // namespace
+
+std::u16string RecordFilePattern(int n) {
+    char pattern[48];
+    std::snprintf(pattern, sizeof pattern, "-%d-%x.txt", n, static_cast<unsigned>(n));
+    return Utf8ToWide(pattern);
+}
+
+std::u16string ValidateRecordLine(std::u16string_view line, int n) {
+    if (line.size() <= 5) return {};
+    size_t d = line.size();
+    unsigned expected = (HexDigit(line[d - 4]) << 12) | (HexDigit(line[d - 3]) << 8) |
+                        (HexDigit(line[d - 2]) << 4) | HexDigit(line[d - 1]);
+    std::u16string_view body = line.substr(0, d - 5);
+    if (Crc16(WideToUtf8(body)) != expected) return {};
+    size_t space = body.rfind(u' ');
+    if (space == std::u16string_view::npos) return {};
+    if (WToI(body.substr(space + 1)) != n) return {};
+    return std::u16string(body.substr(0, space));
+}
+
+void ScanRecordText(std::u16string_view text, int n, std::u16string& last_saved) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(u'\n', start);
+        if (end == std::u16string_view::npos) end = text.size();
+        if (end > start) {
+            std::u16string valid = ValidateRecordLine(text.substr(start, end - start), n);
+            if (!valid.empty()) {
+                std::u16string_view key = std::u16string_view(valid).substr(0, kKeyLength);
+                if (key > std::u16string_view(last_saved)) last_saved = key;
+            }
+        }
+        start = end + 1;
+    }
+}
+
+bool ScanRecordFile(const std::u16string& path, int n, std::u16string& last_saved) {
+    recfs::ReadFile file(WideToUtf8(path));
+    if (!file.IsOpen()) return false;
+    int64_t length = file.Length();
+    ScanRecordText(ReadWindow(file, TextStart(file)), n, last_saved);
+    if (length >= static_cast<int64_t>(kWindow) + 1)
+        ScanRecordText(ReadWindow(file, length - static_cast<int64_t>(kWindow)), n, last_saved);
+    return true;
+}
+
+void ScanFolder(const std::u16string& folder, int n, std::u16string& last_saved,
+                const std::function<void(const std::u16string& path)>& on_open_error) {
+    ScanTree(WideToUtf8(folder), n, WideToUtf8(RecordFilePattern(n)), last_saved, on_open_error);
+}
+
+}  // namespace korvel
