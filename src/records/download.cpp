@@ -1,12 +1,151 @@
 // SPDX-License-Identifier: MIT
+#include <cstdio>
+
+#include "records/record_file.h"
+#include "records/scan.h"
+#include "text/format.h"
+#include "ui/controls.h"
 #include "ui/korvel_dlg.h"
+#include "ui/texts.h"
 
 namespace korvel {
+namespace {
 
-void CKorvelDlg::OnReadData() {}
-bool CKorvelDlg::StoreRecord(int, const std::u16string*) { return true; }
-void CKorvelDlg::AdvanceDownload() {}
-void CKorvelDlg::FinishDownload() {}
-void CKorvelDlg::ScanSavedFiles(const std::u16string&, int) {}
+constexpr int kRingMask = 0x7FFF;
+constexpr int kKeyLength = 19;
+constexpr int kProgressMax = 10000;
+// Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
+// as it came, so a line that always fails cannot stall the download.
+constexpr int kMaxReplyRetries = 3;
+constexpr int kWalkControls[] = {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD};
+
+int RingDistance(int from, int to) { return to >= from ? to - from : to - from + 0x8000; }
+
+}  // namespace
+
+void CKorvelDlg::OnReadData() {
+    if (m_strCommand == u"get") {
+        m_window.SetText(IDC_READ_DATA, text::kReadData);
+        m_strCommand.clear();
+        m_window.SetProgressPos(IDC_PROGRESS, 0);
+        m_window.SetText(IDC_RESULT, text::kCancelled);
+        for (int id : kWalkControls) m_window.Enable(id, true);
+        return;
+    }
+
+    m_recordBuffer.clear();
+    LocalTime now = m_clock.Local();
+    int n = WToI(m_strProductNo);
+    m_strFileName = MakeRecordFileName(now, n);
+    DeleteRecordFile(JoinPath(m_strUploadDir, m_strFileName));
+    m_strLastSaved.clear();
+    ScanSavedFiles(m_strUploadDir, n);
+    // Only records accepted by this walk may end it at the saved key.
+    m_strLastSeen.clear();
+    m_pendingRecords.clear();
+    m_bPendingLastSeen = m_bPendingReadIndex = false;
+    m_nReplyRetries = 0;
+    m_nSkippedRecords = 0;
+    m_bSaveFailed = false;
+    m_nReadIndex = m_nHeadIndex;
+    m_strCommand = u"get";
+    m_window.SetText(IDC_RESULT, u"");
+    m_window.SetProgressRange(IDC_PROGRESS, 0, kProgressMax);
+    m_window.SetProgressPos(IDC_PROGRESS, 0);
+    m_tStart = m_clock.Now();
+    SendCommand();
+    m_window.SetText(IDC_READ_DATA, text::kStopReadData);
+    for (int id : kWalkControls) m_window.Enable(id, false);
+}
+
+bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
+    if (count < 3) return false;
+    std::u16string record = tokens[0];
+    record += u' ';
+    record += tokens[1];
+    record += m_strUtcOffset;
+    record += u' ';
+    record += tokens[2];
+    record += u' ';
+    record += count >= 4 ? tokens[3] : Format(u"%04d", WToI(m_strProductNo));
+    // Every line that names its index moves the walk, also one older than the saved key: a batch of
+    // skipped records then costs one request, not a hundred.
+    if (count >= 5) {
+        m_nPendingReadIndex = WToI(tokens[4]);
+        m_bPendingReadIndex = true;
+    }
+    std::u16string_view key = std::u16string_view(record).substr(0, kKeyLength);
+    if (key < std::u16string_view(m_strLastSaved)) return true;
+    m_strPendingLastSeen = key;
+    m_bPendingLastSeen = true;
+    m_pendingRecords.push_back(MakeRecordLine(record));
+    return true;
+}
+
+void CKorvelDlg::OnRecordReplyRefused() {
+    m_pendingRecords.clear();
+    m_bPendingLastSeen = m_bPendingReadIndex = false;
+    if (m_strCommand != u"get" || m_nReplyRetries >= kMaxReplyRetries) return;  // the timeout repeats it
+    ++m_nReplyRetries;
+    SendCommand();
+}
+
+void CKorvelDlg::AdvanceDownload() {
+    uint32_t damaged = m_nCrcErrors - m_nCrcErrorsAtSend;
+    if (damaged != 0 && m_nReplyRetries < kMaxReplyRetries) {
+        m_pendingRecords.clear();
+        m_bPendingLastSeen = m_bPendingReadIndex = false;
+        ++m_nReplyRetries;
+        SendCommand();
+        return;
+    }
+    m_nSkippedRecords += damaged;
+    m_nReplyRetries = 0;
+    m_recordBuffer.insert(m_recordBuffer.end(), std::make_move_iterator(m_pendingRecords.begin()),
+                          std::make_move_iterator(m_pendingRecords.end()));
+    m_pendingRecords.clear();
+    if (m_bPendingLastSeen) m_strLastSeen = std::move(m_strPendingLastSeen);
+    if (m_bPendingReadIndex) m_nReadIndex = m_nPendingReadIndex;
+    m_bPendingLastSeen = m_bPendingReadIndex = false;
+
+    m_nReadIndex = (m_nReadIndex - 1) & kRingMask;
+    if (m_nReadIndex == m_nTailIndex || (!m_strLastSaved.empty() && m_strLastSaved == m_strLastSeen)) {
+        FinishDownload();
+        return;
+    }
+    int total = RingDistance(m_nTailIndex, m_nHeadIndex);
+    int done = RingDistance(m_nReadIndex, m_nHeadIndex);
+    m_window.SetText(IDC_RESULT,
+                     total == 0 ? std::u16string() : Format(text::kProgressFormat, done * 100.0 / total));
+    m_window.SetProgressPos(IDC_PROGRESS, total == 0 ? 0 : done * kProgressMax / total);
+    SendCommand();
+}
+
+void CKorvelDlg::FinishDownload() {
+    std::u16string path = JoinPath(m_strUploadDir, m_strFileName);
+    m_bSaveFailed = static_cast<bool>(WriteRecordFile(path, m_recordBuffer));
+    if (m_bSaveFailed) {
+        std::u16string message(text::kSaveFailedPrefix);
+        message += path;
+        m_window.SetText(IDC_RESULT, message);
+    } else {
+        m_window.SetText(IDC_RESULT,
+                         Format(text::kDownloadDoneFormat, static_cast<unsigned>(m_clock.Now() - m_tStart)));
+    }
+    if (m_nSkippedRecords != 0)
+        m_window.SetText(IDC_MESSAGE, Format(text::kSkippedRecordsFormat, m_nSkippedRecords));
+    m_window.SetText(IDC_READ_DATA, text::kReadData);
+    m_strCommand.clear();
+    for (int id : kWalkControls) m_window.Enable(id, true);
+    m_nReplyTimeout = 0;
+}
+
+void CKorvelDlg::ScanSavedFiles(const std::u16string& folder, int n) {
+    ScanFolder(folder, n, m_strLastSaved, [this](const std::u16string& path) {
+        std::u16string message(text::kOpenFileError);
+        message += path;
+        m_window.MessageBox(message);
+    });
+}
 
 }  // namespace korvel

@@ -31,7 +31,8 @@ std::string MakeRecordLine(std::u16string_view text) {
     return line;
 }
 
-std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first) {
+std::error_code WriteRecordFile(std::u16string_view path,
+                                const std::vector<std::string>& lines_newest_first) {
     std::string full = WideToUtf8(path);
     size_t slash = full.rfind('/');
     std::string folder = slash == std::string::npos ? "." : full.substr(0, slash);
@@ -46,6 +47,8 @@ std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std:
         return !chunk.empty();
     });
 }
+
+void DeleteRecordFile(std::u16string_view path) { recfs::RemoveFile(WideToUtf8(path)); }
 
 std::u16string ResolveUploadFolder() {
     std::string candidate = recfs::ProfileFolder() + "/hollin.data/upload";

@@ -22,6 +22,9 @@ std::string MakeRecordLine(std::u16string_view text);
 // failure, if any.
 std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
 
+// Removes the file if it exists; a missing file or a failure is of no concern to the caller.
+void DeleteRecordFile(std::u16string_view path);
+
 // home + "/hollin.data/upload" when that is a directory, otherwise the running program's folder.
 std::u16string ResolveUploadFolder();
 

@@ -90,7 +90,8 @@ std::error_code WriteFileAtomically(const std::string& folder, const std::string
         return error;
     }
     // The rename itself reaches the disk with the folder.
-    if (int dir = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    if (int dir = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
@@ -106,8 +107,8 @@ bool ListFolder(const std::string& path, const std::function<void(const Entry&)>
         bool is_directory = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat st {};
-            is_directory = ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISDIR(st.st_mode);
+            is_directory =
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         // A link to a directory is neither descended into nor read as a file.
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -136,7 +137,8 @@ int64_t ReadFile::Length() const {
 int64_t ReadFile::ReadAt(int64_t offset, char* buffer, size_t size) const {
     size_t total = 0;
     while (total < size) {
-        ssize_t n = ::pread(fd_, buffer + total, size - total, static_cast<off_t>(offset) + static_cast<off_t>(total));
+        ssize_t n = ::pread(fd_, buffer + total, size - total,
+                            static_cast<off_t>(offset) + static_cast<off_t>(total));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;

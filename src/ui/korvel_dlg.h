@@ -100,6 +100,8 @@ class CKorvelDlg : public LineSink {
     void AdvanceDownload();
     void FinishDownload();
     void ScanSavedFiles(const std::u16string& folder, int n);
+    // The exchange calls this when a record reply is complete but its body was refused.
+    void OnRecordReplyRefused();
 
     // LineSink
     int Protocol() const override { return m_nProtocol; }
@@ -139,6 +141,18 @@ class CKorvelDlg : public LineSink {
     std::u16string m_strLastSeen;
     std::u16string m_strUploadDir;
     int64_t m_tStart = 0;
+
+    // A record reply takes effect only as a whole: StoreRecord stages its records here and AdvanceDownload
+    // commits them when no line of the reply failed its checksum (else the request is sent again).
+    std::vector<std::string> m_pendingRecords;
+    std::u16string m_strPendingLastSeen;
+    bool m_bPendingLastSeen = false;
+    int m_nPendingReadIndex = 0;
+    bool m_bPendingReadIndex = false;
+    uint32_t m_nCrcErrorsAtSend = 0;  // m_nCrcErrors when the current request went out
+    int m_nReplyRetries = 0;          // immediate repetitions of the current request
+    uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk
+    bool m_bSaveFailed = false;       // the last walk's record file could not be written
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;

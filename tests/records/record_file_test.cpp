@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: MIT
+#include "records/record_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "records/temp_folder.h"
+#include "text/utf8.h"
+
+namespace korvel {
+namespace {
+
+using testing::TempFolder;
+
+TEST(RecordFileName, FollowsTheLocalTimeAndTheProductNumber) {
+    struct Case {
+        LocalTime time;
+        int n;
+        std::u16string name;
+    };
+    const Case cases[] = {
+        {{2022, 7, 30, 10, 20, 5}, 123, u"220730-102005-123-7b.txt"},
+        {{2009, 7, 30, 10, 20, 5}, 123, u"90730-102005-123-7b.txt"},
+        {{2000, 1, 2, 3, 4, 5}, 1, u"00102-030405-1-1.txt"},
+        {{2031, 12, 31, 23, 59, 59}, 0, u"311231-235959-0-0.txt"},
+        {{2022, 7, 30, 10, 20, 5}, -1, u"220730-102005-4294967295-ffffffff.txt"},
+        {{2022, 7, 30, 10, 20, 5}, 0x7fffffff, u"220730-102005-2147483647-7fffffff.txt"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MakeRecordFileName(c.time, c.n), c.name);
+}
+
+TEST(RecordFileName, TwoDownloadsInOneSecondShareTheName) {
+    LocalTime t{2022, 7, 30, 10, 20, 5};
+    EXPECT_EQ(MakeRecordFileName(t, 5), MakeRecordFileName(t, 5));
+}
+
+TEST(RecordLine, WorkedExampleByteForByte) {
+    std::string line = MakeRecordLine(u"2022-07-30 10:15:42+08:00 125 0123");
+    EXPECT_EQ(line, "2022-07-30 10:15:42+08:00 125 0123 cba8\n");
+    EXPECT_EQ(line.size(), 40u);
+}
+
+TEST(RecordLine, ChecksumCoversTheUtf8Bytes) {
+    // "é" is two bytes on disk; the checksum must be over those, not over UTF-16 units.
+    std::string line = MakeRecordLine(u"2022-07-30 10:15:42+08:00 \u00e9 0123");
+    ASSERT_GE(line.size(), 6u);
+    EXPECT_EQ(line.substr(0, line.size() - 6), "2022-07-30 10:15:42+08:00 \xc3\xa9 0123");
+    EXPECT_EQ(line[line.size() - 6], ' ');
+    EXPECT_EQ(line.back(), '\n');
+}
+
+TEST(WToI, ReadsLikeTheDeviceTools) {
+    struct Case {
+        std::u16string text;
+        int value;
+    };
+    const Case cases[] = {{u"0123", 123},
+                          {u"  -5x", -5},
+                          {u"+7", 7},
+                          {u"abc", 0},
+                          {u"", 0},
+                          {u"\t42", 42},
+                          {u"99999999999", INT_MAX},
+                          {u"-99999999999", INT_MIN},
+                          {u"12 34", 12},
+                          {u"-", 0}};
+    for (const Case& c : cases) EXPECT_EQ(WToI(c.text), c.value) << std::string(c.text.begin(), c.text.end());
+}
+
+TEST(WriteRecordFile, WritesOldestFirstAndReplacesAnEarlierFile) {
+    TempFolder folder;
+    folder.Write("a-1-1.txt", "old contents that are longer than the new ones\n");
+    std::vector<std::string> newest_first = {"c\n", "b\n", "a\n"};
+    std::u16string path = JoinPath(folder.wide(), u"a-1-1.txt");
+    EXPECT_FALSE(WriteRecordFile(path, newest_first));
+    EXPECT_EQ(folder.Read("a-1-1.txt"), "a\nb\nc\n");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a-1-1.txt"});  // no temporary left
+}
+
+TEST(WriteRecordFile, AnEmptyWalkWritesAnEmptyFile) {
+    TempFolder folder;
+    EXPECT_FALSE(WriteRecordFile(JoinPath(folder.wide(), u"x-1-1.txt"), {}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"x-1-1.txt"});
+    EXPECT_EQ(folder.Read("x-1-1.txt"), "");
+}
+
+TEST(WriteRecordFile, AFullRingIsWrittenWhole) {
+    TempFolder folder;
+    std::vector<std::string> lines;
+    std::string expected;
+    for (int i = 32766; i >= 0; --i)
+        lines.push_back(
+            MakeRecordLine(u"2022-07-30 10:15:42+08:00 " + Utf8ToWide(std::to_string(i)) + u" 0123"));
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) expected += *it;
+    EXPECT_FALSE(WriteRecordFile(JoinPath(folder.wide(), u"r-123-7b.txt"), lines));
+    EXPECT_EQ(folder.Read("r-123-7b.txt"), expected);
+}
+
+TEST(WriteRecordFile, FailsWithoutLeavingAnythingBehind) {
+    TempFolder folder;
+    folder.Write("plain-file", "x");
+    struct Case {
+        std::string folder;
+        const char* why;
+    };
+    const Case cases[] = {
+        {folder.path() + "/missing", "the folder does not exist"},
+        {folder.path() + "/plain-file", "the folder is a file"},
+    };
+    for (const Case& c : cases) {
+        std::u16string path = Utf8ToWide(c.folder + "/r-1-1.txt");
+        EXPECT_TRUE(WriteRecordFile(path, {"a\n"})) << c.why;
+    }
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"plain-file"});
+}
+
+TEST(WriteRecordFile, FailsInAFolderWithoutWritePermission) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() + "/locked");
+    std::filesystem::permissions(folder.path() + "/locked",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    EXPECT_TRUE(WriteRecordFile(Utf8ToWide(folder.path() + "/locked/r-1-1.txt"), {"a\n"}));
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path() + "/locked"));
+}
+
+class UploadFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char* home = std::getenv("HOME")) saved_home_ = home, had_home_ = true;
+    }
+    void TearDown() override {
+        if (had_home_)
+            ::setenv("HOME", saved_home_.c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+    std::string saved_home_;
+    bool had_home_ = false;
+};
+
+TEST_F(UploadFolderTest, IsTheUploadFolderUnderHomeWhenItExists) {
+    TempFolder home;
+    std::filesystem::create_directories(home.path() + "/hollin.data/upload");
+    ::setenv("HOME", home.path().c_str(), 1);
+    EXPECT_EQ(ResolveUploadFolder(), Utf8ToWide(home.path() + "/hollin.data/upload"));
+    EXPECT_TRUE(std::filesystem::is_directory(home.path() + "/hollin.data/upload"));
+}
+
+TEST_F(UploadFolderTest, FallsBackToTheProgramFolderAndCreatesNothing) {
+    TempFolder home;
+    ::setenv("HOME", home.path().c_str(), 1);
+    std::string program_folder = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    EXPECT_EQ(ResolveUploadFolder(), Utf8ToWide(program_folder));
+    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+}
+
+}  // namespace
+}  // namespace korvel
