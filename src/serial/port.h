@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvel {
 
@@ -47,5 +48,11 @@ using PortOpener =
 
 // The real port of this OS: exclusive open, 8N1 at baud, raw, both directions purged.
 std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, OpenFailure& failure);
+
+// What an open of path that failed with this OS's error number means, and what to do about it.
+OpenFailure DescribeOpenError(int error, const std::string& path);
+
+// Processes that have path open, as "1234 (name)"; best effort, empty when none can be seen.
+std::vector<std::string> FindPortHolders(const std::string& path);
 
 }  // namespace korvel

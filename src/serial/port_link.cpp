@@ -1,17 +1,108 @@
 // SPDX-License-Identifier: MIT
+#include <climits>
+#include <thread>
+
+#include "serial/port_name.h"
 #include "serial/serial_link.h"
+#include "ui/controls.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel {
+namespace {
 
-SerialLink::SerialLink(PortOpener opener) : m_opener(std::move(opener)) {}
-SerialLink::~SerialLink() = default;
-bool SerialLink::CreateEvents() { return false; }
-void SerialLink::ReleaseEvents() {}
+// _wtoi: leading blanks, an optional sign, then decimal digits up to the first other character.
+long long WToI(std::u16string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i] - u'0');
+        if (value > INT_MAX) value = INT_MAX;
+    }
+    return negative ? -value : value;
+}
 
-void CKorvelDlg::OpenPort() {}
-void CKorvelDlg::ClosePort() {}
-void CKorvelDlg::WritePort(const uint8_t*, size_t) {}
-void CKorvelDlg::OnPortLost() {}
+}  // namespace
+
+SerialLink::SerialLink(PortOpener opener) : m_opener(std::move(opener)) { CreateEvents(); }
+
+SerialLink::~SerialLink() {
+    if (m_hPort) m_hPort->Close();
+    ReleaseEvents();
+}
+
+void CKorvelDlg::OpenPort() {
+    if (m_link.m_bOpen) {
+        ClosePort();
+        if (m_link.m_reopenPause.count() > 0) std::this_thread::sleep_for(m_link.m_reopenPause);
+        m_link.ReleaseEvents();
+    }
+    Window& w = window();
+    const int baud_index = w.ComboSelection(IDC_BAUD);
+    const long long baud = baud_index < 0 ? 0 : WToI(w.ComboItemText(IDC_BAUD, baud_index));
+    m_link.m_nBaud = baud > 0 ? static_cast<uint32_t>(baud) : 0;
+
+    const int port_index = w.ComboSelection(IDC_PORT);
+    if (port_index < 0) return;
+    m_link.m_strPath = PortPath(w.ComboItemText(IDC_PORT, port_index));
+
+    m_link.ReleaseEvents();
+    m_link.CreateEvents();
+
+    OpenFailure failure;
+    // A rate of 0 would divide the write timeout by zero: no open is attempted at all.
+    if (m_link.m_nBaud == 0) {
+        failure = {OpenFailureKind::Settings, "no baud rate chosen: choose one"};
+    } else if (m_link.m_strPath.empty()) {
+        failure = {OpenFailureKind::Absent, "the chosen port has no name: choose another port"};
+    } else {
+        const PortOpener& opener = m_link.m_opener ? m_link.m_opener : PortOpener(OpenSerialPort);
+        if (auto port = opener(m_link.m_strPath, m_link.m_nBaud, failure)) {
+            m_link.m_hPort = std::move(port);
+            m_link.m_bOpen = 1;
+            failure = {};
+        }
+    }
+    m_link.m_lastFailure = failure;
+    m_nRxBytes = 0;
+    m_nTxBytes = 0;
+    if (!m_link.m_bOpen) return;
+
+    // Without a reader the port still counts as open; it receives nothing until reopened.
+    const bool started =
+        m_link.m_hNotifyWnd &&
+        m_link.m_hPort->StartReader(
+            m_link.m_hNotifyWnd, [this](const uint8_t* bytes, int count) { OnSerialData(bytes, count); },
+            [this] { OnPortLost(); });
+    if (started) m_link.m_hPort->SetDtr(true);
+}
+
+void CKorvelDlg::ClosePort() {
+    if (!m_link.m_bOpen) return;
+    m_link.m_bOpen = 0;
+    if (m_link.m_hPort) {
+        m_link.m_hPort->Close();
+        m_link.m_hPort.reset();
+    }
+}
+
+void CKorvelDlg::WritePort(const uint8_t* bytes, size_t length) {
+    m_nTxBytes += static_cast<uint32_t>(length);
+    if (!m_link.m_bOpen || !m_link.m_hPort || m_link.m_nBaud == 0) return;
+    const unsigned long long timeout =
+        static_cast<unsigned long long>(length) * (19200u / m_link.m_nBaud) + 4;
+    m_link.m_hPort->Write(bytes, length, timeout > UINT_MAX ? UINT_MAX : static_cast<unsigned>(timeout));
+}
+
+void CKorvelDlg::OnPortLost() {
+    if (!m_link.m_bOpen) return;
+    ClosePort();
+    m_link.ReleaseEvents();
+    m_link.m_lastFailure = {
+        OpenFailureKind::Absent,
+        m_link.m_strPath + " was unplugged or hung up: plug it back in; the port reopens by itself"};
+}
 
 }  // namespace korvel

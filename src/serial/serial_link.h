@@ -2,6 +2,7 @@
 // The process-wide record of the serial port, constructed before the dialog and living until exit.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +19,8 @@ class SerialLink {
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
-    // The events of the link: held at most once, never released twice.
+    // The events of the link: held at most once, never released twice. Each opened port has its own
+    // wake-up descriptor besides, so that no reader can ever be woken by or wait on a later port's.
     bool CreateEvents();
     void ReleaseEvents();
     bool EventsHeld() const { return m_eventFd >= 0; }
@@ -30,6 +32,8 @@ class SerialLink {
     UiPost m_hNotifyWnd;  // where received chunks are handed over
     PortOpener m_opener;
     OpenFailure m_lastFailure;  // why the last attempt failed, for front ends
+    // DTR stays low this long when a port is reopened (devices may rely on it); tests set it to 0.
+    std::chrono::milliseconds m_reopenPause{500};
 
   private:
     int m_eventFd = -1;

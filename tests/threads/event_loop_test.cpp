@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+#include "app/event_loop.h"
+
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace korvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(EventLoop, TasksPostedFromManyThreadsAllRunInEachThreadsOrder) {
+    EventLoop loop;
+    constexpr int kThreads = 4, kEach = 2000;
+    std::vector<std::vector<int>> seen(kThreads);
+    int total = 0;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t)
+        posters.emplace_back([&, t, post = loop.Poster()] {
+            for (int i = 0; i < kEach; ++i)
+                post([&, t, i] {
+                    seen[t].push_back(i);
+                    ++total;
+                });
+        });
+    EXPECT_TRUE(loop.RunUntil([&] { return total == kThreads * kEach; }, 20s));
+    for (auto& p : posters) p.join();
+    for (const auto& s : seen) {
+        ASSERT_EQ(s.size(), static_cast<size_t>(kEach));
+        for (int i = 0; i < kEach; ++i) EXPECT_EQ(s[i], i);
+    }
+}
+
+TEST(EventLoop, PostingAfterTheLoopIsGoneIsHarmless) {
+    UiPost post;
+    {
+        EventLoop loop;
+        post = loop.Poster();
+    }
+    bool ran = false;
+    post([&] { ran = true; });
+    EXPECT_FALSE(ran);
+}
+
+TEST(EventLoop, TimersTickUntilStoppedAndQuitEndsRun) {
+    EventLoop loop;
+    int ticks = 0, other = 0;
+    loop.StartTimer(1, 1ms, [&] {
+        if (++ticks == 5) loop.StopTimer(1);
+    });
+    loop.StartTimer(2, 1ms, [&] { ++other; });
+    EXPECT_TRUE(loop.RunUntil([&] { return ticks == 5 && other >= 10; }, 10s));
+    EXPECT_FALSE(loop.TimerRunning(1));
+    loop.StopTimer(2);
+    loop.RunOnce(5ms);
+    EXPECT_EQ(ticks, 5);
+
+    std::thread quitter([&] { loop.Quit(); });
+    loop.Run();  // returns although nothing else is due
+    quitter.join();
+}
+
+TEST(EventLoop, WatchedDescriptorRunsItsHandlerWhenReadable) {
+    EventLoop loop;
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    int fired = 0;
+    loop.WatchFd(fd, [&] {
+        uint64_t v;
+        [[maybe_unused]] ssize_t n = ::read(fd, &v, sizeof v);
+        ++fired;
+    });
+    std::thread writer([fd] {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    });
+    EXPECT_TRUE(loop.RunUntil([&] { return fired == 1; }, 10s));
+    writer.join();
+    loop.UnwatchFd(fd);
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    loop.RunOnce(1ms);
+    EXPECT_EQ(fired, 1);
+    ::close(fd);
+}
+
+}  // namespace
+}  // namespace korvel
