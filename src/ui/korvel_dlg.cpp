@@ -1,22 +1,189 @@
 // SPDX-License-Identifier: MIT
+// The main dialog: its message map, initialisation, the one-second heartbeat and the way out.
 #include "ui/korvel_dlg.h"
 
+#include <array>
+
+#include "records/record_file.h"
+#include "text/format.h"
+#include "ui/controls.h"
+#include "ui/dialog_template.h"
+#include "ui/texts.h"
+
 namespace korvel {
+namespace {
+
+// One row of the message map. Default rows have no handler of their own: the front end gives them its
+// default processing (painting, the non-client area, mouse clicks).
+struct MapEntry {
+    Msg msg;
+    int id;
+    Notify code;
+    intptr_t (*handler)(CKorvelDlg&, const Message&);
+};
+
+constexpr intptr_t kDefault = 0;
+
+// In the order the dialog has always listed them.
+constexpr std::array kMessageMap = {
+    MapEntry{Msg::Paint, 0, Notify::None, nullptr},
+    MapEntry{Msg::QueryDragIcon, 0, Notify::None,
+             [](CKorvelDlg& d, const Message&) -> intptr_t { return d.m_hIcon; }},
+    MapEntry{Msg::Command, IDC_MODE, Notify::SelChange,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnSelChangeMode();
+                 return 0;
+             }},
+    MapEntry{Msg::Command, IDC_PORT, Notify::SelChange,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnSelChangePort();
+                 return 0;
+             }},
+    MapEntry{Msg::Command, IDC_BAUD, Notify::SelChange,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnSelChangeBaud();
+                 return 0;
+             }},
+    MapEntry{
+        Msg::DeviceChange, 0, Notify::None,
+        [](CKorvelDlg& d, const Message& m) -> intptr_t { return d.OnDeviceChange(m.wParam, m.lParam); }},
+    MapEntry{Msg::Timer, 0, Notify::None,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnTimer();
+                 return 0;
+             }},
+    MapEntry{Msg::Destroy, 0, Notify::None,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnDestroy();
+                 return 0;
+             }},
+    MapEntry{Msg::SerialData, 0, Notify::None,
+             [](CKorvelDlg& d, const Message& m) -> intptr_t {
+                 return d.OnSerialData(reinterpret_cast<const uint8_t*>(m.wParam),
+                                       static_cast<int>(m.lParam));
+             }},
+    MapEntry{Msg::EndSession, 0, Notify::None,
+             [](CKorvelDlg& d, const Message& m) -> intptr_t {
+                 d.OnEndSession(m.wParam != 0);
+                 return 0;
+             }},
+    MapEntry{Msg::QueryEndSession, 0, Notify::None,
+             [](CKorvelDlg& d, const Message&) -> intptr_t { return d.OnQueryEndSession() ? 1 : 0; }},
+    MapEntry{Msg::LButtonDown, 0, Notify::None, nullptr},
+    MapEntry{Msg::NcPaint, 0, Notify::None, nullptr},
+    MapEntry{Msg::Command, IDC_READ_DATA, Notify::Clicked,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnReadData();
+                 return 0;
+             }},
+    MapEntry{Msg::Command, IDC_READ_INFO, Notify::Clicked,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnReadInfo();
+                 return 0;
+             }},
+    MapEntry{Msg::Command, IDC_SYNC_TIME, Notify::Clicked,
+             [](CKorvelDlg& d, const Message&) -> intptr_t {
+                 d.OnSyncTime();
+                 return 0;
+             }},
+};
+
+bool Matches(const MapEntry& e, const Message& m) {
+    if (e.msg != m.msg) return false;
+    return e.msg != Msg::Command || (e.id == m.id && e.code == m.code);
+}
+
+}  // namespace
 
 CKorvelDlg::CKorvelDlg(Window& window, SerialLink& link, const Clock& clock, PortEnumerator& ports)
     : m_window(window), m_link(link), m_clock(clock), m_ports(ports) {}
 
 CKorvelDlg::~CKorvelDlg() = default;
 
-intptr_t CKorvelDlg::Dispatch(const Message&, bool* handled) {
+intptr_t CKorvelDlg::Dispatch(const Message& message, bool* handled) {
+    for (const MapEntry& entry : kMessageMap) {
+        if (!Matches(entry, message)) continue;
+        if (handled) *handled = entry.handler != nullptr;
+        return entry.handler ? entry.handler(*this, message) : kDefault;
+    }
     if (handled) *handled = false;
-    return 0;
+    return kDefault;
 }
 
-bool CKorvelDlg::OnInitDialog() { return true; }
-void CKorvelDlg::OnTimer() {}
-void CKorvelDlg::OnSelChangeMode() {}
-void CKorvelDlg::OnDestroy() {}
-void CKorvelDlg::OnEndSession(bool) {}
+bool CKorvelDlg::OnInitDialog() {
+    // The window's icon is the front end's: it loads icon group 128 along with the template.
+    m_window.SetText(kWindowTitle, Format(text::kTitleFormat, text::kVersion, text::kBuildDate));
+    FormatUtcOffset();
+
+    // An index outside the list leaves the combo box without a selection; only the port index is bounded.
+    m_window.ComboSelect(IDC_BAUD,
+                         m_window.GetProfileInt(text::kSettingsSection, text::kKeyBaud, kDefaultBaudIndex));
+
+    m_window.ComboReset(IDC_MODE);
+    m_window.ComboAdd(IDC_MODE, text::kModeBlackBox);
+    const int mode = m_window.GetProfileInt(text::kSettingsSection, text::kKeyMode, 0);
+    m_window.ComboSelect(IDC_MODE, mode);
+    m_nMode = mode;
+
+    if (RefreshPortList()) FillPortCombo();
+    int port_index = m_window.GetProfileInt(text::kSettingsSection, text::kKeyPortIndex, 0);
+    if (port_index >= m_window.ComboCount(IDC_PORT)) port_index = 0;  // a negative index selects nothing
+    m_window.ComboSelect(IDC_PORT, port_index);
+    m_strPortName = m_window.ComboItemText(IDC_PORT, port_index);
+
+    // Received chunks reach this dialog through m_link.m_hNotifyWnd, which the front end sets before it
+    // calls this: it owns the loop of the user-interface thread that the chunks are posted to.
+    m_window.StartTimer(kTimerId, kTimerPeriodMs);
+    m_strUploadDir = ResolveUploadFolder();
+    return true;
+}
+
+void CKorvelDlg::OnTimer() {
+    TickReplyTimeout();
+
+    // A closed port is tried again every tick, so a missing or busy one is taken up once it is free.
+    if (!m_link.m_bOpen) OpenPort();
+    const int open = m_link.m_bOpen ? 1 : 0;
+
+    if (open != m_nShownOpenState) {
+        m_window.SetText(IDC_PORT_STATUS, open ? text::kPortOpen : text::kPortClosed);
+        m_nShownOpenState = open;
+        m_window.Show(IDC_READ_INFO, open != 0);
+        m_window.Enable(IDC_READ_INFO, open != 0);
+        const bool download_abandoned = m_strCommand == u"get";
+        m_nReplyTimeout = 0;
+        m_strCommand.clear();
+        m_window.Enable(IDC_SYNC_TIME, true);
+        m_window.Enable(IDC_READ_DATA, true);
+        m_window.SetText(IDC_READ_DATA, text::kReadData);
+        // The abandoned download disabled the port and rate choice; with its button hidden nothing would
+        // enable them again, and an adapter that comes back under another name could never be picked.
+        if (download_abandoned) {
+            m_window.Enable(IDC_PORT, true);
+            m_window.Enable(IDC_BAUD, true);
+        }
+        ResetDeviceInfo();
+        ShowDeviceInfo();
+    }
+
+    m_window.SetText(IDC_RX_BYTES, Format(text::kCountersFormat, m_nRxBytes, m_nCrcErrors));
+    m_window.SetText(IDC_TX_BYTES, Format(u"%u", m_nTxBytes));
+}
+
+void CKorvelDlg::OnSelChangeMode() {
+    m_nMode = m_window.ComboSelection(IDC_MODE);
+    m_window.WriteProfileInt(text::kSettingsSection, text::kKeyMode, m_nMode);
+}
+
+void CKorvelDlg::OnDestroy() {
+    m_window.StopTimer(kTimerId);
+    if (m_link.m_bOpen) ClosePort();
+    // Released at most once: a second run (session end, then destroy) finds nothing left to release.
+    m_link.ReleaseEvents();
+}
+
+void CKorvelDlg::OnEndSession(bool ending) {
+    if (ending) OnDestroy();
+}
 
 }  // namespace korvel

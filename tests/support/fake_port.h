@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// A serial port that lives in memory: the test decides whether it opens, sees every block written and
+// DTR change, delivers received bytes and makes the device vanish. Single-threaded: everything runs on
+// the test's thread, which plays the user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/port.h"
+#include "serial/port_enumerator.h"
+
+namespace korvel::testing {
+
+// What the fake ports of one test share; the opener hands out ports bound to it.
+struct FakeDevice {
+    // The next open attempts fail with this kind while it is not None (Absent: the device is gone).
+    OpenFailureKind refuse = OpenFailureKind::None;
+    bool reader_fails = false;  // StartReader reports that no thread could be started
+
+    // What happened.
+    std::vector<std::string> writes;  // one entry per Write block
+    std::vector<unsigned> write_timeouts;
+    int open_attempts = 0;
+    int opens = 0;
+    int closes = 0;
+    std::string path;  // of the last attempt
+    uint32_t baud = 0;
+    bool dtr = false;
+    int dtr_drops = 0;
+
+    // The port that is open now, if any.
+    bool IsOpen() const { return open_; }
+    std::string Written() const;  // every block, joined
+    void ClearWrites() { writes.clear(); }
+
+    // Hands bytes to the reader's data handler in chunks of at most 255, as the reader would.
+    // Does nothing while no reader runs.
+    void Deliver(std::string_view bytes);
+    // The device vanishes: the reader reports the loss once, and opens fail until refuse is reset.
+    void Lose();
+
+  private:
+    friend class FakePort;
+    friend PortOpener FakeOpener(std::shared_ptr<FakeDevice> device);
+    bool open_ = false;
+    UiPost post_;
+    Port::DataHandler on_data_;
+    Port::LostHandler on_lost_;
+};
+
+class FakePort : public Port {
+  public:
+    explicit FakePort(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {}
+    ~FakePort() override { Close(); }
+    bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) override;
+    void SetDtr(bool raised) override;
+    void Write(const uint8_t* bytes, size_t length, unsigned timeout_ms) override;
+    void Close() override;
+
+  private:
+    std::shared_ptr<FakeDevice> device_;
+    bool closed_ = false;
+};
+
+PortOpener FakeOpener(std::shared_ptr<FakeDevice> device);
+
+// A fixed list of port names that the test may change between calls.
+class FakePortList : public PortEnumerator {
+  public:
+    std::vector<std::u16string> names;
+    std::vector<std::u16string> List() override { return names; }
+};
+
+// Runs a posted function at once: the test's thread is the user-interface thread.
+UiPost ImmediatePost();
+
+}  // namespace korvel::testing
