@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// korvel-cli: the recorder tool without a window, for scripts and servers.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "device_commands.h"
+#include "exit_codes.h"
+#include "ui/dialog_template.h"
+#include "verify.h"
+
+namespace korvel::cli {
+namespace {
+
+constexpr const char* kSynopsis = R"(Synopsis:
+  korvel-cli ports                                   one port path per line, in the dialog's order
+  korvel-cli info      --port PATH [--baud RATE] [--json]
+  korvel-cli sync-time --port PATH [--baud RATE]
+  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
+  korvel-cli verify    PATH...                       record files, or folders searched recursively)";
+
+constexpr const char* kExitCodes = R"(Exit codes:
+  0  success
+  1  the device did not answer or its reply was refused (after the retries)
+  2  usage error
+  3  the port could not be opened, or was lost
+  4  the record file could not be written
+  5  verify found a problem
+See korvel-cli(1) for details.)";
+
+std::string Ascii(std::u16string_view digits) { return std::string(digits.begin(), digits.end()); }
+
+std::string BaudList() {
+    std::string list;
+    for (std::u16string_view rate : kBaudRates) {
+        if (!list.empty()) list += ", ";
+        list += Ascii(rate);
+    }
+    return list;
+}
+
+int BaudIndex(const std::string& rate) {
+    for (size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (Ascii(kBaudRates[i]) == rate) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void AddPortOptions(CLI::App& command, DeviceOptions& options, std::string& baud) {
+    command.add_option("--port", options.port, "the serial port's device path, e.g. /dev/ttyUSB0")
+        ->required()
+        ->type_name("PATH");
+    command.add_option("--baud", baud, "the line's rate in bit/s, one of the dialog's list (default 115200)")
+        ->type_name("RATE")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (BaudIndex(value) >= 0) return {};
+                return "the rate " + value + " is not one of " + BaudList();
+            },
+            ""));
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    CLI::App app(
+        "Reads a winch running-speed recorder over a serial line: shows its information, sets its\n"
+        "clock and downloads its records into checksummed text files.",
+        "korvel-cli");
+    app.require_subcommand(1, 1);
+    app.get_formatter()->column_width(24);
+
+    DeviceOptions options;
+    std::string baud = "115200";
+    std::vector<std::string> verify_paths;
+
+    CLI::App* ports =
+        app.add_subcommand("ports", "Lists the serial ports, one path per line, in the dialog's order.");
+
+    CLI::App* info = app.add_subcommand(
+        "info", "Reads the device information: product, firmware, protocol, records, indices and clocks.");
+    AddPortOptions(*info, options, baud);
+    info->add_flag("--json", options.json, "print one JSON object instead of \"key: value\" lines");
+
+    CLI::App* sync_time =
+        app.add_subcommand("sync-time", "Sets the device clock to this computer's local time.");
+    AddPortOptions(*sync_time, options, baud);
+
+    CLI::App* download = app.add_subcommand(
+        "download",
+        "Downloads the records that are not saved yet into a new record file; prints its path last.");
+    AddPortOptions(*download, options, baud);
+    download->add_option("--dir", options.dir, "the folder of record files (default: the upload folder)")
+        ->type_name("DIR");
+    download
+        ->add_option(
+            "--retries", options.retries,
+            "how often an unanswered request is repeated without progress before giving up (default 3)")
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
+                    value.size() <= 6) {
+                    return {};
+                }
+                return "the number of retries must be a whole number from 0 to 999999, not " + value;
+            },
+            ""));
+
+    CLI::App* verify = app.add_subcommand(
+        "verify", "Checks record files: checksums, product numbers, timestamp order, repeated lines.");
+    verify->add_option("PATH", verify_paths, "record files, or folders searched recursively")
+        ->required()
+        ->type_name("PATH...");
+
+    // Set last, so that the subcommands' help does not repeat it.
+    app.footer(std::string(kSynopsis) + "\n\n" + kExitCodes);
+
+    if (argc > 1 && argv[1][0] != '-') {
+        const std::string word = argv[1];
+        if (word != "ports" && word != "info" && word != "sync-time" && word != "download" &&
+            word != "verify") {
+            std::cerr << "korvel-cli: unknown command " << argv[1]
+                      << "; the commands are ports, info, sync-time, download and verify\n";
+            return kExitUsage;
+        }
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return kExitOk;
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            // --help of a subcommand
+            std::cout << (app.get_subcommands().empty() ? app.help() : app.get_subcommands().front()->help());
+            return kExitOk;
+        }
+        std::cerr << "korvel-cli: " << error.what() << " (see korvel-cli --help)\n";
+        return kExitUsage;
+    }
+    options.baud_index = BaudIndex(baud);
+
+    if (*ports) return RunPorts();
+    if (*info) return RunInfo(options);
+    if (*sync_time) return RunSyncTime(options);
+    if (*download) return RunDownload(options);
+    if (*verify) {
+        for (const std::string& path : verify_paths) {
+            std::error_code error;
+            if (!std::filesystem::exists(path, error)) {
+                std::cerr << "korvel-cli: verify: " << path << ": no such file or folder\n";
+                return kExitUsage;
+            }
+        }
+        return VerifyPaths(verify_paths, std::cout).problems == 0 ? kExitOk : kExitVerify;
+    }
+    return kExitUsage;
+}
+
+}  // namespace korvel::cli
+
+int main(int argc, char** argv) { return korvel::cli::Main(argc, argv); }

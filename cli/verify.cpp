@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: MIT
+#include "verify.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+
+#include "protocol/crc16.h"
+
+namespace korvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kKeyLength = 19;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The product field is read the way the tool reads the device's product number text: leading blanks,
+// an optional sign, digits up to the first other character, 0 without digits, clamped to 32 bits.
+int32_t ReadProductField(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t{INT32_MAX} + 1) break;
+    }
+    if (negative) value = -value;
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+std::string Hex4(unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%04x", value & 0xFFFFu);
+    return buffer;
+}
+
+class Verifier {
+  public:
+    Verifier(std::ostream& out, VerifySummary& summary) : out_(out), summary_(summary) {}
+
+    void Problem(const std::string& path, size_t line, const std::string& reason) {
+        out_ << path << ':' << line << ": " << reason << '\n';
+        ++summary_.problems;
+    }
+    void Problem(const std::string& path, const std::string& reason) {
+        out_ << path << ": " << reason << '\n';
+        ++summary_.problems;
+    }
+
+    void VerifyFile(const std::string& path) {
+        ++summary_.files;
+        const std::optional<uint32_t> product = ProductFromFileName(fs::path(path).filename().string());
+        if (!product) {
+            Problem(path, "the name does not end in -N-hex.txt, so the product number cannot be checked");
+        }
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            Problem(path, std::string("cannot open: ") + std::strerror(errno));
+            return;
+        }
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            Problem(path, "cannot read the whole file");
+            return;
+        }
+        VerifyText(path, content, product);
+    }
+
+    void VerifyFolder(const fs::path& folder) {
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        if (error) {
+            Problem(folder.string(), "cannot read the folder: " + error.message());
+            return;
+        }
+        std::vector<fs::directory_entry> entries;
+        for (const fs::directory_iterator end; it != end; it.increment(error)) {
+            entries.push_back(*it);
+        }
+        if (error) Problem(folder.string(), "cannot read the whole folder: " + error.message());
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+        for (const fs::directory_entry& entry : entries) {
+            // A link to a folder is not followed: it may lead back into the tree.
+            if (entry.is_symlink(error)) {
+                if (entry.is_directory(error)) continue;
+            } else if (entry.is_directory(error)) {
+                VerifyFolder(entry.path());
+                continue;
+            }
+            if (!ProductFromFileName(entry.path().filename().string())) continue;
+            if (!entry.is_regular_file(error)) continue;
+            VerifyFile(entry.path().string());
+        }
+    }
+
+  private:
+    void VerifyText(const std::string& path, std::string_view content, std::optional<uint32_t> product) {
+        std::unordered_map<std::string_view, size_t> seen;  // record line → its first line number
+        std::string_view previous_key;
+        size_t previous_line = 0;
+        size_t number = 0;
+        size_t position = 0;
+        while (position < content.size()) {
+            const size_t newline = content.find('\n', position);
+            const bool terminated = newline != std::string_view::npos;
+            const size_t end = terminated ? newline : content.size();
+            const std::string_view line = content.substr(position, end - position);
+            position = terminated ? newline + 1 : content.size();
+            ++number;
+            ++summary_.lines;
+            if (!terminated) Problem(path, number, "no line feed at the end: the file was cut short");
+
+            if (line.empty()) {
+                Problem(path, number, "empty line");
+                continue;
+            }
+            if (line.back() == '\r') {
+                Problem(path, number, "the line ends in CR; record lines end in LF alone");
+                continue;
+            }
+            if (line.size() <= 5) {
+                Problem(path, number, "too short for a record line");
+                continue;
+            }
+            const std::string_view body = line.substr(0, line.size() - 5);
+            const std::string_view digits = line.substr(line.size() - 4);
+            if (line[line.size() - 5] != ' ') {
+                Problem(path, number, "no space before the checksum");
+                continue;
+            }
+            unsigned expected = 0;
+            bool hex = true;
+            for (char c : digits) {
+                const int digit = HexDigit(c);
+                hex = hex && digit >= 0;
+                expected = expected * 16 + static_cast<unsigned>(std::max(digit, 0));
+            }
+            if (!hex) {
+                Problem(path, number,
+                        "the checksum \"" + std::string(digits) + "\" is not four hexadecimal digits");
+                continue;
+            }
+            const unsigned actual = Crc16(body);
+            if (actual != expected) {
+                Problem(path, number,
+                        "checksum mismatch: the line says " + std::string(digits) + ", its text gives " +
+                            Hex4(actual));
+                continue;
+            }
+            const size_t space = body.rfind(' ');
+            if (space == std::string_view::npos) {
+                Problem(path, number, "no product number field");
+                continue;
+            }
+            const std::string_view field = body.substr(space + 1);
+            if (product && static_cast<uint32_t>(ReadProductField(field)) != *product) {
+                Problem(path, number,
+                        "product number " + std::string(field) + " is not the file's " +
+                            std::to_string(*product));
+                continue;
+            }
+            const std::string_view key = body.substr(0, std::min(kKeyLength, body.size()));
+            if (previous_line != 0 && key < previous_key) {
+                Problem(path, number,
+                        "timestamp " + std::string(key) + " is earlier than line " +
+                            std::to_string(previous_line) + "'s " + std::string(previous_key));
+            }
+            const auto [where, inserted] = seen.emplace(line, number);
+            if (!inserted) Problem(path, number, "the same record as line " + std::to_string(where->second));
+            previous_key = key;
+            previous_line = number;
+        }
+    }
+
+    std::ostream& out_;
+    VerifySummary& summary_;
+};
+
+}  // namespace
+
+std::optional<uint32_t> ProductFromFileName(const std::string& name) {
+    constexpr std::string_view kSuffix = ".txt";
+    std::string_view rest = name;
+    if (rest.size() <= kSuffix.size() || rest.substr(rest.size() - kSuffix.size()) != kSuffix) return {};
+    rest.remove_suffix(kSuffix.size());
+    const size_t hex_dash = rest.rfind('-');
+    if (hex_dash == std::string_view::npos) return {};
+    const std::string_view hex = rest.substr(hex_dash + 1);
+    rest = rest.substr(0, hex_dash);
+    const size_t dec_dash = rest.rfind('-');
+    if (dec_dash == std::string_view::npos) return {};
+    const std::string_view dec = rest.substr(dec_dash + 1);
+    // Both numbers are printed without leading zeros, the second in lower case.
+    if (dec.empty() || dec.size() > 10 || (dec.size() > 1 && dec[0] == '0')) return {};
+    if (hex.empty() || hex.size() > 8 || (hex.size() > 1 && hex[0] == '0')) return {};
+    uint64_t value = 0;
+    for (char c : dec) {
+        if (c < '0' || c > '9') return {};
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value > UINT32_MAX) return {};
+    uint64_t hex_value = 0;
+    for (char c : hex) {
+        const int digit = HexDigit(c);
+        if (digit < 0 || (c >= 'A' && c <= 'F')) return {};
+        hex_value = hex_value * 16 + static_cast<uint64_t>(digit);
+    }
+    if (hex_value != value) return {};
+    return static_cast<uint32_t>(value);
+}
+
+VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& out) {
+    VerifySummary summary;
+    Verifier verifier(out, summary);
+    for (const std::string& path : paths) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (fs::is_directory(status)) {
+            verifier.VerifyFolder(path);
+        } else if (fs::exists(status)) {
+            verifier.VerifyFile(path);
+        } else {
+            verifier.Problem(path, "no such file or folder");
+        }
+    }
+    out << summary.files << (summary.files == 1 ? " file, " : " files, ") << summary.lines
+        << (summary.lines == 1 ? " line checked: " : " lines checked: ");
+    if (summary.problems == 0) {
+        out << "no problems\n";
+    } else {
+        out << summary.problems << (summary.problems == 1 ? " problem\n" : " problems\n");
+    }
+    return summary;
+}
+
+}  // namespace korvel::cli

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// Checks saved record files line by line, as a person auditing an archive would.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace korvel::cli {
+
+struct VerifySummary {
+    size_t files = 0;
+    size_t lines = 0;
+    size_t problems = 0;
+};
+
+// The product number carried by a record file's name ("...-N-hex.txt", both numbers the same value),
+// or nothing when the name does not end like that.
+std::optional<uint32_t> ProductFromFileName(const std::string& name);
+
+// Verifies the files named and every record file found below the folders named (directory links are
+// not followed). Each problem goes to out as "path:line: reason" (or "path: reason" for the whole
+// file), then one summary line.
+VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& out);
+
+}  // namespace korvel::cli

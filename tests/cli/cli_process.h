@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// Runs korvel-cli (or any program) as a child process and collects what it printed and how it ended.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace korvel::testing {
+
+std::string CliPath();
+
+struct ProcessResult {
+    int exit_code = -1;  // -1 when it did not exit normally
+    int signal = 0;
+    bool timed_out = false;
+    std::string out;
+    std::string err;
+    long max_rss_kb = 0;
+};
+
+class ChildProcess {
+  public:
+    // Starts argv[0] (a path) with stdin from /dev/null and stdout, stderr into pipes. With
+    // stderr_terminal, stderr is a pseudo-terminal instead, read the same way.
+    explicit ChildProcess(const std::vector<std::string>& argv, bool stderr_terminal = false);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Collects output until both streams end, then reaps the child. Past the limit it is killed.
+    ProcessResult Wait(std::chrono::seconds limit = std::chrono::seconds(90));
+
+  private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+    bool waited_ = false;
+};
+
+inline ProcessResult RunProcess(const std::vector<std::string>& argv, bool stderr_terminal = false) {
+    return ChildProcess(argv, stderr_terminal).Wait();
+}
+
+// korvel-cli with the given arguments.
+ProcessResult RunCli(std::vector<std::string> args);
+
+// A fresh folder below the system's temporary folder, removed with everything in it on destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// Names of the regular files directly in a folder, sorted.
+std::vector<std::string> ListFiles(const std::string& folder);
+
+}  // namespace korvel::testing
