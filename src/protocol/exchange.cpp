@@ -52,6 +52,7 @@ void CKorvelDlg::SendCommand() {
     m_bReplyOk = 0;
     m_strReplyBody.clear();
     m_nReplyTimeout = kReplyTimeoutTicks;
+    m_nCrcErrorsAtSend = m_nCrcErrors;  // lines of this reply dropped by the checksum show as the difference
 }
 
 void CKorvelDlg::OnReplyLine(std::u16string line) {
@@ -70,7 +71,13 @@ void CKorvelDlg::OnReplyLine(std::u16string line) {
         return;
     }
     const bool parsed = ParseReplyBody();
-    if (parsed && m_strCommand == u"get") AdvanceDownload();
+    if (m_strCommand == u"get") {
+        if (parsed) {
+            AdvanceDownload();
+        } else {
+            OnRecordReplyRefused();
+        }
+    }
     if (m_strCommand != u"get") {
         m_nReplyTimeout = 0;
         m_strCommand.clear();

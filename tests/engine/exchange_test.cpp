@@ -215,6 +215,34 @@ TEST(Exchange, RecordRequestLineForms) {
     }
 }
 
+TEST(Exchange, RefusedRecordReplyIsHandedBackToTheWalk) {
+    DialogRig rig;
+    rig.dlg.m_nProtocol = 1;
+    rig.dlg.m_nReadIndex = 5;
+    rig.dlg.m_strCommand = u"get";
+    rig.dlg.SendCommand();
+    rig.window.SetText(IDC_LAST_COMMAND, u"");
+    rig.Reply({u"NO", u""});
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 5");  // asked again at once
+    EXPECT_EQ(rig.dlg.m_strCommand, u"get");
+}
+
+TEST(Exchange, ReplyWithALineDroppedByTheChecksumIsAskedForAgain) {
+    DialogRig rig;
+    rig.dlg.m_nProtocol = 2;
+    rig.dlg.m_nHeadIndex = rig.dlg.m_nReadIndex = 5;
+    rig.dlg.m_nCrcErrors = 3;  // earlier errors do not count against this reply
+    rig.dlg.m_strCommand = u"get";
+    rig.dlg.SendCommand();
+    rig.window.SetText(IDC_LAST_COMMAND, u"");
+    const std::string reply = "OK\n2024-03-05 07:08:09 1 2 5 0000\n\n";
+    rig.dlg.OnSerialData(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
+    EXPECT_EQ(rig.dlg.m_nCrcErrors, 4u);
+    EXPECT_EQ(rig.dlg.m_nRxBytes, reply.size());
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 5 -5");
+    EXPECT_EQ(rig.dlg.m_nReadIndex, 5);
+}
+
 TEST(Exchange, DeviceMessagesShowInTheMessageLine) {
     DialogRig rig;
     rig.dlg.OnDeviceMessage(u"#<b>boot</b>");
