@@ -1,17 +1,32 @@
 // SPDX-License-Identifier: MIT
 #include "records/record_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 
 #include "protocol/crc16.h"
-#include "records/record_fs.h"
+#include "text/cfile.h"
+#include "text/file_system.h"
 #include "text/utf8.h"
 
 namespace korvel {
 namespace {
 
 std::u16string Widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+// A free name in folder that no record file pattern ("-N-hex.txt") can match: it has no ".txt" in it.
+std::string PartialName(const std::string& folder) {
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::minstd_rand random{std::random_device{}()};
+    std::string path;
+    do {
+        path = folder + "/.korvel-partial-";
+        for (int i = 0; i < 8; ++i) path += kChars[random() % (sizeof kChars - 1)];
+    } while (FileExists(path));
+    return path;
+}
 
 }  // namespace
 
@@ -36,25 +51,34 @@ std::error_code WriteRecordFile(std::u16string_view path,
     std::string full = WideToUtf8(path);
     size_t slash = full.rfind('/');
     std::string folder = slash == std::string::npos ? "." : full.substr(0, slash);
-    std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
-    auto next = lines_newest_first.rbegin();
-    std::string chunk;
-    return recfs::WriteFileAtomically(folder, name, [&](std::string_view* piece) {
-        // Lines are gathered into large writes: one system call per line would cost more than the disk.
-        chunk.clear();
-        while (next != lines_newest_first.rend() && chunk.size() < (1u << 20)) chunk += *next++;
-        *piece = chunk;
-        return !chunk.empty();
-    });
+    std::string temp = PartialName(folder);
+    FileError error;
+    bool ok = false;
+    {
+        CFile file;
+        if (file.Open(temp, CFile::modeCreate | CFile::modeWrite, &error)) {
+            // Lines are gathered into large writes: a system call per line would cost more than the disk.
+            std::string chunk;
+            ok = true;
+            for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
+                chunk.clear();
+                while (line != lines_newest_first.rend() && chunk.size() < (1u << 20)) chunk += *line++;
+                ok = file.Write(chunk.data(), chunk.size());
+            }
+            ok = ok && file.Flush();
+            if (!ok) error = file.LastError();
+        }
+    }
+    ok = ok && RenameFile(temp, full, &error);
+    if (!ok) {
+        RemoveFile(temp);
+        return {error.code != 0 ? error.code : EIO, std::generic_category()};
+    }
+    SyncDirectory(folder.empty() ? "/" : folder);
+    return {};
 }
 
-void DeleteRecordFile(std::u16string_view path) { recfs::RemoveFile(WideToUtf8(path)); }
-
-std::u16string ResolveUploadFolder() {
-    std::string candidate = recfs::ProfileFolder() + "/hollin.data/upload";
-    if (recfs::IsDirectory(candidate)) return Utf8ToWide(candidate);
-    return Utf8ToWide(recfs::ProgramFolder());
-}
+void DeleteRecordFile(std::u16string_view path) { RemoveFile(WideToUtf8(path)); }
 
 int WToI(std::u16string_view text) {
     size_t i = 0;

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "protocol/crc16.h"
 #include "records/record_file.h"
-#include "records/record_fs.h"
+#include "text/file_system.h"
+#include "text/unifile.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -22,35 +24,33 @@ int HexDigit(char16_t c) {
     return 0;
 }
 
-// A read error counts as an empty window: the download can still start.
-std::u16string ReadWindow(const recfs::ReadFile& file, int64_t offset) {
+// Reads up to 2047 bytes from the file's position. A read error counts as an empty window, so the
+// download can still start.
+std::u16string ReadWindow(CUniFile& file) {
     char buffer[kWindow + 1] = {};
-    int64_t n = file.ReadAt(offset, buffer, kWindow);
+    int64_t n = file.Read(buffer, kWindow);
     if (n <= 0) return {};
     return Utf8ToWide(std::string_view(buffer, static_cast<size_t>(n)));
 }
 
-// The head window starts behind a byte-order mark, where the text file class leaves a reader.
-int64_t TextStart(const recfs::ReadFile& file) {
-    unsigned char mark[3] = {};
-    int64_t n = file.ReadAt(0, reinterpret_cast<char*>(mark), sizeof mark);
-    if (n == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) return 3;
-    if (n >= 2 && ((mark[0] == 0xFE && mark[1] == 0xFF) || (mark[0] == 0xFF && mark[1] == 0xFE))) return 2;
-    return 0;
-}
-
 void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
               const std::function<void(const std::u16string& path)>& on_open_error) {
-    recfs::ListFolder(folder, [&](const recfs::Entry& entry) {
-        std::string path = folder + "/";
-        path += entry.name;
-        if (entry.is_directory) {
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(folder.empty() ? "/" : folder, entries)) return;
+    for (const DirectoryEntry& entry : entries) {
+        std::string path = folder + "/" + entry.name;
+        if (entry.type == EntryType::kDirectory) {
             ScanTree(path, n, pattern, last_saved, on_open_error);
-        } else if (entry.name.find(pattern) != std::string_view::npos) {
-            std::u16string wide = Utf8ToWide(path);
-            if (!ScanRecordFile(wide, n, last_saved)) on_open_error(wide);
+            continue;
         }
-    });
+        // Links to folders are not followed, so a link back into the tree cannot make the scan endless;
+        // pipes and devices are not record files (opening a pipe would wait for a writer).
+        if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
+            continue;
+        if (entry.name.find(pattern) == std::string::npos) continue;
+        std::u16string wide = Utf8ToWide(path);
+        if (!ScanRecordFile(wide, n, last_saved)) on_open_error(wide);
+    }
 }
 
 }  // namespace
@@ -91,12 +91,13 @@ void ScanRecordText(std::u16string_view text, int n, std::u16string& last_saved)
 }
 
 bool ScanRecordFile(const std::u16string& path, int n, std::u16string& last_saved) {
-    recfs::ReadFile file(WideToUtf8(path));
-    if (!file.IsOpen()) return false;
-    int64_t length = file.Length();
-    ScanRecordText(ReadWindow(file, TextStart(file)), n, last_saved);
-    if (length >= static_cast<int64_t>(kWindow) + 1)
-        ScanRecordText(ReadWindow(file, length - static_cast<int64_t>(kWindow)), n, last_saved);
+    CUniFile file;
+    if (!file.Open(WideToUtf8(path), CFile::modeRead)) return false;
+    int64_t length = file.GetLength();
+    ScanRecordText(ReadWindow(file), n, last_saved);
+    if (length >= static_cast<int64_t>(kWindow) + 1 &&
+        file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0)
+        ScanRecordText(ReadWindow(file), n, last_saved);
     return true;
 }
 

@@ -2,7 +2,10 @@
 #include "records/record_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <climits>
 #include <cstdlib>
@@ -126,6 +129,24 @@ TEST(WriteRecordFile, FailsInAFolderWithoutWritePermission) {
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_TRUE(WriteRecordFile(Utf8ToWide(folder.path() + "/locked/r-1-1.txt"), {"a\n"}));
     EXPECT_TRUE(std::filesystem::is_empty(folder.path() + "/locked"));
+}
+
+TEST(WriteRecordFile, AWriteThatFailsHalfWayLeavesNothing) {
+    // A file size limit stands in for a full disk: the write stops part-way with an error.
+    TempFolder folder;
+    folder.Write("r-1-1.txt", "the earlier download\n");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::error_code error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_TRUE(error);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"r-1-1.txt"});
+    EXPECT_EQ(folder.Read("r-1-1.txt"), "the earlier download\n");
 }
 
 class UploadFolderTest : public ::testing::Test {

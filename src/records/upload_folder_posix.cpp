@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+// The upload folder on POSIX systems: the home folder stands for the user's profile, /proc/self/exe for
+// the running program.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "records/record_file.h"
+#include "text/file_system.h"
+#include "text/utf8.h"
+
+namespace korvel {
+namespace {
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    std::string buffer(16384, '\0');
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && entry.pw_dir)
+        return entry.pw_dir;
+    return {};
+}
+
+std::string ProgramFolder() {
+    std::string path(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
+    path.resize(static_cast<size_t>(n));
+    path.resize(path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+    return path;
+}
+
+}  // namespace
+
+std::u16string ResolveUploadFolder() {
+    std::string candidate = HomeFolder() + "/hollin.data/upload";
+    if (IsDirectory(candidate)) return Utf8ToWide(candidate);
+    return Utf8ToWide(ProgramFolder());
+}
+
+}  // namespace korvel
