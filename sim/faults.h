@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// The faults of the wire that the simulated recorder can play, decided from a seed so that a run
+// can be repeated exactly. Pacing, chunking and hang-up live with the terminal I/O.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_random.h"
+
+namespace korvel::sim {
+
+struct FaultConfig {
+    uint64_t seed = 1;
+    double drop_replies = 0.0;  // share of commands that get no reply at all
+    bool stall = false;         // answer nothing
+    long stall_after = -1;      // answer this many commands, then nothing (-1: no limit)
+    double messages = 0.0;      // chance of a "#" device message before each reply line
+    double overlong = 0.0;      // chance of a garbage device message (overlong or not UTF-8) per reply
+    bool crlf = false;          // lines end in CR LF instead of LF
+};
+
+class FaultPlan {
+  public:
+    explicit FaultPlan(const FaultConfig& config);
+
+    // Called once for every command received; false when the device stays silent on it.
+    bool Answers();
+    // The bytes of a reply on the wire: line ends, device messages and garbage as configured.
+    std::string Encode(const std::vector<std::string>& lines);
+
+    void SetStalled(bool stalled) { stalled_ = stalled; }
+    bool stalled() const { return stalled_; }
+    long commands() const { return commands_; }
+
+  private:
+    void AppendLine(std::string& out, const std::string& line) const;
+    std::string Message();
+    std::string Garbage();
+
+    FaultConfig config_;
+    SplitMix drop_rng_, message_rng_, garbage_rng_;
+    bool stalled_ = false;
+    long commands_ = 0;
+};
+
+}  // namespace korvel::sim
