@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#include "cli_window.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+#include "text/utf8.h"
+
+namespace korvel::cli {
+
+void CliWindow::SetText(int id, std::u16string_view text) {
+    MemoryWindow::SetText(id, text);
+    if (on_text) on_text(id, text);
+}
+
+void CliWindow::StartTimer(int timer_id, int period_ms) {
+    MemoryWindow::StartTimer(timer_id, period_ms);
+    loop_.StartTimer(timer_id, std::chrono::milliseconds(period_ms), [this] {
+        if (on_tick) on_tick();
+    });
+}
+
+void CliWindow::StopTimer(int timer_id) {
+    MemoryWindow::StopTimer(timer_id);
+    loop_.StopTimer(timer_id);
+}
+
+void CliWindow::MessageBox(std::u16string_view text) {
+    MemoryWindow::MessageBox(text);
+    std::cerr << "korvel-cli: " << PlainText(text) << '\n';
+}
+
+std::string PlainText(std::u16string_view text) {
+    std::string out;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const bool control = i < text.size() && (text[i] < 0x20 || (text[i] >= 0x7F && text[i] <= 0x9F));
+        if (i < text.size() && !control) continue;
+        out += WideToUtf8(text.substr(start, i - start));
+        if (control) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(text[i]));
+            out += escaped;
+        }
+        start = i + 1;
+    }
+    return out;
+}
+
+}  // namespace korvel::cli

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: MIT
+#include "device_commands.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "exit_codes.h"
+#include "nlohmann/json.hpp"
+#include "protocol/record_index.h"
+#include "records/record_file.h"
+#include "session.h"
+#include "text/utf8.h"
+#include "ui/controls.h"
+
+namespace korvel::cli {
+namespace {
+
+// Why record files cannot be written into folder, or empty when they can. Tried with a real file, so
+// read-only mounts and quotas count too (root passes every permission test); the file never has a name.
+std::string FolderProblem(const std::string& folder) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return "not a folder";
+    int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        close(fd);
+        return {};
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
+    // File systems without unnamed files: a visible probe that cannot look like a record file.
+    std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
+    fd = mkstemp(probe.data());
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(folder, error).lexically_normal();
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+double ShownHours(int count) {
+    // As the dialog shows it: 121 seconds per record, one decimal.
+    const double hours = static_cast<double>(count * 121) / 3600.0;
+    return std::round(hours * 10.0) / 10.0;
+}
+
+}  // namespace
+
+int RunPorts() {
+    std::cerr << "korvel-cli: ports: the port discovery is not built in yet\n";
+    return kExitNoAnswer;
+}
+
+int RunInfo(const DeviceOptions& options) {
+    Session session(options);
+    if (const int code = session.Open(); code != kExitOk) return code;
+    if (const int code = session.ReadInfo(); code != kExitOk) return code;
+    const CliDialog& d = session.dialog();
+    const int count = RingDistance(d.m_nTailIndex, d.m_nHeadIndex);
+    if (options.json) {
+        nlohmann::ordered_json info;
+        info["product"] = WideToUtf8(d.m_strProductNo);
+        info["firmware"] = WideToUtf8(d.m_strFirmware);
+        info["protocol"] = d.m_nProtocol;
+        info["records"] = count;
+        info["hours"] = ShownHours(count);
+        info["head_index"] = d.m_nHeadIndex;
+        info["tail_index"] = d.m_nTailIndex;
+        info["device_time"] = WideToUtf8(d.m_strDeviceTime);
+        info["pc_time"] = WideToUtf8(d.m_strPcTime);
+        // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
+        std::cout << info.dump() << '\n';
+    } else {
+        std::cout << "product: " << PlainText(d.m_strProductNo) << '\n'
+                  << "firmware: " << PlainText(d.m_strFirmware) << '\n'
+                  << "protocol: " << d.m_nProtocol << '\n'
+                  << "records: " << PlainText(session.window().Text(IDC_RECORD_COUNT)) << '\n'
+                  << "head index: " << d.m_nHeadIndex << '\n'
+                  << "tail index: " << d.m_nTailIndex << '\n'
+                  << "device time: " << PlainText(d.m_strDeviceTime) << '\n'
+                  << "pc time: " << PlainText(d.m_strPcTime) << '\n';
+    }
+    return kExitOk;
+}
+
+int RunSyncTime(const DeviceOptions& options) {
+    Session session(options);
+    if (const int code = session.Open(); code != kExitOk) return code;
+    return session.SyncTime();
+}
+
+int RunDownload(const DeviceOptions& options) {
+    const bool given = options.dir.has_value();
+    const std::string folder = AbsoluteFolder(given ? *options.dir : WideToUtf8(ResolveUploadFolder()));
+    // Found out before the device is asked anything: a long download must not end in a lost file.
+    if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+        std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem
+                  << (given ? "; choose a writable folder with --dir"
+                            : "; create ~/hollin.data/upload or choose a writable folder with --dir")
+                  << '\n';
+        return kExitWrite;
+    }
+    Session session(options);
+    if (const int code = session.Open(); code != kExitOk) return code;
+    return session.Download(folder);
+}
+
+}  // namespace korvel::cli

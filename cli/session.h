@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+// One run of the dialog engine for one command: the same dialog, port and texts as the window, with an
+// operator that clicks the buttons and waits for the answers.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "app/clock.h"
+#include "app/event_loop.h"
+#include "cli_window.h"
+#include "device_commands.h"
+#include "serial/port_enumerator.h"
+#include "serial/serial_link.h"
+#include "ui/korvel_dlg.h"
+
+namespace korvel::cli {
+
+// The port list holds the --port path alone, so the dialog's first port is the one asked for.
+class SinglePortEnumerator : public PortEnumerator {
+  public:
+    explicit SinglePortEnumerator(std::u16string name) : name_(std::move(name)) {}
+    std::vector<std::u16string> List() override { return {name_}; }
+
+  private:
+    std::u16string name_;
+};
+
+// The dialog, with device messages passed on to the session as they come.
+class CliDialog : public CKorvelDlg {
+  public:
+    using CKorvelDlg::CKorvelDlg;
+    void OnDeviceMessage(std::u16string text) override;
+    std::function<void(const std::u16string&)> on_device_message;
+};
+
+class Session {
+  public:
+    explicit Session(const DeviceOptions& options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Each returns the exit code of the command (after saying what went wrong on stderr).
+    int Open();
+    int ReadInfo();
+    int SyncTime();
+    int Download(const std::string& folder);
+
+    const CliDialog& dialog() const { return dlg_; }
+    const CliWindow& window() const { return window_; }
+
+  private:
+    enum class Outcome { Done, Lost, GaveUp, Interrupted };
+    struct Progress {
+        int read_index;
+        size_t records;
+        bool operator==(const Progress&) const = default;
+    };
+
+    void OnTick();
+    void OnText(int id, std::u16string_view text);
+    Outcome Pump(const std::function<bool()>& done);
+    int Fail(Outcome outcome, const std::string& what);
+    void Click(int id);
+    void WatchSignals();
+    Progress Snapshot() const;
+
+    DeviceOptions options_;
+    EventLoop loop_;
+    CliWindow window_;
+    SerialLink link_;
+    SystemClock clock_;
+    SinglePortEnumerator ports_;
+    CliDialog dlg_;
+
+    bool opened_ = false;
+    bool lost_ = false;
+    bool interrupted_ = false;
+    int signal_fd_ = -1;
+
+    // The walk's repetitions by the timeout: how many in a row without progress.
+    bool watch_repeats_ = false;
+    bool gave_up_ = false;
+    int repeats_ = 0;
+    Progress last_progress_{};
+
+    bool show_progress_ = false;
+    bool progress_shown_ = false;
+};
+
+}  // namespace korvel::cli
