@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <cstdio>
 
+#include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "text/format.h"
@@ -11,15 +12,12 @@
 namespace korvel {
 namespace {
 
-constexpr int kRingMask = 0x7FFF;
 constexpr int kKeyLength = 19;
 constexpr int kProgressMax = 10000;
 // Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
 // as it came, so a line that always fails cannot stall the download.
 constexpr int kMaxReplyRetries = 3;
 constexpr int kWalkControls[] = {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD};
-
-int RingDistance(int from, int to) { return to >= from ? to - from : to - from + 0x8000; }
 
 }  // namespace
 
@@ -108,7 +106,7 @@ void CKorvelDlg::AdvanceDownload() {
     if (m_bPendingReadIndex) m_nReadIndex = m_nPendingReadIndex;
     m_bPendingLastSeen = m_bPendingReadIndex = false;
 
-    m_nReadIndex = (m_nReadIndex - 1) & kRingMask;
+    m_nReadIndex = StepDown(m_nReadIndex);
     if (m_nReadIndex == m_nTailIndex || (!m_strLastSaved.empty() && m_strLastSaved == m_strLastSeen)) {
         FinishDownload();
         return;

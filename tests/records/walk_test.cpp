@@ -1,0 +1,475 @@
+// SPDX-License-Identifier: MIT
+// The download walk driven through the dialog: a small recorder model answers every request line the
+// dialog shows, as checksummed bytes through the line framing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "protocol/crc16.h"
+#include "records/record_file.h"
+#include "records/scan.h"
+#include "support/dialog_rig.h"
+#include "text/format.h"
+#include "text/utf8.h"
+#include "ui/texts.h"
+
+namespace korvel {
+namespace {
+
+using testing::DialogRig;
+
+// The record at index i was taken 121 s after the one at i - 1.
+std::string Stamp(int i) {
+    std::time_t t = 1659175200 + static_cast<std::time_t>(i) * 121;  // 2022-07-30 10:00:00 UTC
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+std::string WithCrc(const std::string& payload) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, " %04x", Crc16(payload));
+    return payload + suffix;
+}
+
+// The stored line of record i, as the walk writes it for product 0123 at +08:00.
+std::string Stored(int i, const std::string& key = "") {
+    std::string k = key.empty() ? Stamp(i) : key;
+    return MakeRecordLine(
+        Utf8ToWide(k.substr(0, 10) + " " + k.substr(11) + "+08:00 " + std::to_string(i % 97) + " 0123"));
+}
+
+struct Recorder {
+    std::map<int, std::string> keys;  // index → timestamp key; missing indices answer with no line
+    int tokens = 5;                   // 3..6 tokens per record line
+    // Called for each record line sent; true makes its checksum wrong.
+    std::function<bool(int index, int request)> corrupt = [](int, int) { return false; };
+    // Called for each request; a line to put in the body instead of the records, or empty.
+    std::function<std::string(int request)> junk = [](int) { return std::string(); };
+    bool silent = false;  // no reply at all
+    std::vector<std::u16string> requests;
+
+    void Fill(int from, int to) {
+        for (int i = from; i <= to; ++i) keys[i & 0x7FFF] = Stamp(i);
+    }
+
+    std::string Line(int i) const {
+        std::string key = keys.at(i);
+        std::string line = key.substr(0, 10) + " " + key.substr(11) + " " + std::to_string(i % 97);
+        if (tokens >= 4) line += " 0123";
+        if (tokens >= 5) line += " " + std::to_string(i);
+        if (tokens >= 6) line += " extra";
+        return line;
+    }
+
+    // Answers the request line; returns false when it is not a record request.
+    bool Answer(DialogRig& rig, const std::u16string& request) {
+        requests.push_back(request);
+        std::string text = WideToUtf8(request);
+        int index = 0, count = 1;
+        if (text.starts_with("get2 ")) {
+            std::sscanf(text.c_str(), "get2 %d %d", &index, &count);
+            count = -count;
+        } else if (std::sscanf(text.c_str(), "get %d", &index) != 1) {
+            return false;
+        }
+        if (silent) return true;
+        int n = static_cast<int>(requests.size());
+        std::string reply = "OK\n";
+        if (std::string extra = junk(n); !extra.empty()) reply += extra + "\n";
+        for (int k = 0; k < count; ++k, index = (index - 1) & 0x7FFF) {
+            if (!keys.count(index)) continue;
+            std::string line = WithCrc(Line(index));
+            if (corrupt(index, n)) line.back() = line.back() == '0' ? '1' : '0';
+            reply += line + "\n";
+        }
+        reply += "\n";
+        rig.dlg.OnSerialData(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
+        return true;
+    }
+
+    // Answers until the walk ends (or stalls); returns the number of requests answered.
+    int Serve(DialogRig& rig, int limit = 100000) {
+        int served = 0;
+        while (rig.dlg.m_strCommand == u"get" && served < limit) {
+            size_t before = requests.size();
+            if (!Answer(rig, rig.Text(IDC_LAST_COMMAND)) || silent) break;
+            ++served;
+            if (requests.size() == before) break;
+        }
+        return served;
+    }
+};
+
+class WalkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig.Init();
+        rig.dlg.m_strUtcOffset = u"+08:00";
+        rig.dlg.m_strProductNo = u"0123";
+        folder = WideToUtf8(rig.dlg.m_strUploadDir);
+    }
+    void Device(int head, int tail, int protocol) {
+        rig.dlg.m_nHeadIndex = head;
+        rig.dlg.m_nTailIndex = tail;
+        rig.dlg.m_nProtocol = protocol;
+    }
+    std::string FilePath() const { return folder + "/" + WideToUtf8(rig.dlg.m_strFileName); }
+    std::string FileBytes() const {
+        std::ifstream in(FilePath(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string Expected(int from, int to) const {
+        std::string bytes;
+        for (int i = from; i <= to; ++i) bytes += Stored(i);
+        return bytes;
+    }
+    void Save(const std::string& name, const std::string& bytes) {
+        std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
+    }
+    void ClearFolder() {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directory(folder);
+    }
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    DialogRig rig;
+    Recorder recorder;
+    std::string folder;
+};
+
+TEST_F(WalkTest, FourRecordsAtProtocolOneOneRequestEach) {
+    Device(4, 0, 1);
+    recorder.Fill(1, 4);
+    rig.dlg.OnReadData();
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kStopReadData);
+    for (int id : {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD})
+        EXPECT_FALSE(rig.window.Enabled(id)) << id;
+    EXPECT_EQ(rig.window.Control(IDC_PROGRESS).progress_high, 10000);
+
+    std::vector<std::u16string> progress;
+    for (int step = 0; step < 4; ++step) {
+        recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+        progress.push_back(rig.Text(IDC_RESULT));
+        rig.clock.now += 2;
+    }
+    EXPECT_EQ(recorder.requests, (std::vector<std::u16string>{u"get 4", u"get 3", u"get 2", u"get 1"}));
+    EXPECT_EQ(progress, (std::vector<std::u16string>{u"25.0%", u"50.0%", u"75.0%", u"读取完成，耗时6秒"}));
+    EXPECT_EQ(rig.window.Control(IDC_PROGRESS).progress_pos, 7500);
+    EXPECT_EQ(rig.dlg.m_strFileName, u"240305-070809-123-7b.txt");
+    EXPECT_EQ(FileBytes(), Expected(1, 4));
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
+    EXPECT_EQ(rig.dlg.m_strCommand, u"");
+    EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
+    EXPECT_FALSE(rig.dlg.m_bSaveFailed);
+    for (int id : {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD})
+        EXPECT_TRUE(rig.window.Enabled(id)) << id;
+}
+
+TEST_F(WalkTest, BatchesAskForAtMostAHundredRecords) {
+    Device(250, 0, 2);
+    recorder.Fill(1, 250);
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_EQ(recorder.requests,
+              (std::vector<std::u16string>{u"get2 250 -100", u"get2 150 -100", u"get2 50 -50"}));
+    EXPECT_EQ(FileBytes(), Expected(1, 250));
+}
+
+TEST_F(WalkTest, BatchCountFollowsTheRingDistance) {
+    struct Case {
+        int read, tail;
+        std::u16string line;
+    };
+    for (const Case& c : {Case{17, 5, u"get2 17 -12"}, Case{3, 32000, u"get2 3 -100"},
+                          Case{0, 32767, u"get2 0 -1"}, Case{4, 3, u"get2 4 -1"}}) {
+        Device(c.read, c.tail, 2);
+        rig.dlg.OnReadData();
+        EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), c.line);
+        rig.dlg.OnReadData();  // cancel
+    }
+}
+
+TEST_F(WalkTest, WrappedRingAndIndexZeroStepToTheTop) {
+    for (int protocol : {1, 2}) {
+        Device(3, 32760, protocol);
+        recorder.keys.clear();
+        recorder.Fill(32761, 32768 + 3);
+        ClearFolder();
+        rig.dlg.OnReadData();
+        recorder.requests.clear();
+        recorder.Serve(rig);
+        std::string expected;
+        for (int i = 32761; i <= 32768 + 3; ++i)
+            expected += MakeRecordLine(Utf8ToWide(Stamp(i).substr(0, 10) + " " + Stamp(i).substr(11) +
+                                                  "+08:00 " + std::to_string((i & 0x7FFF) % 97) + " 0123"));
+        EXPECT_EQ(FileBytes(), expected) << protocol;
+        if (protocol == 1) {
+            EXPECT_EQ(recorder.requests[4], u"get 32767");
+        }
+        rig.clock.local.second += 1;
+    }
+}
+
+TEST_F(WalkTest, SavedNewestRecordEndsTheWalkAfterTheFirstReply) {
+    Device(40, 0, 1);
+    recorder.Fill(1, 40);
+    Save("220101-000000-123-7b.txt", Expected(1, 40));
+    rig.dlg.OnReadData();
+    EXPECT_EQ(rig.dlg.m_strLastSaved, Utf8ToWide(Stamp(40)));
+    EXPECT_EQ(recorder.Serve(rig), 1);
+    EXPECT_EQ(FileBytes(), Stored(40));
+}
+
+TEST_F(WalkTest, IncrementalDownloadBeginsWithThePreviouslyNewestRecord) {
+    for (int protocol : {1, 2}) {
+        Device(130, 0, protocol);
+        recorder.keys.clear();
+        recorder.Fill(1, 130);
+        ClearFolder();
+        Save("sub-123-7b.txt", Expected(1, 20));
+        Save("220101-000000-123-7b.txt", Expected(1, 100));
+        Save("220101-000000-124-7c.txt", Expected(1, 120));  // another device
+        rig.dlg.OnReadData();
+        recorder.Serve(rig);
+        EXPECT_EQ(FileBytes(), Expected(100, 130)) << protocol;
+        rig.clock.local.minute += 1;
+    }
+}
+
+TEST_F(WalkTest, RecordFieldsFromThreeFourAndSixTokens) {
+    struct Case {
+        int tokens;
+        std::u16string product_text;
+        std::string product_field;
+    };
+    for (const Case& c : {Case{3, u"0123", "0123"}, Case{3, u"abc", "0000"}, Case{3, u"7", "0007"},
+                          Case{4, u"999", "0123"}, Case{6, u"0123", "0123"}}) {
+        Device(2, 0, 1);
+        recorder.keys.clear();
+        recorder.Fill(1, 2);
+        recorder.tokens = c.tokens;
+        ClearFolder();
+        rig.dlg.m_strProductNo = c.product_text;
+        rig.dlg.OnReadData();
+        recorder.Serve(rig);
+        std::string expected;
+        for (int i = 1; i <= 2; ++i)
+            expected += MakeRecordLine(Utf8ToWide(Stamp(i).substr(0, 10) + " " + Stamp(i).substr(11) +
+                                                  "+08:00 " + std::to_string(i) + " " + c.product_field));
+        EXPECT_EQ(FileBytes(), expected) << c.tokens;
+        rig.clock.local.second += 1;
+    }
+}
+
+TEST_F(WalkTest, FifthTokenSetsTheNextRequest) {
+    Device(300, 0, 2);
+    rig.dlg.OnReadData();
+    // The device answers the batch from 300 with a record that names index 90, and a sixth token.
+    std::string reply = "OK\n" + WithCrc("2022-07-30 10:00:00 5 0123 90 extra") + "\n\n";
+    rig.dlg.OnSerialData(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 89 -89");
+    rig.dlg.OnReadData();  // cancel
+    EXPECT_EQ(rig.dlg.m_recordBuffer,
+              std::vector<std::string>{MakeRecordLine(u"2022-07-30 10:00:00+08:00 5 0123")});
+}
+
+TEST_F(WalkTest, LinesWithTooFewTokensAreRefused) {
+    Device(5, 0, 1);
+    recorder.Fill(1, 5);
+    recorder.junk = [](int request) {
+        return request == 1 ? std::string(WithCrc("2022-07-30 10:00:00")) : "";
+    };
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    // Refused once, repeated at once, then the walk went on as usual.
+    EXPECT_EQ(recorder.requests.size(), 6u);
+    EXPECT_EQ(recorder.requests[0], recorder.requests[1]);
+    EXPECT_EQ(FileBytes(), Expected(1, 5));
+}
+
+TEST_F(WalkTest, EmptyBodiesStepDownOneIndex) {
+    Device(6, 0, 1);
+    recorder.Fill(1, 3);  // 4..6 hold nothing
+    rig.dlg.OnReadData();
+    recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+    EXPECT_EQ(recorder.requests[0], u"get 6");
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 5");
+    EXPECT_TRUE(rig.dlg.m_recordBuffer.empty());
+    recorder.Serve(rig);
+    EXPECT_EQ(FileBytes(), Expected(1, 3));
+}
+
+TEST_F(WalkTest, CancelLeavesNoFile) {
+    Device(4, 0, 1);
+    recorder.Fill(1, 4);
+    Save("240305-070809-123-7b.txt", "an earlier download of the same second\n");
+    rig.dlg.OnReadData();
+    recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+    rig.window.SetProgressPos(IDC_PROGRESS, 2500);
+    rig.dlg.OnReadData();
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kCancelled);
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
+    EXPECT_EQ(rig.window.Control(IDC_PROGRESS).progress_pos, 0);
+    EXPECT_EQ(rig.dlg.m_strCommand, u"");
+    for (int id : {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD})
+        EXPECT_TRUE(rig.window.Enabled(id)) << id;
+    EXPECT_TRUE(Files().empty());
+    // A reply that still comes after the cancel changes nothing.
+    recorder.Answer(rig, u"get 3");
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kCancelled);
+}
+
+TEST_F(WalkTest, MissingReplyIsRepeatedByTheTimeout) {
+    Device(4, 0, 1);
+    recorder.Fill(1, 4);
+    rig.dlg.OnReadData();
+    rig.device->ClearWrites();
+    rig.Tick();
+    rig.Tick();
+    EXPECT_EQ(rig.Text(IDC_RESULT), u"");
+    rig.Tick();
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kNoReply);
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 4");
+    recorder.Serve(rig);
+    EXPECT_EQ(FileBytes(), Expected(1, 4));
+}
+
+// --- faults of the walk as first described, now mended ---
+
+TEST_F(WalkTest, AWalkThatAcceptedNothingDoesNotEndAsCaughtUp) {
+    // No saved file: a first reply without an accepted record must not end the walk.
+    Device(3, 0, 1);
+    recorder.Fill(1, 2);  // index 3 answers with an empty body
+    rig.dlg.m_strLastSeen.clear();
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_EQ(FileBytes(), Expected(1, 2));
+
+    // Nor does a key left over from an earlier walk of this run.
+    rig.clock.local.second += 1;
+    rig.dlg.m_strLastSeen = u"2022-07-30 10:00:00";
+    std::filesystem::remove(FilePath());
+    Save("x-123-7b.txt", Stored(0));  // saved key 2022-07-30 10:00:00 = Stamp(0)
+    recorder.keys[3] = Stamp(3);
+    rig.dlg.OnReadData();
+    recorder.keys.erase(3);
+    recorder.Serve(rig);
+    EXPECT_EQ(FileBytes(), Expected(1, 2));
+}
+
+TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
+    Device(2, 0, 1);
+    recorder.Fill(1, 2);
+    rig.dlg.OnReadData();
+    std::filesystem::remove_all(folder);  // the upload folder vanished during the walk
+    recorder.Serve(rig);
+    EXPECT_TRUE(rig.dlg.m_bSaveFailed);
+    EXPECT_EQ(rig.Text(IDC_RESULT), u"保存失败：" + rig.dlg.m_strUploadDir + u"/" + rig.dlg.m_strFileName);
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+
+    // The next walk that can write clears the failure.
+    std::filesystem::create_directory(folder);
+    rig.clock.local.second += 1;
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_FALSE(rig.dlg.m_bSaveFailed);
+    EXPECT_EQ(Files().size(), 1u);
+}
+
+TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
+    // The device clock was set back: every record is older than the saved key.
+    Device(300, 0, 2);
+    recorder.Fill(1, 300);
+    Save("x-123-7b.txt", Stored(5000));
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_EQ(recorder.requests,
+              (std::vector<std::u16string>{u"get2 300 -100", u"get2 200 -100", u"get2 100 -100"}));
+    EXPECT_EQ(FileBytes(), "");
+}
+
+TEST_F(WalkTest, ADamagedReplyIsAskedForAgainAndTakesEffectOnlyWhole) {
+    for (int protocol : {1, 2}) {
+        Device(250, 0, protocol);
+        recorder.keys.clear();
+        recorder.requests.clear();
+        recorder.Fill(1, 250);
+        ClearFolder();
+        // Every tenth record fails on its first two transmissions.
+        std::map<int, int> sent;
+        recorder.corrupt = [&](int index, int) { return index % 10 == 0 && ++sent[index] <= 2; };
+        rig.dlg.OnReadData();
+        recorder.Serve(rig);
+        EXPECT_EQ(FileBytes(), Expected(1, 250)) << protocol;
+        EXPECT_EQ(rig.Text(IDC_MESSAGE).find(u"跳过"), std::u16string::npos);
+        rig.clock.local.second += 1;
+    }
+}
+
+TEST_F(WalkTest, ALineThatAlwaysFailsIsSkippedAfterThreeRepetitionsAndCounted) {
+    Device(5, 0, 1);
+    recorder.Fill(1, 5);
+    recorder.corrupt = [](int index, int) { return index == 3; };
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    // get 3 went out four times: the first and three repetitions.
+    EXPECT_EQ(std::count(recorder.requests.begin(), recorder.requests.end(), u"get 3"), 4);
+    EXPECT_EQ(FileBytes(), Stored(1) + Stored(2) + Stored(4) + Stored(5));
+    EXPECT_EQ(rig.Text(IDC_MESSAGE), u"跳过1条校验错误的记录");
+    EXPECT_EQ(rig.Text(IDC_RESULT), u"读取完成，耗时0秒");
+}
+
+TEST_F(WalkTest, ChecksumFailureOnTheLastLineOfABatchIsFetchedAgain) {
+    Device(150, 0, 2);
+    recorder.Fill(1, 150);
+    // Index 51 ends the first batch; it fails in all four transmissions of that batch only.
+    recorder.corrupt = [](int index, int request) { return index == 51 && request <= 4; };
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_EQ(recorder.requests[4], u"get2 51 -51");  // the next batch starts at the dropped record
+    EXPECT_EQ(FileBytes(), Expected(1, 150));
+}
+
+TEST_F(WalkTest, ARefusedBatchStoresNothingTwice) {
+    Device(10, 0, 2);
+    recorder.Fill(1, 10);
+    rig.dlg.OnReadData();
+    // The first reply breaks off after two good lines with a line of too few tokens.
+    std::string reply = "OK\n" + WithCrc(recorder.Line(10)) + "\n" + WithCrc(recorder.Line(9)) + "\n" +
+                        WithCrc("2022-07-30 10:00:00") + "\n\n";
+    rig.dlg.OnSerialData(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 10 -10");  // asked again at once
+    recorder.Serve(rig);
+    EXPECT_EQ(FileBytes(), Expected(1, 10));
+}
+
+TEST_F(WalkTest, UnreadableSavedFileShowsTheOpenError) {
+    Device(1, 0, 1);
+    recorder.Fill(1, 1);
+    std::filesystem::create_symlink(folder + "/nowhere", folder + "/gone-123-7b.txt");
+    rig.dlg.OnReadData();
+    ASSERT_EQ(rig.window.MessageBoxes().size(), 1u);
+    EXPECT_EQ(rig.window.MessageBoxes()[0], u"Open file error " + Utf8ToWide(folder + "/gone-123-7b.txt"));
+    recorder.Serve(rig);
+    EXPECT_EQ(rig.dlg.m_strCommand, u"");
+}
+
+}  // namespace
+}  // namespace korvel
