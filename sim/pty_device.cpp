@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -60,6 +61,7 @@ class Device {
     bool OpenGivenTty();
     void HangUp();
     void HangUpWhenDrained();
+    void OnClientClosed();
     void CheckDrained(SteadyClock::time_point now);
     void UpdateLink();
     void RemoveLink();
@@ -79,8 +81,9 @@ class Device {
     DeviceOptions options_;
     SteadyClock::time_point start_;
 
-    int terminal_ = -1;   // pty master, or the given tty
-    int keepalive_ = -1;  // our own slave fd, so the master never sees a hang-up between clients
+    int terminal_ = -1;     // pty master, or the given tty
+    int keepalive_ = -1;    // our own slave fd, so the master never sees a hang-up between clients
+    int close_watch_ = -1;  // inotify: a client closed the slave
     std::string slave_path_;
     bool hung_up_ = false;
     bool hangup_fired_ = false;  // --hangup-after unplugs once; a replugged device keeps going
@@ -125,6 +128,12 @@ bool Device::OpenPty() {
         close(master);
         return false;
     }
+    // A client may put the terminal in exclusive mode (TIOCEXCL). A real port forgets that at its last
+    // close; the pty keeps it while we hold it open, which would lock the client out of a reopen.
+    CloseFd(close_watch_);
+    close_watch_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (close_watch_ >= 0 && inotify_add_watch(close_watch_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+        CloseFd(close_watch_);
     terminal_ = master;
     slave_path_ = name;
     hung_up_ = false;
@@ -151,6 +160,7 @@ void Device::HangUp() {
     // Closing every fd of our side makes the client's end see a hang-up, as when an adapter is pulled.
     CloseFd(keepalive_);
     CloseFd(terminal_);
+    CloseFd(close_watch_);
     hung_up_ = true;
     out_.clear();
     Say("hangup sent=" + std::to_string(sent_));
@@ -180,6 +190,13 @@ void Device::CheckDrained(SteadyClock::time_point now) {
         drain_started_.reset();
         HangUp();
     }
+}
+
+void Device::OnClientClosed() {
+    char events[4096];
+    while (read(close_watch_, events, sizeof events) > 0) {
+    }
+    if (keepalive_ >= 0) ioctl(keepalive_, TIOCNXCL);
 }
 
 void Device::UpdateLink() {
@@ -444,12 +461,14 @@ int Device::Run() {
         if (replug_at_) until(*replug_at_);
         if (drain_started_) until(now + std::chrono::milliseconds(2));
 
-        pollfd fds[4];
+        pollfd fds[5];
         int nfds = 0;
         fds[nfds++] = {g_signal_pipe[0], POLLIN, 0};
         const int terminal_slot = terminal_ >= 0 ? nfds : -1;
         if (terminal_ >= 0)
             fds[nfds++] = {terminal_, static_cast<short>(POLLIN | (write_now ? POLLOUT : 0)), 0};
+        const int watch_slot = close_watch_ >= 0 ? nfds : -1;
+        if (close_watch_ >= 0) fds[nfds++] = {close_watch_, POLLIN, 0};
         const int control_slot = control_fd_ >= 0 ? nfds : -1;
         if (control_fd_ >= 0) fds[nfds++] = {control_fd_, POLLIN, 0};
         const int stdin_slot = watch_stdin_ ? nfds : -1;
@@ -466,6 +485,8 @@ int Device::Run() {
             if (fds[terminal_slot].revents & (POLLIN | POLLHUP | POLLERR)) OnTerminalReadable();
             if (terminal_ >= 0 && (fds[terminal_slot].revents & POLLOUT)) WriteSome();
         }
+        // Before control commands, so a control answer proves that an earlier close was seen.
+        if (watch_slot >= 0 && (fds[watch_slot].revents & POLLIN)) OnClientClosed();
         if (control_slot >= 0 && control_fd_ >= 0 && (fds[control_slot].revents & (POLLIN | POLLHUP)))
             OnControlReadable();
         if (stdin_slot >= 0 && (fds[stdin_slot].revents & (POLLIN | POLLHUP))) {
@@ -476,6 +497,7 @@ int Device::Run() {
     }
 
     RemoveLink();
+    CloseFd(close_watch_);
     CloseFd(keepalive_);
     CloseFd(terminal_);
     CloseFd(control_writer_);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // korvel-sim as a process on a real pseudo-terminal, seen from a plain-termios client.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,22 @@ TEST(SimProcess, SurvivesTheClientClosingAndReopening) {
         EXPECT_EQ(Words((*reply)[1])[4], "10");
     }
     EXPECT_TRUE(s.sim.running());
+}
+
+TEST(SimProcess, ForgetsExclusiveModeWhenTheClientCloses) {
+    // A real port drops TIOCEXCL at its last close; without help a pty keeps it and locks the
+    // client out of its own reopen (unless it runs as root).
+    Session s;
+    ASSERT_TRUE(s.Open({"--records", "10"}));
+    ASSERT_EQ(ioctl(s.fd.get(), TIOCEXCL), 0);
+    s.reader.reset();
+    s.fd.reset();
+    ASSERT_TRUE(s.sim.Control("status"));  // answered only after the close was handled
+    ASSERT_TRUE(s.Connect());
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(s.fd.get(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_TRUE(s.Ask("info"));
 }
 
 TEST(SimProcess, AddsRecordsOnRequest) {
