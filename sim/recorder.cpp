@@ -152,7 +152,7 @@ bool Recorder::HasRecord(int index) const {
 
 std::string Recorder::ValueText(int64_t seq) const {
     // One winch run every 30 records: standstill, acceleration, cruise at a run-specific speed with a
-    // little ripple, deceleration.
+    // little ripple, deceleration. Sent as a whole number of cm/s (125 is 1.25 m/s).
     const int64_t run = seq / 30;
     const int phase = static_cast<int>(seq % 30);
     const double cruise =
@@ -169,7 +169,7 @@ std::string Recorder::ValueText(int64_t seq) const {
         value = cruise * (30 - phase) / 6.0;
     }
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f", value);
+    std::snprintf(buf, sizeof buf, "%ld", std::lround(value * 100.0));
     return buf;
 }
 

@@ -264,6 +264,32 @@ TEST(SimFaults, StallAfterAnsweringSomeCommands) {
         << *status;
 }
 
+TEST(SimFaults, DroppedRepliesNeverGoOut) {
+    Session s;
+    ASSERT_TRUE(s.Open({"--records", "10", "--drop-replies", "1"}));
+    ASSERT_TRUE(WriteAll(s.fd.get(), "info\nget 5\n"));
+    ASSERT_TRUE(s.sim.WaitForRequests(2));
+    std::optional<std::string> status = s.sim.Control("status");
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->find("commands=2 sent=0 pending=0"), std::string::npos) << *status;
+}
+
+TEST(SimFaults, GarbageLinesComeBeforeTheReply) {
+    Session s;
+    ASSERT_TRUE(s.Open({"--records", "10", "--overlong", "1", "--seed", "3"}));
+    for (int i = 0; i < 6; ++i) {
+        std::optional<std::vector<std::string>> reply = s.Ask("get 10");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->size(), 2u);
+    }
+    ASSERT_EQ(s.reader->messages().size(), 6u);
+    for (const std::string& garbage : s.reader->messages()) {
+        bool ascii = true;
+        for (unsigned char c : garbage) ascii = ascii && c < 0x80;
+        EXPECT_TRUE(garbage.size() > 560 || !ascii) << garbage;
+    }
+}
+
 TEST(SimFaults, StallAndResumeByControl) {
     Session s;
     ASSERT_TRUE(s.Open({"--records", "10"}));
