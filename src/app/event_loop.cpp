@@ -76,8 +76,9 @@ void EventLoop::Quit() {
 }
 
 void EventLoop::Run() {
-    shared_->quit = false;
+    // A Quit() that came before Run() still counts; each Quit() ends one Run().
     while (!shared_->quit) RunOnce(std::chrono::hours(1));
+    shared_->quit = false;
 }
 
 bool EventLoop::RunUntil(const std::function<bool()>& done, Duration timeout) {

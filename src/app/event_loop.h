@@ -37,7 +37,7 @@ class EventLoop {
     void WatchFd(int fd, Task on_readable);
     void UnwatchFd(int fd);
 
-    // Runs until Quit() (callable from any thread).
+    // Runs until Quit() (callable from any thread); a Quit() before Run() makes it return at once.
     void Run();
     void Quit();
     // Runs until done() holds or timeout passes; returns done().

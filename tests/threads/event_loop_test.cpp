@@ -59,8 +59,10 @@ TEST(EventLoop, TimersTickUntilStoppedAndQuitEndsRun) {
     EXPECT_EQ(ticks, 5);
 
     std::thread quitter([&] { loop.Quit(); });
-    loop.Run();  // returns although nothing else is due
+    loop.Run();  // returns although nothing else is due, also when the Quit() came first
     quitter.join();
+    loop.Quit();
+    loop.Run();
 }
 
 TEST(EventLoop, WatchedDescriptorRunsItsHandlerWhenReadable) {

@@ -20,11 +20,7 @@ struct CycleState {
     Port* port = nullptr;
 };
 
-#if defined(__SANITIZE_THREAD__)
-constexpr int kCycles = 200;  // every cycle starts and joins a thread, which is slow under the sanitizer
-#else
 constexpr int kCycles = 1000;
-#endif
 
 // Open, hand over, close and reopen while the device streams without pause. Each cycle ends its port
 // another way: at once (a hand-over may be pending), after a chunk, or from inside the data handler.

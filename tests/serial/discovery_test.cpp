@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "serial/sysfs_ports.h"
+#include "serial/udev_monitor.h"
+#include "ui/korvel_dlg.h"
+
+namespace korvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A sysfs tree of tty entries, built the way the kernel lays it out.
+class FakeSysfs {
+  public:
+    FakeSysfs() {
+        char tmpl[] = "/tmp/korvel-sysfs-XXXXXX";
+        root = ::mkdtemp(tmpl);
+        fs::create_directories(root + "/class/tty");
+        fs::create_directories(root + "/bus/drivers/serial8250");
+        fs::create_directories(root + "/bus/drivers/ftdi_sio");
+    }
+    ~FakeSysfs() { fs::remove_all(root); }
+
+    // driver empty: a tty without hardware (virtual terminal, ptmx). uart_type < 0: no type attribute.
+    void Add(const std::string& name, const std::string& driver, int uart_type = -1) {
+        const fs::path entry = fs::path(root) / "class/tty" / name;
+        fs::create_directories(entry);
+        if (!driver.empty()) {
+            fs::create_directories(entry / "device");
+            fs::create_directory_symlink(fs::path(root) / "bus/drivers" / driver, entry / "device/driver");
+        }
+        if (uart_type >= 0) std::ofstream(entry / "type") << uart_type << "\n";
+    }
+    void Remove(const std::string& name) { fs::remove_all(fs::path(root) / "class/tty" / name); }
+    void SetConsole(const std::string& active) {
+        fs::create_directories(fs::path(root) / "class/tty/console");
+        std::ofstream(fs::path(root) / "class/tty/console/active") << active << "\n";
+    }
+
+    std::string root;
+};
+
+TEST(SysfsPorts, ListsPortsWithHardwareInNaturalOrderThenTheExtraOnes) {
+    FakeSysfs sys;
+    sys.Add("tty0", "");
+    sys.Add("ptmx", "");
+    sys.Add("ttyS10", "serial8250", 4);
+    sys.Add("ttyS2", "serial8250", 4);
+    sys.Add("ttyS3", "serial8250", 0);  // an 8250 slot without a UART
+    sys.Add("ttyUSB1", "ftdi_sio");
+    sys.Add("ttyUSB0", "ftdi_sio");
+    sys.Add("ttyS0", "serial8250", 4);
+    sys.SetConsole("tty0 ttyS0");  // the kernel console is never offered
+
+    SysfsPortEnumerator ports(sys.root);
+    ports.SetExtraPorts({"/tmp/sim/port", "/dev/ttyS2", "/dev/pts/7"});
+    EXPECT_EQ(ports.Paths(), (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0",
+                                                       "/dev/ttyUSB1", "/tmp/sim/port", "/dev/pts/7"}));
+    EXPECT_EQ(ports.List().front(), u"/dev/ttyS2");
+}
+
+TEST(SysfsPorts, MissingTreeListsOnlyTheExtraPorts) {
+    SysfsPortEnumerator ports("/nonexistent-sysfs");
+    ports.SetExtraPorts({"/dev/pts/3"});
+    EXPECT_EQ(ports.List(), (std::vector<std::u16string>{u"/dev/pts/3"}));
+}
+
+TEST(SysfsPorts, NaturalOrderComparesDigitRunsByValue) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool less;
+    } cases[] = {
+        {"ttyS2", "ttyS10", true},     {"ttyS10", "ttyS2", false}, {"ttyACM0", "ttyS0", true},
+        {"ttyUSB9", "ttyUSB10", true}, {"ttyS1", "ttyS1", false},  {"ttyS", "ttyS0", true},
+        {"ttyS01", "ttyS1", true},     {"ttyS1", "ttyS01", false}, {"ttyS1a", "ttyS1b", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NaturalLess(c.a, c.b), c.less) << c.a << " < " << c.b;
+}
+
+class ListedPorts : public PortEnumerator {
+  public:
+    std::vector<std::u16string> names;
+    int calls = 0;
+    std::vector<std::u16string> List() override {
+        ++calls;
+        return names;
+    }
+};
+
+TEST(HotplugMonitor, WithoutUdevEachTickReportsAChangedList) {
+    ListedPorts ports;
+    ports.names = {u"/dev/ttyUSB0"};
+    std::vector<uintptr_t> events;
+    HotplugMonitor monitor(
+        ports, [&](uintptr_t e) { events.push_back(e); }, "/nonexistent/udev/control");
+    EXPECT_FALSE(monitor.UsesUdev());
+    EXPECT_EQ(monitor.Fd(), -1);
+
+    struct Step {
+        std::vector<std::u16string> names;
+        std::vector<uintptr_t> expected;
+    } steps[] = {
+        {{u"/dev/ttyUSB0"}, {}},
+        {{u"/dev/ttyUSB0", u"/dev/ttyUSB1"}, {DBT_DEVICEARRIVAL}},
+        {{u"/dev/ttyUSB1", u"/dev/ttyUSB0"}, {DBT_DEVICEARRIVAL}},  // same names, new order
+        {{u"/dev/ttyUSB1"}, {DBT_DEVICEREMOVECOMPLETE}},
+        {{u"/dev/ttyUSB1"}, {}},
+        {{u"/dev/ttyACM0"}, {DBT_DEVICEREMOVECOMPLETE}},  // one gone and one new between two ticks
+    };
+    for (const auto& step : steps) {
+        ports.names = step.names;
+        events.clear();
+        monitor.Tick();
+        EXPECT_EQ(events, step.expected);
+    }
+}
+
+}  // namespace
+}  // namespace korvel
