@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: MIT
+#include "korvel_app.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+
+#include "qt_window.h"
+#include "ui/controls.h"
+#include "ui/texts.h"
+
+namespace korvel::gui {
+namespace {
+
+// Until a port discovery exists on this OS, the list holds only what the command line names.
+class NoPorts : public PortEnumerator {
+  public:
+    std::vector<std::u16string> List() override { return {}; }
+};
+
+std::unique_ptr<PortEnumerator> SystemPorts() { return std::make_unique<NoPorts>(); }
+
+int g_signal_pipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int signo) {
+    const int saved = errno;
+    const char byte = static_cast<char>(signo);
+    if (write(g_signal_pipe[1], &byte, 1) < 0) {
+        // The pipe is full: a shutdown is already on its way.
+    }
+    errno = saved;
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const QStringList& arguments, QString* error) {
+    Options options;
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString option = arguments[i];
+        QString value;
+        const bool has_inline = option.startsWith("--") && option.contains('=');
+        if (has_inline) {
+            value = option.section('=', 1);
+            option = option.section('=', 0, 0);
+        }
+        auto take_value = [&]() -> bool {
+            if (has_inline) return true;
+            if (i + 1 >= arguments.size()) {
+                *error = option + " needs a value";
+                return false;
+            }
+            value = arguments[++i];
+            return true;
+        };
+        if (option == "--port") {
+            if (!take_value()) return std::nullopt;
+            if (value.isEmpty()) {
+                *error = "--port needs a device path, for example --port /dev/pts/3";
+                return std::nullopt;
+            }
+            options.ports << value;
+        } else if (option == "--demo") {
+            options.demo = true;
+        } else if (option == "--demo-records") {
+            if (!take_value()) return std::nullopt;
+            bool ok = false;
+            options.demo_records = value.toInt(&ok);
+            if (!ok || options.demo_records < 0 || options.demo_records > 32767) {
+                *error = "--demo-records needs a whole number from 0 to 32767, not \"" + value + "\"";
+                return std::nullopt;
+            }
+        } else if (option == "--help" || option == "-h") {
+            options.help = true;
+        } else {
+            *error = "unknown option \"" + arguments[i] + "\" (korvel --help lists the options)";
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+ExtraPortsEnumerator::ExtraPortsEnumerator(std::unique_ptr<PortEnumerator> discovered,
+                                           std::vector<std::u16string> extra)
+    : discovered_(std::move(discovered)), extra_(std::move(extra)) {}
+
+std::vector<std::u16string> ExtraPortsEnumerator::List() {
+    std::vector<std::u16string> ports;
+    if (discovered_) ports = discovered_->List();
+    for (const std::u16string& path : extra_)
+        if (std::find(ports.begin(), ports.end(), path) == ports.end()) ports.push_back(path);
+    return ports;
+}
+
+QString FindSimulator() {
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {dir + "/korvel-sim", dir + "/../sim/korvel-sim", dir + "/../../sim/korvel-sim"}) {
+        QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable()) return info.canonicalFilePath();
+    }
+    return {};
+}
+
+KorvelApp::KorvelApp(Options options, std::unique_ptr<PortEnumerator> discovered)
+    : options_(std::move(options)), ports_(discovered ? std::move(discovered) : SystemPorts(), {}) {
+    for (const QString& port : options_.ports) ports_.Add(ToU16(port));
+}
+
+KorvelApp::~KorvelApp() {
+    if (window_ && !window_->Destroyed()) window_->done(QDialog::Rejected);
+    dialog_.reset();
+    link_.m_hNotifyWnd = nullptr;
+    StopSimulator();
+    if (signal_notifier_) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+    }
+}
+
+bool KorvelApp::Start(QString* error) {
+    if (options_.demo && !StartSimulator(error)) return false;
+
+    window_ = std::make_unique<QtWindow>(options_.settings_file);
+    if (!link_.EventsHeld()) window_->MessageBox(text::kInfoCreateFalse);
+    if (shut_down_) return false;
+    dialog_ = std::make_unique<CKorvelDlg>(*window_, link_, clock_, ports_);
+    window_->SetHandler([this](const Message& message) { OnMessage(message); });
+    // Received chunks reach the dialog on this thread, in order, through the event queue. The reader is
+    // joined by the destruction steps, before this object goes away.
+    link_.m_hNotifyWnd = [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    };
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        if (!dialog_) return;
+        dialog_->Dispatch(Message{Msg::QueryEndSession});
+        dialog_->Dispatch(Message{Msg::EndSession, 0, Notify::None, 1});
+    });
+
+    dialog_->OnInitDialog();
+
+    // A port named on the command line (or the demo's) is chosen instead of the remembered index; the
+    // remembered index is left as it is.
+    QString wanted = demo_port_;
+    if (wanted.isEmpty() && !options_.ports.isEmpty()) wanted = options_.ports.front();
+    if (!wanted.isEmpty()) {
+        const std::u16string path = ToU16(wanted);
+        for (int i = 0; i < window_->ComboCount(IDC_PORT); ++i) {
+            if (window_->ComboItemText(IDC_PORT, i) == path) {
+                window_->ComboSelect(IDC_PORT, i);
+                dialog_->m_strPortName = path;
+                break;
+            }
+        }
+    }
+    WatchDeviceChanges();
+    window_->show();
+    return true;
+}
+
+void KorvelApp::OnMessage(const Message& message) {
+    dialog_->Dispatch(message);
+    if (message.msg == Msg::Timer) {
+        window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link_.m_lastFailure.message));
+    }
+}
+
+void KorvelApp::WatchDeviceChanges() {}
+
+void KorvelApp::Shutdown() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    // A message box may be open in its own loop: close it first, so that loop ends too.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == window_.get() || !modal->close()) break;
+    }
+    if (window_ && !window_->Destroyed()) window_->done(QDialog::Rejected);
+    QCoreApplication::quit();
+}
+
+void KorvelApp::HandleTerminationSignals() {
+    if (signal_notifier_) return;
+    if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    signal_notifier_ = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
+    connect(signal_notifier_, &QSocketNotifier::activated, this, [this] {
+        char drain[16];
+        while (read(g_signal_pipe[0], drain, sizeof drain) > 0) {
+        }
+        Shutdown();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool KorvelApp::StartSimulator(QString* error) {
+    const QString program = options_.simulator.isEmpty() ? FindSimulator() : options_.simulator;
+    if (program.isEmpty()) {
+        *error = "--demo needs korvel-sim next to korvel; build or install it with korvel";
+        return false;
+    }
+    simulator_ = std::make_unique<QProcess>();
+    simulator_->setProgram(program);
+    simulator_->setArguments({"--records", QString::number(options_.demo_records), "--exit-on-stdin-eof"});
+    simulator_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The recorder ends with the window, even when the window is killed.
+    simulator_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    simulator_->start();
+    if (!simulator_->waitForStarted(5000)) {
+        *error = "cannot start " + program + ": " + simulator_->errorString();
+        return false;
+    }
+    while (!simulator_->canReadLine()) {
+        if (!simulator_->waitForReadyRead(10000)) {
+            *error = program + " did not announce its port: " + simulator_->errorString();
+            return false;
+        }
+    }
+    demo_port_ = QString::fromUtf8(simulator_->readLine()).trimmed();
+    ports_.Add(ToU16(demo_port_));
+    return true;
+}
+
+void KorvelApp::StopSimulator() {
+    if (!simulator_ || simulator_->state() == QProcess::NotRunning) return;
+    simulator_->closeWriteChannel();
+    if (simulator_->waitForFinished(2000)) return;
+    simulator_->terminate();
+    if (!simulator_->waitForFinished(2000)) simulator_->kill();
+    simulator_->waitForFinished(1000);
+}
+
+}  // namespace korvel::gui
