@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // korvel-sim as a process on a real pseudo-terminal, seen from a plain-termios client.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,6 +176,16 @@ TEST(SimProcess, StopsCleanlyAndRemovesItsLink) {
     EXPECT_FALSE(sim.running());
     struct stat st {};
     EXPECT_NE(lstat(sim.link_path().c_str(), &st), 0);
+}
+
+TEST(SimProcess, ADeadSimulatorFailsQuietly) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start()) << sim.error();
+    ASSERT_EQ(kill(sim.pid(), SIGKILL), 0);
+    EXPECT_FALSE(sim.Control("status"));  // and no SIGPIPE takes the test down
+    EXPECT_FALSE(sim.Control("add 1"));
+    EXPECT_FALSE(sim.WaitForRequests(1, std::chrono::milliseconds(10)));
+    EXPECT_EQ(sim.Stop(), -1);
 }
 
 TEST(SimProcess, RefusesBadOptions) {
