@@ -43,6 +43,8 @@ std::string MakeRecordLine(std::u16string_view text) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, " %04x\n", Crc16(line));
     line += suffix;
+    // The conversion reserves room for three bytes a character; a full ring keeps 32,767 of these lines.
+    line.shrink_to_fit();
     return line;
 }
 
@@ -57,12 +59,15 @@ std::error_code WriteRecordFile(std::u16string_view path,
     {
         CFile file;
         if (file.Open(temp, CFile::modeCreate | CFile::modeWrite, &error)) {
-            // Lines are gathered into large writes: a system call per line would cost more than the disk.
+            // Lines are gathered into writes of 64 KiB: a system call per line would cost more than the
+            // disk, and a bigger buffer would only add to the peak memory of a full ring's download.
+            constexpr size_t kWriteChunk = 64 * 1024;
             std::string chunk;
+            chunk.reserve(kWriteChunk + 1024);
             ok = true;
             for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
                 chunk.clear();
-                while (line != lines_newest_first.rend() && chunk.size() < (1u << 20)) chunk += *line++;
+                while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
                 ok = file.Write(chunk.data(), chunk.size());
             }
             ok = ok && file.Flush();
