@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// Start-up of the tool, shared by every front end: the serial link comes first, then the dialog on the
+// front end's window. The front end owns the user-interface loop: it delivers the dialog's messages
+// (CKorvelDlg::Dispatch), its timer ticks included, and runs posted functions on that same thread.
+#pragma once
+
+#include "app/clock.h"
+#include "serial/port.h"
+#include "serial/port_enumerator.h"
+#include "serial/serial_link.h"
+#include "ui/korvel_dlg.h"
+#include "ui/window.h"
+
+namespace korvel {
+
+class CKorvelApp {
+  public:
+    // ui runs a function on the user-interface thread; received chunks reach the dialog through it.
+    // A link that could not create its events is reported at once with "InfoCreate false!"; the tool
+    // goes on, since every open attempt creates them anew.
+    CKorvelApp(Window& window, const Clock& clock, PortEnumerator& ports, UiPost ui,
+               PortOpener opener = OpenSerialPort);
+    CKorvelApp(const CKorvelApp&) = delete;
+    CKorvelApp& operator=(const CKorvelApp&) = delete;
+
+    // Initialises the dialog: settings, port list, the one-second timer. The port opens on the first tick.
+    bool InitInstance();
+    // The dialog's destruction steps; safe to run more than once.
+    void ExitInstance();
+
+    CKorvelDlg& Dialog() { return m_dlg; }
+    SerialLink& Link() { return m_link; }
+
+  private:
+    SerialLink m_link;  // before the dialog: constructed first, destroyed last
+    CKorvelDlg m_dlg;
+    UiPost m_ui;
+};
+
+}  // namespace korvel
