@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: MIT
+// The whole engine against the simulated recorder: the real serial layer on a pseudo-terminal, the
+// user-interface loop of the tests, and the timer ticks given by the test instead of a wall clock.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "app/clock.h"
+#include "app/event_loop.h"
+#include "app/korvel_app.h"
+#include "serial/port_name.h"
+#include "support/fake_port.h"
+#include "support/sim_process.h"
+#include "text/format.h"
+#include "ui/controls.h"
+#include "ui/memory_window.h"
+#include "ui/texts.h"
+
+namespace korvel {
+namespace {
+
+using testing::kIoTimeout;
+using testing::SimProcess;
+
+std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+
+// The clock field of the simulator's status line.
+std::string SimClock(SimProcess& sim) {
+    const std::optional<std::string> status = sim.Control("status");
+    if (!status) return {};
+    const size_t at = status->find("clock=");
+    return at == std::string::npos ? std::string() : status->substr(at + 6, 19);
+}
+
+class EngineOnSim : public ::testing::Test {
+  protected:
+    void Start(std::vector<std::string> args) {
+        ASSERT_TRUE(sim_.Start(args)) << sim_.error();
+        clock_.local = LocalTime{2024, 3, 5, 7, 8, 9};
+        clock_.now = static_cast<int64_t>(std::time(nullptr));
+        // The symbolic link follows the device when it is plugged in again under another terminal.
+        ports_.names = {PortName(sim_.link_path())};
+        app_ = std::make_unique<CKorvelApp>(window_, clock_, ports_, loop_.Poster());
+        ASSERT_TRUE(app_->InitInstance());
+    }
+    void TearDown() override {
+        if (app_) app_->ExitInstance();
+    }
+
+    CKorvelDlg& dlg() { return app_->Dialog(); }
+    void Tick() { dlg().Dispatch(Message{Msg::Timer}); }
+    void Click(int id) { dlg().Dispatch(Message{Msg::Command, id, Notify::Clicked}); }
+    bool RunUntil(const std::function<bool()>& done) { return loop_.RunUntil(done, kIoTimeout); }
+    const std::u16string& Text(int id) { return window_.Text(id); }
+
+    // Asks for the information and waits until the reply has been taken.
+    bool ReadInfo() {
+        Click(IDC_READ_INFO);
+        return RunUntil([&] { return dlg().m_strCommand.empty(); }) && !dlg().m_strProductNo.empty();
+    }
+
+    SimProcess sim_;
+    MemoryWindow window_;
+    FixedClock clock_;
+    testing::FakePortList ports_;
+    EventLoop loop_;
+    std::unique_ptr<CKorvelApp> app_;  // last: closed before the loop it posts to goes
+};
+
+TEST_F(EngineOnSim, OpensOnTheFirstTickAndReadsTheInformation) {
+    Start({"--records", "250", "--protocol", "2", "--product", "4711", "--firmware", "KVR V3.1"});
+    EXPECT_EQ(Text(IDC_PORT_STATUS), u"");
+    Tick();
+    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << app_->Link().m_lastFailure.message;
+    EXPECT_TRUE(window_.Visible(IDC_READ_INFO));
+    EXPECT_FALSE(window_.Visible(IDC_READ_DATA));
+
+    ASSERT_TRUE(sim_.Control("clock 2024-03-05 07:08:09"));
+    ASSERT_TRUE(ReadInfo());
+    const std::string device_clock_after = SimClock(sim_);
+
+    EXPECT_EQ(sim_.Requests(), std::vector<std::string>{"info"});
+    EXPECT_EQ(Text(IDC_LAST_COMMAND), u"info");
+    EXPECT_EQ(Text(IDC_PRODUCT_NO), u"4711");
+    EXPECT_EQ(Text(IDC_FIRMWARE), u"KVR 2 V3.1");
+    EXPECT_EQ(Text(IDC_RECORD_COUNT), u"250 (8.4小时)");
+    EXPECT_EQ(dlg().m_nHeadIndex, 250);
+    EXPECT_EQ(dlg().m_nTailIndex, 0);
+    EXPECT_EQ(dlg().m_nProtocol, 2);
+    // The device clock runs on: it reads the time set, or a moment later.
+    const std::string device_time = Narrow(Text(IDC_DEVICE_TIME));
+    EXPECT_GE(device_time, "2024-03-05 07:08:09");
+    EXPECT_LE(device_time, device_clock_after);
+    EXPECT_EQ(Text(IDC_PC_TIME), u"2024-03-05 07:08:09");
+    EXPECT_EQ(Text(IDC_MESSAGE), u"KVR 2 V3.1 4711 251 1 " + std::u16string(device_time.begin(), device_time.end()));
+    EXPECT_EQ(Text(IDC_RESULT), u"");
+    EXPECT_TRUE(window_.Visible(IDC_READ_DATA));
+    EXPECT_TRUE(window_.Visible(IDC_SYNC_TIME));
+
+    Tick();
+    EXPECT_EQ(Text(IDC_TX_BYTES), u"5");
+    // "OK", the information line and the closing empty line, each with its LF.
+    const size_t reply_bytes = 3 + Text(IDC_MESSAGE).size() + 1 + 1;
+    EXPECT_EQ(Text(IDC_RX_BYTES), Format(u"%u(0)", static_cast<unsigned>(reply_bytes)));
+}
+
+TEST_F(EngineOnSim, SyncTimeSetsTheDeviceClock) {
+    Start({"--records", "20", "--protocol", "1", "--clock", "2024-03-05 07:08:09"});
+    Tick();
+    ASSERT_TRUE(app_->Link().m_bOpen) << app_->Link().m_lastFailure.message;
+    ASSERT_TRUE(ReadInfo());
+
+    clock_.local = LocalTime{2030, 1, 2, 3, 4, 5};
+    Click(IDC_SYNC_TIME);
+    ASSERT_TRUE(sim_.WaitForRequests(2));
+    EXPECT_EQ(sim_.Requests()[1], "time 2030-01-02 03:04:05");
+    ASSERT_TRUE(RunUntil([&] { return dlg().m_strCommand.empty(); }));
+    EXPECT_EQ(SimClock(sim_).substr(0, 18), "2030-01-02 03:04:0");
+
+    ASSERT_TRUE(ReadInfo());
+    EXPECT_EQ(Narrow(Text(IDC_DEVICE_TIME)).substr(0, 17), "2030-01-02 03:04:");
+}
+
+TEST_F(EngineOnSim, HangUpShowsClosedAndTheReturningDeviceIsOpenedAgain) {
+    Start({"--records", "20"});
+    Tick();
+    ASSERT_TRUE(app_->Link().m_bOpen) << app_->Link().m_lastFailure.message;
+    ASSERT_TRUE(ReadInfo());
+
+    ASSERT_TRUE(sim_.Control("hangup"));
+    ASSERT_TRUE(RunUntil([&] { return app_->Link().m_bOpen == 0; }));
+    Tick();  // the next heartbeat, at most a second after the loss
+    EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
+    EXPECT_FALSE(window_.Visible(IDC_READ_INFO));
+    EXPECT_FALSE(window_.Visible(IDC_READ_DATA));
+    EXPECT_EQ(Text(IDC_PRODUCT_NO), u"");
+    Tick();  // still gone: tried again, still closed
+    EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
+
+    ASSERT_TRUE(sim_.Control("replug"));
+    ASSERT_TRUE(sim_.WaitForEvent("pty "));
+    Tick();
+    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << app_->Link().m_lastFailure.message;
+    EXPECT_TRUE(window_.Visible(IDC_READ_INFO));
+    EXPECT_TRUE(ReadInfo());
+    EXPECT_EQ(Text(IDC_PRODUCT_NO), u"1234");
+}
+
+}  // namespace
+}  // namespace korvel
