@@ -94,7 +94,8 @@ TEST_F(EngineOnSim, OpensOnTheFirstTickAndReadsTheInformation) {
     EXPECT_GE(device_time, "2024-03-05 07:08:09");
     EXPECT_LE(device_time, device_clock_after);
     EXPECT_EQ(Text(IDC_PC_TIME), u"2024-03-05 07:08:09");
-    EXPECT_EQ(Text(IDC_MESSAGE), u"KVR 2 V3.1 4711 251 1 " + std::u16string(device_time.begin(), device_time.end()));
+    EXPECT_EQ(Text(IDC_MESSAGE),
+              u"KVR 2 V3.1 4711 251 1 " + std::u16string(device_time.begin(), device_time.end()));
     EXPECT_EQ(Text(IDC_RESULT), u"");
     EXPECT_TRUE(window_.Visible(IDC_READ_DATA));
     EXPECT_TRUE(window_.Visible(IDC_SYNC_TIME));
@@ -117,10 +118,10 @@ TEST_F(EngineOnSim, SyncTimeSetsTheDeviceClock) {
     ASSERT_TRUE(sim_.WaitForRequests(2));
     EXPECT_EQ(sim_.Requests()[1], "time 2030-01-02 03:04:05");
     ASSERT_TRUE(RunUntil([&] { return dlg().m_strCommand.empty(); }));
-    EXPECT_EQ(SimClock(sim_).substr(0, 18), "2030-01-02 03:04:0");
+    EXPECT_EQ(SimClock(sim_).substr(0, 16), "2030-01-02 03:04");
 
     ASSERT_TRUE(ReadInfo());
-    EXPECT_EQ(Narrow(Text(IDC_DEVICE_TIME)).substr(0, 17), "2030-01-02 03:04:");
+    EXPECT_EQ(Narrow(Text(IDC_DEVICE_TIME)).substr(0, 16), "2030-01-02 03:04");
 }
 
 TEST_F(EngineOnSim, HangUpShowsClosedAndTheReturningDeviceIsOpenedAgain) {
