@@ -37,6 +37,7 @@ Device:
   --seed N               seed of the record values and of every fault (default 1)
   --crlf                 end lines with CR LF instead of LF
   --info-crc             put a checksum on the information line too (protocol 1 and above)
+  --max-batch N          answer get2 with at most N records, however many were asked for
 Faults:
   --corrupt-crc RATE     share (0..1) of record lines sent with a wrong checksum
   --drop-replies RATE    share of commands left without any reply
@@ -46,6 +47,7 @@ Faults:
   --messages RATE        chance of a "#" device message before each reply line
   --overlong RATE        chance per reply of a garbage "#" line: overlong or not valid UTF-8
   --hangup-after N       close the device side after N bytes were sent (an unplugged adapter)
+  --reply-delay-ms MS    a slow device: each reply goes out MS milliseconds after its command
   --replug-after MS      after a hang-up, offer a new pseudo-terminal after MS milliseconds
                          (announced on stdout as "pty PATH"; --link follows it)
 )";
@@ -148,6 +150,10 @@ int main(int argc, char** argv) {
             clock_given = true;
         } else if (option == "--seed") {
             device.seed = static_cast<uint64_t>(ToLong(option, next(), 0, 0x7FFFFFFFL));
+        } else if (option == "--max-batch") {
+            device.max_batch = static_cast<int>(ToLong(option, next(), 1, kMaxRecords));
+        } else if (option == "--reply-delay-ms") {
+            io.reply_delay_ms = ToLong(option, next(), 0, 600'000);
         } else if (option == "--crlf") {
             faults.crlf = true;
         } else if (option == "--info-crc") {

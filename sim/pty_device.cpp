@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -69,12 +70,18 @@ class Device {
     double Elapsed() const { return std::chrono::duration<double>(SteadyClock::now() - start_).count(); }
     void OnTerminalReadable();
     void OnCommand(const std::string& line);
+    void Queue(const std::string& bytes);
     void WriteSome();
     void OnControlReadable();
     void OnControlLine(const std::string& line);
     void Say(const std::string& line);
     void Log(const std::string& line);
     std::string Status() const;
+    size_t PendingBytes() const {
+        size_t n = out_.size();
+        for (const auto& [when, bytes] : delayed_) n += bytes.size();
+        return n;
+    }
 
     Recorder& recorder_;
     FaultPlan& faults_;
@@ -101,6 +108,7 @@ class Device {
     std::string command_;
     std::string control_line_;
     std::string out_;
+    std::deque<std::pair<SteadyClock::time_point, std::string>> delayed_;  // --reply-delay-ms
     long sent_ = 0;
     SteadyClock::time_point next_write_{};
     bool quit_ = false;
@@ -163,6 +171,7 @@ void Device::HangUp() {
     CloseFd(close_watch_);
     hung_up_ = true;
     out_.clear();
+    delayed_.clear();
     Say("hangup sent=" + std::to_string(sent_));
     if (options_.replug_after_ms >= 0 && options_.tty_path.empty())
         replug_at_ = SteadyClock::now() + std::chrono::milliseconds(options_.replug_after_ms);
@@ -170,6 +179,7 @@ void Device::HangUp() {
 
 void Device::HangUpWhenDrained() {
     out_.clear();
+    delayed_.clear();
     if (keepalive_ < 0) {
         HangUp();
         return;
@@ -302,8 +312,18 @@ void Device::OnCommand(const std::string& line) {
     if (!faults_.Answers()) return;
     const std::vector<std::string> reply = recorder_.Handle(line, elapsed);
     if (reply.empty()) return;
+    std::string bytes = faults_.Encode(reply);
+    if (options_.reply_delay_ms > 0) {
+        delayed_.emplace_back(SteadyClock::now() + std::chrono::milliseconds(options_.reply_delay_ms),
+                              std::move(bytes));
+        return;
+    }
+    Queue(bytes);
+}
+
+void Device::Queue(const std::string& bytes) {
     if (out_.empty()) next_write_ = std::max(next_write_, SteadyClock::now());
-    out_ += faults_.Encode(reply);
+    out_ += bytes;
 }
 
 void Device::WriteSome() {
@@ -384,7 +404,7 @@ void Device::OnControlLine(const std::string& line) {
     } else if (word == "status") {
         Say("ok status " + Status() + " clock=" + FormatDeviceTime(recorder_.DeviceNow(Elapsed())) +
             " commands=" + std::to_string(faults_.commands()) + " sent=" + std::to_string(sent_) +
-            " pending=" + std::to_string(out_.size()) + (hung_up_ ? " hungup" : ""));
+            " pending=" + std::to_string(PendingBytes()) + (hung_up_ ? " hungup" : ""));
     } else if (word == "clock") {
         if (const std::optional<int64_t> t = ParseDeviceTime(arg)) {
             recorder_.SetClock(*t, Elapsed());
@@ -445,6 +465,10 @@ int Device::Run() {
     while (!quit_) {
         const SteadyClock::time_point now = SteadyClock::now();
         if (drain_started_) CheckDrained(now);
+        while (!delayed_.empty() && delayed_.front().first <= now) {
+            if (terminal_ >= 0) Queue(delayed_.front().second);
+            delayed_.pop_front();
+        }
         if (replug_at_ && now >= *replug_at_) {
             replug_at_.reset();
             if (OpenPty()) Say("pty " + slave_path_);
@@ -460,6 +484,7 @@ int Device::Run() {
         if (want_write && !write_now) until(next_write_);
         if (replug_at_) until(*replug_at_);
         if (drain_started_) until(now + std::chrono::milliseconds(2));
+        if (!delayed_.empty()) until(delayed_.front().first);
 
         pollfd fds[5];
         int nfds = 0;

@@ -21,6 +21,7 @@ struct DeviceOptions {
     long baud = 0;              // pace the output at baud / 10 bytes per second (0: no pacing)
     long hangup_after = -1;     // close the device side after this many bytes were sent
     long replug_after_ms = -1;  // after a hang-up, offer a new pseudo-terminal after this long
+    long reply_delay_ms = 0;    // a slow device: each reply goes out this long after its command
 };
 
 // Runs until SIGTERM or SIGINT (or the end of stdin when asked). Returns the exit status.

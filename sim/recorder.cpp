@@ -219,8 +219,9 @@ void Recorder::AnswerGet2(std::string_view first, std::string_view count, std::v
         return;
     }
     out.push_back("OK");
+    const size_t most = config_.max_batch > 0 ? static_cast<size_t>(config_.max_batch) + 1 : out.max_size();
     int i = *index;
-    for (int steps = 0; steps < *k && i != tail_; ++steps, i = (i - 1) & kIndexMask)
+    for (int steps = 0; steps < *k && i != tail_ && out.size() < most; ++steps, i = (i - 1) & kIndexMask)
         if (HasRecord(i)) out.push_back(RecordLine(i));
 }
 

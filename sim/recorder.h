@@ -33,6 +33,7 @@ struct RecorderConfig {
     uint64_t seed = 1;
     double corrupt_crc = 0.0;  // share of record lines sent with a wrong checksum
     bool info_crc = false;     // checksum suffix on the information line as well (protocol >= 1)
+    int max_batch = 0;         // most records in one get2 reply (0: as many as asked for)
 };
 
 class Recorder {

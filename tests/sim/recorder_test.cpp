@@ -171,6 +171,17 @@ TEST(Recorder, Get2WalksDownNewestFirstAndStopsAtTheTail) {
     }
 }
 
+TEST(Recorder, Get2AnswersAtMostTheDevicesBatch) {
+    RecorderConfig config = Config(10, 3);
+    config.max_batch = 3;
+    Recorder r(config);
+    const std::vector<std::string> reply = r.Handle("get2 1 -100", 0.0);
+    ASSERT_EQ(reply.size(), 5u);
+    EXPECT_EQ(Words(reply[1])[4], "1");
+    EXPECT_EQ(Words(reply[3])[4], "32767");
+    EXPECT_EQ(r.Handle("get2 3 -2", 0.0).size(), 4u);
+}
+
 TEST(Recorder, RecordsAreSpacedAndEndNearTheClock) {
     Recorder r(Config(300));
     const std::vector<std::string> reply = r.Handle("get2 300 -100", 0.0);

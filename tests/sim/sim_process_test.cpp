@@ -301,6 +301,22 @@ TEST(SimFaults, GarbageLinesComeBeforeTheReply) {
     }
 }
 
+TEST(SimFaults, ASlowDeviceHoldsItsReply) {
+    Session slow, slower;
+    ASSERT_TRUE(slow.Open({"--records", "10", "--reply-delay-ms", "20"}));
+    ASSERT_TRUE(slower.Open({"--records", "10", "--reply-delay-ms", "600000"}));
+    std::optional<std::vector<std::string>> reply = slow.Ask("get 7");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Words(reply->at(1))[4], "7");
+
+    ASSERT_TRUE(WriteAll(slower.fd.get(), "info\n"));
+    ASSERT_TRUE(slower.sim.WaitForRequests(1));
+    std::optional<std::string> status = slower.sim.Control("status");
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->find("commands=1 sent=0 pending="), std::string::npos) << *status;
+    EXPECT_EQ(status->find("pending=0"), std::string::npos) << *status;
+}
+
 TEST(SimFaults, StallAndResumeByControl) {
     Session s;
     ASSERT_TRUE(s.Open({"--records", "10"}));
