@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+// Whole-window figures for scripts/bench: start-up time to the first tick, and resident memory after a
+// full-ring download from the demo recorder. Prints one JSON line per figure.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "korvel_app.h"
+#include "qt_window.h"
+#include "ui/controls.h"
+
+namespace {
+
+// Runs the event loop until done() holds; false when timeout_ms passed first.
+bool RunUntil(const std::function<bool()>& done, int timeout_ms) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
+    check.start(5);
+    if (!done()) loop.exec();
+    return done();
+}
+
+long StatusKiB(const char* field) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field)) return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+void Row(const char* name, double value, const char* unit, const char* goal) {
+    std::printf("{\"name\": \"%s\", \"value\": %.3f, \"unit\": \"%s\", \"goal\": \"%s\"}\n", name, value, unit, goal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QElapsedTimer since_start;
+    since_start.start();
+    QApplication app(argc, argv);
+    korvel::gui::Options options;
+    options.demo = true;
+    options.demo_records = 32767;
+    korvel::gui::KorvelApp korvel_app(options);
+    QString error;
+    if (!korvel_app.Start(&error)) {
+        std::fprintf(stderr, "gui bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    korvel::gui::QtWindow& window = korvel_app.window();
+    auto text = [&](int id) { return static_cast<QLabel*>(window.Control(id))->text(); };
+
+    if (!RunUntil([&] { return !text(korvel::IDC_PORT_STATUS).isEmpty(); }, 10000)) {
+        std::fprintf(stderr, "gui bench: the demo port did not open\n");
+        return 1;
+    }
+    Row("window: start-up to the first tick", static_cast<double>(since_start.elapsed()), "ms", "<= 1500 ms");
+
+    static_cast<QPushButton*>(window.Control(korvel::IDC_READ_INFO))->click();
+    if (!RunUntil([&] { return window.Control(korvel::IDC_READ_DATA)->isVisible(); }, 10000)) {
+        std::fprintf(stderr, "gui bench: no device information\n");
+        return 1;
+    }
+    QElapsedTimer download;
+    download.start();
+    static_cast<QPushButton*>(window.Control(korvel::IDC_READ_DATA))->click();
+    if (!RunUntil([&] { return text(korvel::IDC_RESULT).startsWith(QString::fromUtf8("读取完成")); }, 600000)) {
+        std::fprintf(stderr, "gui bench: the download did not finish: %s\n", qPrintable(text(korvel::IDC_RESULT)));
+        return 1;
+    }
+    const double seconds = static_cast<double>(download.elapsed()) / 1000.0;
+    Row("window: full-ring download (32767 records, demo)", seconds, "s", "");
+    Row("window: resident memory after a full-ring download", static_cast<double>(StatusKiB("VmRSS:")) / 1024.0, "MB",
+        "<= 60 MB");
+    Row("window: peak resident memory", static_cast<double>(StatusKiB("VmHWM:")) / 1024.0, "MB", "<= 60 MB");
+    return 0;
+}

@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: MIT
+// The real window, driven by simulated clicks, against the simulated recorder on a pseudo-terminal.
+// Each state the operator can see is also saved as a picture under the build folder.
+#include <signal.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <memory>
+
+#include "gui_test_main.h"
+#include "korvel_app.h"
+#include "qt_window.h"
+#include "support/paths.h"
+#include "support/sim_process.h"
+#include "ui/controls.h"
+
+using korvel::gui::KorvelApp;
+using korvel::gui::Options;
+using korvel::testing::SimProcess;
+
+namespace {
+
+// The machine's own serial ports are never listed in these tests: only the simulator's.
+class NoDiscoveredPorts : public korvel::PortEnumerator {
+  public:
+    std::vector<std::u16string> List() override { return {}; }
+};
+
+// A port open attempt, a state change, a download step: none takes longer than this here.
+constexpr int kWaitMs = 15000;
+
+QString UploadDir() { return QDir::homePath() + "/hollin.data/upload"; }
+
+}  // namespace
+
+class AppTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<KorvelApp> StartApp(const QString& port, const QString& settings) {
+        Options options;
+        if (!port.isEmpty()) options.ports << port;
+        options.settings_file = settings;
+        auto app = std::make_unique<KorvelApp>(options, std::make_unique<NoDiscoveredPorts>());
+        app->link().m_reopenPause = std::chrono::milliseconds(0);
+        QString error;
+        if (!app->Start(&error)) return nullptr;
+        app->window().SetMessageBoxHook([this](const QString& text) { boxes_ << text; });
+        return app;
+    }
+
+    static QString Text(KorvelApp& app, int id) {
+        QWidget* w = app.window().Control(id);
+        if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+        if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+        return {};
+    }
+    static bool Shown(KorvelApp& app, int id) { return app.window().Control(id)->isVisible(); }
+    static bool Enabled(KorvelApp& app, int id) { return app.window().Control(id)->isEnabled(); }
+    static void Click(KorvelApp& app, int id) { QTest::mouseClick(app.window().Control(id), Qt::LeftButton); }
+
+    void Snapshot(KorvelApp& app, const QString& name) {
+        const QString dir = qEnvironmentVariable("KORVEL_SCREENSHOT_DIR");
+        if (dir.isEmpty() || !QDir().mkpath(dir)) return;
+        QVERIFY(app.window().grab().save(dir + "/" + name + ".png"));
+    }
+
+    QString SettingsPath(const QString& name) { return temp_.path() + "/" + name + ".conf"; }
+
+    QTemporaryDir temp_;
+    QStringList boxes_;
+
+  private slots:
+    void aSessionThroughEveryState() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--records", "2000", "--product", "4711", "--firmware", "KVR V3.1", "--clock",
+                            "2024-03-05 07:08:09"}),
+                 sim.error().c_str());
+        auto app = StartApp(QString::fromStdString(sim.link_path()), SettingsPath("session"));
+        QVERIFY(app);
+        KorvelApp& a = *app;
+        QCOMPARE(a.window().windowTitle(), QString("绞车运行速度记录仪读取程序 2.0-8-gc788d8a 2022-07-30"));
+        QCOMPARE(a.window().ComboSelection(korvel::IDC_BAUD), 9);
+        QCOMPARE(a.window().ComboItemText(korvel::IDC_PORT, 0), korvel::gui::ToU16(sim.link_path().c_str()));
+
+        // Before the first tick the port has never been open.
+        QCOMPARE(Text(a, 1007), QString());
+        QVERIFY(!Shown(a, 1013) && !Shown(a, 1012) && !Shown(a, 1020));
+        Snapshot(a, "state-1-never-open");
+
+        // The first tick opens the port.
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        QVERIFY(Shown(a, 1013) && Enabled(a, 1013));
+        QVERIFY(!Shown(a, 1012) && !Shown(a, 1020));
+        QVERIFY(a.window().Control(1007)->toolTip().isEmpty());
+        Snapshot(a, "state-3-open-no-info");
+
+        // "读信息" fills the device's fields and offers the download.
+        Click(a, 1013);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1014), QString("4711"), kWaitMs);
+        QCOMPARE(Text(a, 1015), QString("KVR 2 V3.1"));
+        QCOMPARE(Text(a, 1016), QString("2000 (67.2小时)"));
+        QVERIFY2(Text(a, 1021).startsWith("2024-03-05 07:0"), qPrintable(Text(a, 1021)));
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(Text(a, 1022)).hasMatch());
+        QVERIFY(Shown(a, 1012) && Shown(a, 1020));
+        QCOMPARE(Text(a, 1012), QString("读数据"));
+        Snapshot(a, "state-4-device-info");
+
+        // "读数据" runs the download; the choices that would disturb it are locked meanwhile.
+        Click(a, 1012);
+        QCOMPARE(Text(a, 1012), QString("终止读数据"));
+        for (int id : {1013, 1020, 1001, 1006}) QVERIFY2(!Enabled(a, id), qPrintable(QString::number(id)));
+        QVERIFY(Enabled(a, 1012));
+        Snapshot(a, "state-5-download-running");
+        const QRegularExpression done("^读取完成，耗时\\d+秒$");
+        QTRY_VERIFY_WITH_TIMEOUT(done.match(Text(a, 1017)).hasMatch(), 60000);
+        QCOMPARE(Text(a, 1012), QString("读数据"));
+        for (int id : {1013, 1020, 1001, 1006, 1012}) QVERIFY(Enabled(a, id));
+        const QStringList files = QDir(UploadDir()).entryList({"*-4711-1267.txt"}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile file(UploadDir() + "/" + files[0]);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 2000);
+        Snapshot(a, "state-4-download-finished");
+        QVERIFY(boxes_.isEmpty());
+
+        // Stopped by the operator.
+        QVERIFY(sim.AddRecords(3000));
+        Click(a, 1013);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1016), QString("5000 (168.1小时)"), kWaitMs);
+        Click(a, 1012);
+        QCOMPARE(Text(a, 1012), QString("终止读数据"));
+        Click(a, 1012);
+        QCOMPARE(Text(a, 1017), QString("已取消"));
+        QCOMPARE(Text(a, 1012), QString("读数据"));
+        for (int id : {1013, 1020, 1001, 1006}) QVERIFY(Enabled(a, id));
+
+        // The device hangs up: the window shows it within a tick or two, and takes the device up again
+        // when it returns.
+        QVERIFY(sim.Control("hangup"));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已关闭"), kWaitMs);
+        QVERIFY(!Shown(a, 1013) && !Shown(a, 1012) && !Shown(a, 1020));
+        QCOMPARE(Text(a, 1014), QString());
+        Snapshot(a, "state-2-closed-after-open");
+        QVERIFY(sim.Control("replug"));
+        QVERIFY(sim.WaitForEvent("pty"));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        QVERIFY(Shown(a, 1013));
+    }
+
+    void aPortThatCannotOpenSaysWhyInTheTooltip() {
+        const QString missing = temp_.path() + "/no-such-port";
+        auto app = StartApp(missing, SettingsPath("missing"));
+        QVERIFY(app);
+        app->dialog().Dispatch(korvel::Message{korvel::Msg::Timer});
+        QCOMPARE(Text(*app, 1007), QString());  // never open: not "已关闭"
+        QVERIFY(!Shown(*app, 1013));
+        const QString tip = app->window().Control(1007)->toolTip();
+        QVERIFY2(tip.contains("no-such-port"), qPrintable(tip));
+    }
+
+    void settingsSurviveARestartAndAnOutOfRangeBaudOpensNothing() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--records", "10"}), sim.error().c_str());
+        const QString port = QString::fromStdString(sim.link_path());
+        const QString settings = SettingsPath("restart");
+        {
+            auto app = StartApp(port, settings);
+            QVERIFY(app);
+            auto* baud = static_cast<QComboBox*>(app->window().Control(1006));
+            baud->setFocus();
+            QTest::keyClick(baud, Qt::Key_Up);  // 115200 → 57600, as the operator would
+            QCOMPARE(app->window().ComboSelection(1006), 8);
+        }
+        {
+            auto app = StartApp(port, settings);
+            QVERIFY(app);
+            QCOMPARE(app->window().ComboSelection(1006), 8);
+            // The port named on the command line is chosen without touching the remembered index.
+            QCOMPARE(app->window().ComboSelection(1001), 0);
+            QVERIFY(!QSettings(settings, QSettings::IniFormat).contains("Settings/PortIndex"));
+        }
+
+        {
+            QSettings edit(settings, QSettings::IniFormat);
+            edit.setValue("Settings/Baud", 16);
+        }
+        auto app = StartApp(port, settings);
+        QVERIFY(app);
+        QCOMPARE(app->window().ComboSelection(1006), -1);
+        for (int tick = 0; tick < 3; ++tick) app->dialog().Dispatch(korvel::Message{korvel::Msg::Timer});
+        QCOMPARE(app->link().m_bOpen, 0);
+        QCOMPARE(Text(*app, 1007), QString());
+        QVERIFY(boxes_.isEmpty());
+    }
+
+    void terminationClosesThePortAndEndsTheDemoRecorder() {
+        const QString korvel = QString::fromStdString(korvel::testing::BinaryDir()) + "/gui/korvel";
+        QProcess process;
+        process.setProgram(korvel);
+        process.setArguments({"--demo", "--demo-records", "50"});
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start();
+        QVERIFY(process.waitForStarted(kWaitMs));
+        // The simulated recorder is the window's child.
+        const QString children = QString("/proc/%1/task/%1/children").arg(process.processId());
+        QString child;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile f(children);
+                if (!f.open(QIODevice::ReadOnly)) return false;
+                child = QString::fromUtf8(f.readAll()).trimmed().section(' ', 0, 0);
+                return !child.isEmpty();
+            }(),
+            kWaitMs);
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGTERM) == 0);
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        // Gone, or a zombie waiting for its new parent to reap it.
+        auto ended = [&] {
+            QFile stat(QString("/proc/%1/stat").arg(child));
+            if (!stat.open(QIODevice::ReadOnly)) return true;
+            const QByteArray text = stat.readAll();
+            return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), kWaitMs);
+    }
+};
+
+KORVEL_GUI_TEST_MAIN(AppTest)
+#include "app_test.moc"
