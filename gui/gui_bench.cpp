@@ -35,12 +35,14 @@ long StatusKiB(const char* field) {
     QFile status("/proc/self/status");
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ')[0].toLong();
+        if (line.startsWith(field))
+            return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ')[0].toLong();
     return -1;
 }
 
 void Row(const char* name, double value, const char* unit, const char* goal) {
-    std::printf("{\"name\": \"%s\", \"value\": %.3f, \"unit\": \"%s\", \"goal\": \"%s\"}\n", name, value, unit, goal);
+    std::printf("{\"name\": \"%s\", \"value\": %.3f, \"unit\": \"%s\", \"goal\": \"%s\"}\n", name, value,
+                unit, goal);
 }
 
 }  // namespace
@@ -75,14 +77,16 @@ int main(int argc, char** argv) {
     QElapsedTimer download;
     download.start();
     static_cast<QPushButton*>(window.Control(korvel::IDC_READ_DATA))->click();
-    if (!RunUntil([&] { return text(korvel::IDC_RESULT).startsWith(QString::fromUtf8("读取完成")); }, 600000)) {
-        std::fprintf(stderr, "gui bench: the download did not finish: %s\n", qPrintable(text(korvel::IDC_RESULT)));
+    if (!RunUntil([&] { return text(korvel::IDC_RESULT).startsWith(QString::fromUtf8("读取完成")); },
+                  600000)) {
+        std::fprintf(stderr, "gui bench: the download did not finish: %s\n",
+                     qPrintable(text(korvel::IDC_RESULT)));
         return 1;
     }
     const double seconds = static_cast<double>(download.elapsed()) / 1000.0;
     Row("window: full-ring download (32767 records, demo)", seconds, "s", "");
-    Row("window: resident memory after a full-ring download", static_cast<double>(StatusKiB("VmRSS:")) / 1024.0, "MB",
-        "<= 60 MB");
+    Row("window: resident memory after a full-ring download",
+        static_cast<double>(StatusKiB("VmRSS:")) / 1024.0, "MB", "<= 60 MB");
     Row("window: peak resident memory", static_cast<double>(StatusKiB("VmHWM:")) / 1024.0, "MB", "<= 60 MB");
     return 0;
 }

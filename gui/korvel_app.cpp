@@ -16,19 +16,15 @@
 #include <cerrno>
 
 #include "qt_window.h"
+#include "serial/sysfs_ports.h"
+#include "serial/udev_monitor.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
 
 namespace korvel::gui {
 namespace {
 
-// Until a port discovery exists on this OS, the list holds only what the command line names.
-class NoPorts : public PortEnumerator {
-  public:
-    std::vector<std::u16string> List() override { return {}; }
-};
-
-std::unique_ptr<PortEnumerator> SystemPorts() { return std::make_unique<NoPorts>(); }
+std::unique_ptr<PortEnumerator> SystemPorts() { return std::make_unique<SysfsPortEnumerator>(); }
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -118,6 +114,7 @@ KorvelApp::KorvelApp(Options options, std::unique_ptr<PortEnumerator> discovered
 
 KorvelApp::~KorvelApp() {
     if (window_ && !window_->Destroyed()) window_->done(QDialog::Rejected);
+    hotplug_.reset();
     dialog_.reset();
     link_.m_hNotifyWnd = nullptr;
     StopSimulator();
@@ -170,11 +167,21 @@ bool KorvelApp::Start(QString* error) {
 void KorvelApp::OnMessage(const Message& message) {
     dialog_->Dispatch(message);
     if (message.msg == Msg::Timer) {
+        // Without udev the port list is compared once a tick instead.
+        if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
         window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link_.m_lastFailure.message));
     }
 }
 
-void KorvelApp::WatchDeviceChanges() {}
+void KorvelApp::WatchDeviceChanges() {
+    hotplug_ = std::make_unique<HotplugMonitor>(ports_, [this](uintptr_t event) {
+        if (dialog_) dialog_->Dispatch(Message{Msg::DeviceChange, 0, Notify::None, event});
+    });
+    if (hotplug_->UsesUdev()) {
+        auto* notifier = new QSocketNotifier(hotplug_->Fd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] { hotplug_->OnReadable(); });
+    }
+}
 
 void KorvelApp::Shutdown() {
     if (shut_down_) return;

@@ -13,6 +13,7 @@
 #include "app/clock.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
+#include "serial/udev_monitor.h"
 #include "ui/korvel_dlg.h"
 
 class QProcess;
@@ -89,6 +90,7 @@ class KorvelApp : public QObject {
     QString demo_port_;
     std::unique_ptr<QtWindow> window_;
     std::unique_ptr<CKorvelDlg> dialog_;
+    std::unique_ptr<HotplugMonitor> hotplug_;  // reports to the dialog, so it goes first
     QSocketNotifier* signal_notifier_ = nullptr;
     bool shut_down_ = false;
 };

@@ -105,7 +105,9 @@ class AppTest : public QObject {
         QCOMPARE(Text(a, 1015), QString("KVR 2 V3.1"));
         QCOMPARE(Text(a, 1016), QString("2000 (67.2小时)"));
         QVERIFY2(Text(a, 1021).startsWith("2024-03-05 07:0"), qPrintable(Text(a, 1021)));
-        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(Text(a, 1022)).hasMatch());
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")
+                    .match(Text(a, 1022))
+                    .hasMatch());
         QVERIFY(Shown(a, 1012) && Shown(a, 1020));
         QCOMPARE(Text(a, 1012), QString("读数据"));
         Snapshot(a, "state-4-device-info");
@@ -125,6 +127,8 @@ class AppTest : public QObject {
         QFile file(UploadDir() + "/" + files[0]);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().count('\n'), 2000);
+        // The next tick shows the byte counters of the download.
+        QTRY_VERIFY_WITH_TIMEOUT(Text(a, 1003) != "0" && Text(a, 1019) != "0(0)", kWaitMs);
         Snapshot(a, "state-4-download-finished");
         QVERIFY(boxes_.isEmpty());
 
@@ -156,10 +160,11 @@ class AppTest : public QObject {
         const QString missing = temp_.path() + "/no-such-port";
         auto app = StartApp(missing, SettingsPath("missing"));
         QVERIFY(app);
-        app->dialog().Dispatch(korvel::Message{korvel::Msg::Timer});
+        QWidget* status = app->window().Control(1007);
+        QTRY_VERIFY_WITH_TIMEOUT(!status->toolTip().isEmpty(), kWaitMs);
         QCOMPARE(Text(*app, 1007), QString());  // never open: not "已关闭"
         QVERIFY(!Shown(*app, 1013));
-        const QString tip = app->window().Control(1007)->toolTip();
+        const QString tip = status->toolTip();
         QVERIFY2(tip.contains("no-such-port"), qPrintable(tip));
     }
 
