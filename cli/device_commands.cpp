@@ -16,6 +16,7 @@
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
+#include "serial/sysfs_ports.h"
 #include "session.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
@@ -61,8 +62,8 @@ double ShownHours(int count) {
 }  // namespace
 
 int RunPorts() {
-    std::cerr << "korvel-cli: ports: the port discovery is not built in yet\n";
-    return kExitNoAnswer;
+    for (const std::string& path : SysfsPortEnumerator().Paths()) std::cout << path << '\n';
+    return kExitOk;
 }
 
 int RunInfo(const DeviceOptions& options) {
