@@ -13,80 +13,56 @@
 namespace korvel {
 namespace {
 
+using Handler = intptr_t (*)(CKorvelDlg&, const Message&);
+
 // One row of the message map. Default rows have no handler of their own: the front end gives them its
 // default processing (painting, the non-client area, mouse clicks).
 struct MapEntry {
     Msg msg;
     int id;
     Notify code;
-    intptr_t (*handler)(CKorvelDlg&, const Message&);
+    Handler handler;  // null: default processing only
 };
 
 constexpr intptr_t kDefault = 0;
 
+// The handlers that take nothing from the message and answer nothing.
+template <void (CKorvelDlg::*Method)()>
+intptr_t Call(CKorvelDlg& d, const Message&) {
+    (d.*Method)();
+    return 0;
+}
+
+intptr_t DragIcon(CKorvelDlg& d, const Message&) { return d.m_hIcon; }
+intptr_t DeviceChange(CKorvelDlg& d, const Message& m) { return d.OnDeviceChange(m.wParam, m.lParam); }
+intptr_t SerialData(CKorvelDlg& d, const Message& m) {
+    return d.OnSerialData(reinterpret_cast<const uint8_t*>(m.wParam), static_cast<int>(m.lParam));
+}
+intptr_t EndSession(CKorvelDlg& d, const Message& m) {
+    d.OnEndSession(m.wParam != 0);
+    return 0;
+}
+intptr_t QueryEndSession(CKorvelDlg& d, const Message&) { return d.OnQueryEndSession() ? 1 : 0; }
+
 // In the order the dialog has always listed them.
-constexpr std::array kMessageMap = {
-    MapEntry{Msg::Paint, 0, Notify::None, nullptr},
-    MapEntry{Msg::QueryDragIcon, 0, Notify::None,
-             [](CKorvelDlg& d, const Message&) -> intptr_t { return d.m_hIcon; }},
-    MapEntry{Msg::Command, IDC_MODE, Notify::SelChange,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnSelChangeMode();
-                 return 0;
-             }},
-    MapEntry{Msg::Command, IDC_PORT, Notify::SelChange,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnSelChangePort();
-                 return 0;
-             }},
-    MapEntry{Msg::Command, IDC_BAUD, Notify::SelChange,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnSelChangeBaud();
-                 return 0;
-             }},
-    MapEntry{
-        Msg::DeviceChange, 0, Notify::None,
-        [](CKorvelDlg& d, const Message& m) -> intptr_t { return d.OnDeviceChange(m.wParam, m.lParam); }},
-    MapEntry{Msg::Timer, 0, Notify::None,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnTimer();
-                 return 0;
-             }},
-    MapEntry{Msg::Destroy, 0, Notify::None,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnDestroy();
-                 return 0;
-             }},
-    MapEntry{Msg::SerialData, 0, Notify::None,
-             [](CKorvelDlg& d, const Message& m) -> intptr_t {
-                 return d.OnSerialData(reinterpret_cast<const uint8_t*>(m.wParam),
-                                       static_cast<int>(m.lParam));
-             }},
-    MapEntry{Msg::EndSession, 0, Notify::None,
-             [](CKorvelDlg& d, const Message& m) -> intptr_t {
-                 d.OnEndSession(m.wParam != 0);
-                 return 0;
-             }},
-    MapEntry{Msg::QueryEndSession, 0, Notify::None,
-             [](CKorvelDlg& d, const Message&) -> intptr_t { return d.OnQueryEndSession() ? 1 : 0; }},
-    MapEntry{Msg::LButtonDown, 0, Notify::None, nullptr},
-    MapEntry{Msg::NcPaint, 0, Notify::None, nullptr},
-    MapEntry{Msg::Command, IDC_READ_DATA, Notify::Clicked,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnReadData();
-                 return 0;
-             }},
-    MapEntry{Msg::Command, IDC_READ_INFO, Notify::Clicked,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnReadInfo();
-                 return 0;
-             }},
-    MapEntry{Msg::Command, IDC_SYNC_TIME, Notify::Clicked,
-             [](CKorvelDlg& d, const Message&) -> intptr_t {
-                 d.OnSyncTime();
-                 return 0;
-             }},
-};
+constexpr std::array<MapEntry, 16> kMessageMap = {{
+    {Msg::Paint, 0, Notify::None, nullptr},
+    {Msg::QueryDragIcon, 0, Notify::None, DragIcon},
+    {Msg::Command, IDC_MODE, Notify::SelChange, Call<&CKorvelDlg::OnSelChangeMode>},
+    {Msg::Command, IDC_PORT, Notify::SelChange, Call<&CKorvelDlg::OnSelChangePort>},
+    {Msg::Command, IDC_BAUD, Notify::SelChange, Call<&CKorvelDlg::OnSelChangeBaud>},
+    {Msg::DeviceChange, 0, Notify::None, DeviceChange},
+    {Msg::Timer, 0, Notify::None, Call<&CKorvelDlg::OnTimer>},
+    {Msg::Destroy, 0, Notify::None, Call<&CKorvelDlg::OnDestroy>},
+    {Msg::SerialData, 0, Notify::None, SerialData},
+    {Msg::EndSession, 0, Notify::None, EndSession},
+    {Msg::QueryEndSession, 0, Notify::None, QueryEndSession},
+    {Msg::LButtonDown, 0, Notify::None, nullptr},
+    {Msg::NcPaint, 0, Notify::None, nullptr},
+    {Msg::Command, IDC_READ_DATA, Notify::Clicked, Call<&CKorvelDlg::OnReadData>},
+    {Msg::Command, IDC_READ_INFO, Notify::Clicked, Call<&CKorvelDlg::OnReadInfo>},
+    {Msg::Command, IDC_SYNC_TIME, Notify::Clicked, Call<&CKorvelDlg::OnSyncTime>},
+}};
 
 bool Matches(const MapEntry& e, const Message& m) {
     if (e.msg != m.msg) return false;
