@@ -26,6 +26,14 @@ struct EventLoop::Shared {
         if (wake_fd < 0) throw std::runtime_error("eventfd failed");
     }
     ~Shared() { ::close(wake_fd); }
+    void Push(Task task) {
+        {
+            std::lock_guard lock(mutex);
+            if (!alive) return;
+            queue.push_back(std::move(task));
+        }
+        Wake();
+    }
     void Wake() const {
         const uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wake_fd, &one, sizeof one);
@@ -35,29 +43,16 @@ struct EventLoop::Shared {
 EventLoop::EventLoop() : shared_(std::make_shared<Shared>()) {}
 
 EventLoop::~EventLoop() {
+    std::deque<Task> dropped;
     std::lock_guard lock(shared_->mutex);
     shared_->alive = false;
-    shared_->queue.clear();
+    dropped.swap(shared_->queue);  // destroyed after the unlock: a task's captures may post
 }
 
-void EventLoop::Post(Task task) {
-    {
-        std::lock_guard lock(shared_->mutex);
-        if (!shared_->alive) return;
-        shared_->queue.push_back(std::move(task));
-    }
-    shared_->Wake();
-}
+void EventLoop::Post(Task task) { shared_->Push(std::move(task)); }
 
 UiPost EventLoop::Poster() {
-    return [shared = shared_](std::function<void()> task) {
-        {
-            std::lock_guard lock(shared->mutex);
-            if (!shared->alive) return;
-            shared->queue.push_back(std::move(task));
-        }
-        shared->Wake();
-    };
+    return [shared = shared_](std::function<void()> task) { shared->Push(std::move(task)); };
 }
 
 void EventLoop::StartTimer(int id, Duration period, Task on_tick) {

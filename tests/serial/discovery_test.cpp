@@ -121,5 +121,22 @@ TEST(HotplugMonitor, WithoutUdevEachTickReportsAChangedList) {
     }
 }
 
+TEST(HotplugMonitor, WithUdevRunningItListensOnADescriptorInsteadOfRescanning) {
+    FakeSysfs sys;  // stands in for /run/udev/control: the monitor only asks whether it exists
+    const std::string control = sys.root + "/control";
+    std::ofstream(control) << "";
+    ListedPorts ports;
+    std::vector<uintptr_t> events;
+    HotplugMonitor monitor(
+        ports, [&](uintptr_t e) { events.push_back(e); }, control);
+    if (!monitor.UsesUdev()) GTEST_SKIP() << "no udev netlink socket in this sandbox";
+    EXPECT_GE(monitor.Fd(), 0);
+    ports.names = {u"/dev/ttyUSB0"};
+    monitor.Tick();  // udev reports changes; the tick does not rescan
+    monitor.OnReadable();
+    EXPECT_EQ(ports.calls, 0);
+    EXPECT_TRUE(events.empty());
+}
+
 }  // namespace
 }  // namespace korvel
