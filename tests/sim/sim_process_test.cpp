@@ -76,6 +76,30 @@ TEST(SimProcess, AnswersInfoOnItsPseudoTerminal) {
     EXPECT_EQ(s.sim.Requests(), std::vector<std::string>{"info"});
 }
 
+TEST(SimProcess, OptionsShapeTheInformationLine) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;  // tokens 1 to 6
+    };
+    const std::vector<Case> cases = {
+        {{}, "KVR 2 V3.1 1234 3001 1"},
+        {{"--records", "100", "--wrap"}, "KVR 2 V3.1 1234 51 32719"},
+        {{"--records", "5", "--head", "2"}, "KVR 2 V3.1 1234 3 32766"},
+        {{"--records", "0", "--protocol", "0", "--firmware", "AB CD", "--product", "77"}, "AB 0 CD 77 1 1"},
+        {{"--records", "32767", "--head", "32767", "--protocol=1"}, "KVR 1 V3.1 1234 32768 1"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        ASSERT_TRUE(s.Open(c.args));
+        std::optional<std::vector<std::string>> reply = s.Ask("info");
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->size(), 2u);
+        const std::vector<std::string> t = Words(reply->at(1));
+        ASSERT_EQ(t.size(), 8u) << reply->at(1);
+        EXPECT_EQ(t[0] + " " + t[1] + " " + t[2] + " " + t[3] + " " + t[4] + " " + t[5], c.expected);
+    }
+}
+
 TEST(SimProcess, LogsEveryCommandWithItsTime) {
     Session s;
     ASSERT_TRUE(s.Open({"--records", "20"}));
