@@ -150,6 +150,26 @@ TEST(Dialog, AbandonedDownloadGivesBackThePortAndRateChoice) {
     ExpectLook(rig, kOpenNoInfo);
 }
 
+TEST(Dialog, AdapterBackUnderAnotherNameCanBePickedAfterAnAbandonedDownload) {
+    OpenRig rig;
+    rig.Tick();
+    rig.Click(IDC_READ_INFO);
+    rig.device->Deliver(kInfoReply);
+    rig.Click(IDC_READ_DATA);
+
+    rig.ports.names = {u"/dev/ttyFAKE1"};  // the adapter went, and came back as another device
+    rig.Send(Message{Msg::DeviceChange, 0, Notify::None, DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_FALSE(rig.device->IsOpen());
+    EXPECT_EQ(rig.window.ComboSelection(IDC_PORT), -1);
+    rig.Tick();
+    ExpectLook(rig, kClosedAfterOpen);
+
+    rig.Pick(IDC_PORT, 0);
+    EXPECT_EQ(rig.device->path, "/dev/ttyFAKE1");
+    rig.Tick();
+    ExpectLook(rig, kOpenNoInfo);
+}
+
 TEST(Dialog, PortThatNeverOpenedLeavesTheStatusEmpty) {
     OpenRig rig;
     rig.device->refuse = OpenFailureKind::Busy;
