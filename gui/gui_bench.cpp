@@ -12,7 +12,7 @@
 #include <cstring>
 #include <functional>
 
-#include "korvel_app.h"
+#include "gui_app.h"
 #include "qt_window.h"
 #include "ui/controls.h"
 
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     korvel::gui::Options options;
     options.demo = true;
     options.demo_records = 32767;
-    korvel::gui::KorvelApp korvel_app(options);
+    korvel::gui::GuiApp korvel_app(options);
     QString error;
     if (!korvel_app.Start(&error)) {
         std::fprintf(stderr, "gui bench: %s\n", qPrintable(error));

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <cstdio>
 
-#include "korvel_app.h"
+#include "gui_app.h"
 
 int main(int argc, char** argv) {
     // The command line is read before Qt starts, so --help and mistakes need no display.
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("korvel");
     QGuiApplication::setDesktopFileName("korvel");
-    korvel::gui::KorvelApp korvel_app(*options);
+    korvel::gui::GuiApp korvel_app(*options);
     korvel_app.HandleTerminationSignals();
     if (!korvel_app.Start(&error)) {
         if (error.isEmpty()) return 0;  // ended by a signal while starting

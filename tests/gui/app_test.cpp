@@ -12,14 +12,14 @@
 #include <QSettings>
 #include <memory>
 
+#include "gui_app.h"
 #include "gui_test_main.h"
-#include "korvel_app.h"
 #include "qt_window.h"
 #include "support/paths.h"
 #include "support/sim_process.h"
 #include "ui/controls.h"
 
-using korvel::gui::KorvelApp;
+using korvel::gui::GuiApp;
 using korvel::gui::Options;
 using korvel::testing::SimProcess;
 
@@ -41,29 +41,29 @@ QString UploadDir() { return QDir::homePath() + "/hollin.data/upload"; }
 class AppTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<KorvelApp> StartApp(const QString& port, const QString& settings) {
+    std::unique_ptr<GuiApp> StartApp(const QString& port, const QString& settings) {
         Options options;
         if (!port.isEmpty()) options.ports << port;
         options.settings_file = settings;
-        auto app = std::make_unique<KorvelApp>(options, std::make_unique<NoDiscoveredPorts>());
-        app->link().m_reopenPause = std::chrono::milliseconds(0);
+        auto app = std::make_unique<GuiApp>(options, std::make_unique<NoDiscoveredPorts>());
         QString error;
         if (!app->Start(&error)) return nullptr;
+        app->link().m_reopenPause = std::chrono::milliseconds(0);  // before the first tick
         app->window().SetMessageBoxHook([this](const QString& text) { boxes_ << text; });
         return app;
     }
 
-    static QString Text(KorvelApp& app, int id) {
+    static QString Text(GuiApp& app, int id) {
         QWidget* w = app.window().Control(id);
         if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
         if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
         return {};
     }
-    static bool Shown(KorvelApp& app, int id) { return app.window().Control(id)->isVisible(); }
-    static bool Enabled(KorvelApp& app, int id) { return app.window().Control(id)->isEnabled(); }
-    static void Click(KorvelApp& app, int id) { QTest::mouseClick(app.window().Control(id), Qt::LeftButton); }
+    static bool Shown(GuiApp& app, int id) { return app.window().Control(id)->isVisible(); }
+    static bool Enabled(GuiApp& app, int id) { return app.window().Control(id)->isEnabled(); }
+    static void Click(GuiApp& app, int id) { QTest::mouseClick(app.window().Control(id), Qt::LeftButton); }
 
-    void Snapshot(KorvelApp& app, const QString& name) {
+    void Snapshot(GuiApp& app, const QString& name) {
         const QString dir = qEnvironmentVariable("KORVEL_SCREENSHOT_DIR");
         if (dir.isEmpty() || !QDir().mkpath(dir)) return;
         QVERIFY(app.window().grab().save(dir + "/" + name + ".png"));
@@ -82,7 +82,7 @@ class AppTest : public QObject {
                  sim.error().c_str());
         auto app = StartApp(QString::fromStdString(sim.link_path()), SettingsPath("session"));
         QVERIFY(app);
-        KorvelApp& a = *app;
+        GuiApp& a = *app;
         QCOMPARE(a.window().windowTitle(), QString("绞车运行速度记录仪读取程序 2.0-8-gc788d8a 2022-07-30"));
         QCOMPARE(a.window().ComboSelection(korvel::IDC_BAUD), 9);
         QCOMPARE(a.window().ComboItemText(korvel::IDC_PORT, 0), korvel::gui::ToU16(sim.link_path().c_str()));

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The window application: the serial link, the Qt window and the dialog logic wired together, plus the
+// The window application: the Qt window and the shared start-up (link, then dialog) wired together, plus the
 // Linux extras (--port, --demo, signals, session end, hot-plug).
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/clock.h"
+#include "app/korvel_app.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
 #include "serial/udev_monitor.h"
@@ -55,21 +56,22 @@ class ExtraPortsEnumerator : public PortEnumerator {
     std::vector<std::u16string> extra_;
 };
 
-class KorvelApp : public QObject {
+class GuiApp : public QObject {
     Q_OBJECT
   public:
     // discovered: the system's port list; nullptr uses the real discovery of this OS.
-    explicit KorvelApp(Options options, std::unique_ptr<PortEnumerator> discovered = nullptr);
-    ~KorvelApp() override;
+    explicit GuiApp(Options options, std::unique_ptr<PortEnumerator> discovered = nullptr);
+    ~GuiApp() override;
 
     // Starts the demo recorder when asked, builds and initialises the dialog and shows the window.
+    // False with an empty error when a termination signal came during the start.
     bool Start(QString* error);
     // The destruction steps and the end of the window, whatever asked for it (a signal, the session).
     void Shutdown();
 
     QtWindow& window() { return *window_; }
-    CKorvelDlg& dialog() { return *dialog_; }
-    SerialLink& link() { return link_; }
+    CKorvelDlg& dialog() { return core_->Dialog(); }
+    SerialLink& link() { return core_->Link(); }
     QString DemoPort() const { return demo_port_; }
 
     // Installs SIGTERM and SIGINT handlers that end the window through Shutdown.
@@ -82,14 +84,12 @@ class KorvelApp : public QObject {
     void WatchDeviceChanges();
 
     Options options_;
-    // The link exists before the dialog and outlives it.
-    SerialLink link_;
     SystemClock clock_;
     ExtraPortsEnumerator ports_;
     std::unique_ptr<QProcess> simulator_;
     QString demo_port_;
     std::unique_ptr<QtWindow> window_;
-    std::unique_ptr<CKorvelDlg> dialog_;
+    std::unique_ptr<CKorvelApp> core_;         // the link, then the dialog on window_; goes before window_
     std::unique_ptr<HotplugMonitor> hotplug_;  // reports to the dialog, so it goes first
     QSocketNotifier* signal_notifier_ = nullptr;
     bool shut_down_ = false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "korvel_app.h"
+#include "gui_app.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,7 +19,6 @@
 #include "serial/sysfs_ports.h"
 #include "serial/udev_monitor.h"
 #include "ui/controls.h"
-#include "ui/texts.h"
 
 namespace korvel::gui {
 namespace {
@@ -107,16 +106,15 @@ QString FindSimulator() {
     return {};
 }
 
-KorvelApp::KorvelApp(Options options, std::unique_ptr<PortEnumerator> discovered)
+GuiApp::GuiApp(Options options, std::unique_ptr<PortEnumerator> discovered)
     : options_(std::move(options)), ports_(discovered ? std::move(discovered) : SystemPorts(), {}) {
     for (const QString& port : options_.ports) ports_.Add(ToU16(port));
 }
 
-KorvelApp::~KorvelApp() {
+GuiApp::~GuiApp() {
     if (window_ && !window_->Destroyed()) window_->done(QDialog::Rejected);
     hotplug_.reset();
-    dialog_.reset();
-    link_.m_hNotifyWnd = nullptr;
+    core_.reset();
     StopSimulator();
     if (signal_notifier_) {
         signal(SIGTERM, SIG_DFL);
@@ -124,26 +122,25 @@ KorvelApp::~KorvelApp() {
     }
 }
 
-bool KorvelApp::Start(QString* error) {
+bool GuiApp::Start(QString* error) {
     if (options_.demo && !StartSimulator(error)) return false;
 
     window_ = std::make_unique<QtWindow>(options_.settings_file);
-    if (!link_.EventsHeld()) window_->MessageBox(text::kInfoCreateFalse);
-    if (shut_down_) return false;
-    dialog_ = std::make_unique<CKorvelDlg>(*window_, link_, clock_, ports_);
-    window_->SetHandler([this](const Message& message) { OnMessage(message); });
     // Received chunks reach the dialog on this thread, in order, through the event queue. The reader is
     // joined by the destruction steps, before this object goes away.
-    link_.m_hNotifyWnd = [this](std::function<void()> task) {
+    UiPost post = [this](std::function<void()> task) {
         QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
     };
+    core_ = std::make_unique<CKorvelApp>(*window_, clock_, ports_, std::move(post));
+    if (shut_down_) return false;  // a signal came while "InfoCreate false!" was open
+    window_->SetHandler([this](const Message& message) { OnMessage(message); });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
-        if (!dialog_) return;
-        dialog_->Dispatch(Message{Msg::QueryEndSession});
-        dialog_->Dispatch(Message{Msg::EndSession, 0, Notify::None, 1});
+        if (!core_) return;
+        dialog().Dispatch(Message{Msg::QueryEndSession});
+        dialog().Dispatch(Message{Msg::EndSession, 0, Notify::None, 1});
     });
 
-    dialog_->OnInitDialog();
+    core_->InitInstance();
 
     // A port named on the command line (or the demo's) is chosen instead of the remembered index; the
     // remembered index is left as it is.
@@ -154,7 +151,7 @@ bool KorvelApp::Start(QString* error) {
         for (int i = 0; i < window_->ComboCount(IDC_PORT); ++i) {
             if (window_->ComboItemText(IDC_PORT, i) == path) {
                 window_->ComboSelect(IDC_PORT, i);
-                dialog_->m_strPortName = path;
+                dialog().m_strPortName = path;
                 break;
             }
         }
@@ -164,18 +161,19 @@ bool KorvelApp::Start(QString* error) {
     return true;
 }
 
-void KorvelApp::OnMessage(const Message& message) {
-    dialog_->Dispatch(message);
+void GuiApp::OnMessage(const Message& message) {
+    if (!core_) return;
+    dialog().Dispatch(message);
     if (message.msg == Msg::Timer) {
         // Without udev the port list is compared once a tick instead.
         if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
-        window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link_.m_lastFailure.message));
+        window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link().m_lastFailure.message));
     }
 }
 
-void KorvelApp::WatchDeviceChanges() {
+void GuiApp::WatchDeviceChanges() {
     hotplug_ = std::make_unique<HotplugMonitor>(ports_, [this](uintptr_t event) {
-        if (dialog_) dialog_->Dispatch(Message{Msg::DeviceChange, 0, Notify::None, event});
+        if (core_) dialog().Dispatch(Message{Msg::DeviceChange, 0, Notify::None, event});
     });
     if (hotplug_->UsesUdev()) {
         auto* notifier = new QSocketNotifier(hotplug_->Fd(), QSocketNotifier::Read, this);
@@ -183,7 +181,7 @@ void KorvelApp::WatchDeviceChanges() {
     }
 }
 
-void KorvelApp::Shutdown() {
+void GuiApp::Shutdown() {
     if (shut_down_) return;
     shut_down_ = true;
     // A message box may be open in its own loop: close it first, so that loop ends too.
@@ -194,7 +192,7 @@ void KorvelApp::Shutdown() {
     QCoreApplication::quit();
 }
 
-void KorvelApp::HandleTerminationSignals() {
+void GuiApp::HandleTerminationSignals() {
     if (signal_notifier_) return;
     if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     signal_notifier_ = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
@@ -212,7 +210,7 @@ void KorvelApp::HandleTerminationSignals() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-bool KorvelApp::StartSimulator(QString* error) {
+bool GuiApp::StartSimulator(QString* error) {
     const QString program = options_.simulator.isEmpty() ? FindSimulator() : options_.simulator;
     if (program.isEmpty()) {
         *error = "--demo needs korvel-sim next to korvel; build or install it with korvel";
@@ -240,7 +238,7 @@ bool KorvelApp::StartSimulator(QString* error) {
     return true;
 }
 
-void KorvelApp::StopSimulator() {
+void GuiApp::StopSimulator() {
     if (!simulator_ || simulator_->state() == QProcess::NotRunning) return;
     simulator_->closeWriteChannel();
     if (simulator_->waitForFinished(2000)) return;
