@@ -104,6 +104,7 @@ class Device {
     int control_writer_ = -1;  // keeps a FIFO from reporting end of file between writers
     bool created_fifo_ = false;
     bool watch_stdin_ = false;
+    bool stdout_is_pipe_ = false;
 
     std::string command_;
     std::string control_line_;
@@ -263,8 +264,15 @@ bool Device::OpenControl() {
 }
 
 void Device::Say(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    const std::string text = line + "\n";
+    if (!stdout_is_pipe_) {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+        return;
+    }
+    // A pipe nobody reads must not stop the device: the line is dropped when the pipe is full. Lines
+    // are shorter than PIPE_BUF, so each goes whole or not at all.
+    [[maybe_unused]] ssize_t n = write(STDOUT_FILENO, text.data(), text.size());
 }
 
 void Device::Log(const std::string& line) {
@@ -434,7 +442,7 @@ void Device::OnControlLine(const std::string& line) {
         Say("pty " + slave_path_);
         Say("ok replug");
     } else {
-        Say("error unknown control command \"" + word +
+        Say("error unknown control command \"" + word.substr(0, 64) +
             "\" (add N, status, clock T, stall, resume, hangup, replug)");
     }
 }
@@ -457,6 +465,12 @@ int Device::Run() {
         }
     }
     if (!OpenControl()) return 1;
+    struct stat out {};
+    if (fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode))) {
+        stdout_is_pipe_ = true;
+        std::fflush(stdout);
+        fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+    }
     if (!(options_.tty_path.empty() ? OpenPty() : OpenGivenTty())) return 1;
     watch_stdin_ = options_.exit_on_stdin_eof && control_fd_ != STDIN_FILENO;
     // The first line tells whoever started us where the device is; everything is ready by now.

@@ -190,6 +190,26 @@ TEST(SimProcess, TakesControlCommandsFromAFifo) {
     EXPECT_NE(stat(fifo.c_str(), &st), 0) << "the FIFO it created stays behind";
 }
 
+TEST(SimProcess, KeepsServingWhenNobodyReadsItsStdout) {
+    SimProcess sim;  // lends its private folder for the FIFO
+    ASSERT_TRUE(sim.Start({"--records", "7"})) << sim.error();
+    const std::string fifo = sim.dir() + "/control";
+    SimProcess quiet;
+    ASSERT_TRUE(quiet.Start({"--records", "7", "--control", fifo})) << quiet.error();
+    {
+        // Far more answers than a pipe holds, none of them read.
+        std::ofstream control(fifo);
+        for (int i = 0; i < 3000; ++i) control << "status\n";
+    }
+    std::string error;
+    UniqueFd fd = quiet.Connect(&error);
+    ASSERT_TRUE(fd) << error;
+    TtyReader reader(fd.get());
+    std::optional<std::vector<std::string>> reply = Exchange(fd.get(), reader, "get 7");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->size(), 2u);
+}
+
 TEST(SimProcess, StopsCleanlyAndRemovesItsLink) {
     SimProcess sim;
     ASSERT_TRUE(sim.Start()) << sim.error();
