@@ -224,7 +224,7 @@ TEST_P(DownloadE2E, WrappedRing) {
 
 TEST_P(DownloadE2E, TransmissionFaultsAreRepeatedAway) {
     const int protocol = GetParam();
-    Device device{protocol == 1 ? 150 : 800, false, protocol, 7};
+    Device device{protocol == 1 ? 150 : 2000, false, protocol, 7};
     // Checksum errors are rarer per line in batches: a reply of 100 lines is repeated whenever any
     // one of them fails.
     Connect(device, {"--corrupt-crc", protocol == 1 ? "0.05" : "0.002", "--drop-replies", "0.03",
@@ -238,7 +238,7 @@ TEST_P(DownloadE2E, TransmissionFaultsAreRepeatedAway) {
     // The faults did happen: lines failed their checksum and requests went out more than once.
     EXPECT_GT(live_->dlg.m_nCrcErrors, 0u);
     std::vector<std::string> requests = sim_.Requests();
-    EXPECT_GT(requests.size(), std::set<std::string>(requests.begin(), requests.end()).size() + 1);
+    EXPECT_GT(requests.size(), std::set<std::string>(requests.begin(), requests.end()).size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocol, DownloadE2E, ::testing::Values(1, 2),
