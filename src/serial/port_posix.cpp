@@ -331,7 +331,9 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
     // flock also holds against root, which TIOCEXCL does not: two programs never split one port's bytes.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        return CloseAndFail(fd, failure, DescribeOpenError(error == EWOULDBLOCK ? EBUSY : error, path));
+        ::close(fd);  // first, so that this very attempt is not named among the holders
+        failure = DescribeOpenError(error == EWOULDBLOCK ? EBUSY : error, path);
+        return nullptr;
     }
     [[maybe_unused]] int excl = ::ioctl(fd, TIOCEXCL);  // ENOTTY/EINVAL: no exclusive mode here; flock holds
 

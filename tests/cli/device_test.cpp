@@ -228,10 +228,13 @@ TEST(CliPort, BusyPortNamesItsHolder) {
     UniqueFd held = sim.Connect();
     ASSERT_TRUE(held.valid());
     ASSERT_EQ(flock(held.get(), LOCK_EX | LOCK_NB), 0);
-    const ProcessResult result = RunCli({"info", "--port", sim.pty_path()});
+    ChildProcess cli({CliPath(), "info", "--port", sim.pty_path()});
+    const ProcessResult result = cli.Wait();
     EXPECT_EQ(result.exit_code, 3);
     EXPECT_NE(result.err.find("(busy)"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find(std::to_string(getpid())), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" " + std::to_string(getpid()) + " ("), std::string::npos) << result.err;
+    // Its own attempt is no holder.
+    EXPECT_EQ(result.err.find(" " + std::to_string(cli.Pid()) + " ("), std::string::npos) << result.err;
     EXPECT_TRUE(sim.Requests().empty());
 }
 
@@ -248,6 +251,18 @@ TEST(CliPort, LostDuringDownloadStopsAtOnceWithoutAFile) {
     EXPECT_TRUE(ListFiles(dir.path()).empty());
     // Not a speed test: a command that waited for the reply timeout instead would take three seconds.
     EXPECT_LT(elapsed, std::chrono::milliseconds(2900));
+}
+
+TEST(CliPort, LostDuringTheInformationRequest) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--hangup-after", "5"})) << sim.error();
+    const ProcessResult result = RunCli({"info", "--port", sim.pty_path()});
+    EXPECT_EQ(result.exit_code, 3);
+    EXPECT_NE(
+        result.err.find("port lost: " + sim.pty_path() + " was unplugged or hung up during the information"),
+        std::string::npos)
+        << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
 }
 
 TEST(CliPort, PermissionDeniedNamesTheGroupAndTheFix) {
