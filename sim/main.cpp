@@ -18,7 +18,7 @@ namespace {
 constexpr char kUsage[] = R"(usage: korvel-sim [options]
 Plays a winch speed recorder on a new pseudo-terminal and prints its path as the first line.
 
-Where:
+Connection:
   --tty PATH             run on this terminal instead of creating a pseudo-terminal
   --link PATH            keep a symbolic link to the pseudo-terminal at PATH (removed at exit)
   --log PATH             write one line per command received: "<seconds since start> <command>"
