@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDebug>
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QPainter>
@@ -301,6 +302,12 @@ void QtWindow::WriteProfileInt(std::string_view section, std::string_view key, i
     settings_->setValue(name, value);
     // Written through at once, so a crash right after the change keeps it.
     settings_->sync();
+    if (settings_->status() != QSettings::NoError && !settings_warned_) {
+        settings_warned_ = true;
+        qWarning().noquote() << "korvel: cannot save the settings in" << settings_->fileName()
+                             << "- check that its folder can be written; the choice is kept until the window "
+                                "closes";
+    }
 }
 
 void QtWindow::SetToolTip(int id, const QString& text) {

@@ -97,6 +97,7 @@ class QtWindow : public QDialog, public Window {
     std::map<int, QTimer*> timers_;
     std::unique_ptr<QSettings> settings_;
     bool destroyed_ = false;
+    bool settings_warned_ = false;
 };
 
 QString ToQString(std::u16string_view text);

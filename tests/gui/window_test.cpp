@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 #include <vector>
@@ -355,6 +356,19 @@ class WindowTest : public QObject {
         }
         QtWindow third;
         QCOMPARE(third.GetProfileInt("Settings", "Baud", 9), 9);
+    }
+
+    void aSettingsFileThatCannotBeWrittenIsReportedOnce() {
+        QTemporaryDir dir;
+        QFile blocker(dir.path() + "/korvel");  // a file where the settings folder should be
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QtWindow window(dir.path() + "/korvel/korvel.conf");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot save the settings in .*korvel.conf"));
+        window.WriteProfileInt("Settings", "Baud", 3);
+        QTest::failOnWarning(QRegularExpression("cannot save"));
+        window.WriteProfileInt("Settings", "Baud", 4);  // said once is enough
+        QCOMPARE(window.GetProfileInt("Settings", "Baud", 9), 4);
     }
 };
 
