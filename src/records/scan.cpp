@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "records/scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "protocol/crc16.h"
 #include "records/record_file.h"
+#include "text/cfile.h"
 #include "text/file_system.h"
-#include "text/unifile.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -24,13 +25,18 @@ int HexDigit(char16_t c) {
     return 0;
 }
 
-// Reads up to 2047 bytes from the file's position. A read error counts as an empty window, so the
-// download can still start.
-std::u16string ReadWindow(CUniFile& file) {
-    char buffer[kWindow + 1] = {};
-    int64_t n = file.Read(buffer, kWindow);
-    if (n <= 0) return {};
-    return Utf8ToWide(std::string_view(buffer, static_cast<size_t>(n)));
+std::u16string Window(const char* bytes, int64_t count) {
+    if (count <= 0) return {};
+    return Utf8ToWide(std::string_view(bytes, static_cast<size_t>(count)));
+}
+
+// The length of a byte-order mark at the start of bytes; the head window starts behind it, where the
+// text file class leaves its reader.
+int64_t MarkLength(const unsigned char* bytes, int64_t count) {
+    if (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return 3;
+    if (count >= 2 && ((bytes[0] == 0xFE && bytes[1] == 0xFF) || (bytes[0] == 0xFF && bytes[1] == 0xFE)))
+        return 2;
+    return 0;
 }
 
 void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
@@ -90,14 +96,22 @@ void ScanRecordText(std::u16string_view text, int n, std::u16string& last_saved)
     }
 }
 
+// The file is opened plainly rather than through CUniFile: its encoding check reads up to 62 KB whose
+// verdict nothing here uses, and that read would cost more than the rest of the scan. The windows are
+// the same; a read error counts as an empty window, so the download can still start.
 bool ScanRecordFile(const std::u16string& path, int n, std::u16string& last_saved) {
-    CUniFile file;
+    CFile file;
     if (!file.Open(WideToUtf8(path), CFile::modeRead)) return false;
-    int64_t length = file.GetLength();
-    ScanRecordText(ReadWindow(file), n, last_saved);
-    if (length >= static_cast<int64_t>(kWindow) + 1 &&
-        file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0)
-        ScanRecordText(ReadWindow(file), n, last_saved);
+    const int64_t length = file.GetLength();
+    char head[kWindow + 3];
+    int64_t got = file.Read(head, sizeof head);
+    int64_t mark = MarkLength(reinterpret_cast<const unsigned char*>(head), got);
+    ScanRecordText(Window(head + mark, std::min<int64_t>(got - mark, kWindow)), n, last_saved);
+    if (length >= static_cast<int64_t>(kWindow) + 1) {
+        char tail[kWindow];
+        got = file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0 ? file.Read(tail, kWindow) : -1;
+        ScanRecordText(Window(tail, got), n, last_saved);
+    }
     return true;
 }
 

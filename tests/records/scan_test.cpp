@@ -154,6 +154,14 @@ TEST(ScanRecordFile, ReadsTheHeadAndTailWindowsOnly) {
     }
 }
 
+TEST(ScanRecordFile, HeadWindowStartsBehindAByteOrderMark) {
+    TempFolder folder;
+    std::u16string last;
+    EXPECT_TRUE(ScanRecordFile(W(folder.Write("m-123-7b.txt", "\xEF\xBB\xBF" + Line("2022-07-30 10:15:42"))),
+                               123, last));
+    EXPECT_EQ(last, u"2022-07-30 10:15:42");
+}
+
 TEST(ScanRecordFile, EmptyAndMissingFiles) {
     TempFolder folder;
     std::u16string last;

@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: MIT
+// The record side: the scan of saved files, and whole downloads from korvel-sim over a pseudo-terminal
+// through the serial layer and the dialog engine.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/event_loop.h"
+#include "records/record_file.h"
+#include "records/scan.h"
+#include "serial/port_enumerator.h"
+#include "serial/port_name.h"
+#include "serial/serial_link.h"
+#include "text/utf8.h"
+#include "ui/controls.h"
+#include "ui/korvel_dlg.h"
+#include "ui/memory_window.h"
+
+extern char** environ;
+
+namespace korvel {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kProduct = 815;
+
+std::string MakeTempFolder(const char* what) {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / (std::string("korvel-bench-") + what + "-XXXXXX")).string();
+    return ::mkdtemp(templ.data()) ? templ : std::string();
+}
+
+// --- scan ---------------------------------------------------------------------------------------------
+
+// 10,000 record files of `lines` lines in 100 folders. Files longer than the text file class's
+// encoding check (62,000 bytes) are written with a hole in the middle: the scan never reads there, and
+// four gigabytes of real lines would only measure the disk while setting up.
+class ScanTree {
+  public:
+    ScanTree(int lines) : folder_(MakeTempFolder("scan")) {
+        std::string head, tail;
+        for (int i = 0; i < lines; ++i) {
+            char text[64];
+            std::snprintf(text, sizeof text, "2022-%02d-%02d %02d:%02d:%02d+08:00 %d.%02d %d",
+                          1 + i / 100000 % 12, 1 + i / 3600 % 28, i / 60 % 24, i % 60, i % 60, i % 5, i % 100,
+                          kProduct);
+            std::string line = MakeRecordLine(Utf8ToWide(text));
+            if (head.size() < 64 * 1024)
+                head += line;
+            else
+                tail += line;
+            bytes_ += line.size();
+        }
+        if (tail.size() > 4096) tail.erase(0, tail.find('\n', tail.size() - 4096) + 1);
+        for (int d = 0; d < 100; ++d) {
+            std::string sub = folder_ + "/" + std::to_string(2000 + d);
+            std::filesystem::create_directory(sub);
+            for (int f = 0; f < 100; ++f) {
+                char name[64];
+                std::snprintf(name, sizeof name, "/22%02d%02d-1200%02d-%d-%x.txt", 1 + d % 12, 1 + f % 28,
+                              f % 60, kProduct, kProduct);
+                int fd = ::open((sub + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0) continue;
+                bool ok = ::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size());
+                if (!tail.empty()) {
+                    ok = ok &&
+                         ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(bytes_ - tail.size())) ==
+                             static_cast<ssize_t>(tail.size());
+                }
+                ::close(fd);
+                if (!ok) error_ = "could not write the record files";
+            }
+        }
+    }
+    ~ScanTree() { std::filesystem::remove_all(folder_); }
+
+    const std::string& folder() const { return folder_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string folder_;
+    std::string error_;
+    size_t bytes_ = 0;
+};
+
+void BM_ScanSavedFiles(benchmark::State& state) {
+    ScanTree tree(static_cast<int>(state.range(0)));
+    if (!tree.error().empty()) {
+        state.SkipWithError(tree.error().c_str());
+        return;
+    }
+    const std::u16string folder = Utf8ToWide(tree.folder());
+    std::u16string last;
+    ScanFolder(folder, kProduct, last, [](const std::u16string&) {});  // warms the cache
+    for (auto _ : state) {
+        last.clear();
+        ScanFolder(folder, kProduct, last, [](const std::u16string&) {});
+        benchmark::DoNotOptimize(last.data());
+    }
+    state.counters["files"] = 10000;
+    state.SetLabel("<= 1000 ms");
+}
+BENCHMARK(BM_ScanSavedFiles)
+    ->ArgName("lines")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
+
+// --- downloads ----------------------------------------------------------------------------------------
+
+// korvel-sim as a child; it goes when its stdin closes.
+class Simulator {
+  public:
+    explicit Simulator(std::vector<std::string> args) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+        args.insert(args.begin(), KORVEL_SIM_PATH);
+        args.push_back("--exit-on-stdin-eof");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        stdin_ = in[1];
+        for (char c; ::read(out[0], &c, 1) == 1 && c != '\n';) pty_ += c;
+        ::close(out[0]);
+    }
+    ~Simulator() {
+        if (stdin_ >= 0) ::close(stdin_);
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& pty() const { return pty_; }
+
+  private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    std::string pty_;
+};
+
+class NoPorts : public PortEnumerator {
+  public:
+    std::vector<std::u16string> List() override { return {}; }
+};
+
+// The dialog on the event loop with the real serial layer; the heartbeat ticks after a quiet second.
+class Downloader {
+  public:
+    Downloader(const std::string& port, const std::string& folder) {
+        link_.m_hNotifyWnd = loop_.Poster();
+        link_.m_reopenPause = 0ms;
+        dlg.OnInitDialog();
+        window_.ComboReset(IDC_PORT);
+        window_.ComboAdd(IDC_PORT, PortName(port));
+        window_.ComboSelect(IDC_PORT, 0);
+        dlg.m_strUploadDir = Utf8ToWide(folder);
+        Tick();
+    }
+    ~Downloader() { dlg.Dispatch(Message{Msg::Destroy}); }
+
+    bool Open() const { return link_.m_bOpen != 0; }
+    void Tick() { dlg.Dispatch(Message{Msg::Timer}); }
+    bool RunUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+        const auto deadline = SteadyClock::now() + limit;
+        auto last_tick = SteadyClock::now();
+        while (!done()) {
+            if (SteadyClock::now() > deadline) return false;
+            loop_.RunOnce(100ms);
+            if (SteadyClock::now() - last_tick > 1s) {
+                Tick();
+                last_tick = SteadyClock::now();
+            }
+        }
+        return true;
+    }
+    bool ReadInfo() {
+        dlg.OnReadInfo();
+        return RunUntil([this] { return dlg.m_strCommand.empty(); }, 20s) &&
+               dlg.m_nHeadIndex != dlg.m_nTailIndex;
+    }
+    bool Download() {
+        clock_.local.second = (clock_.local.second + 1) % 60;
+        dlg.OnReadData();
+        return RunUntil([this] { return dlg.m_strCommand != u"get"; }, 600s) && !dlg.m_bSaveFailed;
+    }
+
+  private:
+    EventLoop loop_;
+    MemoryWindow window_;
+    FixedClock clock_;
+    NoPorts ports_;
+    SerialLink link_;
+
+  public:
+    CKorvelDlg dlg{window_, link_, clock_, ports_};
+};
+
+// A full ring of 32,767 records into an empty folder: wall time from the click to the written file.
+void DownloadFullRing(benchmark::State& state, int protocol, const char* baud, const char* goal) {
+    std::vector<std::string> args = {
+        "--records", "32767", "--protocol", std::to_string(protocol), "--product", std::to_string(kProduct)};
+    if (baud) args.insert(args.end(), {"--baud", baud});
+    Simulator sim(args);
+    std::string folder = MakeTempFolder("download");
+    Downloader downloader(sim.pty(), folder);
+    if (sim.pty().empty() || !downloader.Open() || !downloader.ReadInfo()) {
+        state.SkipWithError("the simulator did not answer");
+        std::filesystem::remove_all(folder);
+        return;
+    }
+    double wire_seconds = 0, wall_seconds = 0;
+    for (auto _ : state) {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directory(folder);
+        const uint32_t rx = downloader.dlg.m_nRxBytes, tx = downloader.dlg.m_nTxBytes;
+        const auto start = SteadyClock::now();
+        const bool ok = downloader.Download();
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        if (!ok) {
+            state.SkipWithError("the download did not finish");
+            break;
+        }
+        state.SetIterationTime(seconds);
+        wall_seconds += seconds;
+        // Every byte both ways at 11,520 bytes per second (115200 baud, ten bits per byte).
+        wire_seconds += (downloader.dlg.m_nRxBytes - rx + downloader.dlg.m_nTxBytes - tx) / 11520.0;
+    }
+    if (baud && wire_seconds > 0) state.counters["wall/wire"] = wall_seconds / wire_seconds;
+    state.counters["records"] = static_cast<double>(downloader.dlg.m_recordBuffer.size());
+    state.SetLabel(goal);
+    std::filesystem::remove_all(folder);
+}
+
+void BM_DownloadFullRingLevel2(benchmark::State& state) { DownloadFullRing(state, 2, nullptr, "<= 500 ms"); }
+void BM_DownloadFullRingLevel1(benchmark::State& state) { DownloadFullRing(state, 1, nullptr, "<= 5000 ms"); }
+void BM_DownloadFullRingLevel2At115200(benchmark::State& state) {
+    DownloadFullRing(state, 2, "115200", "wall/wire <= 1.03");
+}
+BENCHMARK(BM_DownloadFullRingLevel2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_DownloadFullRingLevel1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_DownloadFullRingLevel2At115200)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+}  // namespace
+}  // namespace korvel
