@@ -77,6 +77,10 @@ TEST(App, LinkWithoutEventsIsReportedAndTheToolGoesOn) {
     bench.ports.names = {u"/dev/ttyFAKE0"};
     std::unique_ptr<CKorvelApp> app;
     {
+#ifdef KORVEL_SANITIZED
+        // The sanitizer runtimes need descriptors of their own and misreport when none are left.
+        GTEST_SKIP() << "no descriptor exhaustion under the sanitizers";
+#endif
         NoFreeDescriptors limit;
         if (!limit.active()) GTEST_SKIP() << "the descriptor limit cannot be lowered here";
         app = std::make_unique<CKorvelApp>(bench.window, bench.clock, bench.ports, bench.Post(),
