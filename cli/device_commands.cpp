@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "device_commands.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -18,32 +13,12 @@
 #include "records/record_file.h"
 #include "serial/sysfs_ports.h"
 #include "session.h"
+#include "system.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 
 namespace korvel::cli {
 namespace {
-
-// Why record files cannot be written into folder, or empty when they can. Tried with a real file, so
-// read-only mounts and quotas count too (root passes every permission test); the file never has a name.
-std::string FolderProblem(const std::string& folder) {
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISDIR(st.st_mode)) return "not a folder";
-    int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        close(fd);
-        return {};
-    }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
-    // File systems without unnamed files: a visible probe that cannot look like a record file.
-    std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
-    fd = mkstemp(probe.data());
-    if (fd < 0) return std::strerror(errno);
-    close(fd);
-    unlink(probe.c_str());
-    return {};
-}
 
 std::string AbsoluteFolder(const std::string& folder) {
     std::error_code error;

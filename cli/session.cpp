@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <iostream>
 
@@ -12,6 +8,7 @@
 #include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "serial/port_name.h"
+#include "system.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
@@ -61,37 +58,9 @@ Session::Session(const DeviceOptions& options)
         progress_shown_ = false;
         std::cerr << "korvel-cli: device: " << PlainText(text) << '\n';
     };
-    WatchSignals();
 }
 
-Session::~Session() {
-    dlg_.Dispatch(Message{Msg::Destroy});
-    if (signal_fd_ >= 0) {
-        loop_.UnwatchFd(signal_fd_);
-        close(signal_fd_);
-    }
-}
-
-// Ctrl-C and friends end the command through the loop, so a running walk is cancelled like the
-// operator would cancel it and nothing is left half-done. Blocked before the reader threads start,
-// so they inherit the mask and the signals come only through the descriptor.
-void Session::WatchSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    signal_fd_ = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signal_fd_ < 0) {
-        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-        return;
-    }
-    loop_.WatchFd(signal_fd_, [this] {
-        signalfd_siginfo info;
-        while (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) interrupted_ = true;
-    });
-}
+Session::~Session() { dlg_.Dispatch(Message{Msg::Destroy}); }
 
 void Session::Click(int id) { dlg_.Dispatch(Message{Msg::Command, id, Notify::Clicked}); }
 
@@ -237,7 +206,7 @@ int Session::Download(const std::string& folder) {
         return kExitOk;
     }
     dlg_.m_strUploadDir = Utf8ToWide(folder);
-    show_progress_ = isatty(STDERR_FILENO) != 0;
+    show_progress_ = StderrIsTerminal();
     Click(IDC_READ_DATA);
     watch_repeats_ = true;
     repeats_ = 0;

@@ -13,6 +13,7 @@
 #include "device_commands.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
+#include "system.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel::cli {
@@ -64,11 +65,12 @@ class Session {
     Outcome Pump(const std::function<bool()>& done);
     int Fail(Outcome outcome, const std::string& what);
     void Click(int id);
-    void WatchSignals();
     Progress Snapshot() const;
 
     DeviceOptions options_;
     EventLoop loop_;
+    bool interrupted_ = false;
+    InterruptWatch interrupts_{loop_, [this] { interrupted_ = true; }};
     CliWindow window_;
     SerialLink link_;
     SystemClock clock_;
@@ -77,8 +79,6 @@ class Session {
 
     bool opened_ = false;
     bool lost_ = false;
-    bool interrupted_ = false;
-    int signal_fd_ = -1;
 
     // The walk's repetitions by the timeout: how many in a row without progress.
     bool watch_repeats_ = false;

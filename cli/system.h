@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// What the command line needs from the operating system besides the port: one file per OS.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/event_loop.h"
+
+namespace korvel::cli {
+
+bool StderrIsTerminal();
+
+// Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
+// read-only mounts and quotas count too, and root is not waved through by the permission bits.
+std::string FolderProblem(const std::string& folder);
+
+// Delivers Ctrl-C, SIGTERM and SIGHUP through the event loop instead of ending the process, so a running
+// walk is stopped like the operator stops it. Created before any other thread starts.
+class InterruptWatch {
+  public:
+    InterruptWatch(EventLoop& loop, std::function<void()> on_interrupt);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  private:
+    EventLoop& loop_;
+    int fd_ = -1;
+};
+
+}  // namespace korvel::cli

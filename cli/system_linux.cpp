@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "system.h"
+
+namespace korvel::cli {
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+std::string FolderProblem(const std::string& folder) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return "not a folder";
+    // An unnamed file: nothing appears in the folder, not even for a moment.
+    int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        close(fd);
+        return {};
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
+    // File systems without unnamed files: a probe whose name can never look like a record file's.
+    std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
+    fd = mkstemp(probe.data());
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
+// Blocked before the reader threads start, so they inherit the mask and the signals come only through
+// the descriptor.
+InterruptWatch::InterruptWatch(EventLoop& loop, std::function<void()> on_interrupt) : loop_(loop) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    fd_ = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0) {
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        return;
+    }
+    loop_.WatchFd(fd_, [this, on_interrupt = std::move(on_interrupt)] {
+        signalfd_siginfo info;
+        while (read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) on_interrupt();
+    });
+}
+
+InterruptWatch::~InterruptWatch() {
+    if (fd_ < 0) return;
+    loop_.UnwatchFd(fd_);
+    close(fd_);
+}
+
+}  // namespace korvel::cli
