@@ -126,6 +126,7 @@ bool GuiApp::Start(QString* error) {
     if (options_.demo && !StartSimulator(error)) return false;
 
     window_ = std::make_unique<QtWindow>(options_.settings_file);
+    QApplication::setWindowIcon(window_->windowIcon());
     // Received chunks reach the dialog on this thread, in order, through the event queue. The reader is
     // joined by the destruction steps, before this object goes away.
     UiPost post = [this](std::function<void()> task) {
@@ -172,9 +173,12 @@ void GuiApp::OnMessage(const Message& message) {
 }
 
 void GuiApp::WatchDeviceChanges() {
-    hotplug_ = std::make_unique<HotplugMonitor>(ports_, [this](uintptr_t event) {
+    auto on_change = [this](uintptr_t event) {
         if (core_) dialog().Dispatch(Message{Msg::DeviceChange, 0, Notify::None, event});
-    });
+    };
+    hotplug_ = options_.udev_control.isEmpty()
+                   ? std::make_unique<HotplugMonitor>(ports_, on_change)
+                   : std::make_unique<HotplugMonitor>(ports_, on_change, options_.udev_control.toStdString());
     if (hotplug_->UsesUdev()) {
         auto* notifier = new QSocketNotifier(hotplug_->Fd(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, [this] { hotplug_->OnReadable(); });

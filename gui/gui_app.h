@@ -30,6 +30,7 @@ struct Options {
     int demo_records = 3000;  // records the simulated recorder starts with
     QString settings_file;    // empty: the per-user file
     QString simulator;        // empty: found next to the program or in the build tree
+    QString udev_control;     // empty: the system's udev; a missing path makes the port list rescanned
     bool help = false;
 };
 

@@ -25,10 +25,12 @@ using korvel::testing::SimProcess;
 
 namespace {
 
-// The machine's own serial ports are never listed in these tests: only the simulator's.
+// The machine's own serial ports are never listed in these tests: only the simulator's, and names
+// that lead nowhere.
 class NoDiscoveredPorts : public korvel::PortEnumerator {
   public:
-    std::vector<std::u16string> List() override { return {}; }
+    std::vector<std::u16string> List() override { return ports; }
+    std::vector<std::u16string> ports;
 };
 
 // A port open attempt, a state change, a download step: none takes longer than this here.
@@ -41,11 +43,15 @@ QString UploadDir() { return QDir::homePath() + "/hollin.data/upload"; }
 class AppTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<GuiApp> StartApp(const QString& port, const QString& settings) {
+    std::unique_ptr<GuiApp> StartApp(const QString& port, const QString& settings,
+                                     NoDiscoveredPorts** discovered = nullptr) {
         Options options;
         if (!port.isEmpty()) options.ports << port;
         options.settings_file = settings;
-        auto app = std::make_unique<GuiApp>(options, std::make_unique<NoDiscoveredPorts>());
+        options.udev_control = temp_.path() + "/no-udev";  // the port list is rescanned every tick
+        auto system = std::make_unique<NoDiscoveredPorts>();
+        if (discovered) *discovered = system.get();
+        auto app = std::make_unique<GuiApp>(options, std::move(system));
         QString error;
         if (!app->Start(&error)) return nullptr;
         app->link().m_reopenPause = std::chrono::milliseconds(0);  // before the first tick
@@ -166,6 +172,23 @@ class AppTest : public QObject {
         QVERIFY(!Shown(*app, 1013));
         const QString tip = status->toolTip();
         QVERIFY2(tip.contains("no-such-port"), qPrintable(tip));
+    }
+
+    void anAdapterPluggedInJoinsTheListAndTheChosenPortStays() {
+        const QString chosen = temp_.path() + "/chosen-port";
+        NoDiscoveredPorts* system = nullptr;
+        auto app = StartApp(chosen, SettingsPath("hotplug"), &system);
+        QVERIFY(app);
+        QCOMPARE(app->window().ComboCount(1001), 1);
+        const std::u16string adapter = korvel::gui::ToU16(temp_.path() + "/plugged-adapter");
+        system->ports = {adapter};
+        QTRY_COMPARE_WITH_TIMEOUT(app->window().ComboCount(1001), 2, kWaitMs);
+        QCOMPARE(app->window().ComboItemText(1001, 0), adapter);  // discovered ports come first
+        QCOMPARE(app->window().ComboSelection(1001), 1);
+        QCOMPARE(app->dialog().m_strPortName, korvel::gui::ToU16(chosen));
+        system->ports.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(app->window().ComboCount(1001), 1, kWaitMs);
+        QCOMPARE(app->window().ComboSelection(1001), 0);
     }
 
     void settingsSurviveARestartAndAnOutOfRangeBaudOpensNothing() {
