@@ -402,6 +402,7 @@ TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests,
               (std::vector<std::u16string>{u"get2 300 -100", u"get2 200 -100", u"get2 100 -100"}));
+    EXPECT_TRUE(std::filesystem::exists(FilePath()));  // a walk that accepted nothing still writes its file
     EXPECT_EQ(FileBytes(), "");
 }
 
