@@ -226,7 +226,13 @@ class AppTest : public QObject {
         QVERIFY(boxes_.isEmpty());
     }
 
+    void terminationClosesThePortAndEndsTheDemoRecorder_data() {
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
     void terminationClosesThePortAndEndsTheDemoRecorder() {
+        QFETCH(int, signo);
         const QString korvel = QString::fromStdString(korvel::testing::BinaryDir()) + "/gui/korvel";
         QProcess process;
         process.setProgram(korvel);
@@ -245,7 +251,7 @@ class AppTest : public QObject {
                 return !child.isEmpty();
             }(),
             kWaitMs);
-        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGTERM) == 0);
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), signo) == 0);
         QVERIFY(process.waitForFinished(kWaitMs));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
