@@ -119,6 +119,11 @@ TEST(WriteRecordFile, FailsWithoutLeavingAnythingBehind) {
         EXPECT_TRUE(WriteRecordFile(path, {"a\n"})) << c.why;
     }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"plain-file"});
+
+    // The rename fails when a folder holds the record file's name.
+    std::filesystem::create_directory(folder.path() + "/r-1-1.txt");
+    EXPECT_TRUE(WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {"a\n"}));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"plain-file", "r-1-1.txt"}));
 }
 
 TEST(WriteRecordFile, FailsInAFolderWithoutWritePermission) {
