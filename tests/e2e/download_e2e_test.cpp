@@ -63,7 +63,7 @@ class LiveDialog {
             if (rx != dlg.m_nRxBytes || tx != dlg.m_nTxBytes) {
                 rx = dlg.m_nRxBytes, tx = dlg.m_nTxBytes;
                 quiet_since = Clock::now();
-            } else if (Clock::now() - quiet_since > 100ms) {
+            } else if (Clock::now() - quiet_since > 200ms) {
                 Tick();
                 quiet_since = Clock::now();
             }
