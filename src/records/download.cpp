@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <cstdio>
 
 #include "protocol/record_index.h"
@@ -40,8 +41,7 @@ void CKorvelDlg::OnReadData() {
     ScanSavedFiles(m_strUploadDir, n);
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
-    m_pendingRecords.clear();
-    m_bPendingLastSeen = m_bPendingReadIndex = false;
+    DiscardPendingReply();
     m_nReplyRetries = 0;
     m_nSkippedRecords = 0;
     m_bSaveFailed = false;
@@ -71,6 +71,7 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
     if (count >= 5) {
         m_nPendingReadIndex = WToI(tokens[4]);
         m_bPendingReadIndex = true;
+        ++m_nPendingIndexed;
     }
     std::u16string_view key = std::u16string_view(record).substr(0, kKeyLength);
     if (key < std::u16string_view(m_strLastSaved)) return true;
@@ -80,9 +81,14 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
     return true;
 }
 
-void CKorvelDlg::OnRecordReplyRefused() {
+void CKorvelDlg::DiscardPendingReply() {
     m_pendingRecords.clear();
     m_bPendingLastSeen = m_bPendingReadIndex = false;
+    m_nPendingIndexed = 0;
+}
+
+void CKorvelDlg::OnRecordReplyRefused() {
+    DiscardPendingReply();
     if (m_strCommand != u"get" || m_nReplyRetries >= kMaxReplyRetries) return;  // the timeout repeats it
     ++m_nReplyRetries;
     SendCommand();
@@ -91,20 +97,25 @@ void CKorvelDlg::OnRecordReplyRefused() {
 void CKorvelDlg::AdvanceDownload() {
     uint32_t damaged = m_nCrcErrors - m_nCrcErrorsAtSend;
     if (damaged != 0 && m_nReplyRetries < kMaxReplyRetries) {
-        m_pendingRecords.clear();
-        m_bPendingLastSeen = m_bPendingReadIndex = false;
+        DiscardPendingReply();
         ++m_nReplyRetries;
         SendCommand();
         return;
     }
-    m_nSkippedRecords += damaged;
+    if (damaged != 0) {
+        // Only records the walk now steps over are lost: from the requested index down to the last one
+        // that came. A dropped last line of a batch is asked for again by the next request.
+        const int last = m_bPendingReadIndex ? m_nPendingReadIndex & kIndexMask : m_nReadIndex;
+        const int passed = RingDistance(last, m_nReadIndex & kIndexMask) + 1;
+        m_nSkippedRecords +=
+            std::min<uint32_t>(damaged, static_cast<uint32_t>(std::max(0, passed - m_nPendingIndexed)));
+    }
     m_nReplyRetries = 0;
     m_recordBuffer.insert(m_recordBuffer.end(), std::make_move_iterator(m_pendingRecords.begin()),
                           std::make_move_iterator(m_pendingRecords.end()));
-    m_pendingRecords.clear();
     if (m_bPendingLastSeen) m_strLastSeen = std::move(m_strPendingLastSeen);
     if (m_bPendingReadIndex) m_nReadIndex = m_nPendingReadIndex;
-    m_bPendingLastSeen = m_bPendingReadIndex = false;
+    DiscardPendingReply();
 
     m_nReadIndex = StepDown(m_nReadIndex);
     if (m_nReadIndex == m_nTailIndex || (!m_strLastSaved.empty() && m_strLastSaved == m_strLastSeen)) {

@@ -102,6 +102,7 @@ class CKorvelDlg : public LineSink {
     void ScanSavedFiles(const std::u16string& folder, int n);
     // The exchange calls this when a record reply is complete but its body was refused.
     void OnRecordReplyRefused();
+    void DiscardPendingReply();
 
     // LineSink
     int Protocol() const override { return m_nProtocol; }
@@ -149,6 +150,7 @@ class CKorvelDlg : public LineSink {
     bool m_bPendingLastSeen = false;
     int m_nPendingReadIndex = 0;
     bool m_bPendingReadIndex = false;
+    int m_nPendingIndexed = 0;        // lines of the reply that named their index
     uint32_t m_nCrcErrorsAtSend = 0;  // m_nCrcErrors when the current request went out
     int m_nReplyRetries = 0;          // immediate repetitions of the current request
     uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk

@@ -446,6 +446,21 @@ TEST_F(WalkTest, ChecksumFailureOnTheLastLineOfABatchIsFetchedAgain) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests[4], u"get2 51 -51");  // the next batch starts at the dropped record
     EXPECT_EQ(FileBytes(), Expected(1, 150));
+    EXPECT_EQ(rig.dlg.m_nSkippedRecords, 0u);  // nothing was lost after all
+    EXPECT_EQ(rig.Text(IDC_MESSAGE).find(u"跳过"), std::u16string::npos);
+}
+
+TEST_F(WalkTest, ALostLineInTheMiddleOfABatchIsCounted) {
+    Device(150, 0, 2);
+    recorder.Fill(1, 150);
+    recorder.corrupt = [](int index, int) { return index == 120 || index == 30; };
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    std::string expected;
+    for (int i = 1; i <= 150; ++i)
+        if (i != 120 && i != 30) expected += Stored(i);
+    EXPECT_EQ(FileBytes(), expected);
+    EXPECT_EQ(rig.Text(IDC_MESSAGE), u"跳过2条校验错误的记录");
 }
 
 TEST_F(WalkTest, ARefusedBatchStoresNothingTwice) {
