@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
-#include <cstdio>
 
 #include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "text/format.h"
+#include "text/number.h"
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"
 #include "ui/texts.h"
@@ -34,7 +34,7 @@ void CKorvelDlg::OnReadData() {
 
     m_recordBuffer.clear();
     LocalTime now = m_clock.Local();
-    int n = WToI(m_strProductNo);
+    int n = ToInt(m_strProductNo);
     m_strFileName = MakeRecordFileName(now, n);
     DeleteRecordFile(JoinPath(m_strUploadDir, m_strFileName));
     m_strLastSaved.clear();
@@ -65,11 +65,11 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
     record += u' ';
     record += tokens[2];
     record += u' ';
-    record += count >= 4 ? tokens[3] : Format(u"%04d", WToI(m_strProductNo));
+    record += count >= 4 ? tokens[3] : Format(u"%04d", ToInt(m_strProductNo));
     // Every line that names its index moves the walk, also one older than the saved key: a batch of
     // skipped records then costs one request, not a hundred.
     if (count >= 5) {
-        m_nPendingReadIndex = WToI(tokens[4]);
+        m_nPendingReadIndex = ToInt(tokens[4]);
         m_bPendingReadIndex = true;
         ++m_nPendingIndexed;
     }

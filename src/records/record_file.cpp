@@ -85,22 +85,6 @@ std::error_code WriteRecordFile(std::u16string_view path,
 
 void DeleteRecordFile(std::u16string_view path) { RemoveFile(WideToUtf8(path)); }
 
-int WToI(std::u16string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i] - u'0');
-        if (value > int64_t{INT32_MAX} + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int>(value);
-}
-
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
     std::u16string path(folder);
     path += u'/';

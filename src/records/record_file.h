@@ -28,10 +28,6 @@ void DeleteRecordFile(std::u16string_view path);
 // home + "/hollin.data/upload" when that is a directory, otherwise the running program's folder.
 std::u16string ResolveUploadFolder();
 
-// The integer at the start of text as the device's tools read numbers: white space, an optional sign,
-// digits up to the first other character; 0 when there are none; clamped to the int range.
-int WToI(std::u16string_view text);
-
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
 
 }  // namespace korvel

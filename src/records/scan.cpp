@@ -10,6 +10,7 @@
 #include "records/record_file.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
+#include "text/number.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -76,7 +77,7 @@ std::u16string ValidateRecordLine(std::u16string_view line, int n) {
     if (Crc16(WideToUtf8(body)) != expected) return {};
     size_t space = body.rfind(u' ');
     if (space == std::u16string_view::npos) return {};
-    if (WToI(body.substr(space + 1)) != n) return {};
+    if (ToInt(body.substr(space + 1)) != n) return {};
     return std::u16string(body.substr(0, space));
 }
 

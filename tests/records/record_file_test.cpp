@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "records/temp_folder.h"
+#include "text/number.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -56,7 +57,7 @@ TEST(RecordLine, ChecksumCoversTheUtf8Bytes) {
     EXPECT_EQ(line.back(), '\n');
 }
 
-TEST(WToI, ReadsLikeTheDeviceTools) {
+TEST(ToInt, ReadsProductNumbersAndIndicesLikeTheDeviceTools) {
     struct Case {
         std::u16string text;
         int value;
@@ -67,11 +68,11 @@ TEST(WToI, ReadsLikeTheDeviceTools) {
                           {u"abc", 0},
                           {u"", 0},
                           {u"\t42", 42},
-                          {u"99999999999", INT_MAX},
-                          {u"-99999999999", INT_MIN},
                           {u"12 34", 12},
-                          {u"-", 0}};
-    for (const Case& c : cases) EXPECT_EQ(WToI(c.text), c.value) << std::string(c.text.begin(), c.text.end());
+                          {u"-", 0},
+                          {u"99999999999", INT_MAX},
+                          {u"-99999999999", INT_MIN}};
+    for (const Case& c : cases) EXPECT_EQ(ToInt(c.text), c.value) << WideToUtf8(c.text);
 }
 
 TEST(WriteRecordFile, WritesOldestFirstAndReplacesAnEarlierFile) {
