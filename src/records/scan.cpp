@@ -40,6 +40,25 @@ int64_t MarkLength(const unsigned char* bytes, int64_t count) {
     return 0;
 }
 
+// The file is opened plainly rather than through CUniFile: its encoding check reads up to 62 KB whose
+// verdict nothing here uses, and that read would cost more than the rest of the scan. The windows are
+// the same; a read error counts as an empty window, so the download can still start.
+bool ScanFileAt(const std::string& path, int n, std::u16string& last_saved) {
+    CFile file;
+    if (!file.Open(path, CFile::modeRead)) return false;
+    const int64_t length = file.GetLength();
+    char head[kWindow + 3];
+    int64_t got = file.Read(head, sizeof head);
+    int64_t mark = MarkLength(reinterpret_cast<const unsigned char*>(head), got);
+    ScanRecordText(Window(head + mark, std::min<int64_t>(got - mark, kWindow)), n, last_saved);
+    if (length >= static_cast<int64_t>(kWindow) + 1) {
+        char tail[kWindow];
+        got = file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0 ? file.Read(tail, kWindow) : -1;
+        ScanRecordText(Window(tail, got), n, last_saved);
+    }
+    return true;
+}
+
 void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
               const std::function<void(const std::u16string& path)>& on_open_error) {
     std::vector<DirectoryEntry> entries;
@@ -55,8 +74,8 @@ void ScanTree(const std::string& folder, int n, const std::string& pattern, std:
         if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
             continue;
         if (entry.name.find(pattern) == std::string::npos) continue;
-        std::u16string wide = Utf8ToWide(path);
-        if (!ScanRecordFile(wide, n, last_saved)) on_open_error(wide);
+        // The path goes on as it is: a name that is not UTF-8 would not survive a round trip through text.
+        if (!ScanFileAt(path, n, last_saved)) on_open_error(Utf8ToWide(path));
     }
 }
 
@@ -97,23 +116,8 @@ void ScanRecordText(std::u16string_view text, int n, std::u16string& last_saved)
     }
 }
 
-// The file is opened plainly rather than through CUniFile: its encoding check reads up to 62 KB whose
-// verdict nothing here uses, and that read would cost more than the rest of the scan. The windows are
-// the same; a read error counts as an empty window, so the download can still start.
 bool ScanRecordFile(const std::u16string& path, int n, std::u16string& last_saved) {
-    CFile file;
-    if (!file.Open(WideToUtf8(path), CFile::modeRead)) return false;
-    const int64_t length = file.GetLength();
-    char head[kWindow + 3];
-    int64_t got = file.Read(head, sizeof head);
-    int64_t mark = MarkLength(reinterpret_cast<const unsigned char*>(head), got);
-    ScanRecordText(Window(head + mark, std::min<int64_t>(got - mark, kWindow)), n, last_saved);
-    if (length >= static_cast<int64_t>(kWindow) + 1) {
-        char tail[kWindow];
-        got = file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0 ? file.Read(tail, kWindow) : -1;
-        ScanRecordText(Window(tail, got), n, last_saved);
-    }
-    return true;
+    return ScanFileAt(WideToUtf8(path), n, last_saved);
 }
 
 void ScanFolder(const std::u16string& folder, int n, std::u16string& last_saved,

@@ -185,6 +185,14 @@ TEST(ScanFolder, FindsTheDevicesFilesAtAnyDepthAndNothingElse) {
     EXPECT_EQ(ScanTree(folder, 123), u"2024-02-02 00:00:00");
 }
 
+TEST(ScanFolder, NamesThatAreNotUtf8AreReadToo) {
+    TempFolder folder;
+    folder.Write("\xff\xfe-123-7b.txt", Line("2022-07-30 10:00:00"));
+    std::vector<std::u16string> errors;
+    EXPECT_EQ(ScanTree(folder, 123, &errors), u"2022-07-30 10:00:00");
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST(ScanFolder, ProductZeroAndNegativeProducts) {
     TempFolder folder;
     folder.Write(WideToUtf8(MakeRecordFileName({2022, 1, 1, 0, 0, 0}, 0)),
