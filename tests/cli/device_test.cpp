@@ -196,6 +196,16 @@ TEST(CliInfo, DeviceTextReachesTheTerminalEscaped) {
     EXPECT_NE(result.err.find("korvel-cli: device: "), std::string::npos) << result.err;
 }
 
+TEST(CliInfo, TakesEveryRateOfTheDialogsList) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start()) << sim.error();
+    for (const char* rate : {"300", "57600", "1000000", "4000000"}) {
+        const ProcessResult result = RunCli({"info", "--port", sim.pty_path(), "--baud", rate, "--json"});
+        EXPECT_EQ(result.exit_code, 0) << rate << ": " << result.err;
+    }
+    EXPECT_EQ(sim.Requests().size(), 4u);
+}
+
 TEST(CliSyncTime, SendsThePcClockAndWaitsForTheReply) {
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--clock", "2001-01-01 00:00:00"})) << sim.error();
