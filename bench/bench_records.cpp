@@ -120,6 +120,26 @@ BENCHMARK(BM_ScanSavedFiles)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2);
 
+// --- record file ------------------------------------------------------------------------------------
+
+// A full ring's lines written as one file, flushed to disk and renamed into place. The wall time is
+// mostly the disk's flush; the CPU time is the cost of the file itself.
+void BM_WriteFullRingFile(benchmark::State& state) {
+    std::string folder = MakeTempFolder("write");
+    std::vector<std::string> lines;
+    for (int i = 32766; i >= 0; --i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "2022-07-30 %02d:%02d:%02d+08:00 %d.%02d %d", i / 3600 % 24,
+                      i / 60 % 60, i % 60, i % 5, i % 100, kProduct);
+        lines.push_back(MakeRecordLine(Utf8ToWide(text)));
+    }
+    const std::u16string path = JoinPath(Utf8ToWide(folder), u"r-815-32f.txt");
+    for (auto _ : state)
+        if (WriteRecordFile(path, lines)) state.SkipWithError("the record file could not be written");
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_WriteFullRingFile)->Unit(benchmark::kMillisecond);
+
 // --- downloads ----------------------------------------------------------------------------------------
 
 // korvel-sim as a child; it goes when its stdin closes.
