@@ -349,7 +349,6 @@ void Device::WriteSome() {
         }
         n = std::min(n, static_cast<size_t>(options_.hangup_after - sent_));
     }
-    const SteadyClock::time_point began = SteadyClock::now();
     const ssize_t k = write(terminal_, out_.data(), n);
     if (k < 0) {
         if (errno == EAGAIN || errno == EINTR) return;
@@ -360,7 +359,8 @@ void Device::WriteSome() {
     }
     sent_ += k;
     out_.erase(0, static_cast<size_t>(k));
-    next_write_ = std::max(next_write_, began);
+    // A late wake-up must not push the schedule back: like a UART, the wire catches up. Queue() starts
+    // the schedule afresh when output begins after a pause.
     if (options_.baud > 0)
         next_write_ += std::chrono::duration_cast<SteadyClock::duration>(
             std::chrono::duration<double>(static_cast<double>(k) / bytes_per_second));
