@@ -1,30 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include <climits>
 #include <thread>
 
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
+#include "text/number.h"
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel {
-namespace {
-
-// _wtoi: leading blanks, an optional sign, then decimal digits up to the first other character.
-long long WToI(std::u16string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i] - u'0');
-        if (value > INT_MAX) value = INT_MAX;
-    }
-    return negative ? -value : value;
-}
-
-}  // namespace
 
 SerialLink::SerialLink(PortOpener opener) : m_opener(std::move(opener)) { CreateEvents(); }
 
@@ -41,7 +24,7 @@ void CKorvelDlg::OpenPort() {
     }
     Window& w = window();
     const int baud_index = w.ComboSelection(IDC_BAUD);
-    const long long baud = baud_index < 0 ? 0 : WToI(w.ComboItemText(IDC_BAUD, baud_index));
+    const long long baud = baud_index < 0 ? 0 : ToInt(w.ComboItemText(IDC_BAUD, baud_index));
     m_link.m_nBaud = baud > 0 ? static_cast<uint32_t>(baud) : 0;
 
     const int port_index = w.ComboSelection(IDC_PORT);

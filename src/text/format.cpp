@@ -13,18 +13,18 @@ bool IsLength(char16_t c) {
     return c == u'h' || c == u'l' || c == u'L' || c == u'q' || c == u'j' || c == u'z' || c == u't';
 }
 
-// Runs snprintf with one argument; spec is plain ASCII.
+// Runs snprintf with one argument; the conversion is plain ASCII.
 template <typename T>
-std::u16string Printf(const std::string& spec, T value) {
+std::u16string Printf(const std::string& conversion, T value) {
     char small[64];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
     if (n < 0) return {};
     std::string out;
     if (static_cast<size_t>(n) < sizeof small) {
         out.assign(small, static_cast<size_t>(n));
     } else {
         out.resize(static_cast<size_t>(n) + 1);
-        std::snprintf(out.data(), out.size(), spec.c_str(), value);
+        std::snprintf(out.data(), out.size(), conversion.c_str(), value);
         out.resize(static_cast<size_t>(n));
     }
     return std::u16string(out.begin(), out.end());
@@ -75,24 +75,24 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
             continue;
         }
         const size_t start = i++;
-        std::string spec = "%";
+        std::string conversion = "%";
         bool left = false;
         while (i < format.size() && IsFlag(format[i])) {
             left = left || format[i] == u'-';
-            spec += static_cast<char>(format[i++]);
+            conversion += static_cast<char>(format[i++]);
         }
         int width = 0;
         while (i < format.size() && IsDigit(format[i])) {
             width = width * 10 + (format[i] - u'0');
-            spec += static_cast<char>(format[i++]);
+            conversion += static_cast<char>(format[i++]);
         }
         int precision = -1;
         if (i < format.size() && format[i] == u'.') {
-            spec += static_cast<char>(format[i++]);
+            conversion += static_cast<char>(format[i++]);
             precision = 0;
             while (i < format.size() && IsDigit(format[i])) {
                 precision = precision * 10 + (format[i] - u'0');
-                spec += static_cast<char>(format[i++]);
+                conversion += static_cast<char>(format[i++]);
             }
         }
         while (i < format.size() && IsLength(format[i])) ++i;
@@ -101,7 +101,7 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
             break;
         }
         const char16_t conv = format[i++];
-        if (conv == u'%' && spec == "%") {
+        if (conv == u'%' && conversion == "%") {
             out += u'%';
             continue;
         }
@@ -113,14 +113,14 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
             case u'd':
             case u'i':
                 matched = matched && kind != FormatArg::Kind::Real && kind != FormatArg::Kind::Text;
-                if (matched) piece = Printf(spec + "lld", arg->AsSigned());
+                if (matched) piece = Printf(conversion + "lld", arg->AsSigned());
                 break;
             case u'u':
             case u'x':
             case u'X':
             case u'o':
                 matched = matched && kind != FormatArg::Kind::Real && kind != FormatArg::Kind::Text;
-                if (matched) piece = Printf(spec + "ll" + static_cast<char>(conv), arg->AsUnsigned());
+                if (matched) piece = Printf(conversion + "ll" + static_cast<char>(conv), arg->AsUnsigned());
                 break;
             case u'c':
                 matched = matched && kind != FormatArg::Kind::Real && kind != FormatArg::Kind::Text;
@@ -136,7 +136,7 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
             case u'g':
             case u'G':
                 matched = matched && kind == FormatArg::Kind::Real;
-                if (matched) piece = Printf(spec + static_cast<char>(conv), arg->AsReal());
+                if (matched) piece = Printf(conversion + static_cast<char>(conv), arg->AsReal());
                 break;
             case u's':
                 matched = matched && kind == FormatArg::Kind::Text;
