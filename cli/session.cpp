@@ -48,9 +48,9 @@ Session::Session(const DeviceOptions& options)
       ports_(PortName(options.port)),
       dlg_(window_, link_, clock_, ports_) {
     // Only the settings of this run: the operator's remembered choices are neither read nor changed.
-    window_.Profile()["Settings/Baud"] = options.baud_index;
-    window_.Profile()["Settings/PortIndex"] = 0;
-    window_.Profile()["Settings/Mode"] = 0;
+    window_.WriteProfileInt(text::kSettingsSection, text::kKeyBaud, options.baud_index);
+    window_.WriteProfileInt(text::kSettingsSection, text::kKeyPortIndex, 0);
+    window_.WriteProfileInt(text::kSettingsSection, text::kKeyMode, 0);
     window_.on_tick = [this] { OnTick(); };
     window_.on_text = [this](int id, std::u16string_view text) { OnText(id, text); };
     dlg_.on_device_message = [this](const std::u16string& text) {
