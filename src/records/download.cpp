@@ -69,6 +69,13 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
     // Every line that names its index moves the walk, also one older than the saved key: a batch of
     // skipped records then costs one request, not a hundred.
     if (count >= 5) {
+        // A record above the requested index, up to the newest, was asked for by an earlier request: this
+        // is the answer to that one, come after its timeout had already repeated it. Taking it would store
+        // those records twice. (Records below the requested index are the device's choice and are taken.)
+        const int index = ToInt(tokens[4]) & kIndexMask;
+        const int asked = m_nReadIndex & kIndexMask;
+        if (index != asked && RingDistance(asked, index) <= RingDistance(asked, m_nHeadIndex))
+            m_bPendingStale = true;
         m_nPendingReadIndex = ToInt(tokens[4]);
         m_bPendingReadIndex = true;
         ++m_nPendingIndexed;
@@ -83,7 +90,7 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
 
 void CKorvelDlg::DiscardPendingReply() {
     m_pendingRecords.clear();
-    m_bPendingLastSeen = m_bPendingReadIndex = false;
+    m_bPendingLastSeen = m_bPendingReadIndex = m_bPendingStale = false;
     m_nPendingIndexed = 0;
 }
 
@@ -95,6 +102,16 @@ void CKorvelDlg::OnRecordReplyRefused() {
 }
 
 void CKorvelDlg::AdvanceDownload() {
+    if (m_bPendingStale) {
+        // Drop the late answer and wait for the one to the current request; the timeout still repeats
+        // the request when none comes.
+        DiscardPendingReply();
+        m_nReplyLines = 0;
+        m_bReplyOk = 0;
+        m_strReplyBody.clear();
+        m_nCrcErrorsAtSend = m_nCrcErrors;
+        return;
+    }
     uint32_t damaged = m_nCrcErrors - m_nCrcErrorsAtSend;
     if (damaged != 0 && m_nReplyRetries < kMaxReplyRetries) {
         DiscardPendingReply();

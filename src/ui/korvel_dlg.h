@@ -85,6 +85,7 @@ class CKorvelDlg : public LineSink {
     bool ParseReplyBody();
     void TickReplyTimeout();
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
+    int RequestedRecords() const;              // how many records that request asks for
 
     // --- device information ---
     void OnReadInfo();
@@ -151,6 +152,7 @@ class CKorvelDlg : public LineSink {
     int m_nPendingReadIndex = 0;
     bool m_bPendingReadIndex = false;
     int m_nPendingIndexed = 0;        // lines of the reply that named their index
+    bool m_bPendingStale = false;     // the reply named a record an earlier request asked for
     uint32_t m_nCrcErrorsAtSend = 0;  // m_nCrcErrors when the current request went out
     int m_nReplyRetries = 0;          // immediate repetitions of the current request
     uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk

@@ -424,6 +424,30 @@ TEST_F(WalkTest, ADamagedReplyIsAskedForAgainAndTakesEffectOnlyWhole) {
     }
 }
 
+TEST_F(WalkTest, ALateAnswerToARepeatedRequestIsNotStoredTwice) {
+    // A slow device: the timeout repeats the first request, then the late answer and the answer to the
+    // repetition both arrive, the second while the walk already waits for the next request.
+    for (int protocol : {1, 2}) {
+        Device(250, 0, protocol);
+        recorder.keys.clear();
+        recorder.requests.clear();
+        recorder.Fill(1, 250);
+        ClearFolder();
+        rig.dlg.OnReadData();
+        const std::u16string first = rig.Text(IDC_LAST_COMMAND);
+        for (int i = 0; i < 3; ++i) rig.Tick();
+        ASSERT_EQ(rig.Text(IDC_RESULT), text::kNoReply);
+        recorder.Answer(rig, first);
+        const std::u16string next = rig.Text(IDC_LAST_COMMAND);
+        ASSERT_NE(next, first);
+        recorder.Answer(rig, first);
+        EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), next) << "the late answer moved the walk";
+        recorder.Serve(rig);
+        EXPECT_EQ(FileBytes(), Expected(1, 250)) << protocol;
+        rig.clock.local.second += 1;
+    }
+}
+
 TEST_F(WalkTest, ALineThatAlwaysFailsIsSkippedAfterThreeRepetitionsAndCounted) {
     Device(5, 0, 1);
     recorder.Fill(1, 5);
