@@ -15,11 +15,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-int MillisLeft(SteadyClock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
-
 bool MakeRaw(int fd, std::string* error) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
@@ -71,6 +66,11 @@ UniqueFd OpenRawTty(const std::string& path, std::string* error) {
     // Bytes the device sent before this client came are not meant for it.
     tcflush(fd.get(), TCIFLUSH);
     return fd;
+}
+
+int MillisLeft(SteadyClock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
 }
 
 std::optional<PtyPair> OpenPtyPair(std::string* error) {

@@ -54,6 +54,9 @@ struct PtyPair {
     UniqueFd slave;
     std::string slave_path;
 };
+// Milliseconds until deadline for poll(): 0 once it has passed.
+int MillisLeft(std::chrono::steady_clock::time_point deadline);
+
 std::optional<PtyPair> OpenPtyPair(std::string* error = nullptr);
 
 // Writes every byte, waiting while the terminal is full. False on error, hang-up or timeout.

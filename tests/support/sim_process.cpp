@@ -25,11 +25,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-int MillisLeft(SteadyClock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
-
 std::string MakeTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/korvel-sim-XXXXXX";
