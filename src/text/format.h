@@ -6,7 +6,7 @@
 //
 // Conversions: d i u x X o c (integers), f F e E g G (numbers), s (UTF-16 texts), %% (a percent sign).
 // Flags, width and precision are taken as printf takes them; length modifiers (l, ll, h, z, ...) are
-// accepted and ignored, since the argument's own type decides. A specification that does not match its
+// accepted and ignored, since the argument's own type decides. A conversion that does not match its
 // argument, or has none, is copied into the result as written.
 #pragma once
 
