@@ -4,14 +4,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
-#include "serial/sysfs_ports.h"
 #include "session.h"
 #include "system.h"
 #include "text/utf8.h"
@@ -19,14 +17,6 @@
 
 namespace korvel::cli {
 namespace {
-
-std::string AbsoluteFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(folder, error).lexically_normal();
-    std::string text = path.string();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
 
 double ShownHours(int count) {
     // As the dialog shows it: 121 seconds per record, one decimal.
@@ -37,7 +27,7 @@ double ShownHours(int count) {
 }  // namespace
 
 int RunPorts() {
-    for (const std::string& path : SysfsPortEnumerator().Paths()) std::cout << path << '\n';
+    for (const std::string& path : SystemPorts()) std::cout << path << '\n';
     return kExitOk;
 }
 
@@ -86,7 +76,7 @@ int RunDownload(const DeviceOptions& options) {
     if (const std::string problem = FolderProblem(folder); !problem.empty()) {
         std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem
                   << (given ? "; choose a writable folder with --dir"
-                            : "; create ~/hollin.data/upload or choose a writable folder with --dir")
+                            : "; create " + UploadFolderHint() + " or choose a writable folder with --dir")
                   << '\n';
         return kExitWrite;
     }

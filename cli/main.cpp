@@ -2,13 +2,14 @@
 // korvel-cli: the recorder tool without a window, for scripts and servers.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "device_commands.h"
 #include "exit_codes.h"
+#include "system.h"
+#include "text/file_system.h"
 #include "ui/dialog_template.h"
 #include "verify.h"
 
@@ -151,8 +152,7 @@ int Main(int argc, char** argv) {
     if (*download) return RunDownload(options);
     if (*verify) {
         for (const std::string& path : verify_paths) {
-            std::error_code error;
-            if (!std::filesystem::exists(path, error)) {
+            if (!FileExists(path)) {
                 std::cerr << "korvel-cli: verify: " << path << ": no such file or folder\n";
                 return kExitUsage;
             }
@@ -164,4 +164,10 @@ int Main(int argc, char** argv) {
 
 }  // namespace korvel::cli
 
-int main(int argc, char** argv) { return korvel::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments = korvel::cli::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return korvel::cli::Main(static_cast<int>(arguments.size()), pointers.data());
+}

@@ -4,12 +4,25 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/event_loop.h"
 
 namespace korvel::cli {
 
+// The arguments as UTF-8, whatever the system hands a program; also makes the console show UTF-8.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
 bool StderrIsTerminal();
+
+// The serial ports of this machine as --port takes them, in the dialog's order.
+std::vector<std::string> SystemPorts();
+
+// folder as an absolute path without a trailing separator.
+std::string AbsoluteFolder(const std::string& folder);
+
+// Where the operator creates the default upload folder, for the message that asks for it.
+std::string UploadFolderHint();
 
 // Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
 // read-only mounts and quotas count too, and root is not waved through by the permission bits.

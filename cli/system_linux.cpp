@@ -9,11 +9,28 @@
 #include <cerrno>
 #include <cstring>
 
+#include <filesystem>
+
+#include "serial/sysfs_ports.h"
 #include "system.h"
 
 namespace korvel::cli {
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+std::vector<std::string> SystemPorts() { return SysfsPortEnumerator().Paths(); }
+
+std::string AbsoluteFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(folder, error).lexically_normal();
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+std::string UploadFolderHint() { return "~/hollin.data/upload"; }
 
 std::string FolderProblem(const std::string& folder) {
     struct stat st {};

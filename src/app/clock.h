@@ -11,6 +11,11 @@ struct LocalTime {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
+// Seconds by which local standard time is ahead of UTC at t: UTC broken down, then read back as if it
+// were local time with daylight saving off, so the offset is that of standard time all year round.
+// 0 when the runtime cannot tell.
+int32_t StandardUtcOffset(int64_t t);
+
 class Clock {
   public:
     virtual ~Clock() = default;

@@ -14,6 +14,16 @@ LocalTime SystemClock::Local() const {
                      static_cast<unsigned>(tm.tm_min),         static_cast<unsigned>(tm.tm_sec)};
 }
 
+int32_t StandardUtcOffset(int64_t t) {
+    const auto when = static_cast<std::time_t>(t);
+    std::tm broken{};
+    if (gmtime_r(&when, &broken) == nullptr) return 0;
+    broken.tm_isdst = 0;
+    const std::time_t local = std::mktime(&broken);
+    if (local == static_cast<std::time_t>(-1)) return 0;
+    return static_cast<int32_t>(when - local);
+}
+
 int64_t SystemClock::Now() const { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace korvel

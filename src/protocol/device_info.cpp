@@ -77,16 +77,7 @@ void CKorvelDlg::OnSyncTime() {
 }
 
 void CKorvelDlg::FormatUtcOffset() {
-    // UTC broken down, then read back as if it were local time with daylight saving off: the offset is
-    // that of standard time all year round.
-    const auto t = static_cast<std::time_t>(m_clock.Now());
-    std::tm broken{};
-    int32_t s = 0;
-    if (gmtime_r(&t, &broken) != nullptr) {
-        broken.tm_isdst = 0;
-        const std::time_t local = std::mktime(&broken);
-        if (local != static_cast<std::time_t>(-1)) s = static_cast<int32_t>(t - local);
-    }
+    const int32_t s = StandardUtcOffset(m_clock.Now());
     const int hours = s / 3600;
     const int minutes = std::abs((s / 60) - ((s / 60) / 60) * 60);
     m_strUtcOffset = Format(u"%+03d:%02d", hours, minutes);

@@ -22,7 +22,7 @@ std::string PartialName(const std::string& folder) {
     thread_local std::minstd_rand random{std::random_device{}()};
     std::string path;
     do {
-        path = folder + "/.korvel-partial-";
+        path = folder + PathSeparators()[0] + ".korvel-partial-";
         for (int i = 0; i < 8; ++i) path += kChars[random() % (sizeof kChars - 1)];
     } while (FileExists(path));
     return path;
@@ -51,7 +51,7 @@ std::string MakeRecordLine(std::u16string_view text) {
 std::error_code WriteRecordFile(std::u16string_view path,
                                 const std::vector<std::string>& lines_newest_first) {
     std::string full = WideToUtf8(path);
-    size_t slash = full.rfind('/');
+    size_t slash = full.find_last_of(PathSeparators());
     std::string folder = slash == std::string::npos ? "." : full.substr(0, slash);
     std::string temp = PartialName(folder);
     FileError error;
@@ -79,7 +79,7 @@ std::error_code WriteRecordFile(std::u16string_view path,
         RemoveFile(temp);
         return {error.code != 0 ? error.code : EIO, std::generic_category()};
     }
-    SyncDirectory(folder.empty() ? "/" : folder);
+    SyncDirectory(folder.empty() ? std::string(1, PathSeparators()[0]) : folder);
     return {};
 }
 
@@ -87,7 +87,7 @@ void DeleteRecordFile(std::u16string_view path) { RemoveFile(WideToUtf8(path)); 
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
     std::u16string path(folder);
-    path += u'/';
+    path += static_cast<char16_t>(PathSeparators()[0]);
     path += name;
     return path;
 }

@@ -62,9 +62,10 @@ bool ScanFileAt(const std::string& path, int n, std::u16string& last_saved) {
 void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
               const std::function<void(const std::u16string& path)>& on_open_error) {
     std::vector<DirectoryEntry> entries;
-    if (!ListDirectory(folder.empty() ? "/" : folder, entries)) return;
+    const char separator = PathSeparators()[0];
+    if (!ListDirectory(folder.empty() ? std::string(1, separator) : folder, entries)) return;
     for (const DirectoryEntry& entry : entries) {
-        std::string path = folder + "/" + entry.name;
+        std::string path = folder + separator + entry.name;
         if (entry.type == EntryType::kDirectory) {
             ScanTree(path, n, pattern, last_saved, on_open_error);
             continue;

@@ -373,15 +373,17 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
 namespace korvel {
 
 bool SerialLink::CreateEvents() {
-    if (m_eventFd >= 0) return true;
-    m_eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    return m_eventFd >= 0;
+    if (EventsHeld()) return true;
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) return false;
+    m_events[0] = fd;
+    return true;
 }
 
 void SerialLink::ReleaseEvents() {
-    if (m_eventFd < 0) return;
-    ::close(m_eventFd);
-    m_eventFd = -1;
+    if (!EventsHeld()) return;
+    ::close(static_cast<int>(m_events[0]));
+    m_events[0] = kNoEvent;
 }
 
 }  // namespace korvel

@@ -23,7 +23,7 @@ class SerialLink {
     // wake-up descriptor besides, so that no reader can ever be woken by or wait on a later port's.
     bool CreateEvents();
     void ReleaseEvents();
-    bool EventsHeld() const { return m_eventFd >= 0; }
+    bool EventsHeld() const { return m_events[0] != kNoEvent; }
 
     uint32_t m_nBaud = 0;
     std::string m_strPath;          // on this OS a port's name is its device path
@@ -36,7 +36,9 @@ class SerialLink {
     std::chrono::milliseconds m_reopenPause{500};
 
   private:
-    int m_eventFd = -1;
+    static constexpr intptr_t kNoEvent = -1;
+    // POSIX: one eventfd in [0]; Windows: the read and the write event handle.
+    intptr_t m_events[2] = {kNoEvent, kNoEvent};
 };
 
 }  // namespace korvel

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The few folder and file operations besides reading and writing: what the record files need to be
-// replaced safely and found again. OS calls in file_system_posix.cpp.
+// replaced safely and found again. OS calls in file_system_posix.cpp and file_system_win.cpp.
 // (Names avoid DeleteFile/CreateDirectory, which the Windows headers turn into macros.)
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/cfile.h"
@@ -25,6 +26,9 @@ bool MakeDirectory(const std::string& path, FileError* error = nullptr);  // tru
 // Makes a rename inside `path` durable (fsync of the folder itself).
 bool SyncDirectory(const std::string& path, FileError* error = nullptr);
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error = nullptr);
+
+// The characters that end a folder name in a path; the first is the one this system writes.
+std::string_view PathSeparators();
 
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included

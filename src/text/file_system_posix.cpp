@@ -89,6 +89,8 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
     return ok;
 }
 
+std::string_view PathSeparators() { return "/"; }
+
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

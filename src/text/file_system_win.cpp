@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#include <windows.h>
+
+#include "text/file_system.h"
+#include "text/wide_win.h"
+
+namespace korvel {
+namespace {
+
+bool Fail(FileError* error, const char* what, const std::string& path) {
+    const DWORD code = GetLastError();
+    if (error) *error = {static_cast<int>(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
+    return false;
+}
+
+}  // namespace
+
+bool RenameFile(const std::string& from, const std::string& to, FileError* error) {
+    // Replaces an existing file in one step and returns only once the new name is on the disk.
+    if (!MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Fail(error, "cannot rename", from + " to " + to);
+    return true;
+}
+
+bool RemoveFile(const std::string& path, FileError* error) {
+    if (!DeleteFileW(ToWide(path).c_str())) return Fail(error, "cannot delete", path);
+    return true;
+}
+
+bool MakeDirectory(const std::string& path, FileError* error) {
+    if (CreateDirectoryW(ToWide(path).c_str(), nullptr) ||
+        (GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path)))
+        return true;
+    return Fail(error, "cannot create the folder", path);
+}
+
+// MOVEFILE_WRITE_THROUGH already made the rename durable; a folder has nothing more to flush here.
+bool SyncDirectory(const std::string&, FileError*) { return true; }
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error) {
+    entries.clear();
+    std::wstring pattern = ToWide(path);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // an empty drive root
+        return Fail(error, "cannot list the folder", path);
+    }
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        EntryType type = EntryType::kFile;
+        // Junctions and symbolic links are reparse points: reported as links, never entered, so a
+        // junction that leads back up the tree cannot make a walk endless.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            type = EntryType::kSymlink;
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            type = EntryType::kDirectory;
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+            type = EntryType::kOther;
+        }
+        entries.push_back({ToUtf8(name), type});
+    } while (FindNextFileW(find, &found));
+    const DWORD last = GetLastError();
+    FindClose(find);
+    if (last != ERROR_NO_MORE_FILES) {
+        SetLastError(last);
+        return Fail(error, "cannot list the folder", path);
+    }
+    return true;
+}
+
+std::string_view PathSeparators() { return "\\/"; }
+
+bool IsDirectory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace korvel
