@@ -2,9 +2,6 @@
 // A fresh folder per test, removed with everything in it afterwards.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -12,20 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace korvel::testing {
 
 class TempFolder {
   public:
     TempFolder() {
-        std::string templ = (std::filesystem::temp_directory_path() / "korvel-records-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data()) ? templ : std::string();
+        path_ = MakeTempDir("korvel-records");
     }
     ~TempFolder() {
         std::error_code ignored;
         // Restore write permission that a test took away, so that everything can be removed.
         for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
              it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-            if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0755);
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(path_, ignored);
     }
     TempFolder(const TempFolder&) = delete;

@@ -27,8 +27,7 @@ using testing::DialogRig;
 // The record at index i was taken 121 s after the one at i - 1.
 std::string Stamp(int i) {
     std::time_t t = 1659175200 + static_cast<std::time_t>(i) * 121;  // 2022-07-30 10:00:00 UTC
-    std::tm tm{};
-    ::gmtime_r(&t, &tm);
+    const std::tm tm = *std::gmtime(&t);  // the tests run on one thread
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
@@ -142,7 +141,7 @@ class WalkTest : public ::testing::Test {
     std::vector<std::string> Files() const {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(folder))
-            names.push_back(e.path().filename());
+            names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "support/temp_dir.h"
 #include "text/utf8.h"
 
 namespace korvel::testing {
@@ -27,12 +28,11 @@ DialogRig::~DialogRig() {
 
 void DialogRig::Init() {
     EXPECT_TRUE(dlg.OnInitDialog());
-    std::string tmpl = (std::filesystem::temp_directory_path() / "korvel-rig-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
+    upload_dir_ = MakeTempDir("korvel-rig");
+    if (upload_dir_.empty()) {
         ADD_FAILURE() << "no temporary folder for the record files";
         return;
     }
-    upload_dir_ = tmpl;
     dlg.m_strUploadDir = Utf8ToWide(upload_dir_);
 }
 

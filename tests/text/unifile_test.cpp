@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
 #include "text/file_system.h"
 
 namespace korvel {
@@ -16,9 +17,8 @@ namespace {
 class UniFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvel-unifile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = testing::MakeTempDir("korvel-unifile");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 

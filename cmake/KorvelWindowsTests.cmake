@@ -1,0 +1,73 @@
+# SPDX-License-Identifier: MIT
+# The Windows tests: the core suites cross-built and run under Wine (the emulator is scripts/wine-run),
+# plus the suites of the Windows-only code in tests/win. Suites and cases that need Linux-only pieces
+# (pseudo-terminals, korvel-sim, Qt, /proc) are left out here.
+set(_tests ${PROJECT_SOURCE_DIR}/tests)
+
+# GoogleTest from the build machine's source package, built with the cross-compiler.
+if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
+  message(FATAL_ERROR "/usr/src/googletest is missing: install the Debian package googletest (scripts/windows does)")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB _support CONFIGURE_DEPENDS ${_tests}/support/*.cpp)
+list(FILTER _support EXCLUDE REGEX "/(pty|pty_pair|sim_process)\\.cpp$")
+add_library(korvel_test_support STATIC ${_support})
+target_include_directories(korvel_test_support PUBLIC ${_tests})
+target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock)
+target_compile_definitions(korvel_test_support PUBLIC
+  KORVEL_SIM_PATH="korvel-sim is a Linux program"
+  KORVEL_VECTORS_DIR="${CMAKE_SOURCE_DIR}/../shared/vectors"
+  KORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+korvel_warnings(korvel_test_support)
+
+# Linux-only test files: pseudo-terminals, sysfs, Linux port names.
+# Also the files that set up their cases with POSIX calls (eventfd, setrlimit, setenv of TZ); the
+# Windows forms of what they cover are tested in tests/win.
+set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_port_test.cpp threads/port_cycles_test.cpp
+  threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
+  ui/dialog_test.cpp)
+# POSIX cases inside portable files: symbolic links, errno values, permission bits.
+set(_posix_cases
+  UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin
+  UniFileTest.FileSystemHelpers WalkTest.AFileThatCannotBeWrittenIsReportedAsAFailure
+  WalkTest.UnreadableSavedFileShowsTheOpenError ScanFolder.LinksToFoldersAreNotFollowedSoLoopsEnd
+  ScanFolder.UnopenableFilesAreReportedAndTheScanGoesOn)
+list(JOIN _posix_cases ":" _posix_filter)
+set(KORVEL_WINDOWS_TEST_FILTER "-${_posix_filter}")
+
+# A template Wine prefix, made once per test run (prefix creation is slow); each test program then
+# runs in a fresh copy of it, deleted afterwards.
+set(_template ${CMAKE_BINARY_DIR}/wine-template)
+add_test(NAME wine.prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --setup ${_template})
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 LABELS windows)
+
+function(korvel_windows_suite name)
+  cmake_parse_arguments(ARG "" "FILTER" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name}_tests ${ARG_SOURCES})
+  target_link_libraries(${name}_tests PRIVATE korvel_test_support gtest_main ${ARG_LIBS})
+  korvel_warnings(${name}_tests)
+  set(_args)
+  if(ARG_FILTER)
+    set(_args --gtest_filter=${ARG_FILTER})
+  endif()
+  add_test(NAME win.${name} COMMAND ${name}_tests ${_args})
+  set_tests_properties(win.${name} PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 600
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+endfunction()
+
+foreach(folder text protocol ui serial threads engine records)
+  file(GLOB _sources CONFIGURE_DEPENDS ${_tests}/${folder}/*.cpp)
+  foreach(_skip ${_linux_only})
+    list(REMOVE_ITEM _sources ${_tests}/${_skip})
+  endforeach()
+  if(_sources)
+    korvel_windows_suite(${folder} SOURCES ${_sources} FILTER "${KORVEL_WINDOWS_TEST_FILTER}")
+  endif()
+endforeach()
+
+file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
+if(_win_sources)
+  korvel_windows_suite(win SOURCES ${_win_sources} LIBS shell32)
+endif()
