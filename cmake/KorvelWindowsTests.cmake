@@ -71,3 +71,13 @@ file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
 if(_win_sources)
   korvel_windows_suite(win SOURCES ${_win_sources} LIBS shell32)
 endif()
+
+# End to end: korvel-cli.exe under Wine against the Linux simulator, compared with the Linux korvel-cli.
+set(KORVEL_LINUX_BUILD "${PROJECT_SOURCE_DIR}/build/release" CACHE PATH
+    "a Linux build of this tree whose korvel-sim and korvel-cli the end-to-end test uses")
+if(TARGET korvel-cli)
+  add_test(NAME win.cli_e2e COMMAND bash ${_tests}/win/cli_e2e.sh $<TARGET_FILE:korvel-cli>
+           ${KORVEL_LINUX_BUILD}/cli/korvel-cli ${KORVEL_LINUX_BUILD}/sim/korvel-sim)
+  set_tests_properties(win.cli_e2e PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 900
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+endif()
