@@ -68,6 +68,7 @@ foreach(folder text protocol ui serial threads engine records)
 endforeach()
 
 file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
+list(FILTER _win_sources EXCLUDE REGEX "/window_test\\.cpp$")  # a program of its own, below
 if(_win_sources)
   korvel_windows_suite(win SOURCES ${_win_sources} LIBS shell32)
 endif()
@@ -79,5 +80,18 @@ if(TARGET korvel-cli)
   add_test(NAME win.cli_e2e COMMAND bash ${_tests}/win/cli_e2e.sh $<TARGET_FILE:korvel-cli>
            ${KORVEL_LINUX_BUILD}/cli/korvel-cli ${KORVEL_LINUX_BUILD}/sim/korvel-sim)
   set_tests_properties(win.cli_e2e PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 900
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+endif()
+
+# The window under Wine and a virtual display, against the simulator.
+if(TARGET korvel_win32ui)
+  add_executable(window_test ${_tests}/win/window_test.cpp)
+  target_link_libraries(window_test PRIVATE korvel_win32ui)
+  target_link_options(window_test PRIVATE -municode)
+  korvel_resources(window_test window_test "korvel window test")
+  korvel_warnings(window_test)
+  add_test(NAME win.window COMMAND bash ${_tests}/win/window_test.sh $<TARGET_FILE:window_test>
+           ${KORVEL_LINUX_BUILD}/sim/korvel-sim ${CMAKE_BINARY_DIR}/screenshot-windows.png)
+  set_tests_properties(win.window PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()
