@@ -95,3 +95,10 @@ if(TARGET korvel_win32ui)
   set_tests_properties(win.window PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()
+
+# The packages: the portable zip runs unpacked; the installer installs and uninstalls where Wine can.
+if(TARGET packages)
+  add_test(NAME win.packages COMMAND bash ${_tests}/win/portable_test.sh ${KORVEL_PORTABLE} ${KORVEL_INSTALLER})
+  set_tests_properties(win.packages PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+endif()

@@ -1,0 +1,80 @@
+; SPDX-License-Identifier: MIT
+; The korvel installer for one architecture: the window and the command line, a Start-menu shortcut and an
+; uninstaller. Made by makensis on the build machine (cmake --build --preset windows --target installer);
+; defines: VERSION, ARCH (x64 or x86), STAGE (folder with the programs and korvel.ico), OUTFILE.
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!ifndef VERSION | ARCH | STAGE | OUTFILE
+  !error "VERSION, ARCH, STAGE and OUTFILE must be defined"
+!endif
+
+Name "korvel ${VERSION} (${ARCH})"
+OutFile "${OUTFILE}"
+Icon "${STAGE}\korvel.ico"
+UninstallIcon "${STAGE}\korvel.ico"
+!if ${ARCH} == "x64"
+  InstallDir "$PROGRAMFILES64\korvel"
+!else
+  InstallDir "$PROGRAMFILES\korvel"
+!endif
+InstallDirRegKey HKLM "Software\korvel" "InstallDir"
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "korvel"
+VIAddVersionKey "FileDescription" "korvel installer"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "LegalCopyright" "MIT License"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\korvel"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Function .onInit
+  !if ${ARCH} == "x64"
+    SetRegView 64
+  !endif
+FunctionEnd
+
+Function un.onInit
+  !if ${ARCH} == "x64"
+    SetRegView 64
+  !endif
+FunctionEnd
+
+Section "korvel"
+  SetOutPath "$INSTDIR"
+  File "${STAGE}\korvel.exe"
+  File "${STAGE}\korvel-cli.exe"
+  File "${STAGE}\korvel.ico"
+  File "${STAGE}\README.txt"
+  ; The shortcut of every user of this machine.
+  SetShellVarContext all
+  CreateShortCut "$SMPROGRAMS\korvel.lnk" "$INSTDIR\korvel.exe" "" "$INSTDIR\korvel.ico" 0
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "Software\korvel" "InstallDir" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "korvel"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\korvel.ico"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "korvel"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; The upload folder with the record files and the remembered settings (HKEY_CURRENT_USER) stay.
+Section "Uninstall"
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\korvel.lnk"
+  Delete "$INSTDIR\korvel.exe"
+  Delete "$INSTDIR\korvel-cli.exe"
+  Delete "$INSTDIR\korvel.ico"
+  Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKLM "Software\korvel"
+SectionEnd

@@ -1,0 +1,24 @@
+#!/bin/bash
+# SPDX-License-Identifier: MIT
+# The portable .zip runs where it is unpacked; the installer is tested when Wine can run 32-bit
+# programs (its NSIS stub is one): tests/win/installer_test.bat.
+#   tests/win/portable_test.sh PORTABLE.zip SETUP.exe
+set -euo pipefail
+zip=$1 setup=$2
+here=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/korvel-portable.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+unzip -q "$zip" -d "$work"
+for f in korvel.exe korvel-cli.exe korvel.ico README.txt; do
+  [[ -f "$work/korvel/$f" ]] || { echo "FAIL: $f missing from $zip"; exit 1; }
+done
+"$here/scripts/wine-run" "$work/korvel/korvel-cli.exe" --help | tr -d '\r' | grep -q "korvel-cli ports" ||
+  { echo "FAIL: the unpacked korvel-cli.exe does not run"; exit 1; }
+echo "ok: portable zip"
+# NSIS installers are 32-bit programs: they need Wine's 32-bit loader (Debian's wine32 package).
+if [[ -x /usr/lib/wine/wine ]]; then
+  "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/installer_test.bat" "Z:$setup" | tr -d '\r'
+  exit "${PIPESTATUS[0]}"
+fi
+head -c 2 "$setup" | grep -q MZ || { echo "FAIL: $setup is not a Windows program"; exit 1; }
+echo "installer built; not run: this Wine has no 32-bit loader (wine32)"
