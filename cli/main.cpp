@@ -51,9 +51,7 @@ int BaudIndex(const std::string& rate) {
 }
 
 void AddPortOptions(CLI::App& command, DeviceOptions& options, std::string& baud) {
-    command.add_option("--port", options.port, "the serial port's device path, e.g. /dev/ttyUSB0")
-        ->required()
-        ->type_name("PATH");
+    command.add_option("--port", options.port, PortOptionHelp())->required()->type_name("PATH");
     command.add_option("--baud", baud, "the line's rate in bit/s, one of the dialog's list (default 115200)")
         ->type_name("RATE")
         ->check(CLI::Validator(

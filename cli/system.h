@@ -18,6 +18,9 @@ bool StderrIsTerminal();
 // The serial ports of this machine as --port takes them, in the dialog's order.
 std::vector<std::string> SystemPorts();
 
+// What --port takes on this system, for the help text.
+std::string PortOptionHelp();
+
 // folder as an absolute path without a trailing separator.
 std::string AbsoluteFolder(const std::string& folder);
 

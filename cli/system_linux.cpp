@@ -30,6 +30,8 @@ std::string AbsoluteFolder(const std::string& folder) {
     return text;
 }
 
+std::string PortOptionHelp() { return "the serial port's device path, e.g. /dev/ttyUSB0"; }
+
 std::string UploadFolderHint() { return "~/hollin.data/upload"; }
 
 std::string FolderProblem(const std::string& folder) {

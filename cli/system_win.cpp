@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <windows.h>
+
 #include <io.h>
 #include <shellapi.h>
 
@@ -57,6 +58,8 @@ std::string AbsoluteFolder(const std::string& folder) {
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
     return ToUtf8(full);
 }
+
+std::string PortOptionHelp() { return "the serial port, e.g. COM5 or \\\\.\\COM10"; }
 
 std::string UploadFolderHint() { return "%USERPROFILE%\\hollin.data\\upload"; }
 

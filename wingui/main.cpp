@@ -4,6 +4,7 @@
 #include "win32_window.h"
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {

@@ -13,6 +13,7 @@
 
 // After the dialog's own names; the two macros that would rename the window layer's methods go.
 #include <windows.h>
+
 #include <commctrl.h>
 #undef MessageBox
 #undef GetProfileInt
@@ -116,8 +117,9 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         const HINSTANCE instance = GetModuleHandleW(nullptr);
         c->icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconGroupId), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-        c->small_icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconGroupId), IMAGE_ICON,
-                                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        c->small_icon =
+            static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconGroupId), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(c->icon));
         SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(c->small_icon));
         c->app->InitInstance();
@@ -143,7 +145,9 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                 EndDialog(hwnd, id);  // "关闭", Enter, Escape and the system menu's close
                 return TRUE;
             }
-            const Notify notify = code == BN_CLICKED ? Notify::Clicked : code == CBN_SELCHANGE ? Notify::SelChange : Notify::None;
+            const Notify notify = code == BN_CLICKED      ? Notify::Clicked
+                                  : code == CBN_SELCHANGE ? Notify::SelChange
+                                                          : Notify::None;
             bool handled = false;
             c->app->Dialog().Dispatch(Message{Msg::Command, id, notify}, &handled);
             return handled ? TRUE : FALSE;
@@ -189,9 +193,9 @@ std::vector<uint16_t> BuildDialogTemplate(const DialogTemplate& dialog) {
     t.Word(0);
     t.Word(static_cast<unsigned>(dialog.width));
     t.Word(static_cast<unsigned>(dialog.height));
-    t.Word(0);     // no menu
-    t.Word(0);     // the standard dialog class
-    t.Text(u"");   // the caption is set at initialisation
+    t.Word(0);    // no menu
+    t.Word(0);    // the standard dialog class
+    t.Text(u"");  // the caption is set at initialisation
     t.Word(static_cast<unsigned>(dialog.font_points));
     t.Word(FW_NORMAL);
     t.Word(DEFAULT_CHARSET << 8);  // italic 0, then the character set
@@ -270,8 +274,8 @@ std::u16string Win32Window::ComboItemText(int id, int index) const {
     const LRESULT length = SendDlgItemMessageW(hwnd_, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == CB_ERR || length <= 0) return {};
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT got =
-        SendDlgItemMessageW(hwnd_, id, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got = SendDlgItemMessageW(hwnd_, id, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                                            reinterpret_cast<LPARAM>(text.data()));
     if (got == CB_ERR) return {};
     text.resize(static_cast<size_t>(got));
     return FromWide(text);

@@ -56,8 +56,8 @@ class Win32Window : public Window {
 };
 
 struct RunOptions {
-    std::u16string settings_name;           // the registry key's application name
-    std::function<void(HWND)> on_shown;     // after the dialog was initialised and first shown
+    std::u16string settings_name;        // the registry key's application name
+    std::function<void(HWND)> on_shown;  // after the dialog was initialised and first shown
 };
 
 // Runs the tool's dialog modally until it is closed; returns DialogBoxIndirectParamW's result.

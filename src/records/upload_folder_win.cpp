@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The upload folder on Windows: "\hollin.data\upload" in the user's profile, else the program's folder.
 #include <windows.h>
+
 #include <shlobj.h>
 #include <shlwapi.h>
 

@@ -21,8 +21,8 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // What ReadFile, WaitCommEvent or ClearCommError answer once the device behind the handle is gone.
 bool IsGoneError(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_BAD_COMMAND || error == ERROR_INVALID_HANDLE ||
-           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEVICE_REMOVED || error == ERROR_GEN_FAILURE ||
-           error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_READY;
+           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEVICE_REMOVED ||
+           error == ERROR_GEN_FAILURE || error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_READY;
 }
 
 // Shared by the reader, the hand-overs it posts and Close(); see port_posix.cpp for the same design.
@@ -41,7 +41,10 @@ struct ReaderState {
 class WinPort final : public Port {
   public:
     WinPort(HANDLE port, HANDLE read_event, HANDLE write_event, HANDLE stop_event)
-        : port_(port), read_event_(read_event), write_event_(write_event), stop_event_(stop_event),
+        : port_(port),
+          read_event_(read_event),
+          write_event_(write_event),
+          stop_event_(stop_event),
           state_(std::make_shared<ReaderState>()) {}
     ~WinPort() override { Close(); }
 
@@ -255,13 +258,15 @@ OpenFailure DescribeOpenError(int error, const std::string& path) {
         case ERROR_PATH_NOT_FOUND:
         case ERROR_BAD_UNIT:
         case ERROR_DEV_NOT_EXIST:
-            return Fail(OpenFailureKind::Absent, path + " is not there: plug the device in or choose another port");
+            return Fail(OpenFailureKind::Absent,
+                        path + " is not there: plug the device in or choose another port");
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
             // A COM port that another program holds answers "access denied".
-            return Fail(OpenFailureKind::Busy,
-                        path + " is in use by another program (access denied): close it or choose another port");
+            return Fail(
+                OpenFailureKind::Busy,
+                path + " is in use by another program (access denied): close it or choose another port");
         default:
             return Fail(OpenFailureKind::Other,
                         "cannot open " + path + ": " + SystemMessage(static_cast<DWORD>(error)));
@@ -278,8 +283,8 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
         failure = Fail(OpenFailureKind::Absent, "the chosen port has no number: choose a COM port");
         return nullptr;
     }
-    const HANDLE port = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE port = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         failure = DescribeOpenError(static_cast<int>(GetLastError()), path);
         return nullptr;

@@ -9,14 +9,15 @@ namespace korvel {
 std::vector<std::u16string> RegistryPortEnumerator::List() {
     std::vector<std::u16string> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(key_).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(key_).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
     for (DWORD index = 0;; ++index) {
         wchar_t value_name[256];
         DWORD name_size = 256;
         wchar_t data[256] = {};
         DWORD data_size = 255 * sizeof(wchar_t);  // one unit stays free, so the text always ends
-        const LONG result =
-            RegEnumValueW(key, index, value_name, &name_size, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &data_size);
+        const LONG result = RegEnumValueW(key, index, value_name, &name_size, nullptr, nullptr,
+                                          reinterpret_cast<BYTE*>(data), &data_size);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) continue;  // unreadable: skipped
         names.push_back(FromWide(data));

@@ -9,7 +9,8 @@ namespace {
 
 bool Fail(FileError* error, const char* what, const std::string& path) {
     const DWORD code = GetLastError();
-    if (error) *error = {static_cast<int>(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
+    if (error)
+        *error = {static_cast<int>(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
     return false;
 }
 
@@ -17,7 +18,8 @@ bool Fail(FileError* error, const char* what, const std::string& path) {
 
 bool RenameFile(const std::string& from, const std::string& to, FileError* error) {
     // Replaces an existing file in one step and returns only once the new name is on the disk.
-    if (!MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return Fail(error, "cannot rename", from + " to " + to);
     return true;
 }

@@ -15,9 +15,7 @@ namespace korvel::testing {
 
 class TempFolder {
   public:
-    TempFolder() {
-        path_ = MakeTempDir("korvel-records");
-    }
+    TempFolder() { path_ = MakeTempDir("korvel-records"); }
     ~TempFolder() {
         std::error_code ignored;
         // Restore write permission that a test took away, so that everything can be removed.

@@ -27,7 +27,8 @@ using testing::DialogRig;
 // The record at index i was taken 121 s after the one at i - 1.
 std::string Stamp(int i) {
     std::time_t t = 1659175200 + static_cast<std::time_t>(i) * 121;  // 2022-07-30 10:00:00 UTC
-    const std::tm tm = *std::gmtime(&t);  // the tests run on one thread
+    // std::gmtime's shared result is safe here: the tests run on one thread.
+    const std::tm tm = *std::gmtime(&t);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;

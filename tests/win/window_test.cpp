@@ -8,8 +8,8 @@
 // the dialog's font, and that "读信息" fills the product number; saves a screenshot; prints
 // "startup-ms N" (process start to the window shown). Exit 0 when every check held.
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -23,6 +23,7 @@
 #include "win32_window.h"
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "text/wide_win.h"
@@ -62,7 +63,8 @@ bool GlyphsPresent(HWND dialog) {
         const std::wstring text = ToWide(c.text);
         if (text.empty()) continue;
         std::vector<WORD> glyphs(text.size());
-        GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+        GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                         GGI_MARK_NONEXISTING_GLYPHS);
         for (WORD g : glyphs) all = all && g != 0xFFFF;
     }
     SelectObject(dc, old);
@@ -84,8 +86,9 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     const bool copied = BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     const DWORD stride = static_cast<DWORD>((w * 3 + 3) & ~3);
-    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * h), 0,
-                          0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER file{
+        0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * h), 0, 0,
+        sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     std::ofstream out(std::filesystem::path(ToWide(path)), std::ios::binary);
     out.write(reinterpret_cast<const char*>(&file), sizeof file);
     out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
@@ -101,7 +104,9 @@ double MillisecondsSinceProcessStart() {
     FILETIME created, exited, kernel, user, now;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](FILETIME t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const auto ticks = [](FILETIME t) {
+        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     return static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
 }
 
@@ -150,7 +155,8 @@ int wmain(int argc, wchar_t** argv) {
                                 Check(client.right == units.right && client.bottom == units.bottom,
                                       "client size " + std::to_string(client.right) + "x" +
                                           std::to_string(client.bottom) + " = 359x142 dialog units");
-                                Check(GlyphsPresent(dialog), "the Chinese texts have glyphs in the dialog font");
+                                Check(GlyphsPresent(dialog),
+                                      "the Chinese texts have glyphs in the dialog font");
                                 operator_thread = std::thread(Operate, dialog, product, screenshot);
                             }};
     win::RunMainDialog(GetModuleHandleW(nullptr), options);

@@ -22,8 +22,9 @@
 
 // The Windows headers come last: their macros (IDOK, WM_USER) would break the dialog's own names.
 #include <gtest/gtest.h>
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 #include <winioctl.h>
 
 #include "text/wide_win.h"
@@ -51,7 +52,8 @@ TEST(RegistryProfile, DefaultsRoundTripAndTheKeyOfEarlierInstallations) {
         int default_value;
         int written;
     };
-    for (const Case& c : {Case{"PortIndex", 0, 3}, Case{"Mode", 0, 0}, Case{"Baud", 9, 15}, Case{"Baud", 9, -1}}) {
+    for (const Case& c :
+         {Case{"PortIndex", 0, 3}, Case{"Mode", 0, 0}, Case{"Baud", 9, 15}, Case{"Baud", 9, -1}}) {
         SCOPED_TRACE(c.key);
         RegDeleteTreeW(HKEY_CURRENT_USER, W(key).c_str());
         EXPECT_EQ(profile.GetInt("Settings", c.key, c.default_value), c.default_value);
@@ -59,8 +61,8 @@ TEST(RegistryProfile, DefaultsRoundTripAndTheKeyOfEarlierInstallations) {
         EXPECT_EQ(RegistryProfile(u"korvel-test-settings").GetInt("Settings", c.key, 1234), c.written);
         // Stored as a DWORD value, as the settings of earlier installations are.
         DWORD value = 0, size = sizeof value, type = 0;
-        ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, W(key + u"\\Settings").c_str(), W(Utf8ToWide(c.key)).c_str(),
-                               RRF_RT_ANY, &type, &value, &size),
+        ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, W(key + u"\\Settings").c_str(),
+                               W(Utf8ToWide(c.key)).c_str(), RRF_RT_ANY, &type, &value, &size),
                   ERROR_SUCCESS);
         EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
         EXPECT_EQ(value, static_cast<DWORD>(c.written));
@@ -85,7 +87,8 @@ class PortKey {
     void Set(const std::vector<std::pair<std::wstring, std::wstring>>& values) {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
         HKEY handle = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                                  nullptr),
                   ERROR_SUCCESS);
         for (const auto& [name, port] : values)
             RegSetValueExW(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
@@ -101,7 +104,8 @@ TEST(RegistryPorts, EnumerationOrderAndAbsentKey) {
     EXPECT_TRUE(ports.List().empty());
     // Value names in creation order are also in name order, so either enumeration order gives this list;
     // the ports themselves are not sorted.
-    key.Set({{L"\\Device\\Serial0", L"COM12"}, {L"\\Device\\Serial1", L"COM3"}, {L"\\Device\\VCP0", L"COM1"}});
+    key.Set(
+        {{L"\\Device\\Serial0", L"COM12"}, {L"\\Device\\Serial1", L"COM3"}, {L"\\Device\\VCP0", L"COM1"}});
     EXPECT_EQ(ports.List(), (std::vector<std::u16string>{u"COM12", u"COM3", u"COM1"}));
 }
 
@@ -141,9 +145,15 @@ TEST(PortNames, DevicePathFromTheListedName) {
         std::u16string_view name;
         const char* path;
     } cases[] = {
-        {u"COM3", "\\\\.\\COM3"},       {u"com12", "\\\\.\\COM12"},       {u"\\\\.\\COM10", "\\\\.\\COM10"},
-        {u"COM", ""},                   {u"COM0", ""},                    {u"COM-3", ""},
-        {u"COM9999999", "\\\\.\\COM9999999"}, {u"COM10000000", ""},       {u"", ""},
+        {u"COM3", "\\\\.\\COM3"},
+        {u"com12", "\\\\.\\COM12"},
+        {u"\\\\.\\COM10", "\\\\.\\COM10"},
+        {u"COM", ""},
+        {u"COM0", ""},
+        {u"COM-3", ""},
+        {u"COM9999999", "\\\\.\\COM9999999"},
+        {u"COM10000000", ""},
+        {u"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(PortPath(c.name), c.path) << WideToUtf8(c.name);
     EXPECT_EQ(PortName("\\\\.\\COM10"), u"COM10");
@@ -202,7 +212,7 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
                              (substitute.size() + target.size() + 2) * sizeof(wchar_t));
     auto* words = reinterpret_cast<WORD*>(buffer.data());
     *reinterpret_cast<DWORD*>(buffer.data()) = IO_REPARSE_TAG_MOUNT_POINT;
-    words[2] = static_cast<WORD>(buffer.size() - 8);                         // data length
+    words[2] = static_cast<WORD>(buffer.size() - 8);                          // data length
     words[4] = 0;                                                             // substitute offset
     words[5] = static_cast<WORD>(substitute.size() * sizeof(wchar_t));        // substitute length
     words[6] = static_cast<WORD>((substitute.size() + 1) * sizeof(wchar_t));  // print offset
@@ -211,8 +221,8 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
     std::copy(substitute.begin(), substitute.end(), names);
     std::copy(target.begin(), target.end(), names + substitute.size() + 1);
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                    nullptr, 0, &returned, nullptr);
+    const BOOL ok = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                    static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
     CloseHandle(h);
     return ok;
 }
@@ -238,9 +248,8 @@ TEST_F(Files, AJunctionLoopInTheUploadTreeIsNotEntered) {
     EXPECT_TRUE(seen) << "the junction is listed as a link";
 
     std::u16string last_saved;
-    ScanFolder(Utf8ToWide(root_), 123, last_saved, [](const std::u16string& path) {
-        ADD_FAILURE() << "open error " << WideToUtf8(path);
-    });
+    ScanFolder(Utf8ToWide(root_), 123, last_saved,
+               [](const std::u16string& path) { ADD_FAILURE() << "open error " << WideToUtf8(path); });
     EXPECT_EQ(last_saved, u"2022-07-30 10:15:42");
 }
 
@@ -266,7 +275,10 @@ TEST(Clock, StandardOffsetFromTheRuntimeTimeZone) {
     const struct {
         const char* tz;
         int32_t seconds;
-    } cases[] = {{"UTC0", 0}, {"CST-8", 8 * 3600}, {"NST+3:30", -(3 * 3600 + 30 * 60)}, {"NPT-5:45", 5 * 3600 + 45 * 60},
+    } cases[] = {{"UTC0", 0},
+                 {"CST-8", 8 * 3600},
+                 {"NST+3:30", -(3 * 3600 + 30 * 60)},
+                 {"NPT-5:45", 5 * 3600 + 45 * 60},
                  // Daylight saving is not part of the offset, in summer or winter.
                  {"CET-1CEST", 3600}};
     for (const auto& c : cases) {

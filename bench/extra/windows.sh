@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The Windows programs under Wine (build them with scripts/windows first):
+#  - a full ring (32,767 records, protocol 2) downloaded by korvel-cli.exe from korvel-sim paced at
+#    115200 bit/s, as wall time over the wire-time bound (bytes both ways at 11,520 bytes/s);
+#  - the size of each .exe and package;
+#  - the window's start-up, process start to shown (Wine on Xvfb).
+# Every Wine process goes through scripts/wine-run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${KORVEL_BUILD_DIR:?KORVEL_BUILD_DIR names the Linux build folder}
+win=${KORVEL_WINDOWS_BUILD:-$root/build/windows}
+if [[ ! -x "$win/cli/korvel-cli.exe" ]]; then
+  echo '{"name": "Windows (Wine)", "value": null, "note": "no Windows build: run scripts/windows first"}'
+  exit 0
+fi
+cmake --build "$build" --target korvel-sim >&2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+template=$work/template
+"$root/scripts/wine-run" --setup "$template" >&2
+export KORVEL_WINE_TEMPLATE=$template
+
+python3 - "$root" "$build" "$work" <<'PY'
+import json
+import os
+import subprocess
+import sys
+
+root, build, work = sys.argv[1:4]
+link, log, folder = f"{work}/sim.tty", f"{work}/sim.log", f"{work}/upload"
+os.mkdir(folder)
+sim = subprocess.Popen([f"{build}/sim/korvel-sim", "--records", "32767", "--protocol", "2", "--baud", "115200",
+                        "--link", link, "--log", log, "--control", "-", "--exit-on-stdin-eof"],
+                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+try:
+    sim.stdout.readline()
+    done = subprocess.run([f"{root}/scripts/wine-run", "--com", f"5={link}", f"{root}/build/windows/cli/korvel-cli.exe",
+                           "download", "--port", "COM5", "--dir", f"Z:{folder}"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if done.returncode != 0:
+        sys.exit(f"korvel-cli.exe download ended with {done.returncode}")
+    sim.stdin.write("status\n")
+    sim.stdin.flush()
+    status = sim.stdout.readline()
+finally:
+    sim.stdin.close()
+    sim.wait()
+sent = int(status.split("sent=")[1].split()[0])
+lines = sum(open(os.path.join(folder, n), "rb").read().count(b"\n") for n in os.listdir(folder))
+if lines != 32767:
+    sys.exit(f"the record file holds {lines} lines, not 32767")
+commands = [line.rstrip("\n").split(" ", 1) for line in open(log)]
+walk = [(float(t), c) for t, c in commands if c.startswith("get")]
+tx = sum(len(c) + 1 for _, c in commands)
+wire = (sent + tx) / 11520.0
+# From the first record request to the end of the last reply (one reply's share of the bytes).
+wall = walk[-1][0] - walk[0][0] + sent / len(walk) / 11520.0
+print(json.dumps({"name": "Windows: full ring at protocol 2, 115200 bit/s, wall/wire (korvel-cli.exe, Wine)",
+                  "value": round(wall / wire, 3), "unit": "x", "goal": "<= 1.05"}))
+PY
+
+for f in "$win/wingui/korvel.exe" "$win/cli/korvel-cli.exe" "$win"/packages/* "$root"/build/windows-x86/packages/*; do
+  [[ -f "$f" ]] || continue
+  printf '{"name": "Windows: size of %s", "value": %s, "unit": "KiB", "goal": ""}\n' \
+    "${f#"$root"/build/}" "$(( $(stat -c %s "$f") / 1024 ))"
+done
+
+if [[ -x "$win/tests/window_test.exe" ]] && command -v xvfb-run >/dev/null; then
+  ms=$(bash "$root/tests/win/window_test.sh" "$win/tests/window_test.exe" "$build/sim/korvel-sim" "$work/shot.png" |
+       sed -n 's/^startup-ms //p')
+  printf '{"name": "Windows: window start-up to shown (korvel window under Wine, Xvfb)", "value": %s, "unit": "ms", "goal": ""}\n' \
+    "${ms:-null}"
+fi
