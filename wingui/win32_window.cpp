@@ -81,7 +81,40 @@ struct Context {
     std::unique_ptr<CKorvelApp> app;
     HICON icon = nullptr;
     HICON small_icon = nullptr;
+    HWND tooltip = nullptr;
+    std::string tooltip_text;
 };
+
+// Status field 1007 says in its tooltip why the last open attempt failed. A static control lets the
+// mouse through, so the tool is its rectangle on the dialog.
+void AddStatusTooltip(Context& c, HWND hwnd) {
+    c.tooltip =
+        CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, hwnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!c.tooltip) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = hwnd;
+    tool.uId = IDC_PORT_STATUS;
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    GetWindowRect(GetDlgItem(hwnd, IDC_PORT_STATUS), &tool.rect);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&tool.rect), 2);
+    SendMessageW(c.tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void UpdateStatusTooltip(Context& c, HWND hwnd) {
+    const std::string& text = c.app->Link().m_lastFailure.message;
+    if (!c.tooltip || text == c.tooltip_text) return;
+    c.tooltip_text = text;
+    const std::wstring wide = ToWide(text);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd;
+    tool.uId = IDC_PORT_STATUS;
+    tool.lpszText = const_cast<wchar_t*>(wide.c_str());
+    SendMessageW(c.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
 
 intptr_t Dispatch(Context& c, Msg msg, WPARAM wParam = 0, LPARAM lParam = 0) {
     return c.app->Dialog().Dispatch(Message{msg, 0, Notify::None, wParam, lParam});
@@ -122,6 +155,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(c->icon));
         SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(c->small_icon));
+        AddStatusTooltip(*c, hwnd);
         c->app->InitInstance();
         if (c->options.on_shown) {
             // Runs once the modal loop has shown the window.
@@ -154,6 +188,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         }
         case WM_TIMER:
             Dispatch(*c, Msg::Timer, wParam);
+            UpdateStatusTooltip(*c, hwnd);
             return TRUE;
         case WM_DEVICECHANGE:
             return Result(hwnd, Dispatch(*c, Msg::DeviceChange, wParam, lParam));

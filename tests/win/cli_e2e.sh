@@ -88,6 +88,18 @@ for protocol in 1 2; do
   done
 done
 
+# The adapter is unplugged during a download: the reader sees the port vanish, exit code 3, no file.
+start_sim gone --records 3000 --hangup-after 5000
+mkdir -p "$work/gone"
+set +e
+out=$(win gone download --port COM5 --dir "Z:$work/gone" 2>&1)
+code=$?
+set -e
+[[ $code -eq 3 ]] || fail "hang-up: exit $code: $out"
+echo "$out" | grep -q "port lost" || fail "hang-up: $out"
+[[ -z "$(ls "$work/gone")" ]] || fail "hang-up: a file was written"
+echo "hang-up during a download: exit 3, no file"
+
 # A port that is not there: exit code 3 and the reason.
 set +e
 out=$("$wine_run" "$exe" info --port COM9 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}")
