@@ -59,7 +59,8 @@ print(json.dumps({"name": "Windows: full ring at protocol 2, 115200 bit/s, wall/
                   "value": round(wall / wire, 3), "unit": "x", "goal": "<= 1.05"}))
 PY
 
-for f in "$win/wingui/korvel.exe" "$win/cli/korvel-cli.exe" "$win"/packages/* "$root"/build/windows-x86/packages/*; do
+for f in "$win"/wingui/korvel.exe "$win"/cli/korvel-cli.exe "$win"/packages/* "$root"/build/windows-x86/wingui/korvel.exe \
+  "$root"/build/windows-x86/cli/korvel-cli.exe "$root"/build/windows-x86/packages/*; do
   [[ -f "$f" ]] || continue
   printf '{"name": "Windows: size of %s", "value": %s, "unit": "KiB", "goal": ""}\n' \
     "${f#"$root"/build/}" "$(( $(stat -c %s "$f") / 1024 ))"
