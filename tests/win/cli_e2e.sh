@@ -17,7 +17,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  [[ -f "$work/stderr" ]] && grep -v "device: " "$work/stderr" | tail -20 >&2
+  exit 1
+}
 
 # Starts a simulator named $1 with the remaining options; its control channel is $work/$1.ctl.
 start_sim() {
@@ -54,7 +58,7 @@ for protocol in 1 2; do
   start_sim "w$protocol" "${faults[@]}"
   start_sim "l$protocol" "${faults[@]}"
 
-  info=$(win "w$protocol" info --port COM5 --json 2>>"$work/stderr")
+  info=$(win "w$protocol" info --port COM5 --json 2>>"$work/stderr") || fail "protocol $protocol info: $info"
   echo "$info" | grep -q "\"product\":\"0123\"" || fail "protocol $protocol info: $info"
   echo "$info" | grep -q "\"protocol\":$protocol" || fail "protocol $protocol info: $info"
   echo "$info" | grep -q '"records":300' || fail "protocol $protocol info: $info"
