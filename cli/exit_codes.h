@@ -11,6 +11,8 @@ enum ExitCode : int {
     kExitPort = 3,      // the port could not be opened, or was lost
     kExitWrite = 4,     // the record file could not be written
     kExitVerify = 5,    // verify found a problem
+    kExitSkipped = 6,   // the download ended, but records that kept failing their checksum are missing
+    kExitInterrupted = 130,  // SIGINT, SIGTERM or SIGHUP
 };
 
 }  // namespace korvel::cli

@@ -75,14 +75,16 @@ TEST(ToInt, ReadsProductNumbersAndIndicesLikeTheDeviceTools) {
     for (const Case& c : cases) EXPECT_EQ(ToInt(c.text), c.value) << WideToUtf8(c.text);
 }
 
-TEST(WriteRecordFile, WritesOldestFirstAndReplacesAnEarlierFile) {
+TEST(WriteRecordFile, WritesOldestFirstAndNeverReplacesAFile) {
     TempFolder folder;
-    folder.Write("a-1-1.txt", "old contents that are longer than the new ones\n");
     std::vector<std::string> newest_first = {"c\n", "b\n", "a\n"};
-    std::u16string path = JoinPath(folder.wide(), u"a-1-1.txt");
-    EXPECT_FALSE(WriteRecordFile(path, newest_first));
-    EXPECT_EQ(folder.Read("a-1-1.txt"), "a\nb\nc\n");
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a-1-1.txt"});  // no temporary left
+    EXPECT_FALSE(WriteRecordFile(JoinPath(folder.wide(), u"b-1-1.txt"), newest_first));
+    EXPECT_EQ(folder.Read("b-1-1.txt"), "a\nb\nc\n");
+    folder.Write("a-1-1.txt", "an earlier download\n");
+    EXPECT_EQ(WriteRecordFile(JoinPath(folder.wide(), u"a-1-1.txt"), newest_first),
+              std::error_code(EEXIST, std::generic_category()));
+    EXPECT_EQ(folder.Read("a-1-1.txt"), "an earlier download\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a-1-1.txt", "b-1-1.txt"}));  // no temporary left
 }
 
 TEST(WriteRecordFile, AnEmptyWalkWritesAnEmptyFile) {

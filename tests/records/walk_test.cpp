@@ -328,10 +328,11 @@ TEST_F(WalkTest, CancelLeavesNoFile) {
     EXPECT_EQ(rig.dlg.m_strCommand, u"");
     for (int id : {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD})
         EXPECT_TRUE(rig.window.Enabled(id)) << id;
-    EXPECT_TRUE(Files().empty());
+    const std::vector<std::string> earlier{"240305-070809-123-7b.txt"};
+    EXPECT_EQ(Files(), earlier);  // the earlier download of the same second is kept
     // A reply that still comes after the cancel changes nothing.
     recorder.Answer(rig, u"get 3");
-    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(Files(), earlier);
     EXPECT_EQ(rig.Text(IDC_RESULT), text::kCancelled);
 }
 
@@ -393,8 +394,8 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     EXPECT_EQ(Files().size(), 1u);
 }
 
-TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
-    // The device clock was set back: every record is older than the saved key.
+TEST_F(WalkTest, RecordsOlderThanTheSavedKeyAreNewAndStillMoveAHundredAtATime) {
+    // The device clock was set back: every record is older than the saved key, and none is it.
     Device(300, 0, 2);
     recorder.Fill(1, 300);
     Save("x-123-7b.txt", Stored(5000));
@@ -402,8 +403,8 @@ TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests,
               (std::vector<std::u16string>{u"get2 300 -100", u"get2 200 -100", u"get2 100 -100"}));
-    EXPECT_TRUE(std::filesystem::exists(FilePath()));  // a walk that accepted nothing still writes its file
-    EXPECT_EQ(FileBytes(), "");
+    EXPECT_EQ(FileBytes(), Expected(1, 300));
+    EXPECT_TRUE(rig.dlg.m_skippedIndices.empty());
 }
 
 TEST_F(WalkTest, ADamagedReplyIsAskedForAgainAndTakesEffectOnlyWhole) {
@@ -470,7 +471,7 @@ TEST_F(WalkTest, ChecksumFailureOnTheLastLineOfABatchIsFetchedAgain) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests[4], u"get2 51 -51");  // the next batch starts at the dropped record
     EXPECT_EQ(FileBytes(), Expected(1, 150));
-    EXPECT_EQ(rig.dlg.m_nSkippedRecords, 0u);  // nothing was lost after all
+    EXPECT_TRUE(rig.dlg.m_skippedIndices.empty());  // nothing was lost after all
     EXPECT_EQ(rig.Text(IDC_MESSAGE).find(u"跳过"), std::u16string::npos);
 }
 
