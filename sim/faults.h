@@ -21,6 +21,7 @@ struct FaultConfig {
     bool crlf = false;          // lines end in CR LF instead of LF
     bool endless = false;       // a reply never ends: its first body line is repeated for ever
     long endless_gap_ms = 0;    // pause between two repeated lines (0: as fast as the line takes them)
+    long endless_after = 0;     // answer this many commands properly before the endless replies
 };
 
 class FaultPlan {

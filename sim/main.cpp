@@ -47,7 +47,8 @@ Faults:
   --messages RATE        chance of a "#" device message before each reply line
   --overlong RATE        chance per reply of a garbage "#" line: overlong or not valid UTF-8
   --endless-reply        a reply never ends: after its first line, its first body line is
-                         repeated for ever (--endless-gap-ms MS apart; default as fast as it goes)
+                         repeated for ever (--endless-gap-ms MS apart; default as fast as it goes;
+                         --endless-after N: answer N commands properly first)
   --hangup-after N       close the device side after N bytes were sent (an unplugged adapter)
   --reply-delay-ms MS    a slow device: each reply goes out MS milliseconds after its command
   --replug-after MS      after a hang-up, offer a new pseudo-terminal after MS milliseconds
@@ -180,6 +181,8 @@ int main(int argc, char** argv) {
             faults.overlong = ToRate(option, next());
         } else if (option == "--endless-reply") {
             faults.endless = true;
+        } else if (option == "--endless-after") {
+            faults.endless_after = ToLong(option, next(), 0, 1L << 30);
         } else if (option == "--endless-gap-ms") {
             faults.endless_gap_ms = ToLong(option, next(), 0, 3'600'000);
         } else if (option == "--hangup-after") {
