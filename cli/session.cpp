@@ -247,7 +247,8 @@ int Session::SyncTime() {
             std::cout << "sent: " << command << '\n';
             return kExitOk;
         }
-        problem = dlg_.m_bReplyOverlong ? "the device's reply to \"" + command + "\" did not end (far longer than any reply)"
+        problem = dlg_.m_bReplyOverlong
+                      ? "the device's reply to \"" + command + "\" did not end (far longer than any reply)"
                   : dlg_.m_strCommand.empty()
                       ? "the device refused \"" + command + "\": its reply did not begin with OK"
                       : "the device did not answer \"" + command + "\"";
@@ -294,10 +295,9 @@ int Session::Download(const std::string& folder) {
                        (skipped.size() == 1 ? "index " : "indices ") + IndexList(skipped) + ")";
     }
     if (dlg_.m_recordBuffer.empty()) {
-        std::cerr << "korvel-cli: the device reported "
-                  << RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex)
-                  << " records but none arrived"
-                  << (skipped.empty() ? "" : ": " + skipped_text) << "; the record file " << path
+        std::cerr << "korvel-cli: the device reported " << RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex)
+                  << " records but none arrived" << (skipped.empty() ? "" : ": " + skipped_text)
+                  << "; the record file " << path
                   << " is empty; check the cable and the rate, then download again\n";
         return kExitNoAnswer;
     }

@@ -49,7 +49,8 @@ std::string FaultPlan::Garbage() {
 
 std::string FaultPlan::EndlessStart(const std::vector<std::string>& lines) const {
     std::string out;
-    if (config_.endless && commands_ > config_.endless_after && !lines.empty()) AppendLine(out, lines.front());
+    if (config_.endless && commands_ > config_.endless_after && !lines.empty())
+        AppendLine(out, lines.front());
     return out;
 }
 

@@ -186,8 +186,8 @@ std::string Recorder::ValueText(int64_t seq) const {
 std::string Recorder::RecordText(int index) const {
     if (!HasRecord(index)) return {};
     const int64_t seq = slots_[index];
-    return FormatDeviceTime(RecordTime(seq)) + " " + ValueText(seq) + " " +
-           config_.product + " " + std::to_string(index);
+    return FormatDeviceTime(RecordTime(seq)) + " " + ValueText(seq) + " " + config_.product + " " +
+           std::to_string(index);
 }
 
 std::string Recorder::RecordLine(int index) {

@@ -110,7 +110,8 @@ void CKorvelDlg::AdvanceDownload() {
         batch.crc_errors_at_send = m_nCrcErrors;
         return;
     }
-    const int damaged = static_cast<int>(std::min<uint32_t>(m_nCrcErrors - batch.crc_errors_at_send, kRingSize));
+    const int damaged =
+        static_cast<int>(std::min<uint32_t>(m_nCrcErrors - batch.crc_errors_at_send, kRingSize));
     const bool may_repeat = damaged != 0 && batch.retries < kMaxReplyRetries;
     // The request's records, by their distance below the batch's top.
     const int first = RingDistance(m_nReadIndex & kIndexMask, batch.top);
@@ -157,7 +158,8 @@ void CKorvelDlg::AdvanceDownload() {
             // Where the dropped lines stood is unknown, or none came intact in any reply: they stand for
             // the records after the last line that came.
             const int lost = std::min(damaged, asked);
-            for (int d = place; d < place + lost; ++d) m_skippedIndices.push_back((batch.top - d) & kIndexMask);
+            for (int d = place; d < place + lost; ++d)
+                m_skippedIndices.push_back((batch.top - d) & kIndexMask);
             lowest = std::max(lowest.value_or(0), place + lost - 1);
         } else {
             // Damaged lines below the lowest record kept are asked for by the next batch, which starts there.

@@ -31,7 +31,8 @@ std::string FolderOf(const std::string& path) {
 class PartialFile {
   public:
     // Creates, locks and fills the file; false with `error` set when that fails.
-    bool Write(const std::string& folder, const std::vector<std::string>& lines_newest_first, FileError& error) {
+    bool Write(const std::string& folder, const std::vector<std::string>& lines_newest_first,
+               FileError& error) {
         static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         thread_local std::minstd_rand random{std::random_device{}()};
         for (;;) {
@@ -87,8 +88,8 @@ std::error_code ToError(const FileError& error) {
 }
 
 // Writes the file under the first free name that name_at(0), name_at(1), ... gives.
-std::error_code Save(const std::string& folder, const std::vector<std::string>& lines_newest_first,
-                     int tries, const std::function<std::string(int)>& name_at, std::string* used) {
+std::error_code Save(const std::string& folder, const std::vector<std::string>& lines_newest_first, int tries,
+                     const std::function<std::string(int)>& name_at, std::string* used) {
     RemoveStalePartialFiles(folder);
     PartialFile partial;
     FileError error;
@@ -129,7 +130,8 @@ std::string MakeRecordLine(std::u16string_view text) {
 std::error_code WriteRecordFile(std::u16string_view path,
                                 const std::vector<std::string>& lines_newest_first) {
     const std::string full = WideToUtf8(path);
-    return Save(FolderOf(full), lines_newest_first, 1, [&](int) { return full; }, nullptr);
+    return Save(
+        FolderOf(full), lines_newest_first, 1, [&](int) { return full; }, nullptr);
 }
 
 std::error_code SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,

@@ -106,7 +106,7 @@ class CKorvelDlg : public LineSink {
     void OnReplyLine(std::u16string line) override;
     bool ParseReplyBody();
     void TickReplyTimeout();
-    void RefuseOverlongReply();  // a reply passed the bounds of any legitimate one
+    void RefuseOverlongReply();                // a reply passed the bounds of any legitimate one
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
     int RequestedRecords() const;              // how many records that request asks for
 
@@ -167,7 +167,7 @@ class CKorvelDlg : public LineSink {
     std::u16string m_strUploadDir;
     int64_t m_tStart = 0;
 
-    RecordBatch m_batch;               // the batch of records being fetched
+    RecordBatch m_batch;                // the batch of records being fetched
     std::vector<int> m_skippedIndices;  // records given up after the repetitions, this walk
     bool m_bSaveFailed = false;         // the last walk's record file could not be written
     LocalTime m_stStart;                // local time at the start of the walk; names the record file

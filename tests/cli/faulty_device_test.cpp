@@ -4,6 +4,7 @@
 // tests/records/walk_test.cpp; these show that nothing is lost end to end.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -62,7 +63,8 @@ TEST(CliFaultyDevice, DamagedLinesAreAskedAgainAndWhatIsSkippedIsNamed) {
             EXPECT_EQ(lines + std::stoul(skipped[1]), static_cast<size_t>(c.records)) << result.err;
         } else {
             EXPECT_EQ(lines, 0u);
-            EXPECT_NE(result.err.find("reported 20 records but none arrived"), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find("reported 20 records but none arrived"), std::string::npos)
+                << result.err;
         }
     }
 }
@@ -115,7 +117,8 @@ TEST(CliFaultyDevice, ADeviceThatNeverEndsItsReplyIsGivenUpWithFlatMemory) {
         {{"--endless-reply"}, {"sync-time"}},
         {{"--endless-reply", "--endless-after", "1"}, {"download", "--retries", "0"}},
         // One line at a time: every line would hold the reply's timeout off for ever.
-        {{"--endless-reply", "--endless-after", "1", "--endless-gap-ms", "500"}, {"download", "--retries", "0"}},
+        {{"--endless-reply", "--endless-after", "1", "--endless-gap-ms", "500"},
+         {"download", "--retries", "0"}},
     };
     for (const Case& c : cases) {
         SimProcess sim;
@@ -146,6 +149,16 @@ TEST(CliFaultyDevice, FolderNamesThatAreNotUtf8AreRefusedAtOnce) {
     EXPECT_NE(home.err.find("choose a folder with --dir"), std::string::npos) << home.err;
     EXPECT_TRUE(sim.Requests().empty());
     EXPECT_TRUE(fs::is_empty(odd));
+}
+
+TEST(CliFaultyDevice, APipeGivenToVerifyIsRefusedNotWaitedOn) {
+    TempDir dir;
+    const std::string pipe = dir / "220730-102005-123-7b.txt";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const ProcessResult result = RunCli({"verify", pipe});
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 5) << result.out;
+    EXPECT_NE(result.out.find(pipe + ": cannot open: not a regular file"), std::string::npos) << result.out;
 }
 
 }  // namespace
