@@ -4,6 +4,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "serial/port_name.h"
@@ -17,9 +18,16 @@ namespace {
 // Ctrl-C, Ctrl-Break and the console's close reach the event loop through this one handler.
 std::function<void()>* g_on_interrupt = nullptr;
 EventLoop* g_loop = nullptr;
+std::atomic<bool> g_immediate{false};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    if (g_immediate) {
+        static constexpr char kText[] = "korvel-cli: interrupted\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+        ExitProcess(130);
+    }
     if (!g_loop || !g_on_interrupt) return FALSE;
     g_loop->Post(*g_on_interrupt);
     return TRUE;
@@ -79,6 +87,16 @@ InterruptWatch::InterruptWatch(EventLoop& loop, std::function<void()> on_interru
     g_on_interrupt = new std::function<void()>(std::move(on_interrupt));
     g_loop = &loop_;
     if (SetConsoleCtrlHandler(OnConsoleControl, TRUE)) fd_ = 0;
+}
+
+InterruptWatch::Immediate::Immediate(InterruptWatch& watch) {
+    if (watch.fd_ != 0) return;  // no handler: Ctrl-C ends the process as usual
+    armed_ = true;
+    g_immediate = true;
+}
+
+InterruptWatch::Immediate::~Immediate() {
+    if (armed_) g_immediate = false;
 }
 
 InterruptWatch::~InterruptWatch() {

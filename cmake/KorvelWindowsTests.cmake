@@ -23,11 +23,11 @@ target_compile_definitions(korvel_test_support PUBLIC
 korvel_warnings(korvel_test_support)
 
 # Linux-only test files: pseudo-terminals, sysfs, Linux port names.
-# Also the files that set up their cases with POSIX calls (eventfd, setrlimit, setenv of TZ); the
+# Also the files that set up their cases with POSIX calls (eventfd, setrlimit, setenv of TZ, mkfifo); the
 # Windows forms of what they cover are tested in tests/win.
 set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_port_test.cpp threads/port_cycles_test.cpp
   threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
-  ui/dialog_test.cpp)
+  ui/dialog_test.cpp records/scan_test.cpp)
 # POSIX cases inside portable files: symbolic links, errno values, permission bits.
 set(_posix_cases
   UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin

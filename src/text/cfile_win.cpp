@@ -17,7 +17,7 @@ CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
     const DWORD code = GetLastError();
-    m_lastError = {static_cast<int>(code), m_strPath,
+    m_lastError = {ErrnoOf(code), m_strPath,
                    std::string(what) + " " + m_strPath + ": " + SystemMessage(code)};
     return false;
 }
@@ -32,7 +32,12 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
         access = GENERIC_WRITE;
     }
     DWORD disposition = OPEN_EXISTING;
-    if (flags & modeCreate) disposition = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    if (flags & modeCreate) {
+        disposition = (flags & modeCreateNew)    ? CREATE_NEW
+                      : (flags & modeNoTruncate) ? OPEN_ALWAYS
+                                                 : CREATE_ALWAYS;
+    }
+    const bool reading = !(flags & (modeWrite | modeReadWrite | modeCreate));
     // Others may read and even delete or rename the file meanwhile, as on POSIX systems.
     const HANDLE h =
         CreateFileW(ToWide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -43,6 +48,13 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
         return false;
     }
     m_hFile = reinterpret_cast<intptr_t>(h);
+    // A file opened for reading must be a file on a disk: a pipe or a device is refused.
+    if (reading && GetFileType(h) != FILE_TYPE_DISK) {
+        m_lastError = {EINVAL, m_strPath, "cannot open " + m_strPath + ": not a regular file"};
+        if (error) *error = m_lastError;
+        Close();
+        return false;
+    }
     return true;
 }
 
@@ -95,6 +107,21 @@ int64_t CFile::GetLength() const {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(H(m_hFile), &size)) return -1;
     return size.QuadPart;
+}
+
+bool CFile::TryLock() {
+    OVERLAPPED whole{};
+    if (!LockFileEx(H(m_hFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                    &whole))
+        return Fail("cannot lock");
+    return true;
+}
+
+bool CFile::HasName() const {
+    // A file deleted while open keeps its name until its last handle closes, marked "delete pending".
+    FILE_STANDARD_INFO info{};
+    if (!GetFileInformationByHandleEx(H(m_hFile), FileStandardInfo, &info, sizeof info)) return false;
+    return !info.DeletePending;
 }
 
 bool CFile::Flush() {

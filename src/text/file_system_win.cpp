@@ -24,6 +24,19 @@ bool RenameFile(const std::string& from, const std::string& to, FileError* error
     return true;
 }
 
+bool LinkFile(const std::string& from, const std::string& to, FileError* error) {
+    const std::wstring target = ToWide(to);
+    if (CreateHardLinkW(target.c_str(), ToWide(from).c_str(), nullptr)) return true;
+    const DWORD code = GetLastError();
+    // File systems without hard links (FAT): a rename that does not replace; an existing name fails it.
+    if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED || code == ERROR_ACCESS_DENIED) {
+        if (MoveFileExW(ToWide(from).c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+        return Fail(error, "cannot name", from + " as " + to);
+    }
+    SetLastError(code);
+    return Fail(error, "cannot name", from + " as " + to);
+}
+
 bool RemoveFile(const std::string& path, FileError* error) {
     if (!DeleteFileW(ToWide(path).c_str())) return Fail(error, "cannot delete", path);
     return true;

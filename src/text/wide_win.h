@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,38 @@ inline std::wstring ToWide(std::u16string_view text) { return std::wstring(text.
 inline std::u16string FromWide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 inline std::string ToUtf8(std::wstring_view text) { return WideToUtf8(FromWide(text)); }
+
+// The errno value the portable code tests for (EEXIST, ENOENT, ...) that a Win32 error code stands for.
+inline int ErrnoOf(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_INVALID_NAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+            return ENOSYS;
+        default:
+            return EIO;
+    }
+}
 
 // The system's sentence for a Win32 error code, without the trailing line break.
 inline std::string SystemMessage(DWORD code) {
