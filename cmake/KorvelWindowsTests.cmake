@@ -18,7 +18,7 @@ target_include_directories(korvel_test_support PUBLIC ${_tests})
 target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock)
 target_compile_definitions(korvel_test_support PUBLIC
   KORVEL_SIM_PATH="korvel-sim is a Linux program"
-  KORVEL_VECTORS_DIR="${CMAKE_SOURCE_DIR}/../shared/vectors"
+  KORVEL_VECTORS_DIR="${PROJECT_SOURCE_DIR}/tests/data"
   KORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
 korvel_warnings(korvel_test_support)
 

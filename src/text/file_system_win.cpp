@@ -9,8 +9,7 @@ namespace {
 
 bool Fail(FileError* error, const char* what, const std::string& path) {
     const DWORD code = GetLastError();
-    if (error)
-        *error = {static_cast<int>(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
+    if (error) *error = {ErrnoOf(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
     return false;
 }
 

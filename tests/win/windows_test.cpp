@@ -173,26 +173,29 @@ class Files : public ::testing::Test {
     std::string root_;
 };
 
-TEST_F(Files, ChinesePathsAtomicReplaceAndScan) {
+TEST_F(Files, ChinesePathsSaveUnderAFreeNameAndScan) {
     const std::string folder = root_ + "\\操作员 张\\记录";
     ASSERT_TRUE(MakeDirectory(root_ + "\\操作员 张"));
     ASSERT_TRUE(MakeDirectory(folder));
-    const std::u16string path = JoinPath(Utf8ToWide(folder), u"220730-102005-123-7b.txt");
-    EXPECT_EQ(WideToUtf8(path), folder + "\\220730-102005-123-7b.txt");
+    const std::u16string taken = JoinPath(Utf8ToWide(folder), u"220730-102005-123-7b.txt");
+    EXPECT_EQ(WideToUtf8(taken), folder + "\\220730-102005-123-7b.txt");
+    const std::string older = "an older file of the same name, which stays as it is\n";
+    std::ofstream(fs::path(ToWide(taken)), std::ios::binary) << older;
 
-    {
-        std::ofstream old(fs::path(ToWide(path)), std::ios::binary);
-        old << "an older file of the same name that must be replaced whole\n";
-    }
     const std::string line = MakeRecordLine(u"2022-07-30 10:15:42+08:00 125 0123");
     ASSERT_EQ(line, "2022-07-30 10:15:42+08:00 125 0123 cba8\n");
-    ASSERT_FALSE(WriteRecordFile(path, {line}));
-    EXPECT_EQ(ReadAll(WideToUtf8(path)), line);
+    EXPECT_EQ(WriteRecordFile(taken, {line}), std::error_code(EEXIST, std::generic_category()));
+    EXPECT_EQ(ReadAll(WideToUtf8(taken)), older);
+
+    // The name of the download's second is taken: the next free second's.
+    std::u16string name;
+    ASSERT_FALSE(SaveRecordFile(Utf8ToWide(folder), LocalTime{2022, 7, 30, 10, 20, 5}, 123, {line}, name));
+    EXPECT_EQ(name, u"220730-102006-123-7b.txt");
+    EXPECT_EQ(ReadAll(folder + "\\220730-102006-123-7b.txt"), line);
 
     std::vector<DirectoryEntry> entries;
     ASSERT_TRUE(ListDirectory(folder, entries));
-    ASSERT_EQ(entries.size(), 1u);  // no partial file left behind
-    EXPECT_EQ(entries[0].name, "220730-102005-123-7b.txt");
+    EXPECT_EQ(entries.size(), 2u);  // no partial file left behind
 
     std::u16string last_saved;
     int errors = 0;
