@@ -17,7 +17,7 @@
 
 #include "qt_window.h"
 #include "serial/sysfs_ports.h"
-#include "serial/udev_monitor.h"
+#include "serial/hotplug_monitor.h"
 #include "ui/controls.h"
 
 namespace korvel::gui {

@@ -14,7 +14,7 @@
 #include "app/korvel_app.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
-#include "serial/udev_monitor.h"
+#include "serial/hotplug_monitor.h"
 #include "ui/korvel_dlg.h"
 
 class QProcess;

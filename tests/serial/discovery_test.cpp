@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "serial/sysfs_ports.h"
-#include "serial/udev_monitor.h"
+#include "serial/hotplug_monitor.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel {

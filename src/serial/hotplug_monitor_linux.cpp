@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "serial/udev_monitor.h"
+#include "serial/hotplug_monitor.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel {
