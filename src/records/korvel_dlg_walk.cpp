@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The dialog's download walk: OnReadData, StoreRecord, AdvanceDownload, OnRecordReplyRefused,
+// DiscardPendingReply, FinishDownload and ScanSavedFiles.
 #include <algorithm>
 
 #include "protocol/record_index.h"

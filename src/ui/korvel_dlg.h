@@ -10,6 +10,7 @@
 
 #include "app/clock.h"
 #include "protocol/line_assembler.h"
+#include "serial/device_change.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
 #include "ui/window.h"
@@ -35,8 +36,6 @@ enum class Notify { None, SelChange, Clicked };
 
 constexpr int WM_USER = 0x0400;
 constexpr int WM_SERIAL_DATA = WM_USER + 119;
-constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
-constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 struct Message {
     Msg msg;
