@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
 #include "text/utf8.h"
@@ -40,21 +41,19 @@ std::u16string MakeRecordFileName(const LocalTime& time, int n) {
 
 std::string MakeRecordLine(std::u16string_view text) {
     std::string line = WideToUtf8(text);
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, " %04x\n", Crc16(line));
-    line += suffix;
+    AppendChecksum(line);
+    line += '\n';
     // The conversion reserves room for three bytes a character; a full ring keeps 32,767 of these lines.
     line.shrink_to_fit();
     return line;
 }
 
-std::error_code WriteRecordFile(std::u16string_view path,
-                                const std::vector<std::string>& lines_newest_first) {
+Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first) {
     std::string full = WideToUtf8(path);
     size_t slash = full.rfind('/');
     std::string folder = slash == std::string::npos ? "." : full.substr(0, slash);
     std::string temp = PartialName(folder);
-    FileError error;
+    Failure error;
     bool ok = false;
     {
         CFile file;
@@ -77,7 +76,11 @@ std::error_code WriteRecordFile(std::u16string_view path,
     ok = ok && RenameFile(temp, full, &error);
     if (!ok) {
         RemoveFile(temp);
-        return {error.code != 0 ? error.code : EIO, std::generic_category()};
+        const int code = error.code != 0 ? error.code : EIO;
+        return {KindOfError(code),
+                "cannot write the record file " + full + ": " + std::strerror(code) +
+                    "; check that the folder exists, is writable and has free space",
+                code};
     }
     SyncDirectory(folder.empty() ? "/" : folder);
     return {};

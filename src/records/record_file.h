@@ -4,10 +4,10 @@
 
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "app/clock.h"
+#include "text/failure.h"
 
 namespace korvel {
 
@@ -19,8 +19,8 @@ std::string MakeRecordLine(std::u16string_view text);
 
 // Writes the lines, given newest first, oldest first into the file at path. The file appears whole or
 // not at all: it is written under a temporary name in the same folder, flushed and renamed. Returns the
-// failure, if any.
-std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
+// failure, if any, with a sentence that names the file.
+Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
 
 // Removes the file if it exists; a missing file or a failure is of no concern to the caller.
 void DeleteRecordFile(std::u16string_view path);

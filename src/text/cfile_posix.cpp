@@ -19,11 +19,11 @@ CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
     const int code = errno;
-    m_lastError = {code, m_strPath, std::string(what) + " " + m_strPath + ": " + std::strerror(code)};
+    m_lastError = {KindOfError(code), std::string(what) + " " + m_strPath + ": " + std::strerror(code), code};
     return false;
 }
 
-bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
+bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     Close();
     m_strPath = path;
     int oflags = O_CLOEXEC;

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// Record file names, stored lines, whole-or-nothing writing and the upload folder.
+// Reading the files back is in scan_test.cpp; the walk that fills them in walk_test.cpp.
 #include "records/record_file.h"
 
 #include <gtest/gtest.h>
@@ -147,7 +149,7 @@ TEST(WriteRecordFile, AWriteThatFailsHalfWayLeavesNothing) {
     struct rlimit limited = saved;
     limited.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    std::error_code error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
+    Failure error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
     EXPECT_TRUE(error);

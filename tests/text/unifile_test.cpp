@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The file classes: CUniFile's encoding sniffing, CFile's errors and seeks, the file-system helpers.
 #include "text/unifile.h"
 
 #include <gtest/gtest.h>
@@ -119,7 +120,7 @@ TEST_F(UniFileTest, CreateModeTruncatesAndReadsNothing) {
 
 TEST_F(UniFileTest, ReportsWhatWentWrong) {
     CUniFile file;
-    FileError error;
+    Failure error;
     EXPECT_FALSE(file.Open(dir_ + "/missing.txt", CFile::modeRead, &error));
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_NE(error.message.find(dir_ + "/missing.txt"), std::string::npos) << error.message;
@@ -183,7 +184,7 @@ TEST_F(UniFileTest, FileSystemHelpers) {
     EXPECT_TRUE(IsDirectory(dir_ + "/link"));
     EXPECT_FALSE(IsDirectory(b));
 
-    FileError error;
+    Failure error;
     EXPECT_FALSE(RemoveFile(a, &error));
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_FALSE(ListDirectory(dir_ + "/none", entries, &error));
