@@ -11,6 +11,8 @@ enum ExitCode : int {
     kExitPort = 3,      // the port could not be opened, or was lost
     kExitWrite = 4,     // the record file could not be written
     kExitVerify = 5,    // verify found a problem
+    kExitInterrupted =
+        130,  // stopped by an interrupt (Ctrl-C), SIGTERM or SIGHUP: 128 + SIGINT, as shells do
 };
 
 }  // namespace korvel::cli

@@ -16,8 +16,6 @@
 namespace korvel::cli {
 namespace {
 
-constexpr int kInterruptedExit = 130;
-
 const char* FailureWord(OpenFailureKind kind) {
     switch (kind) {
         case OpenFailureKind::Absent:
@@ -73,8 +71,7 @@ void Session::OnTick() {
         return;
     }
     // This tick is the one on which the reply times out and the walk repeats its request.
-    if (watch_repeats_ && dlg_.m_nReplyTimeout == 1 && dlg_.m_strCommand == u"get" &&
-        dlg_.m_nReadIndex != dlg_.m_nTailIndex) {
+    if (watch_repeats_ && dlg_.RequestAboutToRepeat()) {
         const Progress now = Snapshot();
         repeats_ = now == last_progress_ ? repeats_ + 1 : 1;
         last_progress_ = now;
@@ -131,7 +128,7 @@ int Session::Fail(Outcome outcome, const std::string& what) {
             return kExitNoAnswer;
         case Outcome::Interrupted:
             std::cerr << "korvel-cli: interrupted" << no_file << '\n';
-            return kInterruptedExit;
+            return kExitInterrupted;
         case Outcome::Done:
             break;
     }
@@ -159,13 +156,13 @@ int Session::ReadInfo() {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
         Click(IDC_READ_INFO);
-        const Outcome outcome =
-            Pump([this] { return dlg_.m_strCommand.empty() || dlg_.m_nReplyTimeout == 0; });
+        const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
         if (outcome != Outcome::Done) return Fail(outcome, "the information request");
-        if (dlg_.m_strCommand.empty() && !dlg_.m_strPcTime.empty()) return kExitOk;
-        if (!dlg_.m_strCommand.empty()) {
+        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
+        if (reply != CKorvelDlg::Outcome::NoReply && !dlg_.m_strPcTime.empty()) return kExitOk;
+        if (reply == CKorvelDlg::Outcome::NoReply) {
             problem = "the device did not answer \"info\"";
-        } else if (!dlg_.m_bReplyOk) {
+        } else if (reply == CKorvelDlg::Outcome::Refused) {
             problem = "the device refused \"info\": its reply did not begin with OK";
         } else {
             problem = "the device refused \"info\": its information line has fewer than 8 words";
@@ -181,15 +178,15 @@ int Session::SyncTime() {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
         Click(IDC_SYNC_TIME);
-        const std::string command = WideToUtf8(dlg_.m_strCommand);
-        const Outcome outcome =
-            Pump([this] { return dlg_.m_strCommand.empty() || dlg_.m_nReplyTimeout == 0; });
+        const std::string command = WideToUtf8(dlg_.Command());
+        const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
         if (outcome != Outcome::Done) return Fail(outcome, "the clock setting");
-        if (dlg_.m_strCommand.empty() && dlg_.m_bReplyOk) {
+        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
+        if (reply == CKorvelDlg::Outcome::Answered) {
             std::cout << "sent: " << command << '\n';
             return kExitOk;
         }
-        problem = dlg_.m_strCommand.empty()
+        problem = reply == CKorvelDlg::Outcome::Refused
                       ? "the device refused \"" + command + "\": its reply did not begin with OK"
                       : "the device did not answer \"" + command + "\"";
     }
@@ -211,12 +208,12 @@ int Session::Download(const std::string& folder) {
     watch_repeats_ = true;
     repeats_ = 0;
     last_progress_ = Snapshot();
-    const Outcome outcome = Pump([this] { return dlg_.m_strCommand != u"get"; });
+    const Outcome outcome = Pump([this] { return !dlg_.Downloading(); });
     watch_repeats_ = false;
     if (progress_shown_) std::cerr << "\r\x1b[K" << std::flush;
     progress_shown_ = false;
     // Stopped like the operator stops it: the walk ends without a file.
-    if (dlg_.m_strCommand == u"get" && link_.m_bOpen) Click(IDC_READ_DATA);
+    if (dlg_.Downloading() && link_.m_bOpen) Click(IDC_READ_DATA);
     if (outcome != Outcome::Done) return Fail(outcome, "the download");
 
     if (dlg_.m_nSkippedRecords != 0) {
@@ -225,10 +222,8 @@ int Session::Download(const std::string& folder) {
     }
     const std::string path = WideToUtf8(JoinPath(dlg_.m_strUploadDir, dlg_.m_strFileName));
     if (dlg_.m_bSaveFailed) {
-        std::cerr
-            << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT))
-            << ": the record file could not be written; check that the folder exists, is writable and has "
-               "free space\n";
+        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
+                  << dlg_.m_saveFailure.message << '\n';
         return kExitWrite;
     }
     std::cout << PlainText(window_.Text(IDC_RESULT)) << '\n' << path << '\n';

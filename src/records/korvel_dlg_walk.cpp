@@ -3,6 +3,7 @@
 // DiscardPendingReply, FinishDownload and ScanSavedFiles.
 #include <algorithm>
 
+#include "protocol/checked_line.h"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "records/scan.h"
@@ -15,7 +16,6 @@
 namespace korvel {
 namespace {
 
-constexpr int kKeyLength = 19;
 constexpr int kProgressMax = 10000;
 // Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
 // as it came, so a line that always fails cannot stall the download.
@@ -47,6 +47,7 @@ void CKorvelDlg::OnReadData() {
     m_nReplyRetries = 0;
     m_nSkippedRecords = 0;
     m_bSaveFailed = false;
+    m_saveFailure = {};
     m_nReadIndex = m_nHeadIndex;
     m_strCommand = u"get";
     m_window.SetText(IDC_RESULT, u"");
@@ -82,7 +83,7 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
         m_bPendingReadIndex = true;
         ++m_nPendingIndexed;
     }
-    std::u16string_view key = std::u16string_view(record).substr(0, kKeyLength);
+    std::u16string_view key = std::u16string_view(record).substr(0, kTimestampKeyLength);
     if (key < std::u16string_view(m_strLastSaved)) return true;
     m_strPendingLastSeen = key;
     m_bPendingLastSeen = true;
@@ -151,7 +152,8 @@ void CKorvelDlg::AdvanceDownload() {
 
 void CKorvelDlg::FinishDownload() {
     std::u16string path = JoinPath(m_strUploadDir, m_strFileName);
-    m_bSaveFailed = static_cast<bool>(WriteRecordFile(path, m_recordBuffer));
+    m_saveFailure = WriteRecordFile(path, m_recordBuffer);
+    m_bSaveFailed = static_cast<bool>(m_saveFailure);
     if (m_bSaveFailed) {
         std::u16string message(text::kSaveFailedPrefix);
         message += path;

@@ -13,6 +13,7 @@
 #include "serial/device_change.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
+#include "text/failure.h"
 #include "ui/window.h"
 
 namespace korvel {
@@ -104,6 +105,26 @@ class CKorvelDlg : public LineSink {
     void OnRecordReplyRefused();
     void DiscardPendingReply();
 
+    // --- what front ends ask; they decide from these, never from the fields behind them ---
+    // How the last command's exchange stands.
+    enum class Outcome {
+        Pending,   // a command went out and its reply has neither ended nor timed out
+        NoReply,   // the reply did not come within the timeout ("无回应")
+        Refused,   // the reply ended, but did not begin with "OK"
+        Answered,  // the reply began with "OK" and has ended
+    };
+    Outcome LastOutcome() const {
+        if (!m_strCommand.empty()) return m_nReplyTimeout != 0 ? Outcome::Pending : Outcome::NoReply;
+        return m_bReplyOk ? Outcome::Answered : Outcome::Refused;
+    }
+    // A command waits for its reply, or a walk runs.
+    bool ExchangePending() const { return !m_strCommand.empty(); }
+    bool Downloading() const { return m_strCommand == u"get"; }
+    // The next timer tick sends the record request again: its reply has not come in time.
+    bool RequestAboutToRepeat() const {
+        return m_nReplyTimeout == 1 && Downloading() && m_nReadIndex != m_nTailIndex;
+    }
+
     // LineSink
     int Protocol() const override { return m_nProtocol; }
     int ReplyLines() const override { return m_nReplyLines; }
@@ -156,6 +177,7 @@ class CKorvelDlg : public LineSink {
     int m_nReplyRetries = 0;          // immediate repetitions of the current request
     uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk
     bool m_bSaveFailed = false;       // the last walk's record file could not be written
+    Failure m_saveFailure;            // why, in the system's sentence
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;
