@@ -15,7 +15,6 @@ namespace korvel {
 namespace {
 
 constexpr int kInfoTokens = 8;
-constexpr unsigned kSecondsPerRecord = 121;
 
 }  // namespace
 
