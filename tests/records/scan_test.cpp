@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The scan of saved record files: line validation, the greatest key, the head and tail windows, the folder
+// tree. Writing the files is in record_file_test.cpp.
 #include "records/scan.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The real serial port on pseudo-terminals: chunks, hang-up, busy and refused opens, write timeouts.
+// The dialog's use of it is in dialog_port_test.cpp; open/close cycles under load in threads/.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +17,7 @@
 #include "serial/port.h"
 #include "serial/port_name.h"
 #include "serial/termios2.h"
-#include "support/pty_pair.h"
+#include "support/pty.h"
 #include "ui/dialog_template.h"
 
 namespace korvel {
