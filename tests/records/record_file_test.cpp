@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "records/temp_folder.h"
+#include "support/temp_folder.h"
 #include "text/number.h"
 #include "text/utf8.h"
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "records/record_file.h"
-#include "records/temp_folder.h"
+#include "support/temp_folder.h"
 #include "text/utf8.h"
 
 namespace korvel {
