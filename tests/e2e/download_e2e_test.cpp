@@ -13,6 +13,7 @@
 #include "sim/recorder.h"
 #include "support/live_dialog.h"
 #include "support/sim_process.h"
+#include "support/temp_folder.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -88,25 +89,21 @@ std::string Expected(const sim::Recorder& model, const std::u16string& offset, i
 
 class DownloadE2E : public ::testing::TestWithParam<int> {
   protected:
-    void SetUp() override {
-        std::string templ = (std::filesystem::temp_directory_path() / "korvel-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        folder_ = templ;
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void SetUp() override { ASSERT_FALSE(folder_.path().empty()); }
 
     // Starts the simulator and the dialog and reads the device information.
     void Connect(const Device& device, const std::vector<std::string>& faults = {}) {
         std::vector<std::string> args = device.Args();
         args.insert(args.end(), faults.begin(), faults.end());
         ASSERT_TRUE(sim_.Start(args)) << sim_.error();
-        live_ = std::make_unique<LiveDialog>(sim_.pty_path(), folder_, LiveDialog::Heartbeat::WhenQuiet);
+        live_ =
+            std::make_unique<LiveDialog>(sim_.pty_path(), folder_.path(), LiveDialog::Heartbeat::WhenQuiet);
         ASSERT_TRUE(live_->Connect()) << live_->OpenFailure();
         ASSERT_TRUE(live_->ReadInfo());
         ASSERT_EQ(live_->dlg.m_nHeadIndex, device.Model().head());
     }
 
-    std::string folder_;
+    testing::TempFolder folder_;
     testing::SimProcess sim_;
     std::unique_ptr<LiveDialog> live_;
 };

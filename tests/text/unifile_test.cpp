@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_folder.h"
 #include "text/file_system.h"
 
 namespace korvel {
@@ -16,12 +17,7 @@ namespace {
 
 class UniFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvel-unifile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
 
     std::string Write(const std::string& name, const std::string& bytes) {
         const std::string path = dir_ + "/" + name;
@@ -34,7 +30,8 @@ class UniFileTest : public ::testing::Test {
         return rest;
     }
 
-    std::string dir_;
+    testing::TempFolder folder_;
+    const std::string& dir_ = folder_.path();
 };
 
 TEST_F(UniFileTest, SniffsMarksAndEncoding) {
