@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
-// How a failure travels from the file, port and save paths below the front ends:
-//   1. The code that meets a failure describes it once, as a Failure (its kind and the system's sentence),
-//      and returns it, or returns false and fills the caller's Failure.
-//   2. The kind is for code that must decide; the sentence is for the operator: what went wrong, and what
-//      to do about it, naming the file or port.
-//   3. Whatever lies between passes the Failure up unchanged: no rewording, no dropping, no exceptions.
+// How a failure travels up from the file, port and save paths (one line per rule):
+//   1. Where it happens it becomes one Failure (kind and sentence), returned or filled in beside a false.
+//   2. The sentence names the file or port, what went wrong and what to do; the kind lets code decide.
+//   3. Code in between passes the Failure on unchanged: no rewording, no dropping, no exceptions.
 //   4. The front end prints the sentence as it is (the window's tooltip, the command line's stderr).
-//   5. A Failure of kind None means success; a failure is never reported as one.
+//   5. A Failure of kind None is success, and a failure is never reported as one.
 #pragma once
 
 #include <string>
