@@ -20,7 +20,6 @@
 #include <thread>
 
 #include "serial/port.h"
-#include "serial/serial_link.h"
 #include "serial/termios2.h"
 
 namespace korvel {
@@ -366,24 +365,6 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
             Fail(OpenFailureKind::Other, std::string("cannot open ") + path + ": " + std::strerror(error)));
     }
     return std::make_unique<PosixPort>(fd, wake_fd);
-}
-
-}  // namespace korvel
-
-namespace korvel {
-
-bool SerialLink::CreateEvents() {
-    if (EventsHeld()) return true;
-    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) return false;
-    m_events[0] = fd;
-    return true;
-}
-
-void SerialLink::ReleaseEvents() {
-    if (!EventsHeld()) return;
-    ::close(static_cast<int>(m_events[0]));
-    m_events[0] = kNoEvent;
 }
 
 }  // namespace korvel

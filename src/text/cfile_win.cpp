@@ -17,12 +17,12 @@ CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
     const DWORD code = GetLastError();
-    m_lastError = {ErrnoOf(code), m_strPath,
-                   std::string(what) + " " + m_strPath + ": " + SystemMessage(code)};
+    m_lastError = {KindOfError(ErrnoOf(code)),
+                   std::string(what) + " " + m_strPath + ": " + SystemMessage(code), ErrnoOf(code)};
     return false;
 }
 
-bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
+bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     Close();
     m_strPath = path;
     DWORD access = GENERIC_READ;
@@ -50,7 +50,7 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
     m_hFile = reinterpret_cast<intptr_t>(h);
     // A file opened for reading must be a file on a disk: a pipe or a device is refused.
     if (reading && GetFileType(h) != FILE_TYPE_DISK) {
-        m_lastError = {EINVAL, m_strPath, "cannot open " + m_strPath + ": not a regular file"};
+        m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL};
         if (error) *error = m_lastError;
         Close();
         return false;

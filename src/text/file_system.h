@@ -20,14 +20,14 @@ struct DirectoryEntry {
 };
 
 // Each returns false on failure and then fills `error`, when given.
-bool RenameFile(const std::string& from, const std::string& to, FileError* error = nullptr);  // replaces `to`
+bool RenameFile(const std::string& from, const std::string& to, Failure* error = nullptr);  // replaces `to`
 // Gives the file at `from` the further name `to`, which must be free (EEXIST otherwise); `from` stays.
-bool LinkFile(const std::string& from, const std::string& to, FileError* error = nullptr);
-bool RemoveFile(const std::string& path, FileError* error = nullptr);
-bool MakeDirectory(const std::string& path, FileError* error = nullptr);  // true when it already exists
+bool LinkFile(const std::string& from, const std::string& to, Failure* error = nullptr);
+bool RemoveFile(const std::string& path, Failure* error = nullptr);
+bool MakeDirectory(const std::string& path, Failure* error = nullptr);  // true when it already exists
 // Makes a rename inside `path` durable (fsync of the folder itself).
-bool SyncDirectory(const std::string& path, FileError* error = nullptr);
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error = nullptr);
+bool SyncDirectory(const std::string& path, Failure* error = nullptr);
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, Failure* error = nullptr);
 
 // The characters that end a folder name in a path; the first is the one this system writes.
 std::string_view PathSeparators();

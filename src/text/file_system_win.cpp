@@ -7,15 +7,17 @@
 namespace korvel {
 namespace {
 
-bool Fail(FileError* error, const char* what, const std::string& path) {
+bool Fail(Failure* error, const char* what, const std::string& path) {
     const DWORD code = GetLastError();
-    if (error) *error = {ErrnoOf(code), path, std::string(what) + " " + path + ": " + SystemMessage(code)};
+    if (error)
+        *error = {KindOfError(ErrnoOf(code)), std::string(what) + " " + path + ": " + SystemMessage(code),
+                  ErrnoOf(code)};
     return false;
 }
 
 }  // namespace
 
-bool RenameFile(const std::string& from, const std::string& to, FileError* error) {
+bool RenameFile(const std::string& from, const std::string& to, Failure* error) {
     // Replaces an existing file in one step and returns only once the new name is on the disk.
     if (!MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -23,7 +25,7 @@ bool RenameFile(const std::string& from, const std::string& to, FileError* error
     return true;
 }
 
-bool LinkFile(const std::string& from, const std::string& to, FileError* error) {
+bool LinkFile(const std::string& from, const std::string& to, Failure* error) {
     const std::wstring target = ToWide(to);
     if (CreateHardLinkW(target.c_str(), ToWide(from).c_str(), nullptr)) return true;
     const DWORD code = GetLastError();
@@ -36,12 +38,12 @@ bool LinkFile(const std::string& from, const std::string& to, FileError* error) 
     return Fail(error, "cannot name", from + " as " + to);
 }
 
-bool RemoveFile(const std::string& path, FileError* error) {
+bool RemoveFile(const std::string& path, Failure* error) {
     if (!DeleteFileW(ToWide(path).c_str())) return Fail(error, "cannot delete", path);
     return true;
 }
 
-bool MakeDirectory(const std::string& path, FileError* error) {
+bool MakeDirectory(const std::string& path, Failure* error) {
     if (CreateDirectoryW(ToWide(path).c_str(), nullptr) ||
         (GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path)))
         return true;
@@ -49,9 +51,9 @@ bool MakeDirectory(const std::string& path, FileError* error) {
 }
 
 // MOVEFILE_WRITE_THROUGH already made the rename durable; a folder has nothing more to flush here.
-bool SyncDirectory(const std::string&, FileError*) { return true; }
+bool SyncDirectory(const std::string&, Failure*) { return true; }
 
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error) {
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, Failure* error) {
     entries.clear();
     std::wstring pattern = ToWide(path);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A fresh folder per test, removed with everything in it afterwards.
+// A fresh temporary folder, removed with everything in it afterwards (folders a test made unreadable
+// included).
 #pragma once
 
 #include <algorithm>
@@ -15,7 +16,7 @@ namespace korvel::testing {
 
 class TempFolder {
   public:
-    TempFolder() { path_ = MakeTempDir("korvel-records"); }
+    TempFolder() { path_ = MakeTempDir("korvel-test"); }
     ~TempFolder() {
         std::error_code ignored;
         // Restore write permission that a test took away, so that everything can be removed.
@@ -30,6 +31,7 @@ class TempFolder {
 
     const std::string& path() const { return path_; }
     std::u16string wide() const { return {path_.begin(), path_.end()}; }  // the paths here are ASCII
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
     std::string Write(const std::string& relative, const std::string& bytes) const {
         std::filesystem::path file = std::filesystem::path(path_) / relative;
