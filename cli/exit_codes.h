@@ -10,7 +10,8 @@ enum ExitCode : int {
     kExitUsage = 2,     // the command line was wrong
     kExitPort = 3,      // the port could not be opened, or was lost
     kExitWrite = 4,     // the record file could not be written
-    kExitVerify = 5,    // verify found a problem
+    kExitVerify = 5,    // verify found a problem; archive found a gap, a clock set-back or damage
+    kExitOpen = 6,      // the report was written but no browser could be started for it
 };
 
 }  // namespace korvel::cli
