@@ -138,6 +138,10 @@ void Recorder::AddRecords(int count) {
 }
 
 void Recorder::SetClock(int64_t device_time, double elapsed) {
+    // Records taken from now on carry the new clock: a clock set back shows as a step back in time.
+    const int64_t shift = (clock_shifts_.empty() ? 0 : clock_shifts_.back().second) + device_time - DeviceNow(elapsed);
+    if (!clock_shifts_.empty() && clock_shifts_.back().first == next_seq_) clock_shifts_.pop_back();
+    clock_shifts_.emplace_back(next_seq_, shift);
     clock_base_ = device_time;
     clock_elapsed_ = elapsed;
 }
@@ -176,7 +180,10 @@ std::string Recorder::ValueText(int64_t seq) const {
 std::string Recorder::RecordText(int index) const {
     if (!HasRecord(index)) return {};
     const int64_t seq = slots_[index];
-    return FormatDeviceTime(first_time_ + seq * kRecordInterval) + " " + ValueText(seq) + " " +
+    int64_t shift = 0;
+    for (const auto& [first_seq, seconds] : clock_shifts_)
+        if (seq >= first_seq) shift = seconds;
+    return FormatDeviceTime(first_time_ + seq * kRecordInterval + shift) + " " + ValueText(seq) + " " +
            config_.product + " " + std::to_string(index);
 }
 

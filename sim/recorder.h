@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,8 @@ class Recorder {
     int tail_ = 0;
     int64_t next_seq_ = 0;
     int64_t first_time_ = 0;  // device time of the record with sequence number 0
+    // From which sequence number on records carry how many seconds more than first_time_ gives them.
+    std::vector<std::pair<int64_t, int64_t>> clock_shifts_;
     int64_t clock_base_ = 0;  // device time at `clock_elapsed_`
     double clock_elapsed_ = 0;
     SplitMix corrupt_rng_;
