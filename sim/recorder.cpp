@@ -139,7 +139,8 @@ void Recorder::AddRecords(int count) {
 
 void Recorder::SetClock(int64_t device_time, double elapsed) {
     // Records taken from now on carry the new clock: a clock set back shows as a step back in time.
-    const int64_t shift = (clock_shifts_.empty() ? 0 : clock_shifts_.back().second) + device_time - DeviceNow(elapsed);
+    const int64_t shift =
+        (clock_shifts_.empty() ? 0 : clock_shifts_.back().second) + device_time - DeviceNow(elapsed);
     if (!clock_shifts_.empty() && clock_shifts_.back().first == next_seq_) clock_shifts_.pop_back();
     clock_shifts_.emplace_back(next_seq_, shift);
     clock_base_ = device_time;

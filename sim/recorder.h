@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <optional>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/sim_random.h"

@@ -263,8 +263,8 @@ TEST(Recorder, RecordsAfterAClockSetBackCarryTheNewClock) {
     EXPECT_EQ(r.RecordText(10), before);
     const std::vector<std::string> newest = Words(r.RecordText(12));
     const std::vector<std::string> previous = Words(r.RecordText(10));
-    const int64_t step = *ParseDeviceTime(newest[0] + " " + newest[1]) -
-                         *ParseDeviceTime(previous[0] + " " + previous[1]);
+    const int64_t step =
+        *ParseDeviceTime(newest[0] + " " + newest[1]) - *ParseDeviceTime(previous[0] + " " + previous[1]);
     EXPECT_EQ(step, 2 * 121 - 3600);
 }
 
