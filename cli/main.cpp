@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli ports                                   one port path per line, in the dialog's order
-  korvel-cli info      --port PATH [--baud RATE] [--json]
+  korvel-cli info      --port PATH [--baud RATE] [--dir DIR] [--json]
   korvel-cli sync-time --port PATH [--baud RATE]
   korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
   korvel-cli verify    PATH...                       record files, or folders searched recursively
@@ -89,6 +89,10 @@ int Main(int argc, char** argv) {
         "info", "Reads the device information: product, firmware, protocol, records, indices and clocks.");
     AddPortOptions(*info, options, baud);
     info->add_flag("--json", options.json, "print one JSON object instead of \"key: value\" lines");
+    info->add_option(
+            "--dir", options.dir,
+            "the folder of record files, for the records not yet downloaded (default: the upload folder)")
+        ->type_name("DIR");
 
     CLI::App* sync_time =
         app.add_subcommand("sync-time", "Sets the device clock to this computer's local time.");

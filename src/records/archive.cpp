@@ -605,6 +605,20 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
     out << (first ? "]\n" : "\n]\n");
 }
 
+std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
+                                              int count, int64_t interval) {
+    constexpr int64_t kRingRecords = 32767;
+    const std::optional<int64_t> saved = ParseClockTime(newest_saved, ' ');
+    const std::optional<int64_t> now = ParseClockTime(device_time, ' ');
+    // A device clock behind the newest saved record was set back since: nothing can be told from it.
+    if (!saved || !now || *now < *saved || interval <= 0 || count < 0) return {};
+    const int64_t taken = (*now - *saved) / interval;
+    const int64_t pending = std::min<int64_t>(taken, count);
+    PendingRecords result{pending, taken - pending, 0};
+    if (pending > 0) result.days = static_cast<double>((kRingRecords + 1 - pending) * interval) / 86400.0;
+    return result;
+}
+
 std::string ShownText(std::string_view bytes) {
     const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
         return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;

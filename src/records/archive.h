@@ -117,6 +117,17 @@ void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const 
 void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
                       std::ostream& out);
 
+// What the device probably still holds that no saved file has: the records taken since the newest saved
+// one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
+// holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
+struct PendingRecords {
+    int64_t records;  // not yet downloaded
+    int64_t lost;     // taken since the newest saved one and already overwritten
+    double days;      // until the oldest not yet downloaded is overwritten (0 when none is pending)
+};
+std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
+                                              int count, int64_t interval = 121);
+
 // Text that is not valid UTF-8 with each bad sequence replaced by U+FFFD, for showing names.
 std::string ShownText(std::string_view bytes);
 

@@ -280,6 +280,34 @@ INSTANTIATE_TEST_SUITE_P(
                 "cannot write"}),
     [](const ::testing::TestParamInfo<BadCase>& param_info) { return std::string(param_info.param.name); });
 
+TEST(CliInfo, TellsHowManyRecordsAreNotYetDownloadedAndForHowLong) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "100", "--product", "0123", "--clock", "2024-03-05 07:08:09"}))
+        << sim.error();
+    TempDir dir;
+    const ProcessResult before = RunCli({"info", "--port", sim.pty_path(), "--dir", dir.path(), "--json"});
+    ASSERT_EQ(before.exit_code, 0) << before.err;
+    EXPECT_FALSE(nlohmann::json::parse(before.out).contains("pending"));  // no file of this device yet
+
+    const std::string file = Download(sim, dir.path(), 1);
+    // The device clock moves on by 30 records (and 5 s): 30 were taken since the newest saved one.
+    const std::string newest = Lines(ReadFile(dir / file)).back().substr(0, 19);
+    const ProcessResult later =
+        RunProcess({"/usr/bin/date", "-u", "-d", newest + " UTC + 3635 seconds", "+%F %T"});
+    ASSERT_TRUE(sim.Control("clock " + Lines(later.out).at(0)));
+    const ProcessResult text = RunCli({"info", "--port", sim.pty_path(), "--dir", dir.path()});
+    ASSERT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_NE(text.out.find("\npending: \u2248 30 records not yet downloaded; the oldest is overwritten in "
+                            "about 45.8 days\n"),
+              std::string::npos)
+        << text.out;
+    const ProcessResult json = RunCli({"info", "--port", sim.pty_path(), "--dir", dir.path(), "--json"});
+    const nlohmann::json pending = nlohmann::json::parse(json.out).at("pending");
+    EXPECT_EQ(pending.at("records"), 30);
+    EXPECT_DOUBLE_EQ(pending.at("days_until_overwritten").get<double>(), 45.8);
+    EXPECT_EQ(pending.at("overwritten_before_download"), 0);
+}
+
 TEST(CliReport, OpenHandsThePageToTheDesktopsBrowser) {
     TempDir dir;
     WriteFile(dir / "220730-102005-123-7b.txt", kRecord);

@@ -246,5 +246,33 @@ TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
     EXPECT_EQ(nlohmann::json::parse(empty.str()), nlohmann::json::array());
 }
 
+TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
+    struct Row {
+        const char* saved;
+        const char* now;
+        int count;
+        std::optional<PendingRecords> expected;
+    };
+    const Row rows[] = {
+        {"2024-03-05 07:00:00", "2024-03-05 07:00:00", 100, PendingRecords{0, 0, 0}},
+        {"2024-03-05 07:00:00", "2024-03-05 07:02:00", 100, PendingRecords{0, 0, 0}},  // the next is not due
+        {"2024-03-05 07:00:00", "2024-03-05 07:02:01", 100, PendingRecords{1, 0, 32767 * 121 / 86400.0}},
+        {"2024-03-05 07:00:00", "2024-03-05 08:00:30", 100, PendingRecords{30, 0, 32738 * 121 / 86400.0}},
+        // More taken than the device holds: the difference was overwritten before anyone came.
+        {"2024-01-01 00:00:00", "2024-03-05 00:00:00", 32767,
+         PendingRecords{32767, 64 * 86400 / 121 - 32767, 121 / 86400.0}},
+        {"2024-03-05 07:00:00", "2024-03-05 06:00:00", 100, std::nullopt},  // clock set back since
+        {"2024-03-05 07:00:00", "garbage", 100, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const std::optional<PendingRecords> got = EstimatePending(row.saved, row.now, row.count);
+        ASSERT_EQ(got.has_value(), row.expected.has_value()) << row.now;
+        if (!got) continue;
+        EXPECT_EQ(got->records, row.expected->records) << row.now;
+        EXPECT_EQ(got->lost, row.expected->lost) << row.now;
+        EXPECT_NEAR(got->days, row.expected->days, 1e-9) << row.now;
+    }
+}
+
 }  // namespace
 }  // namespace korvel::testing
