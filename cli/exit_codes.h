@@ -6,12 +6,14 @@ namespace korvel::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitNoAnswer = 1,  // the device did not answer, or refused, after the retries
-    kExitUsage = 2,     // the command line was wrong
-    kExitPort = 3,      // the port could not be opened, or was lost
-    kExitWrite = 4,     // the record file could not be written
-    kExitVerify = 5,    // verify found a problem; archive found a gap, a clock set-back or damage
-    kExitOpen = 6,      // the report was written but no browser could be started for it
+    kExitNoAnswer = 1,       // the device did not answer, or refused, after the retries
+    kExitUsage = 2,          // the command line was wrong
+    kExitPort = 3,           // the port could not be opened, or was lost
+    kExitWrite = 4,          // the record file could not be written
+    kExitVerify = 5,         // verify found a problem; archive found a gap, a clock set-back or damage
+    kExitSkipped = 6,        // the download ended, but records that kept failing their checksum are missing
+    kExitOpen = 7,           // the report was written, but no browser could be started for it
+    kExitInterrupted = 130,  // SIGINT, SIGTERM or SIGHUP
 };
 
 }  // namespace korvel::cli

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,26 @@ struct Message {
     intptr_t lParam = 0;
 };
 
+// One record of the reply being parsed, as StoreRecord made it.
+struct ReplyRecord {
+    std::optional<int> index;  // the index its line named (masked); none when the line names none
+    std::u16string key;        // the timestamp key
+    std::string line;          // the stored line
+};
+
+// The batch of records the walk is fetching. Every record line carries its own checksum, so a record
+// that came intact in any reply is kept; after a reply with damaged lines only the records still
+// missing are asked for again.
+struct RecordBatch {
+    int top = 0;                      // index of the batch's newest record
+    std::map<int, ReplyRecord> kept;  // intact records by their distance below top
+    std::vector<ReplyRecord> reply;   // records of the reply being parsed, in the order they came
+    std::optional<int> resend_count;  // a repetition asks for this many records from m_nReadIndex
+    std::optional<int> stale_index;   // a record of the reply that an earlier request asked for
+    int retries = 0;                  // immediate repetitions of this batch's requests
+    uint32_t crc_errors_at_send = 0;  // m_nCrcErrors when the current request went out
+};
+
 class CKorvelDlg : public LineSink {
   public:
     CKorvelDlg(Window& window, SerialLink& link, const Clock& clock, PortEnumerator& ports);
@@ -84,6 +106,7 @@ class CKorvelDlg : public LineSink {
     void OnReplyLine(std::u16string line) override;
     bool ParseReplyBody();
     void TickReplyTimeout();
+    void RefuseOverlongReply();                // a reply passed the bounds of any legitimate one
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
     int RequestedRecords() const;              // how many records that request asks for
 
@@ -103,7 +126,6 @@ class CKorvelDlg : public LineSink {
     void ScanSavedFiles(const std::u16string& folder, int n);
     // The exchange calls this when a record reply is complete but its body was refused.
     void OnRecordReplyRefused();
-    void DiscardPendingReply();
 
     // LineSink
     int Protocol() const override { return m_nProtocol; }
@@ -124,6 +146,7 @@ class CKorvelDlg : public LineSink {
     int m_nReplyLines = 0;
     uint8_t m_bReplyOk = 0;
     std::u16string m_strReplyBody;
+    bool m_bReplyOverlong = false;  // the current reply passed its bounds and was refused
     std::u16string m_strProductNo;
     std::u16string m_strFirmware;
     int m_nHeadIndex = 0;
@@ -144,19 +167,10 @@ class CKorvelDlg : public LineSink {
     std::u16string m_strUploadDir;
     int64_t m_tStart = 0;
 
-    // A record reply takes effect only as a whole: StoreRecord stages its records here and AdvanceDownload
-    // commits them when no line of the reply failed its checksum (else the request is sent again).
-    std::vector<std::string> m_pendingRecords;
-    std::u16string m_strPendingLastSeen;
-    bool m_bPendingLastSeen = false;
-    int m_nPendingReadIndex = 0;
-    bool m_bPendingReadIndex = false;
-    int m_nPendingIndexed = 0;        // lines of the reply that named their index
-    bool m_bPendingStale = false;     // the reply named a record an earlier request asked for
-    uint32_t m_nCrcErrorsAtSend = 0;  // m_nCrcErrors when the current request went out
-    int m_nReplyRetries = 0;          // immediate repetitions of the current request
-    uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk
-    bool m_bSaveFailed = false;       // the last walk's record file could not be written
+    RecordBatch m_batch;                // the batch of records being fetched
+    std::vector<int> m_skippedIndices;  // records given up after the repetitions, this walk
+    bool m_bSaveFailed = false;         // the last walk's record file could not be written
+    LocalTime m_stStart;                // local time at the start of the walk; names the record file
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;

@@ -328,7 +328,7 @@ TEST(CliReport, OpenHandsThePageToTheDesktopsBrowser) {
     const ProcessResult failed =
         RunProcess({"/usr/bin/env", path, "FAIL=3", CliPath(), "report", "--product", "123", "--dir",
                     dir.path(), "--output", dir / "r.html", "--open"});
-    EXPECT_EQ(failed.exit_code, 6);
+    EXPECT_EQ(failed.exit_code, 7);
     EXPECT_NE(failed.err.find("the page was written, but xdg-open found no browser"), std::string::npos)
         << failed.err;
 }

@@ -254,20 +254,6 @@ TEST(Recorder, AddedRecordsFollowTheNewestAndLeaveTheOthersAlone) {
     EXPECT_GT(Words(reply[1])[0] + Words(reply[1])[1], Words(newest)[0] + Words(newest)[1]);
 }
 
-TEST(Recorder, RecordsAfterAClockSetBackCarryTheNewClock) {
-    Recorder r(Config(10));
-    const std::string before = r.RecordText(10);
-    // The clock at 0 s reads kClock; set back by one hour, then two records are taken.
-    ASSERT_EQ(r.Handle("time 2024-03-05 06:08:09", 0)[0], "OK");
-    r.AddRecords(2);
-    EXPECT_EQ(r.RecordText(10), before);
-    const std::vector<std::string> newest = Words(r.RecordText(12));
-    const std::vector<std::string> previous = Words(r.RecordText(10));
-    const int64_t step =
-        *ParseDeviceTime(newest[0] + " " + newest[1]) - *ParseDeviceTime(previous[0] + " " + previous[1]);
-    EXPECT_EQ(step, 2 * 121 - 3600);
-}
-
 TEST(Recorder, FullRingDropsTheOldest) {
     Recorder r(Config(32767, 32767));
     EXPECT_EQ(r.tail(), 0);
