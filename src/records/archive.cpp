@@ -2,10 +2,12 @@
 #include "records/archive.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <unordered_map>
 
 #include "nlohmann/json.hpp"
@@ -170,40 +172,186 @@ struct Lister {
     }
 };
 
-class Reader {
+// One line as read from its file, before it meets the other files: either a record or damage.
+struct ParsedLine {
+    int64_t utc;
+    int32_t value;       // the whole number, when the value is one
+    int32_t product;     // the product field's number
+    uint32_t line;       // counted from 1
+    uint32_t value_at;   // the value's and the product field's text in the file's bytes
+    uint32_t product_at;
+    uint16_t value_length;
+    uint16_t product_length;
+    int16_t offset;
+    uint8_t flags;
+    int8_t damage;  // -1 for a record, else an index into kDamage
+};
+
+constexpr const char* kDamage[] = {
+    "empty line",
+    "far too long for a record line",
+    "the line ends in CR; record lines end in LF alone",
+    "no checksum at the end of the line",
+    "the checksum is not four hexadecimal digits",
+    "checksum mismatch",
+    "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT",
+    "more fields than date, time, value and product",
+};
+
+struct ParsedFile {
+    std::string bytes;
+    std::vector<ParsedLine> lines;
+    std::string problem;  // when the file could not be read
+};
+
+// Reads and checks the lines of one file. Runs on several threads at once: it touches nothing shared.
+class FileParser {
   public:
-    explicit Reader(Archive& archive) : archive_(archive) {}
-
-    void ReadFile(uint32_t index) {
-        const ArchiveFile& file = archive_.files[index];
-        file_ = index;
-        previous_.clear();
-        named_ = &Device(static_cast<int32_t>(*ProductFromFileName(FileName(file.path))));
-        AddFile(named_->device, index);
-
+    void Parse(const ArchiveFile& file, ParsedFile& out) {
         CFile in;
         FileError error;
         if (!in.Open(file.path, CFile::modeRead, &error)) {
-            archive_.problems.push_back(file.relative + ": cannot open: " + ShownText(error.message));
+            out.problem = file.relative + ": cannot open: " + ShownText(error.message);
             return;
         }
         const int64_t length = in.GetLength();
-        buffer_.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-        const int64_t got = buffer_.empty() ? 0 : in.Read(buffer_.data(), buffer_.size());
+        out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
+        const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
         if (got < 0 || got != length) {
-            archive_.problems.push_back(file.relative + ": cannot read the whole file" +
-                                        (got < 0 ? ": " + ShownText(in.LastError().message) : ""));
+            out.problem = file.relative + ": cannot read the whole file" +
+                          (got < 0 ? ": " + ShownText(in.LastError().message) : "");
             return;
         }
-        size_t number = 0;
-        for (size_t position = 0; position < buffer_.size();) {
-            const char* start = buffer_.data() + position;
-            const void* newline = std::memchr(start, '\n', buffer_.size() - position);
-            const size_t end = newline
-                                   ? static_cast<size_t>(static_cast<const char*>(newline) - buffer_.data())
-                                   : buffer_.size();
-            ReadLine(std::string_view(start, end - position), ++number);
+        out.lines.reserve(out.bytes.size() / 40 + 1);
+        const std::string_view bytes = out.bytes;
+        uint32_t number = 0;
+        for (size_t position = 0; position < bytes.size();) {
+            const void* newline = std::memchr(bytes.data() + position, '\n', bytes.size() - position);
+            const size_t end =
+                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes.data()) : bytes.size();
+            out.lines.push_back(ParseLine(bytes, position, end - position, ++number));
             position = end + 1;
+        }
+    }
+
+  private:
+    ParsedLine ParseLine(std::string_view bytes, size_t at, size_t length, uint32_t number) {
+        ParsedLine parsed{};
+        parsed.line = number;
+        parsed.damage = -1;
+        auto damaged = [&](int8_t reason) {
+            parsed.damage = reason;
+            return parsed;
+        };
+        const std::string_view line = bytes.substr(at, length);
+        if (line.empty()) return damaged(0);
+        if (line.size() > kLongestLine) return damaged(1);
+        if (line.back() == '\r') return damaged(2);
+        if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(3);
+        unsigned expected = 0;
+        for (size_t i = line.size() - 4; i < line.size(); ++i) {
+            const int digit = HexDigit(line[i]);
+            if (digit < 0) return damaged(4);
+            expected = expected * 16 + static_cast<unsigned>(digit);
+        }
+        const std::string_view body = line.substr(0, line.size() - 5);
+        if (Crc16(body) != expected) return damaged(5);
+
+        // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
+        constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
+        const size_t last_space = body.rfind(' ');
+        if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt) return damaged(6);
+        const std::optional<int64_t> clock = ClockTime(body);
+        if (!clock || !Offset(body.substr(kKeyLength, kOffsetLength))) return damaged(6);
+        const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
+        const std::string_view product = body.substr(last_space + 1);
+        if (value.find(' ') != std::string_view::npos) return damaged(7);
+
+        if (product != product_text_) {
+            product_text_.assign(product);
+            product_value_ = ToInt(Utf8ToWide(product));
+        }
+        parsed.utc = *clock - int64_t{offset_} * 60;
+        parsed.offset = static_cast<int16_t>(offset_);
+        parsed.flags = minus_zero_ ? ArchiveRecord::kMinusZero : 0;
+        parsed.product = product_value_;
+        parsed.value_at = static_cast<uint32_t>(at + kValueAt);
+        parsed.value_length = static_cast<uint16_t>(value.size());
+        parsed.product_at = static_cast<uint32_t>(at + last_space + 1);
+        parsed.product_length = static_cast<uint16_t>(product.size());
+        if (const std::optional<int32_t> whole = CanonicalInt(value)) {
+            parsed.value = *whole;
+        } else {
+            parsed.flags |= ArchiveRecord::kTextValue;
+        }
+        return parsed;
+    }
+
+    // Neighbouring lines share their date and offset, so both are only worked out when they change.
+    std::optional<int64_t> ClockTime(std::string_view body) {
+        const std::string_view date = body.substr(0, 10);
+        if (date != date_text_) {
+            const std::optional<int64_t> midnight = ParseClockTime(std::string(date) + " 00:00:00", ' ');
+            if (!midnight) return {};
+            date_text_.assign(date);
+            midnight_ = *midnight;
+        }
+        if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
+        const int h = Digits(body, 11, 2), m = Digits(body, 14, 2), s = Digits(body, 17, 2);
+        if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
+        return midnight_ + h * 3600 + m * 60 + s;
+    }
+
+    bool Offset(std::string_view text) {
+        if (text == offset_text_) return true;
+        const std::optional<int> offset = ParseOffset(text, &minus_zero_);
+        if (!offset) return false;
+        offset_text_.assign(text);
+        offset_ = *offset;
+        return true;
+    }
+
+    std::string product_text_ = "\n";  // no field is this, so the first line works it out
+    int32_t product_value_ = 0;
+    std::string date_text_;
+    int64_t midnight_ = 0;
+    std::string offset_text_;
+    int offset_ = 0;
+    bool minus_zero_ = false;
+};
+
+// Puts the files' lines together in download order: one device each, records once, steps and set-backs.
+class Merger {
+  public:
+    explicit Merger(Archive& archive) : archive_(archive) {}
+
+    void Merge(uint32_t index, const ParsedFile& parsed) {
+        file_ = index;
+        previous_.clear();
+        Entry& named = Device(NamedProduct(archive_.files[index]));
+        AddFile(named.device, index);
+        if (!parsed.problem.empty()) archive_.problems.push_back(parsed.problem);
+        const std::string_view bytes = parsed.bytes;
+        for (const ParsedLine& line : parsed.lines) {
+            if (line.damage >= 0) {
+                named.device.damaged.push_back({{index, line.line}, kDamage[line.damage]});
+                continue;
+            }
+            Entry& entry = Device(line.product);
+            DeviceArchive& device = entry.device;
+            AddFile(device, index);
+            ++device.valid_lines;
+            ArchiveRecord record{};
+            record.utc = line.utc;
+            record.offset = line.offset;
+            record.file = index;
+            record.flags = line.flags;
+            record.value = line.value;
+            record.spelling = Spelling(device, bytes.substr(line.product_at, line.product_length));
+            if (line.flags & ArchiveRecord::kTextValue)
+                record.value = static_cast<int32_t>(Text(device, bytes.substr(line.value_at, line.value_length)));
+            const size_t at = Insert(entry, record);
+            Neighbours(entry, at, record.utc, line.line);
         }
     }
 
@@ -211,10 +359,9 @@ class Reader {
         for (auto& [product, entry] : devices_) {
             DeviceArchive& device = entry.device;
             if (!entry.steps.empty()) {
-                device.interval =
-                    std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                    })->first;
+                device.interval = std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
+                                      return a.second < b.second;
+                                  })->first;
             }
             // Twice the step above three intervals: more than one and a half intervals apart.
             for (size_t i = 1; i < device.records.size(); ++i) {
@@ -223,6 +370,8 @@ class Reader {
                 const int64_t missing = (step + device.interval / 2) / device.interval - 1;
                 device.gaps.push_back({i - 1, i, std::max<int64_t>(missing, 1)});
             }
+            if (device.files.empty() && device.valid_lines == 0) continue;
+            device.records.shrink_to_fit();
             archive_.devices.push_back(std::move(device));
         }
     }
@@ -230,8 +379,8 @@ class Reader {
   private:
     struct Entry {
         DeviceArchive device;
-        std::map<int64_t, size_t> steps;  // seconds between neighbouring lines of a file → how often
-        bool sorted = true;               // records so far in non-decreasing UTC
+        std::vector<std::pair<int64_t, size_t>> steps;  // seconds between neighbouring lines → how often
+        bool sorted = true;                              // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
     };
     struct Previous {
@@ -240,7 +389,10 @@ class Reader {
         int64_t utc;
     };
 
-    static std::string_view FileName(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+    static int32_t NamedProduct(const ArchiveFile& file) {
+        const std::string_view path = file.path;
+        return static_cast<int32_t>(*ProductFromFileName(path.substr(path.rfind('/') + 1)));
+    }
 
     Entry& Device(int32_t product) {
         if (last_ && last_->device.product == product) return *last_;
@@ -254,77 +406,35 @@ class Reader {
         if (device.files.empty() || device.files.back() != file) device.files.push_back(file);
     }
 
-    void Damaged(size_t line, std::string reason) {
-        named_->device.damaged.push_back({{file_, line}, std::move(reason)});
-    }
-
-    void ReadLine(std::string_view line, size_t number) {
-        if (line.empty()) return Damaged(number, "empty line");
-        if (line.size() > kLongestLine) return Damaged(number, "far too long for a record line");
-        if (line.back() == '\r') return Damaged(number, "the line ends in CR; record lines end in LF alone");
-        if (line.size() <= 5 || line[line.size() - 5] != ' ')
-            return Damaged(number, "no checksum at the end of the line");
-        unsigned expected = 0;
-        for (size_t i = line.size() - 4; i < line.size(); ++i) {
-            const int digit = HexDigit(line[i]);
-            if (digit < 0) return Damaged(number, "the checksum is not four hexadecimal digits");
-            expected = expected * 16 + static_cast<unsigned>(digit);
-        }
-        const std::string_view body = line.substr(0, line.size() - 5);
-        if (Crc16(body) != expected) return Damaged(number, "checksum mismatch");
-
-        // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
-        const size_t last_space = body.rfind(' ');
-        constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
-        const std::optional<int64_t> clock = ParseClockTime(body, ' ');
-        bool minus_zero = false;
-        const std::optional<int> offset =
-            body.size() > kValueAt ? ParseOffset(body.substr(kKeyLength, kOffsetLength), &minus_zero)
-                                   : std::nullopt;
-        if (!clock || !offset || body[kValueAt - 1] != ' ' || last_space <= kValueAt)
-            return Damaged(number, "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT");
-        const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
-        const std::string_view product = body.substr(last_space + 1);
-        if (value.find(' ') != std::string_view::npos)
-            return Damaged(number, "more fields than date, time, value and product");
-
-        if (product != product_text_) {
-            product_text_.assign(product);
-            product_value_ = ToInt(Utf8ToWide(product));
-        }
-        Entry& entry = Device(product_value_);
-        DeviceArchive& device = entry.device;
-        AddFile(device, file_);
-        ++device.valid_lines;
-
-        ArchiveRecord record{};
-        record.utc = *clock - int64_t{*offset} * 60;
-        record.offset = static_cast<int16_t>(*offset);
-        record.file = file_;
-        record.flags = minus_zero ? ArchiveRecord::kMinusZero : 0;
-        record.spelling = Spelling(device, product);
-        if (const std::optional<int32_t> whole = CanonicalInt(value)) {
-            record.value = *whole;
-        } else {
-            record.value = static_cast<int32_t>(Text(device, value));
-            record.flags |= ArchiveRecord::kTextValue;
-        }
-        const size_t index = Insert(entry, record);
-
-        // Neighbouring lines of one device in one file: the usual step, and clock set-backs.
+    // Neighbouring lines of one device in one file: the usual step, and clock set-backs.
+    void Neighbours(Entry& entry, size_t record, int64_t utc, uint32_t line) {
         auto previous = std::find_if(previous_.begin(), previous_.end(),
                                      [&](const Previous& p) { return p.entry == &entry; });
         if (previous == previous_.end()) {
-            previous_.push_back({&entry, index, record.utc});
+            previous_.push_back({&entry, record, utc});
             return;
         }
-        const int64_t step = record.utc - previous->utc;
-        if (step > 0) ++entry.steps[step];
-        if (step < 0) device.jumps.push_back({{file_, number}, previous->record, index});
-        *previous = {&entry, index, record.utc};
+        const int64_t step = utc - previous->utc;
+        if (step > 0) {
+            auto& steps = entry.steps;
+            auto it = !steps.empty() && steps.back().first == step
+                          ? steps.end() - 1
+                          : std::find_if(steps.begin(), steps.end(), [&](auto& s) { return s.first == step; });
+            if (it == steps.end()) {
+                steps.emplace_back(step, 1);
+            } else {
+                ++it->second;
+                // The commonest step stays last, where the next line looks first.
+                if (it != steps.end() - 1 && it->second > steps.back().second) std::iter_swap(it, steps.end() - 1);
+            }
+        }
+        if (step < 0) entry.device.jumps.push_back({{file_, line}, previous->record, record});
+        *previous = {&entry, record, utc};
     }
 
     static uint16_t Spelling(DeviceArchive& device, std::string_view text) {
+        if (!device.spellings.empty() && device.spellings.back() == text)
+            return static_cast<uint16_t>(device.spellings.size() - 1);
         for (size_t i = 0; i < device.spellings.size(); ++i)
             if (device.spellings[i] == text) return static_cast<uint16_t>(i);
         device.spellings.emplace_back(text);
@@ -366,14 +476,56 @@ class Reader {
 
     Archive& archive_;
     std::map<int32_t, Entry> devices_;  // nodes stay put, so the pointers below stay valid
-    std::string buffer_;
     uint32_t file_ = 0;
     Entry* last_ = nullptr;
-    Entry* named_ = nullptr;           // the device that the file's name carries
-    std::vector<Previous> previous_;   // per device, its last line in this file
-    std::string product_text_ = "\n";  // no product field is this, so the first line parses it
-    int32_t product_value_ = 0;
+    std::vector<Previous> previous_;  // per device, its last line in this file
 };
+
+// Files are read and checked by a few threads ahead of the merge, which takes them strictly in order.
+// The window bounds how many files' bytes are held at once.
+void ReadFiles(Archive& archive) {
+    constexpr uint32_t kWindow = 64;
+    const auto count = static_cast<uint32_t>(archive.files.size());
+    std::vector<ParsedFile> slots(std::min(count, kWindow));
+    std::vector<std::atomic<uint32_t>> ready(slots.size());  // the file index + 1 a slot holds
+    std::atomic<uint32_t> next{0};
+    std::atomic<uint32_t> merged{0};
+    auto work = [&] {
+        FileParser parser;
+        for (uint32_t i; (i = next.fetch_add(1)) < count;) {
+            // Wait until the merge has let go of the file that had this slot before.
+            for (uint32_t m = merged.load(); i >= m + kWindow; m = merged.load()) merged.wait(m);
+            ParsedFile& slot = slots[i % kWindow];
+            slot = ParsedFile{};
+            parser.Parse(archive.files[i], slot);
+            ready[i % kWindow].store(i + 1);
+            ready[i % kWindow].notify_all();
+        }
+    };
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<std::thread> workers;
+    for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back(work);
+
+    Merger merger(archive);
+    FileParser own;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::atomic<uint32_t>& flag = ready[i % kWindow];
+        if (workers.empty()) {
+            // Alone: read each file as its turn comes.
+            slots[0] = ParsedFile{};
+            own.Parse(archive.files[i], slots[0]);
+            merger.Merge(i, slots[0]);
+            continue;
+        }
+        for (uint32_t v = flag.load(); v != i + 1; v = flag.load()) flag.wait(v);
+        merger.Merge(i, slots[i % kWindow]);
+        slots[i % kWindow].bytes = std::string();
+        merged.store(i + 1);
+        merged.notify_all();
+    }
+    for (std::thread& worker : workers) worker.join();
+    merger.Finish();
+}
 
 void AppendTwo(std::string& out, unsigned value) {
     out += static_cast<char>('0' + value / 10 % 10);
@@ -471,9 +623,7 @@ Archive ReadArchive(const std::string& folder) {
     Lister{archive}.Walk(folder, "");
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
-    Reader reader(archive);
-    for (uint32_t i = 0; i < archive.files.size(); ++i) reader.ReadFile(i);
-    reader.Finish();
+    ReadFiles(archive);
     return archive;
 }
 
