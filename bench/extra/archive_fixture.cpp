@@ -18,11 +18,12 @@ struct Clock {
 
 Clock ClockAt(long long seconds) {
     using namespace std::chrono;
-    const sys_days days{floor<std::chrono::days>(sys_seconds{std::chrono::seconds{seconds}}).time_since_epoch()};
+    const sys_days days{
+        floor<std::chrono::days>(sys_seconds{std::chrono::seconds{seconds}}).time_since_epoch()};
     const year_month_day date{days};
     const long long rest = seconds - days.time_since_epoch().count() * 86400LL;
-    return {int(date.year()), int(unsigned(date.month())), int(unsigned(date.day())), int(rest / 3600),
-            int(rest / 60 % 60), int(rest % 60)};
+    return {int(date.year()), int(unsigned(date.month())), int(unsigned(date.day())),
+            int(rest / 3600), int(rest / 60 % 60),         int(rest % 60)};
 }
 
 }  // namespace
@@ -46,8 +47,9 @@ int main(int argc, char** argv) {
             last = base + seq * 121;
             const Clock c = ClockAt(last);
             char text[80];
-            const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d+08:00 %lld %04ld", c.year,
-                                        c.month, c.day, c.hour, c.minute, c.second, seq % 600, product);
+            const int n =
+                std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d+08:00 %lld %04ld", c.year,
+                              c.month, c.day, c.hour, c.minute, c.second, seq % 600, product);
             char line[100];
             const int m = std::snprintf(line, sizeof line, "%s %04x\n", text,
                                         korvel::Crc16(reinterpret_cast<const uint8_t*>(text), n));
@@ -55,10 +57,11 @@ int main(int argc, char** argv) {
         }
         const Clock c = ClockAt(last + 60);
         char name[128];
-        std::snprintf(name, sizeof name, "%s/%u%02d%02d-%02d%02d%02d-%ld-%lx.txt", dir.c_str(), c.year - 2000u, c.month,
-                      c.day, c.hour, c.minute, c.second, product, product);
+        std::snprintf(name, sizeof name, "%s/%u%02d%02d-%02d%02d%02d-%ld-%lx.txt", dir.c_str(),
+                      c.year - 2000u, c.month, c.day, c.hour, c.minute, c.second, product, product);
         FILE* out = std::fopen(name, "wb");
-        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fclose(out) != 0) {
+        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() ||
+            std::fclose(out) != 0) {
             std::perror(name);
             return 1;
         }

@@ -175,10 +175,10 @@ struct Lister {
 // One line as read from its file, before it meets the other files: either a record or damage.
 struct ParsedLine {
     int64_t utc;
-    int32_t value;       // the whole number, when the value is one
-    int32_t product;     // the product field's number
-    uint32_t line;       // counted from 1
-    uint32_t value_at;   // the value's and the product field's text in the file's bytes
+    int32_t value;      // the whole number, when the value is one
+    int32_t product;    // the product field's number
+    uint32_t line;      // counted from 1
+    uint32_t value_at;  // the value's and the product field's text in the file's bytes
     uint32_t product_at;
     uint16_t value_length;
     uint16_t product_length;
@@ -215,6 +215,8 @@ class FileParser {
             return;
         }
         const int64_t length = in.GetLength();
+        // Shrinking keeps the memory of a larger file before; a huge file's is given back.
+        if (out.bytes.capacity() > (64u << 20)) out.bytes = std::string();
         out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
         const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
         if (got < 0 || got != length) {
@@ -227,8 +229,8 @@ class FileParser {
         uint32_t number = 0;
         for (size_t position = 0; position < bytes.size();) {
             const void* newline = std::memchr(bytes.data() + position, '\n', bytes.size() - position);
-            const size_t end =
-                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes.data()) : bytes.size();
+            const size_t end = newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes.data())
+                                       : bytes.size();
             out.lines.push_back(ParseLine(bytes, position, end - position, ++number));
             position = end + 1;
         }
@@ -262,7 +264,7 @@ class FileParser {
         const size_t last_space = body.rfind(' ');
         if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt) return damaged(6);
         const std::optional<int64_t> clock = ClockTime(body);
-        if (!clock || !Offset(body.substr(kKeyLength, kOffsetLength))) return damaged(6);
+        if (!clock || !Offset(body.data() + kKeyLength)) return damaged(6);
         const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
         const std::string_view product = body.substr(last_space + 1);
         if (value.find(' ') != std::string_view::npos) return damaged(7);
@@ -289,11 +291,12 @@ class FileParser {
 
     // Neighbouring lines share their date and offset, so both are only worked out when they change.
     std::optional<int64_t> ClockTime(std::string_view body) {
-        const std::string_view date = body.substr(0, 10);
-        if (date != date_text_) {
-            const std::optional<int64_t> midnight = ParseClockTime(std::string(date) + " 00:00:00", ' ');
+        if (!have_date_ || std::memcmp(body.data(), date_, sizeof date_) != 0) {
+            const std::optional<int64_t> midnight =
+                ParseClockTime(std::string(body.data(), sizeof date_) + " 00:00:00", ' ');
             if (!midnight) return {};
-            date_text_.assign(date);
+            std::memcpy(date_, body.data(), sizeof date_);
+            have_date_ = true;
             midnight_ = *midnight;
         }
         if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
@@ -302,20 +305,23 @@ class FileParser {
         return midnight_ + h * 3600 + m * 60 + s;
     }
 
-    bool Offset(std::string_view text) {
-        if (text == offset_text_) return true;
-        const std::optional<int> offset = ParseOffset(text, &minus_zero_);
+    bool Offset(const char* text) {
+        if (have_offset_ && std::memcmp(text, offset_text_, kOffsetLength) == 0) return true;
+        const std::optional<int> offset = ParseOffset(std::string_view(text, kOffsetLength), &minus_zero_);
         if (!offset) return false;
-        offset_text_.assign(text);
+        std::memcpy(offset_text_, text, kOffsetLength);
+        have_offset_ = true;
         offset_ = *offset;
         return true;
     }
 
     std::string product_text_ = "\n";  // no field is this, so the first line works it out
     int32_t product_value_ = 0;
-    std::string date_text_;
+    char date_[10] = {};
+    bool have_date_ = false;
     int64_t midnight_ = 0;
-    std::string offset_text_;
+    char offset_text_[kOffsetLength] = {};
+    bool have_offset_ = false;
     int offset_ = 0;
     bool minus_zero_ = false;
 };
@@ -349,7 +355,8 @@ class Merger {
             record.value = line.value;
             record.spelling = Spelling(device, bytes.substr(line.product_at, line.product_length));
             if (line.flags & ArchiveRecord::kTextValue)
-                record.value = static_cast<int32_t>(Text(device, bytes.substr(line.value_at, line.value_length)));
+                record.value =
+                    static_cast<int32_t>(Text(device, bytes.substr(line.value_at, line.value_length)));
             const size_t at = Insert(entry, record);
             Neighbours(entry, at, record.utc, line.line);
         }
@@ -359,9 +366,10 @@ class Merger {
         for (auto& [product, entry] : devices_) {
             DeviceArchive& device = entry.device;
             if (!entry.steps.empty()) {
-                device.interval = std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
-                                      return a.second < b.second;
-                                  })->first;
+                device.interval =
+                    std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
+                        return a.second < b.second;
+                    })->first;
             }
             // Twice the step above three intervals: more than one and a half intervals apart.
             for (size_t i = 1; i < device.records.size(); ++i) {
@@ -379,8 +387,8 @@ class Merger {
   private:
     struct Entry {
         DeviceArchive device;
-        std::vector<std::pair<int64_t, size_t>> steps;  // seconds between neighbouring lines → how often
-        bool sorted = true;                              // records so far in non-decreasing UTC
+        std::vector<std::pair<int64_t, size_t>> steps;     // seconds between neighbouring lines → how often
+        bool sorted = true;                                // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
     };
     struct Previous {
@@ -417,15 +425,17 @@ class Merger {
         const int64_t step = utc - previous->utc;
         if (step > 0) {
             auto& steps = entry.steps;
-            auto it = !steps.empty() && steps.back().first == step
-                          ? steps.end() - 1
-                          : std::find_if(steps.begin(), steps.end(), [&](auto& s) { return s.first == step; });
+            auto it =
+                !steps.empty() && steps.back().first == step
+                    ? steps.end() - 1
+                    : std::find_if(steps.begin(), steps.end(), [&](auto& s) { return s.first == step; });
             if (it == steps.end()) {
                 steps.emplace_back(step, 1);
             } else {
                 ++it->second;
                 // The commonest step stays last, where the next line looks first.
-                if (it != steps.end() - 1 && it->second > steps.back().second) std::iter_swap(it, steps.end() - 1);
+                if (it != steps.end() - 1 && it->second > steps.back().second)
+                    std::iter_swap(it, steps.end() - 1);
             }
         }
         if (step < 0) entry.device.jumps.push_back({{file_, line}, previous->record, record});
@@ -481,6 +491,13 @@ class Merger {
     std::vector<Previous> previous_;  // per device, its last line in this file
 };
 
+// Empties a slot but keeps its memory: fresh pages for every file would cost more than the reading.
+void Reuse(ParsedFile& slot) {
+    slot.bytes.clear();
+    slot.lines.clear();
+    slot.problem.clear();
+}
+
 // Files are read and checked by a few threads ahead of the merge, which takes them strictly in order.
 // The window bounds how many files' bytes are held at once.
 void ReadFiles(Archive& archive) {
@@ -496,7 +513,7 @@ void ReadFiles(Archive& archive) {
             // Wait until the merge has let go of the file that had this slot before.
             for (uint32_t m = merged.load(); i >= m + kWindow; m = merged.load()) merged.wait(m);
             ParsedFile& slot = slots[i % kWindow];
-            slot = ParsedFile{};
+            Reuse(slot);
             parser.Parse(archive.files[i], slot);
             ready[i % kWindow].store(i + 1);
             ready[i % kWindow].notify_all();
@@ -512,14 +529,13 @@ void ReadFiles(Archive& archive) {
         std::atomic<uint32_t>& flag = ready[i % kWindow];
         if (workers.empty()) {
             // Alone: read each file as its turn comes.
-            slots[0] = ParsedFile{};
+            Reuse(slots[0]);
             own.Parse(archive.files[i], slots[0]);
             merger.Merge(i, slots[0]);
             continue;
         }
         for (uint32_t v = flag.load(); v != i + 1; v = flag.load()) flag.wait(v);
         merger.Merge(i, slots[i % kWindow]);
-        slots[i % kWindow].bytes = std::string();
         merged.store(i + 1);
         merged.notify_all();
     }
