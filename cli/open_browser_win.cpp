@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The desktop's browser on Windows: the shell opens the file with the program registered for .html.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h before it.
+#include <shellapi.h>
 
 #include <string>
 
