@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli ports                                   one port path per line, in the dialog's order
-  korvel-cli info      --port PATH [--baud RATE] [--dir DIR] [--json]
+  korvel-cli info      --port PATH [--baud RATE] [--json] [--dir DIR]
   korvel-cli sync-time --port PATH [--baud RATE]
   korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
   korvel-cli verify    PATH...                       record files, or folders searched recursively
