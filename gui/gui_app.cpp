@@ -16,8 +16,8 @@
 #include <cerrno>
 
 #include "qt_window.h"
+#include "serial/hotplug_monitor.h"
 #include "serial/sysfs_ports.h"
-#include "serial/udev_monitor.h"
 #include "ui/controls.h"
 
 namespace korvel::gui {

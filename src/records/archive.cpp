@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "nlohmann/json.hpp"
+#include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
@@ -20,17 +21,10 @@
 namespace korvel {
 namespace {
 
-constexpr size_t kKeyLength = 19;
+constexpr size_t kKeyLength = kTimestampKeyLength;
 constexpr size_t kOffsetLength = 6;  // "+08:00"
 // No record line comes near this; longer lines are damage and are not checksummed byte by byte.
 constexpr size_t kLongestLine = 4096;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -130,10 +124,9 @@ struct Lister {
 
     void Walk(const std::string& folder, const std::string& relative) {
         std::vector<DirectoryEntry> entries;
-        FileError error;
+        Failure error;
         if (!ListDirectory(folder, entries, &error)) {
-            archive.problems.push_back(ShownText(relative.empty() ? folder : relative) +
-                                       ": cannot read the folder: " + ShownText(error.message));
+            archive.problems.push_back(ShownText(error.message));
             return;
         }
         std::sort(entries.begin(), entries.end(),
@@ -209,9 +202,9 @@ class FileParser {
   public:
     void Parse(const ArchiveFile& file, ParsedFile& out) {
         CFile in;
-        FileError error;
+        Failure error;
         if (!in.Open(file.path, CFile::modeRead, &error)) {
-            out.problem = file.relative + ": cannot open: " + ShownText(error.message);
+            out.problem = ShownText(error.message);
             return;
         }
         const int64_t length = in.GetLength();
@@ -220,8 +213,9 @@ class FileParser {
         out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
         const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
         if (got < 0 || got != length) {
-            out.problem = file.relative + ": cannot read the whole file" +
-                          (got < 0 ? ": " + ShownText(in.LastError().message) : "");
+            out.problem = got < 0
+                              ? ShownText(in.LastError().message)
+                              : file.relative + ": the file changed while it was read; run the command again";
             return;
         }
         out.lines.reserve(out.bytes.size() / 40 + 1);
@@ -252,7 +246,7 @@ class FileParser {
         if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(3);
         unsigned expected = 0;
         for (size_t i = line.size() - 4; i < line.size(); ++i) {
-            const int digit = HexDigit(line[i]);
+            const int digit = HexDigitValue(line[i]);
             if (digit < 0) return damaged(4);
             expected = expected * 16 + static_cast<unsigned>(digit);
         }
@@ -614,7 +608,7 @@ std::optional<uint32_t> ProductFromFileName(std::string_view name) {
     if (value > UINT32_MAX) return {};
     uint64_t hex_value = 0;
     for (char c : hex) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0 || (c >= 'A' && c <= 'F')) return {};
         hex_value = hex_value * 16 + static_cast<uint64_t>(digit);
     }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "protocol/crc16.h"
-#include "records/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace korvel::testing {
 namespace {
@@ -183,7 +183,9 @@ TEST(Archive, FolderLinksAreNotFollowedAndUnreadableFoldersAreReported) {
     EXPECT_TRUE(archive.Complete());
     const Archive missing = ReadArchive(folder.path() + "/absent");
     ASSERT_EQ(missing.problems.size(), 1u);
-    EXPECT_NE(missing.problems[0].find("cannot read the folder"), std::string::npos) << missing.problems[0];
+    EXPECT_NE(missing.problems[0].find(folder.path() + "/absent: No such file or directory"),
+              std::string::npos)
+        << missing.problems[0];
     EXPECT_FALSE(missing.Complete());
 }
 
