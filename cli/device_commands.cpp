@@ -11,9 +11,12 @@
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
+#include "records/archive.h"
 #include "records/record_file.h"
+#include "records/scan.h"
 #include "session.h"
 #include "system.h"
+#include "text/number.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 
@@ -41,6 +44,34 @@ double ShownHours(int count) {
     return std::round(hours * 10.0) / 10.0;
 }
 
+// "≈ N records not yet downloaded; ...", from the newest record the folder holds of this device; empty
+// when it holds none.
+std::string PendingText(const DeviceOptions& options, const CliDialog& d, int count,
+                        std::optional<PendingRecords>& pending) {
+    const std::u16string folder = options.dir ? Utf8ToWide(*options.dir) : ResolveUploadFolder();
+    std::u16string newest;
+    ScanFolder(folder, ToInt(d.m_strProductNo), newest, [](const std::u16string&) {});
+    if (newest.empty()) return {};
+    pending = EstimatePending(WideToUtf8(newest), WideToUtf8(d.m_strDeviceTime), count);
+    if (!pending) {
+        return "unknown: the device clock reads earlier than the newest saved record (" + WideToUtf8(newest) +
+               "); set it with sync-time";
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "\u2248 %lld records not yet downloaded",
+                  static_cast<long long>(pending->records));
+    std::string result = text;
+    if (pending->records > 0) {
+        std::snprintf(text, sizeof text, "; the oldest is overwritten in about %.1f days", pending->days);
+        result += text;
+    }
+    if (pending->lost > 0) {
+        result += "; about " + std::to_string(pending->lost) +
+                  " records were overwritten before they were downloaded";
+    }
+    return result;
+}
+
 }  // namespace
 
 int RunPorts() {
@@ -54,6 +85,8 @@ int RunInfo(const DeviceOptions& options) {
     if (const int code = session.ReadInfo(); code != kExitOk) return code;
     const CliDialog& d = session.dialog();
     const int count = RingDistance(d.m_nTailIndex, d.m_nHeadIndex);
+    std::optional<PendingRecords> pending;
+    const std::string pending_text = PendingText(options, d, count, pending);
     if (options.json) {
         nlohmann::ordered_json info;
         info["product"] = WideToUtf8(d.m_strProductNo);
@@ -65,6 +98,17 @@ int RunInfo(const DeviceOptions& options) {
         info["tail_index"] = d.m_nTailIndex;
         info["device_time"] = WideToUtf8(d.m_strDeviceTime);
         info["pc_time"] = WideToUtf8(d.m_strPcTime);
+        if (!pending_text.empty()) {
+            nlohmann::ordered_json p;
+            p["records"] = pending ? nlohmann::ordered_json(pending->records) : nlohmann::ordered_json();
+            p["days_until_overwritten"] = pending && pending->records > 0
+                                              ? nlohmann::ordered_json(std::round(pending->days * 10) / 10)
+                                              : nlohmann::ordered_json();
+            p["overwritten_before_download"] =
+                pending ? nlohmann::ordered_json(pending->lost) : nlohmann::ordered_json();
+            p["text"] = pending_text;
+            info["pending"] = p;
+        }
         // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
         std::cout << info.dump() << '\n';
     } else {
@@ -76,6 +120,7 @@ int RunInfo(const DeviceOptions& options) {
                   << "tail index: " << d.m_nTailIndex << '\n'
                   << "device time: " << PlainText(d.m_strDeviceTime) << '\n'
                   << "pc time: " << PlainText(d.m_strPcTime) << '\n';
+        if (!pending_text.empty()) std::cout << "pending: " << PlainText(Utf8ToWide(pending_text)) << '\n';
     }
     return kExitOk;
 }

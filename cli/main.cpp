@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_commands.h"
 #include "device_commands.h"
 #include "exit_codes.h"
 #include "system.h"
@@ -18,10 +19,13 @@ namespace {
 
 constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli ports                                   one port path per line, in the dialog's order
-  korvel-cli info      --port PATH [--baud RATE] [--json]
+  korvel-cli info      --port PATH [--baud RATE] [--json] [--dir DIR]
   korvel-cli sync-time --port PATH [--baud RATE]
   korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
-  korvel-cli verify    PATH...                       record files, or folders searched recursively)";
+  korvel-cli verify    PATH...                       record files, or folders searched recursively
+  korvel-cli archive   [--dir DIR] [--json]          per device: records, gaps, clock set-backs, damage
+  korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
+  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open])";
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
@@ -30,9 +34,10 @@ constexpr const char* kExitCodes = R"(Exit codes:
   2  usage error
   3  the port could not be opened, or was lost
   4  the record file could not be written
-  5  verify found a problem
+  5  verify found a problem; archive found a gap, a clock set-back or damage
   6  the download ended but skipped records that kept failing their checksum
      (the record file is written; the message names the skipped indices)
+  7  the report was written, but no browser could be started for it
   130  interrupted (Ctrl-C, SIGTERM, SIGHUP)
 See korvel-cli(1) for details.)";
 
@@ -90,6 +95,10 @@ int Main(int argc, char** argv) {
         "info", "Reads the device information: product, firmware, protocol, records, indices and clocks.");
     AddPortOptions(*info, options, baud);
     info->add_flag("--json", options.json, "print one JSON object instead of \"key: value\" lines");
+    info->add_option(
+            "--dir", options.dir,
+            "the folder of record files, for the records not yet downloaded (default: the upload folder)")
+        ->type_name("DIR");
 
     CLI::App* sync_time =
         app.add_subcommand("sync-time", "Sets the device clock to this computer's local time.");
@@ -122,15 +131,18 @@ int Main(int argc, char** argv) {
         ->required()
         ->type_name("PATH...");
 
+    const ArchiveCommands archive_commands(app);
+
     // Set last, so that the subcommands' help does not repeat it.
     app.footer(std::string(kSynopsis) + "\n\n" + kExitCodes);
 
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
         if (word != "ports" && word != "info" && word != "sync-time" && word != "download" &&
-            word != "verify") {
+            word != "verify" && !ArchiveCommands::IsCommand(word)) {
             std::cerr << "korvel-cli: unknown command " << argv[1]
-                      << "; the commands are ports, info, sync-time, download and verify\n";
+                      << "; the commands are ports, info, sync-time, download, verify, archive, export and "
+                         "report\n";
             return kExitUsage;
         }
     }
@@ -164,6 +176,7 @@ int Main(int argc, char** argv) {
         }
         return VerifyPaths(verify_paths, std::cout).problems == 0 ? kExitOk : kExitVerify;
     }
+    if (const std::optional<int> code = archive_commands.Run()) return *code;
     return kExitUsage;
 }
 

@@ -15,6 +15,7 @@
 
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
+#include "records/archive.h"
 #include "text/cfile.h"
 #include "text/number.h"
 
@@ -174,37 +175,6 @@ class Verifier {
 };
 
 }  // namespace
-
-std::optional<uint32_t> ProductFromFileName(const std::string& name) {
-    constexpr std::string_view kSuffix = ".txt";
-    std::string_view rest = name;
-    if (rest.size() <= kSuffix.size() || rest.substr(rest.size() - kSuffix.size()) != kSuffix) return {};
-    rest.remove_suffix(kSuffix.size());
-    const size_t hex_dash = rest.rfind('-');
-    if (hex_dash == std::string_view::npos) return {};
-    const std::string_view hex = rest.substr(hex_dash + 1);
-    rest = rest.substr(0, hex_dash);
-    const size_t dec_dash = rest.rfind('-');
-    if (dec_dash == std::string_view::npos) return {};
-    const std::string_view dec = rest.substr(dec_dash + 1);
-    // Both numbers are printed without leading zeros, the second in lower case.
-    if (dec.empty() || dec.size() > 10 || (dec.size() > 1 && dec[0] == '0')) return {};
-    if (hex.empty() || hex.size() > 8 || (hex.size() > 1 && hex[0] == '0')) return {};
-    uint64_t value = 0;
-    for (char c : dec) {
-        if (c < '0' || c > '9') return {};
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > UINT32_MAX) return {};
-    uint64_t hex_value = 0;
-    for (char c : hex) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0 || (c >= 'A' && c <= 'F')) return {};
-        hex_value = hex_value * 16 + static_cast<uint64_t>(digit);
-    }
-    if (hex_value != value) return {};
-    return static_cast<uint32_t>(value);
-}
 
 VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& out) {
     VerifySummary summary;

@@ -16,10 +16,6 @@ struct VerifySummary {
     size_t problems = 0;
 };
 
-// The product number carried by a record file's name ("...-N-hex.txt", both numbers the same value),
-// or nothing when the name does not end like that.
-std::optional<uint32_t> ProductFromFileName(const std::string& name);
-
 // Verifies the files named and every record file found below the folders named (directory links are
 // not followed). Each problem goes to out as "path:line: reason" (or "path: reason" for the whole
 // file), then one summary line.

@@ -15,7 +15,7 @@ file(GLOB _support CONFIGURE_DEPENDS ${_tests}/support/*.cpp)
 list(FILTER _support EXCLUDE REGEX "/(pty|pty_pair|sim_process)\\.cpp$")
 add_library(korvel_test_support STATIC ${_support})
 target_include_directories(korvel_test_support PUBLIC ${_tests})
-target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock)
+target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock nlohmann_json::nlohmann_json)
 target_compile_definitions(korvel_test_support PUBLIC
   KORVEL_SIM_PATH="korvel-sim is a Linux program"
   KORVEL_VECTORS_DIR="${PROJECT_SOURCE_DIR}/tests/data"

@@ -1,0 +1,362 @@
+// SPDX-License-Identifier: MIT
+#include "archive_commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "exit_codes.h"
+#include "nlohmann/json.hpp"
+#include "records/record_file.h"
+#include "report_page.h"
+#include "text/number.h"
+#include "text/utf8.h"
+
+namespace korvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Plural(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + ' ' + (count == 1 ? one : many);
+}
+
+std::string Where(const Archive& archive, const ArchiveLine& where) {
+    return archive.files[where.file].relative + ':' + std::to_string(where.line);
+}
+
+// The folder to read, or the exit code after saying why there is none.
+std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code) {
+    const bool given = dir.has_value();
+    std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        std::cerr << "korvel-cli: " << command << ": " << ShownText(folder) << " is not a folder"
+                  << (given ? "; name the folder of record files with --dir"
+                            : " (the upload folder); name the folder of record files with --dir")
+                  << '\n';
+        code = kExitUsage;
+        return {};
+    }
+    return folder;
+}
+
+bool NoRecordFiles(const Archive& archive, const char* command) {
+    if (!archive.files.empty()) return false;
+    std::cerr << "korvel-cli: " << command << ": no record files in " << ShownText(archive.folder)
+              << " or its subfolders (record files are named like 220730-102005-123-7b.txt); name the "
+                 "folder of record files with --dir\n";
+    if (!archive.problems.empty()) std::cerr << "korvel-cli: " << archive.problems.front() << '\n';
+    return true;
+}
+
+std::string Products(const Archive& archive) {
+    std::string list;
+    for (const DeviceArchive& device : archive.devices) {
+        if (!list.empty()) list += ", ";
+        list += std::to_string(device.product);
+    }
+    return list;
+}
+
+// The device asked for, or nullptr after saying why there is none.
+const DeviceArchive* Device(const Archive& archive, const std::string& product, const char* command) {
+    const DeviceArchive* device = archive.Find(ToInt(Utf8ToWide(product)));
+    if (!device || device->valid_lines == 0) {
+        std::cerr << "korvel-cli: " << command << ": no records of product " << product << " in "
+                  << ShownText(archive.folder) << "; the products there: " << Products(archive) << '\n';
+        return nullptr;
+    }
+    return device;
+}
+
+std::string Incomplete(const DeviceArchive& device) {
+    std::string text;
+    auto add = [&](size_t count, const char* one, const char* many) {
+        if (count == 0) return;
+        if (!text.empty()) text += ", ";
+        text += Plural(count, one, many);
+    };
+    add(device.gaps.size(), "gap", "gaps");
+    add(device.jumps.size(), "clock set-back", "clock set-backs");
+    add(device.damaged.size(), "damaged line", "damaged lines");
+    return text;
+}
+
+void PrintDevice(const Archive& archive, const DeviceArchive& device) {
+    const auto& records = device.records;
+    std::cout << "product " << device.product << '\n'
+              << "  files: " << device.files.size() << '\n'
+              << "  valid lines: " << device.valid_lines << '\n'
+              << "  records: " << records.size() << '\n';
+    if (!records.empty()) {
+        std::cout << "  first: " << RecordTimestamp(records.front()) << '\n'
+                  << "  last: " << RecordTimestamp(records.back()) << '\n';
+    }
+    std::cout << "  interval: " << device.interval << " s\n"
+              << "  gaps: " << device.gaps.size() << '\n';
+    for (const ArchiveGap& gap : device.gaps) {
+        std::cout << "    " << RecordTimestamp(records[gap.before]) << " to "
+                  << RecordTimestamp(records[gap.after]) << ": "
+                  << Plural(static_cast<size_t>(gap.missing), "record", "records") << " missing\n";
+    }
+    std::cout << "  clock set back: " << device.jumps.size() << '\n';
+    for (const ClockJump& jump : device.jumps) {
+        std::cout << "    " << Where(archive, jump.where) << ": " << RecordTimestamp(records[jump.after])
+                  << " after " << RecordTimestamp(records[jump.before]) << '\n';
+    }
+    std::cout << "  damaged lines: " << device.damaged.size() << '\n';
+    for (const DamagedLine& line : device.damaged)
+        std::cout << "    " << Where(archive, line.where) << ": " << line.reason << '\n';
+}
+
+nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device) {
+    const auto& records = device.records;
+    nlohmann::ordered_json j;
+    j["product"] = device.product;
+    j["complete"] = device.Complete();
+    j["files"] = device.files.size();
+    j["valid_lines"] = device.valid_lines;
+    j["records"] = records.size();
+    j["first"] =
+        records.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(RecordIsoTime(records.front()));
+    j["last"] =
+        records.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(RecordIsoTime(records.back()));
+    j["interval_seconds"] = device.interval;
+    j["gaps"] = nlohmann::ordered_json::array();
+    for (const ArchiveGap& gap : device.gaps) {
+        j["gaps"].push_back({{"start", RecordIsoTime(records[gap.before])},
+                             {"end", RecordIsoTime(records[gap.after])},
+                             {"missing", gap.missing}});
+    }
+    j["clock_set_backs"] = nlohmann::ordered_json::array();
+    for (const ClockJump& jump : device.jumps) {
+        j["clock_set_backs"].push_back({{"file", archive.files[jump.where.file].relative},
+                                        {"line", jump.where.line},
+                                        {"before", RecordIsoTime(records[jump.before])},
+                                        {"after", RecordIsoTime(records[jump.after])}});
+    }
+    j["damaged_lines"] = nlohmann::ordered_json::array();
+    for (const DamagedLine& line : device.damaged) {
+        j["damaged_lines"].push_back({{"file", archive.files[line.where.file].relative},
+                                      {"line", line.where.line},
+                                      {"reason", line.reason}});
+    }
+    return j;
+}
+
+// Writes to the file named (whole or not at all), or to stdout. False after saying why it failed.
+bool Emit(const std::optional<std::string>& output, const char* command,
+          const std::function<void(std::ostream&)>& write) {
+    if (!output) {
+        write(std::cout);
+        std::cout.flush();
+        if (std::cout) return true;
+        std::cerr << "korvel-cli: " << command << ": cannot write to the standard output\n";
+        return false;
+    }
+    const std::string partial = *output + ".partial";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        if (out) write(out);
+        out.flush();
+        if (out) {
+            out.close();
+            std::error_code error;
+            fs::rename(partial, *output, error);
+            if (!error) return true;
+            std::cerr << "korvel-cli: " << command << ": cannot write " << ShownText(*output) << ": "
+                      << error.message() << "; choose another file with --output\n";
+        } else {
+            std::cerr << "korvel-cli: " << command << ": cannot write " << ShownText(*output)
+                      << "; choose a writable file with --output\n";
+        }
+    }
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    return false;
+}
+
+CLI::Validator TimeValidator() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (ParseTimeBound(value, false)) return {};
+            return "the time " + value +
+                   " is not YYYY-MM-DD, YYYY-MM-DD hh:mm[:ss] or that with an offset like +08:00 or Z";
+        },
+        "");
+}
+
+CLI::Validator ProductValidator() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const size_t digits = value[0] == '-' ? 1 : 0;
+            if (value.size() > digits && value.size() <= digits + 10 &&
+                value.find_first_not_of("0123456789", digits) == std::string::npos)
+                return {};
+            return "the product number must be a whole number, not " + value;
+        },
+        "");
+}
+
+}  // namespace
+
+ArchiveCommands::ArchiveCommands(CLI::App& app) {
+    archive_ = app.add_subcommand(
+        "archive",
+        "Checks the saved record files per device: records, gaps, clock set-backs and damaged lines.\n"
+        "Exit code 0 when the archive is complete, 5 when it found a gap, a set-back or damage.");
+    archive_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
+        ->type_name("DIR");
+    archive_->add_flag("--json", json_, "print one JSON object");
+
+    export_ = app.add_subcommand("export", "Writes a device's records oldest first as CSV or JSON.");
+    export_->add_option("--product", product_, "the device's product number")
+        ->required()
+        ->type_name("N")
+        ->check(ProductValidator());
+    export_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
+        ->type_name("DIR");
+    export_->add_option("--from", from_, "the first time to include: YYYY-MM-DD[ hh:mm[:ss]][+hh:mm]")
+        ->type_name("TIME")
+        ->check(TimeValidator());
+    export_->add_option("--to", to_, "the last time to include, in the same form")
+        ->type_name("TIME")
+        ->check(TimeValidator());
+    export_->add_option("--format", format_, "csv (default) or json")
+        ->type_name("csv|json")
+        ->check(CLI::IsMember({"csv", "json"}));
+    export_->add_option("--output", output_, "the file to write (default: standard output)")
+        ->type_name("FILE");
+
+    report_ = app.add_subcommand(
+        "report",
+        "Writes one HTML page with the device's summary, its gaps and a plot of the values over time.");
+    report_->add_option("--product", product_, "the device's product number")
+        ->required()
+        ->type_name("N")
+        ->check(ProductValidator());
+    report_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
+        ->type_name("DIR");
+    report_
+        ->add_option(
+            "--output", output_,
+            "the file to write (default: standard output, or with --open a file in the temporary folder)")
+        ->type_name("FILE");
+    report_->add_flag("--open", open_, "open the page in the desktop's browser");
+}
+
+bool ArchiveCommands::IsCommand(const std::string& word) {
+    return word == "archive" || word == "export" || word == "report";
+}
+
+std::optional<int> ArchiveCommands::Run() const {
+    if (*archive_) return RunArchive();
+    if (*export_) return RunExport();
+    if (*report_) return RunReport();
+    return {};
+}
+
+int ArchiveCommands::RunArchive() const {
+    int code = kExitOk;
+    const std::optional<std::string> folder = Folder(dir_, "archive", code);
+    if (!folder) return code;
+    const Archive archive = ReadArchive(*folder);
+    if (NoRecordFiles(archive, "archive")) return kExitUsage;
+
+    if (json_) {
+        nlohmann::ordered_json j;
+        j["folder"] = ShownText(archive.folder);
+        j["complete"] = archive.Complete();
+        j["files"] = archive.files.size();
+        j["devices"] = nlohmann::ordered_json::array();
+        for (const DeviceArchive& device : archive.devices)
+            j["devices"].push_back(DeviceJson(archive, device));
+        j["unreadable"] = archive.problems;
+        std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+        return archive.Complete() ? kExitOk : kExitVerify;
+    }
+
+    std::cout << "folder: " << ShownText(archive.folder) << '\n';
+    for (const std::string& problem : archive.problems) std::cout << "unreadable: " << problem << '\n';
+    size_t incomplete = 0;
+    for (const DeviceArchive& device : archive.devices) {
+        PrintDevice(archive, device);
+        incomplete += device.Complete() ? 0 : 1;
+    }
+    const std::string counts = Plural(archive.devices.size(), "device", "devices") + ", " +
+                               Plural(archive.files.size(), "file", "files");
+    if (archive.Complete()) {
+        std::cout << "archive complete: " << counts << '\n';
+        return kExitOk;
+    }
+    std::cout << "archive incomplete: " << counts;
+    if (incomplete)
+        std::cout << "; " << Plural(incomplete, "device has", "devices have") << " gaps, set-backs or damage";
+    if (!archive.problems.empty())
+        std::cout << "; " << Plural(archive.problems.size(), "unreadable entry", "unreadable entries");
+    std::cout << '\n';
+    return kExitVerify;
+}
+
+int ArchiveCommands::RunExport() const {
+    int code = kExitOk;
+    const std::optional<std::string> folder = Folder(dir_, "export", code);
+    if (!folder) return code;
+    const Archive archive = ReadArchive(*folder);
+    if (NoRecordFiles(archive, "export")) return kExitUsage;
+    const DeviceArchive* device = Device(archive, product_, "export");
+    if (!device) return kExitUsage;
+    const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
+    const std::optional<TimeBound> to = to_ ? ParseTimeBound(*to_, true) : std::nullopt;
+    const std::vector<size_t> order = ChronologicalRecords(*device, from, to);
+    const bool written = Emit(output_, "export", [&](std::ostream& out) {
+        if (format_ == "json") {
+            WriteRecordsJson(archive, *device, order, out);
+        } else {
+            WriteRecordsCsv(archive, *device, order, out);
+        }
+    });
+    if (!written) return kExitWrite;
+    if (!device->Complete()) {
+        std::cerr << "korvel-cli: export: note: the records of product " << device->product << " have "
+                  << Incomplete(*device) << " (korvel-cli archive lists them)\n";
+    }
+    if (output_) std::cout << ShownText(*output_) << '\n';
+    return kExitOk;
+}
+
+int ArchiveCommands::RunReport() const {
+    int code = kExitOk;
+    const std::optional<std::string> folder = Folder(dir_, "report", code);
+    if (!folder) return code;
+    const Archive archive = ReadArchive(*folder);
+    if (NoRecordFiles(archive, "report")) return kExitUsage;
+    const DeviceArchive* device = Device(archive, product_, "report");
+    if (!device) return kExitUsage;
+
+    std::optional<std::string> output = output_;
+    if (!output && open_) {
+        std::error_code error;
+        output =
+            (fs::temp_directory_path(error) / ("korvel-report-" + std::to_string(device->product) + ".html"))
+                .string();
+    }
+    const std::string page = MakeReportPage(archive, *device);
+    if (!Emit(output, "report",
+              [&](std::ostream& out) { out.write(page.data(), static_cast<std::streamsize>(page.size())); }))
+        return kExitWrite;
+    if (output) std::cout << ShownText(*output) << '\n';
+    if (open_) {
+        if (const std::string problem = OpenInBrowser(fs::absolute(*output).string()); !problem.empty()) {
+            std::cerr << "korvel-cli: report: the page was written, but " << problem << "; open "
+                      << ShownText(*output) << " in a browser yourself\n";
+            return kExitOpen;
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace korvel::cli

@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+// The record files of a folder read as one archive per device: distinct records in the order the
+// device stored them, the gaps between them, clock set-backs and damaged lines; and the records
+// written out as CSV or JSON for other programs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvel {
+
+// The product number a record file's name carries ("...-N-hex.txt", both numbers the same value), or
+// nothing when the name does not end like that.
+std::optional<uint32_t> ProductFromFileName(std::string_view name);
+
+struct ArchiveFile {
+    std::string path;      // as the file system takes it (the folder joined with the relative path)
+    std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
+    int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
+};
+
+// One distinct record. Two lines are the same record when their text before the checksum is the same.
+struct ArchiveRecord {
+    int64_t utc;        // seconds since 1970-01-01 00:00 UTC: the timestamp minus its offset
+    int32_t value;      // the value, or with kTextValue the index of its text in DeviceArchive::texts
+    uint32_t file;      // the first file that holds it (index into Archive::files)
+    int16_t offset;     // minutes east of UTC, as the line says
+    uint16_t spelling;  // the product field as written (index into DeviceArchive::spellings)
+    uint8_t flags;
+
+    static constexpr uint8_t kTextValue = 1;      // the value is no whole number of 32 bits
+    static constexpr uint8_t kMinusZero = 2;      // the offset is written "-00:00"
+    bool operator==(const ArchiveRecord&) const;  // same record; the file does not count
+};
+
+struct ArchiveGap {
+    size_t before;    // the last record before the gap (index into DeviceArchive::records)
+    size_t after;     // the first record after it
+    int64_t missing;  // records that would fit between them at the usual interval
+};
+
+struct ArchiveLine {
+    uint32_t file;  // index into Archive::files
+    size_t line;    // counted from 1
+};
+
+struct ClockJump {
+    ArchiveLine where;  // the record older than the one before it
+    size_t before;      // that record and the one before it in the file (indices into records)
+    size_t after;
+};
+
+struct DamagedLine {
+    ArchiveLine where;
+    std::string reason;
+};
+
+struct DeviceArchive {
+    int32_t product = 0;
+    std::vector<uint32_t> files;  // that hold its lines or carry its number in their name, in order
+    size_t valid_lines = 0;
+    std::vector<ArchiveRecord> records;  // distinct, in the order the device stored them
+    std::vector<std::string> spellings;  // the product field as the lines write it
+    std::vector<std::string> texts;      // values that are no whole numbers
+    int64_t interval = 121;              // the usual seconds from one record to the next
+    std::vector<ArchiveGap> gaps;
+    std::vector<ClockJump> jumps;
+    std::vector<DamagedLine> damaged;
+
+    bool Complete() const { return gaps.empty() && jumps.empty() && damaged.empty(); }
+};
+
+struct Archive {
+    std::string folder;
+    std::vector<ArchiveFile> files;      // the record files, in download order
+    std::vector<DeviceArchive> devices;  // by product number
+    std::vector<std::string> problems;   // folders or files that could not be read, with the reason
+
+    const DeviceArchive* Find(int32_t product) const;
+    bool Complete() const;
+};
+
+// Reads every record file below folder (links to folders are not followed). Files are taken in the
+// order of the time in their names, so an incremental archive is read in the order it was downloaded.
+Archive ReadArchive(const std::string& folder);
+
+// Record fields as text.
+std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
+std::string RecordIsoTime(const ArchiveRecord& record);    // "2022-07-30T10:15:42+08:00"
+std::string_view RecordValue(const DeviceArchive& device, const ArchiveRecord& record, std::string& scratch);
+// The value as a number, or nothing when the device wrote something else.
+std::optional<double> RecordNumber(const DeviceArchive& device, const ArchiveRecord& record);
+
+// A time given on the command line: "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T" between, with
+// an optional "Z" or "+hh:mm" offset. Without an offset it is compared with the records' own clock time.
+struct TimeBound {
+    int64_t seconds;  // as UTC when has_offset, else as clock time
+    bool has_offset;
+};
+std::optional<TimeBound> ParseTimeBound(std::string_view text, bool end_of_day);
+
+// The records of device from `from` to `to` (both included), oldest first by UTC; records of the same
+// second keep the device's order.
+std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optional<TimeBound> from,
+                                         std::optional<TimeBound> to);
+
+// RFC 4180: a header line, CRLF line ends, fields quoted when they hold a comma, a quote or a line end.
+// Columns: time (ISO 8601 with its offset), value, product, file (relative to the archive's folder).
+void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
+                     std::ostream& out);
+// An array of {"time", "value", "product", "file"} objects; the value is a number when it is one.
+void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
+                      std::ostream& out);
+
+// What the device probably still holds that no saved file has: the records taken since the newest saved
+// one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
+// holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
+struct PendingRecords {
+    int64_t records;  // not yet downloaded
+    int64_t lost;     // taken since the newest saved one and already overwritten
+    double days;      // until the oldest not yet downloaded is overwritten (0 when none is pending)
+};
+std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
+                                              int count, int64_t interval = 121);
+
+// Text that is not valid UTF-8 with each bad sequence replaced by U+FFFD, for showing names.
+std::string ShownText(std::string_view bytes);
+
+}  // namespace korvel
