@@ -28,12 +28,15 @@ korvel_warnings(korvel_test_support)
 set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_port_test.cpp threads/port_cycles_test.cpp
   threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
   ui/dialog_test.cpp records/scan_test.cpp)
-# POSIX cases inside portable files: symbolic links, errno values, permission bits.
+# POSIX cases inside portable files: symbolic links, errno values, permission bits, file names.
 set(_posix_cases
   UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin
   UniFileTest.FileSystemHelpers WalkTest.AFileThatCannotBeWrittenIsReportedAsAFailure
   WalkTest.UnreadableSavedFileShowsTheOpenError ScanFolder.LinksToFoldersAreNotFollowedSoLoopsEnd
-  ScanFolder.UnopenableFilesAreReportedAndTheScanGoesOn)
+  ScanFolder.UnopenableFilesAreReportedAndTheScanGoesOn
+  Archive.FolderLinksAreNotFollowedAndUnreadableFoldersAreReported
+  # File names with quotes, which Windows does not allow.
+  ArchiveExport.CsvQuotesWhatNeedsItAndJsonKeepsTypes)
 list(JOIN _posix_cases ":" _posix_filter)
 set(KORVEL_WINDOWS_TEST_FILTER "-${_posix_filter}")
 
