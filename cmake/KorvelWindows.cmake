@@ -20,3 +20,6 @@ foreach(lib CLI11 nlohmann_json)
   target_include_directories(${lib}::${lib} SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/host-headers)
   set(${lib}_FOUND TRUE)
 endforeach()
+
+# The programs carry no symbols: they are shipped, not debugged, from here.
+add_link_options(-s)
