@@ -38,7 +38,12 @@ void CKorvelDlg::OnReadData() {
     m_strFileName = MakeRecordFileName(now, n);
     DeleteRecordFile(JoinPath(m_strUploadDir, m_strFileName));
     m_strLastSaved.clear();
+    // The scan may show a message box, whose loop goes on running the timer and the reader: a port lost
+    // meanwhile has been handled already, and a walk must not start on it.
+    const int open_before = m_link.m_bOpen;
+    const int shown_before = m_nShownOpenState;
     ScanSavedFiles(m_strUploadDir, n);
+    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before) return;
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
     DiscardPendingReply();
