@@ -88,13 +88,19 @@ ExtraPortsEnumerator::ExtraPortsEnumerator(std::unique_ptr<PortEnumerator> disco
                                            std::vector<std::u16string> extra)
     : discovered_(std::move(discovered)), extra_(std::move(extra)) {}
 
-std::vector<std::u16string> ExtraPortsEnumerator::List() {
+std::optional<std::vector<std::u16string>> ExtraPortsEnumerator::Read() {
     std::vector<std::u16string> ports;
-    if (discovered_) ports = discovered_->List();
+    if (discovered_) {
+        auto discovered = discovered_->Read();
+        if (!discovered) return std::nullopt;
+        ports = std::move(*discovered);
+    }
     for (const std::u16string& path : extra_)
         if (std::find(ports.begin(), ports.end(), path) == ports.end()) ports.push_back(path);
     return ports;
 }
+
+std::vector<std::u16string> ExtraPortsEnumerator::List() { return Read().value_or(extra_); }
 
 QString FindSimulator() {
     const QString dir = QCoreApplication::applicationDirPath();

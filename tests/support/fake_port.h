@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,7 +73,12 @@ PortOpener FakeOpener(std::shared_ptr<FakeDevice> device);
 class FakePortList : public PortEnumerator {
   public:
     std::vector<std::u16string> names;
+    bool unreadable = false;  // the system's list cannot be read
     std::vector<std::u16string> List() override { return names; }
+    std::optional<std::vector<std::u16string>> Read() override {
+        if (unreadable) return std::nullopt;
+        return names;
+    }
 };
 
 // Runs a posted function at once: the test's thread is the user-interface thread.

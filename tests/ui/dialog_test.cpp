@@ -195,6 +195,23 @@ TEST(Dialog, PortLostWhileTheScanBoxIsOpenStartsNoWalk) {
     EXPECT_EQ(rig.window.Text(IDC_READ_DATA), text::kReadData);
 }
 
+// A port list that cannot be read is not an empty one: the open port stays open and selected.
+TEST(Dialog, UnreadablePortListKeepsTheOpenPort) {
+    OpenRig rig;
+    rig.Tick();
+    ASSERT_TRUE(rig.device->IsOpen());
+    rig.ports.unreadable = true;
+    rig.ports.names.clear();
+    EXPECT_TRUE(rig.dlg.RefreshPortList());  // counts as a change
+    rig.Send(Message{Msg::DeviceChange, 0, Notify::None, DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_TRUE(rig.device->IsOpen());
+    EXPECT_EQ(rig.window.ComboSelection(IDC_PORT), 0);
+    EXPECT_EQ(rig.window.Control(IDC_PORT).items,
+              (std::vector<std::u16string>{u"/dev/ttyFAKE0", u"/dev/ttyFAKE1"}));
+    rig.Tick();
+    ExpectLook(rig, kOpenNoInfo);
+}
+
 TEST(Dialog, PortThatNeverOpenedLeavesTheStatusEmpty) {
     OpenRig rig;
     rig.device->refuse = OpenFailureKind::Busy;
