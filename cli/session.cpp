@@ -35,6 +35,24 @@ const char* FailureWord(OpenFailureKind kind) {
     }
 }
 
+// Why the device's last reply was not taken, for "the device refused <command>: ...".
+std::string RefusalReason(ReplyRefusal why, const char* line) {
+    switch (why) {
+        case ReplyRefusal::NoOk:
+            return "its reply did not begin with OK";
+        case ReplyRefusal::TooManyWords:
+            return std::string("its ") + line +
+                   " has more than the 32 words a line may hold (or a space after the 32nd)";
+        case ReplyRefusal::Rejected:
+            return std::string("its ") + line +
+                   (std::string(line) == "information line" ? " has fewer than 8 words"
+                                                            : " has fewer than 3 words");
+        case ReplyRefusal::None:
+            break;
+    }
+    return "its reply could not be read";
+}
+
 }  // namespace
 
 void CliDialog::OnDeviceMessage(std::u16string text) {
@@ -124,6 +142,14 @@ int Session::Fail(Outcome outcome, const std::string& what) {
                       << what << no_file << '\n';
             return kExitPort;
         case Outcome::GaveUp:
+            // A device that answers, but not with records, has not stopped answering.
+            if (dlg_.m_lastRefusal != ReplyRefusal::None) {
+                std::cerr << "korvel-cli: the device refused \"" << PlainText(window_.Text(IDC_LAST_COMMAND))
+                          << "\": " << RefusalReason(dlg_.m_lastRefusal, "record line")
+                          << ", also when repeated " << options_.retries
+                          << (options_.retries == 1 ? " time" : " times") << no_file << '\n';
+                return kExitNoAnswer;
+            }
             std::cerr << "korvel-cli: the device stopped answering: \""
                       << PlainText(window_.Text(IDC_LAST_COMMAND)) << "\" was repeated " << options_.retries
                       << (options_.retries == 1 ? " time" : " times") << " without a reply" << no_file
@@ -165,10 +191,8 @@ int Session::ReadInfo() {
         if (dlg_.m_strCommand.empty() && !dlg_.m_strPcTime.empty()) return kExitOk;
         if (!dlg_.m_strCommand.empty()) {
             problem = "the device did not answer \"info\"";
-        } else if (!dlg_.m_bReplyOk) {
-            problem = "the device refused \"info\": its reply did not begin with OK";
         } else {
-            problem = "the device refused \"info\": its information line has fewer than 8 words";
+            problem = "the device refused \"info\": " + RefusalReason(dlg_.m_lastRefusal, "information line");
         }
     }
     std::cerr << "korvel-cli: " << problem << " (asked " << options_.retries + 1
@@ -225,10 +249,9 @@ int Session::Download(const std::string& folder) {
     }
     const std::string path = WideToUtf8(JoinPath(dlg_.m_strUploadDir, dlg_.m_strFileName));
     if (dlg_.m_bSaveFailed) {
-        std::cerr
-            << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT))
-            << ": the record file could not be written; check that the folder exists, is writable and has "
-               "free space\n";
+        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
+                  << PlainText(Utf8ToWide(dlg_.m_strSaveError))
+                  << "; the records stay on the device: mend that and download again\n";
         return kExitWrite;
     }
     std::cout << PlainText(window_.Text(IDC_RESULT)) << '\n' << path << '\n';

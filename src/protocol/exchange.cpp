@@ -53,6 +53,7 @@ void CKorvelDlg::SendCommand() {
     m_strReplyBody.clear();
     m_nReplyTimeout = kReplyTimeoutTicks;
     m_nCrcErrorsAtSend = m_nCrcErrors;  // lines of this reply dropped by the checksum show as the difference
+    m_lastRefusal = ReplyRefusal::None;
 }
 
 void CKorvelDlg::OnReplyLine(std::u16string line) {
@@ -85,7 +86,7 @@ void CKorvelDlg::OnReplyLine(std::u16string line) {
 }
 
 bool CKorvelDlg::ParseReplyBody() {
-    if (!m_bReplyOk) return false;
+    if (!m_bReplyOk) return RefuseReply(ReplyRefusal::NoOk);
     // The body is used up by the parse: lines arriving after it must not hand these over again.
     const std::u16string body = std::move(m_strReplyBody);
     m_strReplyBody.clear();
@@ -100,18 +101,23 @@ bool CKorvelDlg::ParseReplyBody() {
             start = i + 1;
             if (c == u'\n') {
                 if (m_strCommand == u"info") {
-                    if (!StoreDeviceInfo(count, tokens.data())) return false;
+                    if (!StoreDeviceInfo(count, tokens.data())) return RefuseReply(ReplyRefusal::Rejected);
                 } else if (m_strCommand == u"get") {
-                    if (!StoreRecord(count, tokens.data())) return false;
+                    if (!StoreRecord(count, tokens.data())) return RefuseReply(ReplyRefusal::Rejected);
                 }
                 count = 0;
                 continue;
             }
         }
         // A 33rd token, or a space behind the 32nd, is more than a line may hold.
-        if (count >= kMaxTokens) return false;
+        if (count >= kMaxTokens) return RefuseReply(ReplyRefusal::TooManyWords);
     }
     return true;
+}
+
+bool CKorvelDlg::RefuseReply(ReplyRefusal why) {
+    m_lastRefusal = why;
+    return false;
 }
 
 void CKorvelDlg::TickReplyTimeout() {

@@ -154,7 +154,9 @@ void CKorvelDlg::AdvanceDownload() {
 
 void CKorvelDlg::FinishDownload() {
     std::u16string path = JoinPath(m_strUploadDir, m_strFileName);
-    m_bSaveFailed = static_cast<bool>(WriteRecordFile(path, m_recordBuffer));
+    const std::error_code error = WriteRecordFile(path, m_recordBuffer);
+    m_bSaveFailed = static_cast<bool>(error);
+    m_strSaveError = error ? error.message() : std::string();
     if (m_bSaveFailed) {
         std::u16string message(text::kSaveFailedPrefix);
         message += path;

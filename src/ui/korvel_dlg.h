@@ -33,6 +33,14 @@ enum class Msg {
 
 enum class Notify { None, SelChange, Clicked };
 
+// Why the last complete reply was not taken (front ends tell the operator).
+enum class ReplyRefusal {
+    None,
+    NoOk,          // its first line did not begin with "OK"
+    TooManyWords,  // a body line held more than 32 words, or a space behind the 32nd
+    Rejected,      // a body line had too few words for the command (8 for "info", 3 for a record)
+};
+
 constexpr int WM_USER = 0x0400;
 constexpr int WM_SERIAL_DATA = WM_USER + 119;
 constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
@@ -83,6 +91,7 @@ class CKorvelDlg : public LineSink {
     void SendCommand();
     void OnReplyLine(std::u16string line) override;
     bool ParseReplyBody();
+    bool RefuseReply(ReplyRefusal why);  // notes why the reply is not taken; false
     void TickReplyTimeout();
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
     int RequestedRecords() const;              // how many records that request asks for
@@ -157,6 +166,8 @@ class CKorvelDlg : public LineSink {
     int m_nReplyRetries = 0;          // immediate repetitions of the current request
     uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk
     bool m_bSaveFailed = false;       // the last walk's record file could not be written
+    std::string m_strSaveError;       // why, in the system's words ("No space left on device")
+    ReplyRefusal m_lastRefusal = ReplyRefusal::None;  // of the last reply since the command was sent
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;

@@ -380,6 +380,7 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     std::filesystem::remove_all(folder);  // the upload folder vanished during the walk
     recorder.Serve(rig);
     EXPECT_TRUE(rig.dlg.m_bSaveFailed);
+    EXPECT_EQ(rig.dlg.m_strSaveError, "No such file or directory");  // the system's reason, for the operator
     EXPECT_EQ(rig.Text(IDC_RESULT), u"保存失败：" + rig.dlg.m_strUploadDir + u"/" + rig.dlg.m_strFileName);
     EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
     EXPECT_FALSE(std::filesystem::exists(folder));
