@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@
 #include "serial/sysfs_ports.h"
 #include "serial/udev_monitor.h"
 #include "ui/controls.h"
+#include "ui/texts.h"
 
 namespace korvel::gui {
 namespace {
@@ -175,6 +177,12 @@ void GuiApp::OnMessage(const Message& message) {
         // Without udev the port list is compared once a tick instead.
         if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
         window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link().m_lastFailure.message));
+        // While the status line reports a failed save, its tooltip gives the system's reason.
+        const auto* result = qobject_cast<QLabel*>(window_->Control(IDC_RESULT));
+        const bool save_failed =
+            dialog().m_bSaveFailed && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
+        window_->SetToolTip(IDC_RESULT,
+                            save_failed ? QString::fromStdString(dialog().m_strSaveError) : QString());
     }
 }
 

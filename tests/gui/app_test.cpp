@@ -3,7 +3,9 @@
 // Each state the operator can see is also saved as a picture under the build folder.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <QComboBox>
 #include <QDir>
@@ -171,6 +173,28 @@ class AppTest : public QObject {
         QVERIFY(sim.WaitForEvent("pty"));
         QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
         QVERIFY(Shown(a, 1013));
+    }
+
+    void aFailedSaveGivesTheSystemsReasonInTheTooltip() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--records", "5"}), sim.error().c_str());
+        auto app = StartApp(QString::fromStdString(sim.link_path()), SettingsPath("save"));
+        QVERIFY(app);
+        GuiApp& a = *app;
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        Click(a, 1013);
+        QTRY_VERIFY_WITH_TIMEOUT(Shown(a, 1012), kWaitMs);
+        QVERIFY(QDir().rename(UploadDir(), UploadDir() + "-gone"));
+        Click(a, 1012);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(a, 1017).startsWith("保存失败："), kWaitMs);
+        // In the system's words, in the language of the session's locale.
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+        QTRY_VERIFY2_WITH_TIMEOUT(a.window().Control(1017)->toolTip().contains(reason),
+                                  qPrintable(a.window().Control(1017)->toolTip()), kWaitMs);
+        QVERIFY(QDir().rename(UploadDir() + "-gone", UploadDir()));
+        // Once the line shows something else, the reason goes with it.
+        Click(a, 1013);
+        QTRY_VERIFY_WITH_TIMEOUT(a.window().Control(1017)->toolTip().isEmpty(), kWaitMs);
     }
 
     void aPortThatCannotOpenSaysWhyInTheTooltip() {
