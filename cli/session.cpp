@@ -229,6 +229,16 @@ int Session::Download(const std::string& folder) {
         std::cout << "the device holds no records: no record file was written\n";
         return kExitOk;
     }
+    // The file is written whole at the end: a full file system is found out now, not after the walk. A
+    // stored line takes about 50 bytes; the final write still checks its own result.
+    constexpr uint64_t kBytesPerRecord = 64;
+    const uint64_t records = static_cast<uint64_t>(RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex));
+    if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
+        std::cerr << "korvel-cli: not enough free space in " << folder << ": the " << records
+                  << " records need about " << (records * kBytesPerRecord + 1023) / 1024 << " KiB, "
+                  << *free / 1024 << " KiB are free; free some space or choose another folder with --dir\n";
+        return kExitWrite;
+    }
     dlg_.m_strUploadDir = Utf8ToWide(folder);
     show_progress_ = StderrIsTerminal();
     Click(IDC_READ_DATA);

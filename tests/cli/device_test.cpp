@@ -339,6 +339,26 @@ TEST(CliFolder, FolderGoneBeforeTheEndIsExitFourWithNothingLeft) {
     EXPECT_TRUE(fs::is_empty(dir / "moved"));
 }
 
+// A full file system is found out before the walk, not after it.
+TEST(CliFolder, NotEnoughFreeSpaceFailsBeforeTheWalk) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "2000"})) << sim.error();
+    TempDir dir;
+    // A small file system of its own, in a mount namespace of its own (needs the right to mount).
+    const std::string script = "mount -t tmpfs -o size=64k korvel-full '" + dir.path() +
+                               "' || exit 99; exec '" + CliPath() + "' download --port '" + sim.pty_path() +
+                               "' --dir '" + dir.path() + "'";
+    const ProcessResult result = RunProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
+    if (result.exit_code == 99 || (result.exit_code == 1 && result.err.find("unshare") != std::string::npos))
+        GTEST_SKIP() << "cannot mount a small file system here: " << result.err;
+    EXPECT_EQ(result.exit_code, 4) << result.err;
+    EXPECT_NE(
+        result.err.find("not enough free space in " + dir.path() + ": the 2000 records need about 125 KiB"),
+        std::string::npos)
+        << result.err;
+    EXPECT_EQ(sim.Requests(), std::vector<std::string>{"info"});
+}
+
 // A device played by the test on a pseudo-terminal: each command line gets the reply that answer gives.
 ProcessResult RunAgainst(const std::vector<std::string>& args,
                          const std::function<std::string(const std::string&)>& answer) {
