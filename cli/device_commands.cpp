@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -26,6 +28,21 @@ std::string AbsoluteFolder(const std::string& folder) {
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
+}
+
+// The bytes of a path for a message: bytes that are not UTF-8 are shown as \xNN.
+std::string ShownPath(const std::string& path) {
+    std::string shown;
+    for (unsigned char c : path) {
+        if (c < 0x80 && c >= 0x20) {
+            shown += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        }
+    }
+    return HoldsAsText(path) ? path : shown;
 }
 
 double ShownHours(int count) {
@@ -85,7 +102,21 @@ int RunSyncTime(const DeviceOptions& options) {
 
 int RunDownload(const DeviceOptions& options) {
     const bool given = options.dir.has_value();
+    // The dialog holds its folder as text: a name that is not UTF-8 would be written somewhere else.
+    const char* home = std::getenv("HOME");
+    if (!given && home && !HoldsAsText(home)) {
+        std::cerr << "korvel-cli: the home folder " << ShownPath(home)
+                  << " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder "
+                     "with --dir\n";
+        return kExitWrite;
+    }
     const std::string folder = AbsoluteFolder(given ? *options.dir : WideToUtf8(ResolveUploadFolder()));
+    if (!HoldsAsText(folder)) {
+        std::cerr << "korvel-cli: --dir: the folder " << ShownPath(folder)
+                  << " is not named in UTF-8, which record file paths must be; rename it or choose another "
+                     "folder\n";
+        return kExitUsage;
+    }
     // Found out before the device is asked anything: a long download must not end in a lost file.
     if (const std::string problem = FolderProblem(folder); !problem.empty()) {
         std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem

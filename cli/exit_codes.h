@@ -6,11 +6,13 @@ namespace korvel::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitNoAnswer = 1,  // the device did not answer, or refused, after the retries
-    kExitUsage = 2,     // the command line was wrong
-    kExitPort = 3,      // the port could not be opened, or was lost
-    kExitWrite = 4,     // the record file could not be written
-    kExitVerify = 5,    // verify found a problem
+    kExitNoAnswer = 1,       // the device did not answer, or refused, after the retries
+    kExitUsage = 2,          // the command line was wrong
+    kExitPort = 3,           // the port could not be opened, or was lost
+    kExitWrite = 4,          // the record file could not be written
+    kExitVerify = 5,         // verify found a problem
+    kExitSkipped = 6,        // the download ended, but records that kept failing their checksum are missing
+    kExitInterrupted = 130,  // SIGINT, SIGTERM or SIGHUP
 };
 
 }  // namespace korvel::cli

@@ -24,11 +24,15 @@ constexpr const char* kSynopsis = R"(Synopsis:
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
-  1  the device did not answer or its reply was refused (after the retries)
+  1  the device did not answer or its reply was refused (after the retries), made no
+     progress for too long, or sent none of the records it reported
   2  usage error
   3  the port could not be opened, or was lost
   4  the record file could not be written
   5  verify found a problem
+  6  the download ended but skipped records that kept failing their checksum
+     (the record file is written; the message names the skipped indices)
+  130  interrupted (Ctrl-C, SIGTERM, SIGHUP)
 See korvel-cli(1) for details.)";
 
 std::string Ascii(std::u16string_view digits) { return std::string(digits.begin(), digits.end()); }

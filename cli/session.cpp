@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -11,12 +12,34 @@
 #include "system.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
+#include "ui/dialog_template.h"
 #include "ui/texts.h"
 
 namespace korvel::cli {
 namespace {
 
-constexpr int kInterruptedExit = 130;
+// The longest legitimate reply: a hundred record lines and the first line, about 64 bytes each.
+constexpr double kLongestReplyBits = 101 * 64 * 10;
+
+// "3, 7-9, 12": the indices in ascending order, runs shortened; at most 40 items named.
+std::string IndexList(std::vector<int> indices) {
+    std::sort(indices.begin(), indices.end());
+    std::string text;
+    size_t named = 0;
+    for (size_t i = 0; i < indices.size(); ++named) {
+        size_t j = i;
+        while (j + 1 < indices.size() && indices[j + 1] == indices[j] + 1) ++j;
+        if (named == 40) {
+            text += ", and " + std::to_string(indices.size() - i) + " more";
+            break;
+        }
+        if (!text.empty()) text += ", ";
+        text += std::to_string(indices[i]);
+        if (j > i) text += "-" + std::to_string(indices[j]);
+        i = j + 1;
+    }
+    return text;
+}
 
 const char* FailureWord(OpenFailureKind kind) {
     switch (kind) {
@@ -47,6 +70,8 @@ std::string RefusalReason(ReplyRefusal why, const char* line) {
             return std::string("its ") + line +
                    (std::string(line) == "information line" ? " has fewer than 8 words"
                                                             : " has fewer than 3 words");
+        case ReplyRefusal::Overlong:
+            return "its reply went on beyond any the device can legitimately send";
         case ReplyRefusal::None:
             break;
     }
@@ -80,7 +105,23 @@ Session::Session(const DeviceOptions& options)
 
 Session::~Session() { dlg_.Dispatch(Message{Msg::Destroy}); }
 
-void Session::Click(int id) { dlg_.Dispatch(Message{Msg::Command, id, Notify::Clicked}); }
+void Session::Click(int id) {
+    // The click runs to its end before the event loop sees a signal again (the scan of saved files may
+    // take long): meanwhile an interrupt ends the process at once.
+    InterruptWatch::Immediate immediate(interrupts_);
+    dlg_.Dispatch(Message{Msg::Command, id, Notify::Clicked});
+    stall_progress_ = Snapshot();
+    progress_at_ = std::chrono::steady_clock::now();
+}
+
+std::chrono::steady_clock::duration Session::StallLimit() const {
+    const std::u16string_view rate = kBaudRates[static_cast<size_t>(options_.baud_index)];
+    const double baud = std::stod(std::string(rate.begin(), rate.end()));
+    // Every repetition may take a timeout and the longest reply, twice over for a slow device.
+    const double seconds = (options_.retries + 2) * (4.0 + 2.0 * kLongestReplyBits / baud);
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds));
+}
 
 Session::Progress Session::Snapshot() const { return {dlg_.m_nReadIndex, dlg_.m_recordBuffer.size()}; }
 
@@ -88,6 +129,15 @@ void Session::OnTick() {
     // A lost port is reported, not reopened: the dialog would try again every second.
     if (opened_ && !link_.m_bOpen) {
         lost_ = true;
+        return;
+    }
+    // Whatever the device keeps sending, a command that gets nowhere is given up.
+    const auto tick_time = std::chrono::steady_clock::now();
+    if (dlg_.m_strCommand.empty() || Snapshot() != stall_progress_) {
+        stall_progress_ = Snapshot();
+        progress_at_ = tick_time;
+    } else if (tick_time - progress_at_ > StallLimit()) {
+        stalled_ = true;
         return;
     }
     // This tick is the one on which the reply times out and the walk repeats its request.
@@ -126,6 +176,7 @@ Session::Outcome Session::Pump(const std::function<bool()>& done) {
         if (lost_) return Outcome::Lost;
         if (interrupted_) return Outcome::Interrupted;
         if (gave_up_) return Outcome::GaveUp;
+        if (stalled_) return Outcome::Stalled;
         if (done()) return Outcome::Done;
         loop_.RunOnce(std::chrono::milliseconds(250));
     }
@@ -155,9 +206,16 @@ int Session::Fail(Outcome outcome, const std::string& what) {
                       << (options_.retries == 1 ? " time" : " times") << " without a reply" << no_file
                       << '\n';
             return kExitNoAnswer;
+        case Outcome::Stalled:
+            std::cerr << "korvel-cli: the device made no progress on \""
+                      << PlainText(window_.Text(IDC_LAST_COMMAND)) << "\" for "
+                      << std::chrono::duration_cast<std::chrono::seconds>(StallLimit()).count()
+                      << " s: its reply never ended or never came" << no_file
+                      << "; check the device and the rate\n";
+            return kExitNoAnswer;
         case Outcome::Interrupted:
             std::cerr << "korvel-cli: interrupted" << no_file << '\n';
-            return kInterruptedExit;
+            return kExitInterrupted;
         case Outcome::Done:
             break;
     }
@@ -189,7 +247,9 @@ int Session::ReadInfo() {
             Pump([this] { return dlg_.m_strCommand.empty() || dlg_.m_nReplyTimeout == 0; });
         if (outcome != Outcome::Done) return Fail(outcome, "the information request");
         if (dlg_.m_strCommand.empty() && !dlg_.m_strPcTime.empty()) return kExitOk;
-        if (!dlg_.m_strCommand.empty()) {
+        if (dlg_.m_bReplyOverlong) {
+            problem = "the device's reply to \"info\" did not end (far longer than any reply)";
+        } else if (!dlg_.m_strCommand.empty()) {
             problem = "the device did not answer \"info\"";
         } else {
             problem = "the device refused \"info\": " + RefusalReason(dlg_.m_lastRefusal, "information line");
@@ -213,7 +273,9 @@ int Session::SyncTime() {
             std::cout << "sent: " << command << '\n';
             return kExitOk;
         }
-        problem = dlg_.m_strCommand.empty()
+        problem = dlg_.m_bReplyOverlong
+                      ? "the device's reply to \"" + command + "\" did not end (far longer than any reply)"
+                  : dlg_.m_strCommand.empty()
                       ? "the device refused \"" + command + "\": its reply did not begin with OK"
                       : "the device did not answer \"" + command + "\"";
     }
@@ -253,10 +315,6 @@ int Session::Download(const std::string& folder) {
     if (dlg_.m_strCommand == u"get" && link_.m_bOpen) Click(IDC_READ_DATA);
     if (outcome != Outcome::Done) return Fail(outcome, "the download");
 
-    if (dlg_.m_nSkippedRecords != 0) {
-        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_MESSAGE)) << ": " << dlg_.m_nSkippedRecords
-                  << " records kept failing their checksum and were skipped\n";
-    }
     const std::string path = WideToUtf8(JoinPath(dlg_.m_strUploadDir, dlg_.m_strFileName));
     if (dlg_.m_bSaveFailed) {
         std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
@@ -264,7 +322,26 @@ int Session::Download(const std::string& folder) {
                   << "; the records stay on the device: mend that and download again\n";
         return kExitWrite;
     }
+    const std::vector<int>& skipped = dlg_.m_skippedIndices;
+    std::string skipped_text;
+    if (!skipped.empty()) {
+        skipped_text = std::to_string(skipped.size()) + (skipped.size() == 1 ? " record" : " records") +
+                       " kept failing their checksum and were skipped (" +
+                       (skipped.size() == 1 ? "index " : "indices ") + IndexList(skipped) + ")";
+    }
+    if (dlg_.m_recordBuffer.empty()) {
+        std::cerr << "korvel-cli: the device reported " << RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex)
+                  << " records but none arrived" << (skipped.empty() ? "" : ": " + skipped_text)
+                  << "; the record file " << path
+                  << " is empty; check the cable and the rate, then download again\n";
+        return kExitNoAnswer;
+    }
     std::cout << PlainText(window_.Text(IDC_RESULT)) << '\n' << path << '\n';
+    if (!skipped.empty()) {
+        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_MESSAGE)) << ": " << skipped_text
+                  << "; they are missing from " << path << "\n";
+        return kExitSkipped;
+    }
     return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 // operator that clicks the buttons and waits for the answers.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -53,7 +54,7 @@ class Session {
     const CliWindow& window() const { return window_; }
 
   private:
-    enum class Outcome { Done, Lost, GaveUp, Interrupted };
+    enum class Outcome { Done, Lost, GaveUp, Stalled, Interrupted };
     struct Progress {
         int read_index;
         size_t records;
@@ -66,6 +67,7 @@ class Session {
     int Fail(Outcome outcome, const std::string& what);
     void Click(int id);
     Progress Snapshot() const;
+    std::chrono::steady_clock::duration StallLimit() const;
 
     DeviceOptions options_;
     EventLoop loop_;
@@ -85,6 +87,11 @@ class Session {
     bool gave_up_ = false;
     int repeats_ = 0;
     Progress last_progress_{};
+
+    // A command that makes no progress for StallLimit() is given up, whatever the device keeps sending.
+    bool stalled_ = false;
+    Progress stall_progress_{};
+    std::chrono::steady_clock::time_point progress_at_{};
 
     bool show_progress_ = false;
     bool progress_shown_ = false;

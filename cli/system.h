@@ -26,6 +26,19 @@ class InterruptWatch {
   public:
     InterruptWatch(EventLoop& loop, std::function<void()> on_interrupt);
     ~InterruptWatch();
+
+    // While one lives, an interrupt ends the process at once with exit status 130: for work that does
+    // not return to the event loop. Only for the thread that made the watch.
+    class Immediate {
+      public:
+        explicit Immediate(InterruptWatch& watch);
+        ~Immediate();
+        Immediate(const Immediate&) = delete;
+        Immediate& operator=(const Immediate&) = delete;
+
+      private:
+        bool armed_ = false;
+    };
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 

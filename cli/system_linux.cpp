@@ -62,6 +62,46 @@ InterruptWatch::InterruptWatch(EventLoop& loop, std::function<void()> on_interru
     });
 }
 
+namespace {
+
+sigset_t InterruptSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+void EndAtOnce(int) {
+    static constexpr char kText[] = "korvel-cli: interrupted\n";
+    [[maybe_unused]] ssize_t n = write(STDERR_FILENO, kText, sizeof kText - 1);
+    _exit(130);
+}
+
+}  // namespace
+
+InterruptWatch::Immediate::Immediate(InterruptWatch& watch) {
+    if (watch.fd_ < 0) return;  // the signals were never blocked: they end the process as usual
+    struct sigaction action {};
+    action.sa_handler = EndAtOnce;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    // The other threads keep the signals blocked, so a pending or new one is taken here.
+    const sigset_t signals = InterruptSignals();
+    armed_ = pthread_sigmask(SIG_UNBLOCK, &signals, nullptr) == 0;
+}
+
+InterruptWatch::Immediate::~Immediate() {
+    if (!armed_) return;
+    const sigset_t signals = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 InterruptWatch::~InterruptWatch() {
     if (fd_ < 0) return;
     loop_.UnwatchFd(fd_);

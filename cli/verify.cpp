@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "protocol/crc16.h"
+#include "text/cfile.h"
 
 namespace korvel::cli {
 namespace {
@@ -71,13 +72,19 @@ class Verifier {
         if (!product) {
             Problem(path, "the name does not end in -N-hex.txt, so the product number cannot be checked");
         }
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            Problem(path, std::string("cannot open: ") + std::strerror(errno));
+        // Opened without waiting: a pipe given by name is refused, not waited on.
+        CFile file;
+        FileError error;
+        if (!file.Open(path, CFile::modeRead, &error)) {
+            Problem(path, std::string("cannot open: ") +
+                              (error.code == EINVAL ? "not a regular file" : std::strerror(error.code)));
             return;
         }
-        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad()) {
+        std::string content;
+        char chunk[65536];
+        int64_t got;
+        while ((got = file.Read(chunk, sizeof chunk)) > 0) content.append(chunk, static_cast<size_t>(got));
+        if (got < 0) {
             Problem(path, "cannot read the whole file");
             return;
         }

@@ -76,5 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const unsigned count = static_cast<unsigned>(korvel::RingDistance(d.m_nTailIndex, d.m_nHeadIndex));
         Check(shown.starts_with(std::to_string(count) + " ("));
     }
+    korvel::fuzz::ClearScratchFolder();
     return 0;
 }

@@ -103,6 +103,13 @@ inline const std::string& ScratchFolder() {
     return folder;
 }
 
+// Empties the scratch folder: saves take the next free name, so files would pile up across runs.
+inline void ClearScratchFolder() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(ScratchFolder(), error))
+        std::filesystem::remove_all(entry.path(), error);
+}
+
 // A file in memory with the given bytes, reachable by path while the object lives.
 class MemoryFile {
   public:

@@ -47,6 +47,19 @@ std::string FaultPlan::Garbage() {
     return line;
 }
 
+std::string FaultPlan::EndlessStart(const std::vector<std::string>& lines) const {
+    std::string out;
+    if (config_.endless && commands_ > config_.endless_after && !lines.empty())
+        AppendLine(out, lines.front());
+    return out;
+}
+
+std::string FaultPlan::EndlessLine(const std::vector<std::string>& lines) const {
+    std::string out;
+    if (config_.endless) AppendLine(out, lines.size() > 2 ? lines[1] : "0");
+    return out;
+}
+
 std::string FaultPlan::Encode(const std::vector<std::string>& lines) {
     std::string out;
     if (garbage_rng_.Chance(config_.overlong)) AppendLine(out, Garbage());

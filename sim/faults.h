@@ -19,6 +19,9 @@ struct FaultConfig {
     double messages = 0.0;      // chance of a "#" device message before each reply line
     double overlong = 0.0;      // chance of a garbage device message (overlong or not UTF-8) per reply
     bool crlf = false;          // lines end in CR LF instead of LF
+    bool endless = false;       // a reply never ends: its first body line is repeated for ever
+    long endless_gap_ms = 0;    // pause between two repeated lines (0: as fast as the line takes them)
+    long endless_after = 0;     // answer this many commands properly before the endless replies
 };
 
 class FaultPlan {
@@ -29,6 +32,12 @@ class FaultPlan {
     bool Answers();
     // The bytes of a reply on the wire: line ends, device messages and garbage as configured.
     std::string Encode(const std::vector<std::string>& lines);
+
+    // With the endless fault: the reply's first line, and the line then repeated for ever (the first body
+    // line, or a stand-in when the reply has none). Otherwise empty.
+    std::string EndlessStart(const std::vector<std::string>& lines) const;
+    std::string EndlessLine(const std::vector<std::string>& lines) const;
+    long endless_gap_ms() const { return config_.endless_gap_ms; }
 
     void SetStalled(bool stalled) { stalled_ = stalled; }
     bool stalled() const { return stalled_; }

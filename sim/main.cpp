@@ -46,6 +46,9 @@ Faults:
   --baud RATE            pace the output at RATE/10 bytes per second
   --messages RATE        chance of a "#" device message before each reply line
   --overlong RATE        chance per reply of a garbage "#" line: overlong or not valid UTF-8
+  --endless-reply        a reply never ends: after its first line, its first body line is
+                         repeated for ever (--endless-gap-ms MS apart; default as fast as it goes;
+                         --endless-after N: answer N commands properly first)
   --hangup-after N       close the device side after N bytes were sent (an unplugged adapter)
   --reply-delay-ms MS    a slow device: each reply goes out MS milliseconds after its command
   --replug-after MS      after a hang-up, offer a new pseudo-terminal after MS milliseconds
@@ -176,6 +179,12 @@ int main(int argc, char** argv) {
             faults.messages = ToRate(option, next());
         } else if (option == "--overlong") {
             faults.overlong = ToRate(option, next());
+        } else if (option == "--endless-reply") {
+            faults.endless = true;
+        } else if (option == "--endless-after") {
+            faults.endless_after = ToLong(option, next(), 0, 1L << 30);
+        } else if (option == "--endless-gap-ms") {
+            faults.endless_gap_ms = ToLong(option, next(), 0, 3'600'000);
         } else if (option == "--hangup-after") {
             io.hangup_after = ToLong(option, next(), 0, 1L << 40);
         } else if (option == "--replug-after") {

@@ -110,6 +110,8 @@ class Device {
     std::string control_line_;
     std::string out_;
     std::deque<std::pair<SteadyClock::time_point, std::string>> delayed_;  // --reply-delay-ms
+    std::string endless_line_;  // --endless-reply: the line repeated after the last command's first line
+    SteadyClock::time_point next_endless_{};
     long sent_ = 0;
     SteadyClock::time_point next_write_{};
     bool quit_ = false;
@@ -320,6 +322,14 @@ void Device::OnCommand(const std::string& line) {
     if (!faults_.Answers()) return;
     const std::vector<std::string> reply = recorder_.Handle(line, elapsed);
     if (reply.empty()) return;
+    if (std::string start = faults_.EndlessStart(reply); !start.empty()) {
+        // The reply never ends; a new command starts the next one.
+        out_.clear();
+        Queue(start);
+        endless_line_ = faults_.EndlessLine(reply);
+        next_endless_ = SteadyClock::now();
+        return;
+    }
     std::string bytes = faults_.Encode(reply);
     if (options_.reply_delay_ms > 0) {
         delayed_.emplace_back(SteadyClock::now() + std::chrono::milliseconds(options_.reply_delay_ms),
@@ -483,6 +493,11 @@ int Device::Run() {
             if (terminal_ >= 0) Queue(delayed_.front().second);
             delayed_.pop_front();
         }
+        // Topped up while little is queued, so the output never grows without bound.
+        if (!endless_line_.empty() && terminal_ >= 0 && now >= next_endless_ && out_.size() < 4096) {
+            Queue(endless_line_);
+            next_endless_ = now + std::chrono::milliseconds(faults_.endless_gap_ms());
+        }
         if (replug_at_ && now >= *replug_at_) {
             replug_at_.reset();
             if (OpenPty()) Say("pty " + slave_path_);
@@ -499,6 +514,7 @@ int Device::Run() {
         if (replug_at_) until(*replug_at_);
         if (drain_started_) until(now + std::chrono::milliseconds(2));
         if (!delayed_.empty()) until(delayed_.front().first);
+        if (!endless_line_.empty() && terminal_ >= 0 && out_.size() < 4096) until(next_endless_);
 
         pollfd fds[5];
         int nfds = 0;

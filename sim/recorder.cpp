@@ -140,6 +140,16 @@ void Recorder::AddRecords(int count) {
 void Recorder::SetClock(int64_t device_time, double elapsed) {
     clock_base_ = device_time;
     clock_elapsed_ = elapsed;
+    // A clock set back behind the newest record: the records made from now on carry the earlier times.
+    if (next_seq_ > 0 && device_time < RecordTime(next_seq_ - 1))
+        set_backs_.emplace_back(next_seq_, first_time_ + next_seq_ * kRecordInterval - device_time);
+}
+
+int64_t Recorder::RecordTime(int64_t seq) const {
+    int64_t shift = 0;
+    for (const auto& [from, back] : set_backs_)
+        if (seq >= from) shift = back;
+    return first_time_ + seq * kRecordInterval - shift;
 }
 
 int64_t Recorder::DeviceNow(double elapsed) const {
@@ -176,8 +186,8 @@ std::string Recorder::ValueText(int64_t seq) const {
 std::string Recorder::RecordText(int index) const {
     if (!HasRecord(index)) return {};
     const int64_t seq = slots_[index];
-    return FormatDeviceTime(first_time_ + seq * kRecordInterval) + " " + ValueText(seq) + " " +
-           config_.product + " " + std::to_string(index);
+    return FormatDeviceTime(RecordTime(seq)) + " " + ValueText(seq) + " " + config_.product + " " +
+           std::to_string(index);
 }
 
 std::string Recorder::RecordLine(int index) {

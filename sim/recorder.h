@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/sim_random.h"
@@ -72,6 +73,9 @@ class Recorder {
     int tail_ = 0;
     int64_t next_seq_ = 0;
     int64_t first_time_ = 0;  // device time of the record with sequence number 0
+    // Clock set-backs: from this sequence number on, records are stamped this many seconds earlier.
+    std::vector<std::pair<int64_t, int64_t>> set_backs_;
+    int64_t RecordTime(int64_t seq) const;
     int64_t clock_base_ = 0;  // device time at `clock_elapsed_`
     double clock_elapsed_ = 0;
     SplitMix corrupt_rng_;

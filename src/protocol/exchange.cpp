@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The command and reply exchange: one command line out, a reply of a status line, body lines and an
 // empty line back.
+#include <algorithm>
 #include <array>
 #include <climits>
 
@@ -17,6 +18,10 @@ namespace {
 constexpr int kReplyTimeoutTicks = 3;
 constexpr int kMaxTokens = 32;
 constexpr int kMaxBatch = 100;
+// No legitimate reply is longer than a hundred record lines and its first line; one that passes these
+// bounds is refused, so a device that never ends its reply cannot exhaust the memory.
+constexpr int kMaxReplyLines = 1000;
+constexpr size_t kMaxReplyBody = 256 * 1024;  // characters
 
 }  // namespace
 
@@ -29,16 +34,22 @@ intptr_t CKorvelDlg::OnSerialData(const uint8_t* bytes, int count) {
 
 void CKorvelDlg::OnDeviceMessage(std::u16string text) { m_window.SetText(IDC_MESSAGE, text); }
 
-std::u16string CKorvelDlg::FormatRequestLine() const {
-    if (m_nProtocol < 2) return Format(u"%s %u", m_strCommand, static_cast<unsigned>(m_nReadIndex));
-    // The batch form asks for the records still to fetch, at most a hundred.
+int CKorvelDlg::RequestedRecords() const {
+    if (m_nProtocol < 2) return 1;
+    // The batch form asks for the records still to fetch, at most a hundred (or what a repetition asks).
+    const int limit = std::min(kMaxBatch, m_batch.resend_count.value_or(kMaxBatch));
     int d = m_nReadIndex;
     int k = 0;
-    while (d != m_nTailIndex && k < kMaxBatch) {
+    while (d != m_nTailIndex && k < limit) {
         d = StepDown(d);
         ++k;
     }
-    return Format(u"%s%u %u %d", m_strCommand, 2u, static_cast<unsigned>(m_nReadIndex), -k);
+    return k;
+}
+
+std::u16string CKorvelDlg::FormatRequestLine() const {
+    if (m_nProtocol < 2) return Format(u"%s %u", m_strCommand, static_cast<unsigned>(m_nReadIndex));
+    return Format(u"%s%u %u %d", m_strCommand, 2u, static_cast<unsigned>(m_nReadIndex), -RequestedRecords());
 }
 
 void CKorvelDlg::SendCommand() {
@@ -51,9 +62,26 @@ void CKorvelDlg::SendCommand() {
     m_nReplyLines = 0;
     m_bReplyOk = 0;
     m_strReplyBody.clear();
+    m_bReplyOverlong = false;
     m_nReplyTimeout = kReplyTimeoutTicks;
-    m_nCrcErrorsAtSend = m_nCrcErrors;  // lines of this reply dropped by the checksum show as the difference
+    // Lines of this reply dropped by the checksum show as the difference.
+    m_batch.crc_errors_at_send = m_nCrcErrors;
+    m_batch.reply.clear();
+    m_batch.stale_index.reset();
     m_lastRefusal = ReplyRefusal::None;
+}
+
+void CKorvelDlg::RefuseOverlongReply() {
+    // Refused like a reply that did not parse; what follows of it is dropped until the next command.
+    m_bReplyOverlong = true;
+    m_bReplyOk = 0;
+    m_lastRefusal = ReplyRefusal::Overlong;
+    std::u16string().swap(m_strReplyBody);
+    if (m_strCommand == u"get") OnRecordReplyRefused();
+    if (m_strCommand != u"get") {
+        m_nReplyTimeout = 0;
+        m_strCommand.clear();
+    }
 }
 
 void CKorvelDlg::OnReplyLine(std::u16string line) {
@@ -63,10 +91,19 @@ void CKorvelDlg::OnReplyLine(std::u16string line) {
         if (line.starts_with(u"OK")) m_bReplyOk = 1;
         return;
     }
+    if (m_bReplyOverlong) return;
     if (!line.empty()) {
+        if (m_nReplyLines > kMaxReplyLines) {
+            RefuseOverlongReply();
+            return;
+        }
         if (m_bReplyOk) {
             m_strReplyBody += line;
             m_strReplyBody += u'\n';
+            if (m_strReplyBody.size() > kMaxReplyBody) {
+                RefuseOverlongReply();
+                return;
+            }
         }
         m_nReplyTimeout = kReplyTimeoutTicks;
         return;

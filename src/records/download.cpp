@@ -20,6 +20,12 @@ constexpr int kProgressMax = 10000;
 constexpr int kMaxReplyRetries = 3;
 constexpr int kWalkControls[] = {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD};
 
+RecordBatch BatchAt(int top) {
+    RecordBatch batch;
+    batch.top = top;
+    return batch;
+}
+
 }  // namespace
 
 void CKorvelDlg::OnReadData() {
@@ -33,10 +39,11 @@ void CKorvelDlg::OnReadData() {
     }
 
     m_recordBuffer.clear();
-    LocalTime now = m_clock.Local();
+    m_stStart = m_clock.Local();
     int n = ToInt(m_strProductNo);
-    m_strFileName = MakeRecordFileName(now, n);
-    DeleteRecordFile(JoinPath(m_strUploadDir, m_strFileName));
+    // Nothing is deleted: a file of this name (a download in the same second) is scanned like any other,
+    // and the save takes the next free name.
+    m_strFileName = MakeRecordFileName(m_stStart, n);
     m_strLastSaved.clear();
     // The scan may show a message box, whose loop goes on running the timer and the reader: a port lost
     // meanwhile has been handled already, and a walk must not start on it.
@@ -46,11 +53,10 @@ void CKorvelDlg::OnReadData() {
     if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before) return;
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
-    DiscardPendingReply();
-    m_nReplyRetries = 0;
-    m_nSkippedRecords = 0;
+    m_skippedIndices.clear();
     m_bSaveFailed = false;
     m_nReadIndex = m_nHeadIndex;
+    m_batch = BatchAt(m_nReadIndex);
     m_strCommand = u"get";
     m_window.SetText(IDC_RESULT, u"");
     m_window.SetProgressRange(IDC_PROGRESS, 0, kProgressMax);
@@ -71,75 +77,112 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
     record += tokens[2];
     record += u' ';
     record += count >= 4 ? tokens[3] : Format(u"%04d", ToInt(m_strProductNo));
-    // Every line that names its index moves the walk, also one older than the saved key: a batch of
-    // skipped records then costs one request, not a hundred.
+    ReplyRecord stored;
     if (count >= 5) {
-        // A record above the requested index, up to the newest, was asked for by an earlier request: this
-        // is the answer to that one, come after its timeout had already repeated it. Taking it would store
-        // those records twice. (Records below the requested index are the device's choice and are taken.)
         const int index = ToInt(tokens[4]) & kIndexMask;
-        const int asked = m_nReadIndex & kIndexMask;
-        if (index != asked && RingDistance(asked, index) <= RingDistance(asked, m_nHeadIndex))
-            m_bPendingStale = true;
-        m_nPendingReadIndex = ToInt(tokens[4]);
-        m_bPendingReadIndex = true;
-        ++m_nPendingIndexed;
+        // A record above the batch, up to the newest, was asked for by an earlier request: this is the
+        // answer to that one, come after its timeout had already repeated it. (Records below the batch
+        // are the device's choice and are taken.)
+        const int top = m_batch.top;
+        if (index != top && RingDistance(top, index) <= RingDistance(top, m_nHeadIndex))
+            m_batch.stale_index = index;
+        stored.index = index;
     }
-    std::u16string_view key = std::u16string_view(record).substr(0, kKeyLength);
-    if (key < std::u16string_view(m_strLastSaved)) return true;
-    m_strPendingLastSeen = key;
-    m_bPendingLastSeen = true;
-    m_pendingRecords.push_back(MakeRecordLine(record));
+    stored.key = std::u16string_view(record).substr(0, kKeyLength);
+    stored.line = MakeRecordLine(record);
+    m_batch.reply.push_back(std::move(stored));
     return true;
 }
 
-void CKorvelDlg::DiscardPendingReply() {
-    m_pendingRecords.clear();
-    m_bPendingLastSeen = m_bPendingReadIndex = m_bPendingStale = false;
-    m_nPendingIndexed = 0;
-}
-
 void CKorvelDlg::OnRecordReplyRefused() {
-    DiscardPendingReply();
-    if (m_strCommand != u"get" || m_nReplyRetries >= kMaxReplyRetries) return;  // the timeout repeats it
-    ++m_nReplyRetries;
+    m_batch.reply.clear();
+    m_batch.stale_index.reset();
+    if (m_strCommand != u"get" || m_batch.retries >= kMaxReplyRetries) return;  // the timeout repeats it
+    ++m_batch.retries;
     SendCommand();
 }
 
 void CKorvelDlg::AdvanceDownload() {
-    if (m_bPendingStale) {
+    RecordBatch& batch = m_batch;
+    if (batch.stale_index) {
         // Drop the late answer and wait for the one to the current request; the timeout still repeats
         // the request when none comes.
-        DiscardPendingReply();
+        batch.reply.clear();
+        batch.stale_index.reset();
         m_nReplyLines = 0;
         m_bReplyOk = 0;
         m_strReplyBody.clear();
-        m_nCrcErrorsAtSend = m_nCrcErrors;
+        batch.crc_errors_at_send = m_nCrcErrors;
         return;
     }
-    uint32_t damaged = m_nCrcErrors - m_nCrcErrorsAtSend;
-    if (damaged != 0 && m_nReplyRetries < kMaxReplyRetries) {
-        DiscardPendingReply();
-        ++m_nReplyRetries;
-        SendCommand();
-        return;
-    }
-    if (damaged != 0) {
-        // Only records the walk now steps over are lost: from the requested index down to the last one
-        // that came. A dropped last line of a batch is asked for again by the next request.
-        const int last = m_bPendingReadIndex ? m_nPendingReadIndex & kIndexMask : m_nReadIndex;
-        const int passed = RingDistance(last, m_nReadIndex & kIndexMask) + 1;
-        m_nSkippedRecords +=
-            std::min<uint32_t>(damaged, static_cast<uint32_t>(std::max(0, passed - m_nPendingIndexed)));
-    }
-    m_nReplyRetries = 0;
-    m_recordBuffer.insert(m_recordBuffer.end(), std::make_move_iterator(m_pendingRecords.begin()),
-                          std::make_move_iterator(m_pendingRecords.end()));
-    if (m_bPendingLastSeen) m_strLastSeen = std::move(m_strPendingLastSeen);
-    if (m_bPendingReadIndex) m_nReadIndex = m_nPendingReadIndex;
-    DiscardPendingReply();
+    const int damaged =
+        static_cast<int>(std::min<uint32_t>(m_nCrcErrors - batch.crc_errors_at_send, kRingSize));
+    const bool may_repeat = damaged != 0 && batch.retries < kMaxReplyRetries;
+    // The request's records, by their distance below the batch's top.
+    const int first = RingDistance(m_nReadIndex & kIndexMask, batch.top);
+    const int asked = RequestedRecords();
 
-    m_nReadIndex = StepDown(m_nReadIndex);
+    // Lines name their index; a line that names none stands at its place in the reply, which is known
+    // only while no line before it was dropped: with a damaged line among them they wait for a clean reply
+    // (or, after the last repetition, are taken as they came).
+    int place = first;
+    bool placed_by_guess = false;  // lines without an index, taken by place from a damaged reply
+    for (ReplyRecord& record : batch.reply) {
+        const int distance = record.index ? RingDistance(*record.index, batch.top) : place;
+        place = distance + 1;
+        if (!record.index && damaged != 0) {
+            if (may_repeat) continue;
+            placed_by_guess = true;
+        }
+        batch.kept.try_emplace(distance, std::move(record));
+    }
+    batch.reply.clear();
+
+    // How far down the batch reaches: its lowest record kept.
+    std::optional<int> lowest;
+    if (!batch.kept.empty()) lowest = batch.kept.rbegin()->first;
+    if (damaged != 0) {
+        // Missing records of this request: the holes down to the lowest record kept. Damaged lines beyond
+        // the holes lie below it.
+        const int last = std::min(first + asked - 1, lowest.value_or(first - 1));
+        std::vector<int> holes;
+        for (int d = first; d <= last; ++d)
+            if (!batch.kept.count(d)) holes.push_back(d);
+        const bool below = damaged > static_cast<int>(holes.size());
+        if (may_repeat) {
+            const int from = holes.empty() ? last + 1 : holes.front();
+            const int to = below ? first + asked - 1 : holes.back();
+            if (from <= to) {
+                ++batch.retries;
+                m_nReadIndex = (batch.top - from) & kIndexMask;
+                batch.resend_count = to - from + 1;
+                SendCommand();
+                return;
+            }
+        } else if (placed_by_guess || batch.kept.empty()) {
+            // Where the dropped lines stood is unknown, or none came intact in any reply: they stand for
+            // the records after the last line that came.
+            const int lost = std::min(damaged, asked);
+            for (int d = place; d < place + lost; ++d)
+                m_skippedIndices.push_back((batch.top - d) & kIndexMask);
+            lowest = std::max(lowest.value_or(0), place + lost - 1);
+        } else {
+            // Damaged lines below the lowest record kept are asked for by the next batch, which starts there.
+            holes.resize(std::min<size_t>(holes.size(), static_cast<size_t>(damaged)));
+            for (int d : holes) m_skippedIndices.push_back((batch.top - d) & kIndexMask);
+        }
+    }
+
+    // The batch in index order, newest first. The device only appends, so every record met before the
+    // saved one is new, whatever its timestamp; the walk ends on the saved one.
+    for (auto& [distance, record] : batch.kept) {
+        m_strLastSeen = std::move(record.key);
+        m_recordBuffer.push_back(std::move(record.line));
+        if (!m_strLastSaved.empty() && m_strLastSeen == m_strLastSaved) break;
+    }
+    m_nReadIndex = StepDown((batch.top - lowest.value_or(0)) & kIndexMask);
+    batch = BatchAt(m_nReadIndex);
+
     if (m_nReadIndex == m_nTailIndex || (!m_strLastSaved.empty() && m_strLastSaved == m_strLastSeen)) {
         FinishDownload();
         return;
@@ -153,20 +196,23 @@ void CKorvelDlg::AdvanceDownload() {
 }
 
 void CKorvelDlg::FinishDownload() {
-    std::u16string path = JoinPath(m_strUploadDir, m_strFileName);
-    const std::error_code error = WriteRecordFile(path, m_recordBuffer);
+    std::u16string name;
+    const std::error_code error =
+        SaveRecordFile(m_strUploadDir, m_stStart, ToInt(m_strProductNo), m_recordBuffer, name);
     m_bSaveFailed = static_cast<bool>(error);
     m_strSaveError = error ? error.message() : std::string();
     if (m_bSaveFailed) {
         std::u16string message(text::kSaveFailedPrefix);
-        message += path;
+        message += JoinPath(m_strUploadDir, m_strFileName);
         m_window.SetText(IDC_RESULT, message);
     } else {
+        m_strFileName = std::move(name);
         m_window.SetText(IDC_RESULT,
                          Format(text::kDownloadDoneFormat, static_cast<unsigned>(m_clock.Now() - m_tStart)));
     }
-    if (m_nSkippedRecords != 0)
-        m_window.SetText(IDC_MESSAGE, Format(text::kSkippedRecordsFormat, m_nSkippedRecords));
+    if (!m_skippedIndices.empty())
+        m_window.SetText(IDC_MESSAGE,
+                         Format(text::kSkippedRecordsFormat, static_cast<uint32_t>(m_skippedIndices.size())));
     m_window.SetText(IDC_READ_DATA, text::kReadData);
     m_strCommand.clear();
     for (int id : kWalkControls) m_window.Enable(id, true);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <random>
 
 #include "protocol/crc16.h"
@@ -16,16 +17,94 @@ namespace {
 
 std::u16string Widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
-// A free name in folder that no record file pattern ("-N-hex.txt") can match: it has no ".txt" in it.
-std::string PartialName(const std::string& folder) {
-    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::minstd_rand random{std::random_device{}()};
-    std::string path;
-    do {
-        path = folder + "/.korvel-partial-";
-        for (int i = 0; i < 8; ++i) path += kChars[random() % (sizeof kChars - 1)];
-    } while (FileExists(path));
-    return path;
+constexpr std::string_view kPartialPrefix = ".korvel-partial-";
+// Seconds tried after the download's own when its name is taken: a day's worth of downloads in one place.
+constexpr int kMaxNameTries = 86400;
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The record file's bytes under a temporary name that no record file pattern ("-N-hex.txt") can match,
+// locked while it lives so that another instance's clean-up leaves it alone.
+class PartialFile {
+  public:
+    // Creates, locks and fills the file; false with `error` set when that fails.
+    bool Write(const std::string& folder, const std::vector<std::string>& lines_newest_first,
+               FileError& error) {
+        static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        thread_local std::minstd_rand random{std::random_device{}()};
+        for (;;) {
+            path_ = folder + "/" + std::string(kPartialPrefix);
+            for (int i = 0; i < 8; ++i) path_ += kChars[random() % (sizeof kChars - 1)];
+            if (!file_.Open(path_, CFile::modeCreate | CFile::modeCreateNew | CFile::modeWrite, &error)) {
+                if (error.code == EEXIST) continue;
+                return false;
+            }
+            if (!file_.TryLock()) {
+                error = file_.LastError();
+                Remove();
+                return false;
+            }
+            // A clean-up may have taken the file between its creation and the lock: start afresh.
+            if (file_.HasName()) break;
+            file_.Close();
+        }
+        // Lines are gathered into writes of 64 KiB: a system call per line would cost more than the
+        // disk, and a bigger buffer would only add to the peak memory of a full ring's download.
+        constexpr size_t kWriteChunk = 64 * 1024;
+        std::string chunk;
+        chunk.reserve(kWriteChunk + 1024);
+        bool ok = true;
+        for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
+            chunk.clear();
+            while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
+            ok = file_.Write(chunk.data(), chunk.size());
+        }
+        ok = ok && file_.Flush();
+        if (!ok) {
+            error = file_.LastError();
+            Remove();
+        }
+        return ok;
+    }
+    // Gives the bytes their name, which must be free.
+    bool Publish(const std::string& path, FileError& error) { return LinkFile(path_, path, &error); }
+    void Remove() {
+        file_.Close();
+        if (!path_.empty()) RemoveFile(path_);
+        path_.clear();
+    }
+    ~PartialFile() { Remove(); }
+
+  private:
+    CFile file_;
+    std::string path_;
+};
+
+std::error_code ToError(const FileError& error) {
+    return {error.code != 0 ? error.code : EIO, std::generic_category()};
+}
+
+// Writes the file under the first free name that name_at(0), name_at(1), ... gives.
+std::error_code Save(const std::string& folder, const std::vector<std::string>& lines_newest_first, int tries,
+                     const std::function<std::string(int)>& name_at, std::string* used) {
+    RemoveStalePartialFiles(folder);
+    PartialFile partial;
+    FileError error;
+    if (!partial.Write(folder, lines_newest_first, error)) return ToError(error);
+    for (int i = 0; i < tries; ++i) {
+        const std::string path = name_at(i);
+        if (partial.Publish(path, error)) {
+            partial.Remove();
+            SyncDirectory(folder.empty() ? "/" : folder);
+            if (used) *used = path;
+            return {};
+        }
+        if (error.code != EEXIST) break;
+    }
+    return ToError(error);
 }
 
 }  // namespace
@@ -50,40 +129,58 @@ std::string MakeRecordLine(std::u16string_view text) {
 
 std::error_code WriteRecordFile(std::u16string_view path,
                                 const std::vector<std::string>& lines_newest_first) {
-    std::string full = WideToUtf8(path);
-    size_t slash = full.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : full.substr(0, slash);
-    std::string temp = PartialName(folder);
-    FileError error;
-    bool ok = false;
-    {
-        CFile file;
-        if (file.Open(temp, CFile::modeCreate | CFile::modeWrite, &error)) {
-            // Lines are gathered into writes of 64 KiB: a system call per line would cost more than the
-            // disk, and a bigger buffer would only add to the peak memory of a full ring's download.
-            constexpr size_t kWriteChunk = 64 * 1024;
-            std::string chunk;
-            chunk.reserve(kWriteChunk + 1024);
-            ok = true;
-            for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
-                chunk.clear();
-                while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
-                ok = file.Write(chunk.data(), chunk.size());
-            }
-            ok = ok && file.Flush();
-            if (!ok) error = file.LastError();
-        }
-    }
-    ok = ok && RenameFile(temp, full, &error);
-    if (!ok) {
-        RemoveFile(temp);
-        return {error.code != 0 ? error.code : EIO, std::generic_category()};
-    }
-    SyncDirectory(folder.empty() ? "/" : folder);
-    return {};
+    const std::string full = WideToUtf8(path);
+    return Save(
+        FolderOf(full), lines_newest_first, 1, [&](int) { return full; }, nullptr);
 }
 
-void DeleteRecordFile(std::u16string_view path) { RemoveFile(WideToUtf8(path)); }
+std::error_code SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
+                               const std::vector<std::string>& lines_newest_first, std::u16string& name) {
+    const std::string dir = WideToUtf8(folder);
+    LocalTime at = time;
+    std::string used;
+    const std::error_code error = Save(
+        dir, lines_newest_first, kMaxNameTries,
+        [&](int i) {
+            if (i > 0) at = NextSecond(at);
+            return dir + "/" + WideToUtf8(MakeRecordFileName(at, n));
+        },
+        &used);
+    if (!error) name = Utf8ToWide(used.substr(used.rfind('/') + 1));
+    return error;
+}
+
+void RemoveStalePartialFiles(const std::string& folder) {
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(folder.empty() ? "/" : folder, entries)) return;
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.type != EntryType::kFile || !entry.name.starts_with(kPartialPrefix)) continue;
+        // A running writer holds its lock: only a file whose lock is free was left behind.
+        CFile file;
+        const std::string path = folder + "/" + entry.name;
+        if (file.Open(path, CFile::modeRead) && file.TryLock()) RemoveFile(path);
+    }
+}
+
+LocalTime NextSecond(LocalTime t) {
+    auto days_in = [](unsigned year, unsigned month) -> unsigned {
+        static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        return month == 2 && leap ? 29 : kDays[(month - 1) % 12];
+    };
+    if (++t.second < 60) return t;
+    t.second = 0;
+    if (++t.minute < 60) return t;
+    t.minute = 0;
+    if (++t.hour < 24) return t;
+    t.hour = 0;
+    if (++t.day <= days_in(t.year, t.month)) return t;
+    t.day = 1;
+    if (++t.month <= 12) return t;
+    t.month = 1;
+    ++t.year;
+    return t;
+}
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
     std::u16string path(folder);

@@ -17,13 +17,22 @@ std::u16string MakeRecordFileName(const LocalTime& time, int n);
 // The UTF-8 bytes of the record text, a space, its Crc16 as four lower-case hex digits, LF.
 std::string MakeRecordLine(std::u16string_view text);
 
-// Writes the lines, given newest first, oldest first into the file at path. The file appears whole or
-// not at all: it is written under a temporary name in the same folder, flushed and renamed. Returns the
-// failure, if any.
+// Writes the lines, given newest first, oldest first into a new file at path. The file appears whole or
+// not at all: it is written under a temporary name in the same folder, flushed and then given its name,
+// which must be free: an existing file is never replaced (the failure is then EEXIST).
 std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
 
-// Removes the file if it exists; a missing file or a failure is of no concern to the caller.
-void DeleteRecordFile(std::u16string_view path);
+// As WriteRecordFile, into folder under MakeRecordFileName(time, n), or when that name is taken the name
+// of the next free second. name receives the name used. Temporary files that a killed run left in the
+// folder are removed first.
+std::error_code SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
+                               const std::vector<std::string>& lines_newest_first, std::u16string& name);
+
+// Removes the temporary files of record files that no running writer holds any more.
+void RemoveStalePartialFiles(const std::string& folder);
+
+// The local time one second later, across minutes, days, months and years.
+LocalTime NextSecond(LocalTime time);
 
 // home + "/hollin.data/upload" when that is a directory, otherwise the running program's folder.
 std::u16string ResolveUploadFolder();

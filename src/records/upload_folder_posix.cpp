@@ -36,8 +36,9 @@ std::string ProgramFolder() {
 }  // namespace
 
 std::u16string ResolveUploadFolder() {
+    // A home whose name is not UTF-8 cannot be held as text: its folder is not taken.
     std::string candidate = HomeFolder() + "/hollin.data/upload";
-    if (IsDirectory(candidate)) return Utf8ToWide(candidate);
+    if (HoldsAsText(candidate) && IsDirectory(candidate)) return Utf8ToWide(candidate);
     return Utf8ToWide(ProgramFolder());
 }
 

@@ -24,6 +24,7 @@ class CFile {
         modeReadWrite = 0x0002,
         modeCreate = 0x1000,      // create, or truncate an existing file
         modeNoTruncate = 0x2000,  // with modeCreate: keep an existing file's contents
+        modeCreateNew = 0x4000,   // with modeCreate: fail when the name is taken
     };
     enum SeekPosition { begin = 0, current = 1, end = 2 };
 
@@ -32,7 +33,8 @@ class CFile {
     CFile& operator=(const CFile&) = delete;
     virtual ~CFile();
 
-    // False when the file cannot be opened; then `error`, when given, says why.
+    // False when the file cannot be opened; then `error`, when given, says why. A file opened for reading
+    // must be a regular file: a pipe or a device is refused without waiting for a writer.
     virtual bool Open(const std::string& path, unsigned flags, FileError* error = nullptr);
     void Close();
     bool IsOpen() const { return m_hFile != kInvalidHandle; }
@@ -48,6 +50,12 @@ class CFile {
     int64_t GetLength() const;
     // Pushes the written bytes to the disk itself (fsync), so a later rename never exposes a half file.
     bool Flush();
+
+    // Takes an advisory lock on the open file without waiting; false when another holder has it. The lock
+    // ends with the file's closing, also when the process is killed.
+    bool TryLock();
+    // False once the file's name was removed.
+    bool HasName() const;
 
     // The error of the last operation that failed.
     const FileError& LastError() const { return m_lastError; }

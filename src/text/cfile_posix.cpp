@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +35,12 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
     } else {
         oflags |= O_RDONLY;
     }
+    const bool reading = !(flags & (modeWrite | modeReadWrite | modeCreate));
+    // A pipe opened for reading would wait for a writer: open without waiting, then look at what it is.
+    if (reading) oflags |= O_NONBLOCK;
     if (flags & modeCreate) {
         oflags |= O_CREAT;
+        if (flags & modeCreateNew) oflags |= O_EXCL;
         if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
     }
     int fd;
@@ -48,6 +53,23 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
         return false;
     }
     m_hFile = fd;
+    if (reading) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            Fail("cannot open");
+        } else if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            Fail("cannot open");
+        } else if (!S_ISREG(st.st_mode)) {
+            m_lastError = {EINVAL, m_strPath, "cannot open " + m_strPath + ": not a regular file"};
+        } else {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return true;
+        }
+        if (error) *error = m_lastError;
+        Close();
+        return false;
+    }
     return true;
 }
 
@@ -95,6 +117,18 @@ int64_t CFile::GetLength() const {
     struct stat st {};
     if (::fstat(Fd(m_hFile), &st) != 0) return -1;
     return st.st_size;
+}
+
+bool CFile::TryLock() {
+    while (::flock(Fd(m_hFile), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return Fail("cannot lock");
+    }
+    return true;
+}
+
+bool CFile::HasName() const {
+    struct stat st {};
+    return ::fstat(Fd(m_hFile), &st) == 0 && st.st_nlink > 0;
 }
 
 bool CFile::Flush() {

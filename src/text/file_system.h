@@ -20,6 +20,8 @@ struct DirectoryEntry {
 
 // Each returns false on failure and then fills `error`, when given.
 bool RenameFile(const std::string& from, const std::string& to, FileError* error = nullptr);  // replaces `to`
+// Gives the file at `from` the further name `to`, which must be free (EEXIST otherwise); `from` stays.
+bool LinkFile(const std::string& from, const std::string& to, FileError* error = nullptr);
 bool RemoveFile(const std::string& path, FileError* error = nullptr);
 bool MakeDirectory(const std::string& path, FileError* error = nullptr);  // true when it already exists
 // Makes a rename inside `path` durable (fsync of the folder itself).

@@ -32,6 +32,22 @@ bool RenameFile(const std::string& from, const std::string& to, FileError* error
     return true;
 }
 
+bool LinkFile(const std::string& from, const std::string& to, FileError* error) {
+    if (::link(from.c_str(), to.c_str()) == 0) return true;
+    // File systems without hard links (FAT): a rename that first makes sure the name is free. Another
+    // writer could take the name in between; two downloads of one device in one folder at one moment
+    // are what the next free second avoids, not what this can rule out.
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
+        if (FileExists(to)) {
+            errno = EEXIST;
+            return Fail(error, "cannot name", to);
+        }
+        // The copy under `from` goes with the rename; the caller's removal of it then finds nothing.
+        if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    }
+    return Fail(error, "cannot name", from + " as " + to);
+}
+
 bool RemoveFile(const std::string& path, FileError* error) {
     if (::unlink(path.c_str()) != 0) return Fail(error, "cannot delete", path);
     return true;

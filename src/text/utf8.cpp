@@ -137,4 +137,8 @@ bool IsValidUtf8(const char* p) {
     return true;
 }
 
+bool HoldsAsText(std::string_view bytes) {
+    return bytes.find('\0') == std::string_view::npos && WideToUtf8(Utf8ToWide(bytes)) == bytes;
+}
+
 }  // namespace korvel

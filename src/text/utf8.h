@@ -15,4 +15,8 @@ std::u16string Utf8ToWide(std::string_view bytes);
 // sequences otherwise; the string ends at its first zero byte. A null pointer is invalid.
 bool IsValidUtf8(const char* p);
 
+// True when the bytes survive the way through UTF-16 text unchanged: well-formed UTF-8 without a zero
+// byte. Paths that do not cannot be held by the dialog's text.
+bool HoldsAsText(std::string_view bytes);
+
 }  // namespace korvel

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,7 @@ enum class ReplyRefusal {
     NoOk,          // its first line did not begin with "OK"
     TooManyWords,  // a body line held more than 32 words, or a space behind the 32nd
     Rejected,      // a body line had too few words for the command (8 for "info", 3 for a record)
+    Overlong,      // the reply passed the bounds of any legitimate one
 };
 
 constexpr int WM_USER = 0x0400;
@@ -52,6 +55,26 @@ struct Message {
     Notify code = Notify::None;
     uintptr_t wParam = 0;
     intptr_t lParam = 0;
+};
+
+// One record of the reply being parsed, as StoreRecord made it.
+struct ReplyRecord {
+    std::optional<int> index;  // the index its line named (masked); none when the line names none
+    std::u16string key;        // the timestamp key
+    std::string line;          // the stored line
+};
+
+// The batch of records the walk is fetching. Every record line carries its own checksum, so a record
+// that came intact in any reply is kept; after a reply with damaged lines only the records still
+// missing are asked for again.
+struct RecordBatch {
+    int top = 0;                      // index of the batch's newest record
+    std::map<int, ReplyRecord> kept;  // intact records by their distance below top
+    std::vector<ReplyRecord> reply;   // records of the reply being parsed, in the order they came
+    std::optional<int> resend_count;  // a repetition asks for this many records from m_nReadIndex
+    std::optional<int> stale_index;   // a record of the reply that an earlier request asked for
+    int retries = 0;                  // immediate repetitions of this batch's requests
+    uint32_t crc_errors_at_send = 0;  // m_nCrcErrors when the current request went out
 };
 
 class CKorvelDlg : public LineSink {
@@ -93,6 +116,7 @@ class CKorvelDlg : public LineSink {
     bool ParseReplyBody();
     bool RefuseReply(ReplyRefusal why);  // notes why the reply is not taken; false
     void TickReplyTimeout();
+    void RefuseOverlongReply();                // a reply passed the bounds of any legitimate one
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
     int RequestedRecords() const;              // how many records that request asks for
 
@@ -112,7 +136,6 @@ class CKorvelDlg : public LineSink {
     void ScanSavedFiles(const std::u16string& folder, int n);
     // The exchange calls this when a record reply is complete but its body was refused.
     void OnRecordReplyRefused();
-    void DiscardPendingReply();
 
     // LineSink
     int Protocol() const override { return m_nProtocol; }
@@ -133,6 +156,7 @@ class CKorvelDlg : public LineSink {
     int m_nReplyLines = 0;
     uint8_t m_bReplyOk = 0;
     std::u16string m_strReplyBody;
+    bool m_bReplyOverlong = false;  // the current reply passed its bounds and was refused
     std::u16string m_strProductNo;
     std::u16string m_strFirmware;
     int m_nHeadIndex = 0;
@@ -153,20 +177,11 @@ class CKorvelDlg : public LineSink {
     std::u16string m_strUploadDir;
     int64_t m_tStart = 0;
 
-    // A record reply takes effect only as a whole: StoreRecord stages its records here and AdvanceDownload
-    // commits them when no line of the reply failed its checksum (else the request is sent again).
-    std::vector<std::string> m_pendingRecords;
-    std::u16string m_strPendingLastSeen;
-    bool m_bPendingLastSeen = false;
-    int m_nPendingReadIndex = 0;
-    bool m_bPendingReadIndex = false;
-    int m_nPendingIndexed = 0;        // lines of the reply that named their index
-    bool m_bPendingStale = false;     // the reply named a record an earlier request asked for
-    uint32_t m_nCrcErrorsAtSend = 0;  // m_nCrcErrors when the current request went out
-    int m_nReplyRetries = 0;          // immediate repetitions of the current request
-    uint32_t m_nSkippedRecords = 0;   // lines given up after the repetitions, this walk
-    bool m_bSaveFailed = false;       // the last walk's record file could not be written
-    std::string m_strSaveError;       // why, in the system's words ("No space left on device")
+    RecordBatch m_batch;                // the batch of records being fetched
+    std::vector<int> m_skippedIndices;  // records given up after the repetitions, this walk
+    bool m_bSaveFailed = false;         // the last walk's record file could not be written
+    std::string m_strSaveError;         // why, in the system's words ("No space left on device")
+    LocalTime m_stStart;                // local time at the start of the walk; names the record file
     ReplyRefusal m_lastRefusal = ReplyRefusal::None;  // of the last reply since the command was sent
 
     // The open state that status control 1007 last showed.

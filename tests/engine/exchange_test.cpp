@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,38 @@ TEST(Exchange, ReplyWithALineDroppedByTheChecksumIsAskedForAgain) {
     EXPECT_EQ(rig.dlg.m_nRxBytes, reply.size());
     EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 5 -5");
     EXPECT_EQ(rig.dlg.m_nReadIndex, 5);
+}
+
+TEST(Exchange, AReplyThatNeverEndsIsRefusedAtItsBound) {
+    // "OK", then body lines without end: short lines pass the bound on lines, long ones on characters.
+    struct Case {
+        std::u16string command;
+        size_t line_length;
+    };
+    for (const Case& c : {Case{u"info", 40}, Case{u"info", 2000}, Case{u"get", 40}, Case{u"get", 2000}}) {
+        DialogRig rig;
+        rig.dlg.m_nProtocol = 2;
+        rig.dlg.m_nHeadIndex = rig.dlg.m_nReadIndex = 5;
+        rig.dlg.m_strCommand = c.command;
+        rig.dlg.SendCommand();
+        rig.Reply({u"OK"});
+        const std::u16string line(c.line_length, u'7');
+        size_t longest = 0;
+        for (int i = 0; i < 6000; ++i) {
+            rig.dlg.OnReplyLine(line);
+            longest = std::max(longest, rig.dlg.m_strReplyBody.size());
+        }
+        EXPECT_LE(longest, 256u * 1024 + c.line_length);
+        if (c.command == u"info") {
+            EXPECT_EQ(rig.dlg.m_strCommand, u"");  // refused and closed, as at a refused reply's end
+            EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
+        } else {
+            // Refused and asked again; the endless lines no longer hold the timeout off.
+            rig.window.SetText(IDC_LAST_COMMAND, u"");
+            for (int tick = 0; tick < 3; ++tick) rig.dlg.TickReplyTimeout();
+            EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 5 -5");
+        }
+    }
 }
 
 TEST(Exchange, DeviceMessagesShowInTheMessageLine) {

@@ -10,8 +10,10 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "records/temp_folder.h"
+#include "text/cfile.h"
 #include "text/number.h"
 #include "text/utf8.h"
 
@@ -75,14 +77,16 @@ TEST(ToInt, ReadsProductNumbersAndIndicesLikeTheDeviceTools) {
     for (const Case& c : cases) EXPECT_EQ(ToInt(c.text), c.value) << WideToUtf8(c.text);
 }
 
-TEST(WriteRecordFile, WritesOldestFirstAndReplacesAnEarlierFile) {
+TEST(WriteRecordFile, WritesOldestFirstAndNeverReplacesAFile) {
     TempFolder folder;
-    folder.Write("a-1-1.txt", "old contents that are longer than the new ones\n");
     std::vector<std::string> newest_first = {"c\n", "b\n", "a\n"};
-    std::u16string path = JoinPath(folder.wide(), u"a-1-1.txt");
-    EXPECT_FALSE(WriteRecordFile(path, newest_first));
-    EXPECT_EQ(folder.Read("a-1-1.txt"), "a\nb\nc\n");
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a-1-1.txt"});  // no temporary left
+    EXPECT_FALSE(WriteRecordFile(JoinPath(folder.wide(), u"b-1-1.txt"), newest_first));
+    EXPECT_EQ(folder.Read("b-1-1.txt"), "a\nb\nc\n");
+    folder.Write("a-1-1.txt", "an earlier download\n");
+    EXPECT_EQ(WriteRecordFile(JoinPath(folder.wide(), u"a-1-1.txt"), newest_first),
+              std::error_code(EEXIST, std::generic_category()));
+    EXPECT_EQ(folder.Read("a-1-1.txt"), "an earlier download\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a-1-1.txt", "b-1-1.txt"}));  // no temporary left
 }
 
 TEST(WriteRecordFile, AnEmptyWalkWritesAnEmptyFile) {
@@ -153,6 +157,47 @@ TEST(WriteRecordFile, AWriteThatFailsHalfWayLeavesNothing) {
     EXPECT_TRUE(error);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"r-1-1.txt"});
     EXPECT_EQ(folder.Read("r-1-1.txt"), "the earlier download\n");
+}
+
+TEST(SaveRecordFile, ATakenNameGivesTheNextFreeSecondAndLiveWritersAreLeftAlone) {
+    TempFolder folder;
+    folder.Write("221231-235959-5-5.txt", "first\n");
+    folder.Write("230101-000000-5-5.txt", "second\n");
+    folder.Write(".korvel-partial-stale000", "left by a killed run");
+    const std::string live = folder.Write(".korvel-partial-live0000", "being written");
+    CFile writer;  // another instance, still writing
+    ASSERT_TRUE(writer.Open(live, CFile::modeWrite));
+    ASSERT_TRUE(writer.TryLock());
+
+    std::u16string name;
+    EXPECT_FALSE(SaveRecordFile(folder.wide(), {2022, 12, 31, 23, 59, 59}, 5, {"b\n", "a\n"}, name));
+    EXPECT_EQ(name, u"230101-000001-5-5.txt");
+    EXPECT_EQ(folder.Read("230101-000001-5-5.txt"), "a\nb\n");
+    EXPECT_EQ(folder.Read("221231-235959-5-5.txt"), "first\n");
+    EXPECT_EQ(folder.Read("230101-000000-5-5.txt"), "second\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".korvel-partial-live0000", "221231-235959-5-5.txt",
+                                                        "230101-000000-5-5.txt", "230101-000001-5-5.txt"}));
+}
+
+TEST(SaveRecordFile, NextSecondCarriesIntoMinutesDaysMonthsAndYears) {
+    struct Case {
+        LocalTime time, next;
+    };
+    const Case cases[] = {
+        {{2024, 3, 5, 7, 8, 9}, {2024, 3, 5, 7, 8, 10}},
+        {{2024, 3, 5, 7, 59, 59}, {2024, 3, 5, 8, 0, 0}},
+        {{2024, 2, 28, 23, 59, 59}, {2024, 2, 29, 0, 0, 0}},
+        {{2023, 2, 28, 23, 59, 59}, {2023, 3, 1, 0, 0, 0}},
+        {{2100, 2, 28, 23, 59, 59}, {2100, 3, 1, 0, 0, 0}},
+        {{2024, 4, 30, 23, 59, 59}, {2024, 5, 1, 0, 0, 0}},
+        {{2024, 12, 31, 23, 59, 59}, {2025, 1, 1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const LocalTime t = NextSecond(c.time);
+        EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second),
+                  std::tie(c.next.year, c.next.month, c.next.day, c.next.hour, c.next.minute, c.next.second))
+            << c.time.year << "-" << c.time.month << "-" << c.time.day;
+    }
 }
 
 class UploadFolderTest : public ::testing::Test {

@@ -328,10 +328,11 @@ TEST_F(WalkTest, CancelLeavesNoFile) {
     EXPECT_EQ(rig.dlg.m_strCommand, u"");
     for (int id : {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD})
         EXPECT_TRUE(rig.window.Enabled(id)) << id;
-    EXPECT_TRUE(Files().empty());
+    const std::vector<std::string> earlier{"240305-070809-123-7b.txt"};
+    EXPECT_EQ(Files(), earlier);  // the earlier download of the same second is kept
     // A reply that still comes after the cancel changes nothing.
     recorder.Answer(rig, u"get 3");
-    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(Files(), earlier);
     EXPECT_EQ(rig.Text(IDC_RESULT), text::kCancelled);
 }
 
@@ -394,8 +395,8 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     EXPECT_EQ(Files().size(), 1u);
 }
 
-TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
-    // The device clock was set back: every record is older than the saved key.
+TEST_F(WalkTest, RecordsOlderThanTheSavedKeyAreNewAndStillMoveAHundredAtATime) {
+    // The device clock was set back: every record is older than the saved key, and none is it.
     Device(300, 0, 2);
     recorder.Fill(1, 300);
     Save("x-123-7b.txt", Stored(5000));
@@ -403,11 +404,11 @@ TEST_F(WalkTest, BatchesOfSkippedRecordsStillMoveAHundredAtATime) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests,
               (std::vector<std::u16string>{u"get2 300 -100", u"get2 200 -100", u"get2 100 -100"}));
-    EXPECT_TRUE(std::filesystem::exists(FilePath()));  // a walk that accepted nothing still writes its file
-    EXPECT_EQ(FileBytes(), "");
+    EXPECT_EQ(FileBytes(), Expected(1, 300));
+    EXPECT_TRUE(rig.dlg.m_skippedIndices.empty());
 }
 
-TEST_F(WalkTest, ADamagedReplyIsAskedForAgainAndTakesEffectOnlyWhole) {
+TEST_F(WalkTest, ADamagedReplyIsAskedForAgain) {
     for (int protocol : {1, 2}) {
         Device(250, 0, protocol);
         recorder.keys.clear();
@@ -471,7 +472,7 @@ TEST_F(WalkTest, ChecksumFailureOnTheLastLineOfABatchIsFetchedAgain) {
     recorder.Serve(rig);
     EXPECT_EQ(recorder.requests[4], u"get2 51 -51");  // the next batch starts at the dropped record
     EXPECT_EQ(FileBytes(), Expected(1, 150));
-    EXPECT_EQ(rig.dlg.m_nSkippedRecords, 0u);  // nothing was lost after all
+    EXPECT_TRUE(rig.dlg.m_skippedIndices.empty());  // nothing was lost after all
     EXPECT_EQ(rig.Text(IDC_MESSAGE).find(u"跳过"), std::u16string::npos);
 }
 
@@ -510,6 +511,79 @@ TEST_F(WalkTest, UnreadableSavedFileShowsTheOpenError) {
     EXPECT_EQ(rig.window.MessageBoxes()[0], u"Open file error " + Utf8ToWide(folder + "/gone-123-7b.txt"));
     recorder.Serve(rig);
     EXPECT_EQ(rig.dlg.m_strCommand, u"");
+}
+
+// --- a damaged batch keeps what came intact; records after a clock set-back are kept ---
+
+TEST_F(WalkTest, IntactRecordsOfEveryAttemptAreKeptAndOnlyTheMissingAskedAgain) {
+    struct Case {
+        const char* what;
+        int protocol, records;
+        // Whether the n-th transmission (from 0) of record i is damaged.
+        std::function<bool(int i, int n)> damaged;
+        std::vector<int> skipped;
+    };
+    const Case cases[] = {
+        {"a different line in every attempt", 2, 250, [](int i, int n) { return (i + n) % 4 == 0; }, {}},
+        {"a different line in every attempt", 1, 20, [](int i, int n) { return (i + n) % 4 == 0; }, {}},
+        {"two lines always", 2, 150, [](int i, int) { return i == 120 || i == 30; }, {120, 30}},
+        {"every line always", 2, 5, [](int, int) { return true; }, {5, 4, 3, 2, 1}},
+    };
+    for (const Case& c : cases) {
+        Device(c.records, 0, c.protocol);
+        recorder.keys.clear();
+        recorder.requests.clear();
+        recorder.Fill(1, c.records);
+        ClearFolder();
+        std::map<int, int> sent;
+        recorder.corrupt = [&](int index, int) { return c.damaged(index, sent[index]++); };
+        rig.dlg.OnReadData();
+        recorder.Serve(rig);
+        std::string expected;
+        for (int i = 1; i <= c.records; ++i)
+            if (std::find(c.skipped.begin(), c.skipped.end(), i) == c.skipped.end()) expected += Stored(i);
+        EXPECT_EQ(FileBytes(), expected) << c.what;
+        EXPECT_EQ(rig.dlg.m_skippedIndices, c.skipped) << c.what;
+        const std::u16string message = rig.Text(IDC_MESSAGE);
+        if (c.skipped.empty()) {
+            EXPECT_EQ(message.find(u"跳过"), std::u16string::npos) << c.what;
+        } else {
+            EXPECT_EQ(message, u"跳过" + Utf8ToWide(std::to_string(c.skipped.size())) + u"条校验错误的记录")
+                << c.what;
+        }
+        rig.clock.local.second += 1;
+    }
+}
+
+TEST_F(WalkTest, ARepetitionAsksOnlyForTheRangeStillMissing) {
+    Device(10, 0, 2);
+    recorder.Fill(1, 10);
+    recorder.corrupt = [](int index, int request) { return request == 1 && (index == 7 || index == 5); };
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_EQ(recorder.requests, (std::vector<std::u16string>{u"get2 10 -10", u"get2 7 -3"}));
+    EXPECT_EQ(FileBytes(), Expected(1, 10));
+}
+
+TEST_F(WalkTest, RecordsMadeAfterTheClockWasSetBackAreStored) {
+    // The last download ended with record 40; the device clock was then set back, so records 41..46
+    // carry older timestamps than it, except the last.
+    for (int protocol : {1, 2}) {
+        Device(46, 0, protocol);
+        recorder.keys.clear();
+        recorder.Fill(1, 40);
+        for (int i = 41; i <= 45; ++i) recorder.keys[i] = Stamp(i - 10);
+        recorder.keys[46] = Stamp(41);
+        ClearFolder();
+        Save("220101-000000-123-7b.txt", Expected(1, 40));
+        rig.dlg.OnReadData();
+        recorder.Serve(rig);
+        std::string expected = Stored(40);
+        for (int i = 41; i <= 46; ++i) expected += Stored(i, recorder.keys[i]);
+        EXPECT_EQ(FileBytes(), expected) << protocol;
+        EXPECT_TRUE(rig.dlg.m_skippedIndices.empty()) << protocol;
+        rig.clock.local.second += 1;
+    }
 }
 
 }  // namespace
