@@ -555,6 +555,23 @@ TEST_F(WalkTest, IntactRecordsOfEveryAttemptAreKeptAndOnlyTheMissingAskedAgain) 
     }
 }
 
+// A damaged line told that a record is there: a repetition that does not bring it leaves it missing, and
+// the walk reports it instead of stepping over it in silence.
+TEST_F(WalkTest, ARecordThatARepetitionDoesNotBringIsReportedSkipped) {
+    Device(10, 0, 2);
+    recorder.Fill(1, 10);
+    recorder.corrupt = [](int index, int request) { return index == 5 && request == 1; };
+    rig.dlg.OnReadData();
+    recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+    recorder.keys.erase(5);  // from now on the device answers without it
+    recorder.Serve(rig);
+    std::string expected;
+    for (int i = 1; i <= 10; ++i)
+        if (i != 5) expected += Stored(i);
+    EXPECT_EQ(FileBytes(), expected);
+    EXPECT_EQ(rig.dlg.m_skippedIndices, std::vector<int>{5});
+}
+
 TEST_F(WalkTest, ARepetitionAsksOnlyForTheRangeStillMissing) {
     Device(10, 0, 2);
     recorder.Fill(1, 10);
