@@ -163,9 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The walk stops at the saved record (kept again as the file's first line); a saved key that no
     // record has stops nothing. Nothing older is stored, and nothing newer silently lost: every record is
     // there unless the walk reported skipped ones.
+    // (When the saved record itself was given up, the walk cannot see where to stop and goes on to the
+    // stop index: older records are stored again, which the skip report accounts for.)
     const int oldest = saved_index >= 0 && !(setup & 8) ? device.Age(saved_index) : 1;
-    if (!ages.empty()) Check(*ages.begin() >= oldest);
     if (d.m_skippedIndices.empty()) {
+        if (!ages.empty()) Check(*ages.begin() >= oldest);
         for (int age = oldest; age <= count; ++age) Check(ages.count(age) == 1);
     }
     korvel::fuzz::ClearScratchFolder();
