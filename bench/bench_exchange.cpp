@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/clock.h"
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 #include "serial/serial_link.h"
 #include "ui/korvel_dlg.h"
 #include "ui/memory_window.h"
@@ -25,9 +25,7 @@ std::string BatchReply(int newest) {
         char payload[64];
         std::snprintf(payload, sizeof payload, "2022-07-30 %02d:%02d:%02d %d 0123 %d", (index / 3600) % 24,
                       (index / 60) % 60, index % 60, 100 + index % 400, index);
-        char line[80];
-        std::snprintf(line, sizeof line, "%s %04x\n", payload, korvel::Crc16(payload));
-        reply += line;
+        reply += korvel::WithChecksum(payload) + "\n";
     }
     return reply + "\n";
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 #include "protocol/line_assembler.h"
 
 namespace {
@@ -35,9 +35,7 @@ std::string RecordStream(int count) {
         char payload[64];
         std::snprintf(payload, sizeof payload, "2022-07-30 %02d:%02d:%02d %d 0123 %d", (i / 3600) % 24,
                       (i / 60) % 60, i % 60, 100 + i % 400, i % 32768);
-        char line[80];
-        std::snprintf(line, sizeof line, "%s %04x\n", payload, korvel::Crc16(payload));
-        stream += line;
+        stream += korvel::WithChecksum(payload) + "\n";
     }
     return stream;
 }

@@ -16,16 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "app/event_loop.h"
 #include "records/record_file.h"
 #include "records/scan.h"
-#include "serial/port_enumerator.h"
-#include "serial/port_name.h"
-#include "serial/serial_link.h"
+#include "support/live_dialog.h"
 #include "text/utf8.h"
-#include "ui/controls.h"
-#include "ui/korvel_dlg.h"
-#include "ui/memory_window.h"
 
 extern char** environ;
 
@@ -213,62 +207,7 @@ double PacedDeviceFloor(const std::string& pty, int batches) {
     return seconds / (static_cast<double>(bytes) / 11520.0);
 }
 
-class NoPorts : public PortEnumerator {
-  public:
-    std::vector<std::u16string> List() override { return {}; }
-};
-
-// The dialog on the event loop with the real serial layer; the heartbeat ticks after a quiet second.
-class Downloader {
-  public:
-    Downloader(const std::string& port, const std::string& folder) {
-        link_.m_hNotifyWnd = loop_.Poster();
-        link_.m_reopenPause = 0ms;
-        dlg.OnInitDialog();
-        window_.ComboReset(IDC_PORT);
-        window_.ComboAdd(IDC_PORT, PortName(port));
-        window_.ComboSelect(IDC_PORT, 0);
-        dlg.m_strUploadDir = Utf8ToWide(folder);
-        Tick();
-    }
-    ~Downloader() { dlg.Dispatch(Message{Msg::Destroy}); }
-
-    bool Open() const { return link_.m_bOpen != 0; }
-    void Tick() { dlg.Dispatch(Message{Msg::Timer}); }
-    bool RunUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
-        const auto deadline = SteadyClock::now() + limit;
-        auto last_tick = SteadyClock::now();
-        while (!done()) {
-            if (SteadyClock::now() > deadline) return false;
-            loop_.RunOnce(100ms);
-            if (SteadyClock::now() - last_tick > 1s) {
-                Tick();
-                last_tick = SteadyClock::now();
-            }
-        }
-        return true;
-    }
-    bool ReadInfo() {
-        dlg.OnReadInfo();
-        return RunUntil([this] { return dlg.m_strCommand.empty(); }, 20s) &&
-               dlg.m_nHeadIndex != dlg.m_nTailIndex;
-    }
-    bool Download() {
-        clock_.local.second = (clock_.local.second + 1) % 60;
-        dlg.OnReadData();
-        return RunUntil([this] { return dlg.m_strCommand != u"get"; }, 600s) && !dlg.m_bSaveFailed;
-    }
-
-  private:
-    EventLoop loop_;
-    MemoryWindow window_;
-    FixedClock clock_;
-    NoPorts ports_;
-    SerialLink link_;
-
-  public:
-    CKorvelDlg dlg{window_, link_, clock_, ports_};
-};
+using testing::LiveDialog;
 
 // A full ring of 32,767 records into an empty folder: wall time from the click to the written file.
 void DownloadFullRing(benchmark::State& state, int protocol, const char* baud, const char* goal) {
@@ -279,8 +218,10 @@ void DownloadFullRing(benchmark::State& state, int protocol, const char* baud, c
     // The simulator's pacing has an error of its own; it is measured first, with the port still free.
     const double floor = baud ? PacedDeviceFloor(sim.pty(), 40) : 0;
     std::string folder = MakeTempFolder("download");
-    Downloader downloader(sim.pty(), folder);
-    if (sim.pty().empty() || !downloader.Open() || !downloader.ReadInfo()) {
+    // The dialog's own one-second heartbeat, as in the window.
+    LiveDialog downloader(sim.pty(), folder, LiveDialog::Heartbeat::EverySecond);
+    if (sim.pty().empty() || !downloader.Connect() || !downloader.ReadInfo(1) ||
+        downloader.dlg.m_nHeadIndex == downloader.dlg.m_nTailIndex) {
         state.SkipWithError("the simulator did not answer");
         std::filesystem::remove_all(folder);
         return;
@@ -291,7 +232,7 @@ void DownloadFullRing(benchmark::State& state, int protocol, const char* baud, c
         std::filesystem::create_directory(folder);
         const uint32_t rx = downloader.dlg.m_nRxBytes, tx = downloader.dlg.m_nTxBytes;
         const auto start = SteadyClock::now();
-        const bool ok = downloader.Download();
+        const bool ok = downloader.Download(std::chrono::seconds(600));
         const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
         if (!ok) {
             state.SkipWithError("the download did not finish");

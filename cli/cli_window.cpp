@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli_window.h"
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 
@@ -9,25 +8,8 @@
 
 namespace korvel::cli {
 
-void CliWindow::SetText(int id, std::u16string_view text) {
-    MemoryWindow::SetText(id, text);
-    if (on_text) on_text(id, text);
-}
-
-void CliWindow::StartTimer(int timer_id, int period_ms) {
-    MemoryWindow::StartTimer(timer_id, period_ms);
-    loop_.StartTimer(timer_id, std::chrono::milliseconds(period_ms), [this] {
-        if (on_tick) on_tick();
-    });
-}
-
-void CliWindow::StopTimer(int timer_id) {
-    MemoryWindow::StopTimer(timer_id);
-    loop_.StopTimer(timer_id);
-}
-
 void CliWindow::MessageBox(std::u16string_view text) {
-    MemoryWindow::MessageBox(text);
+    LoopWindow::MessageBox(text);
     std::cerr << "korvel-cli: " << PlainText(text) << '\n';
 }
 

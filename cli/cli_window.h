@@ -1,30 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The dialog's window for the command line: it remembers every control like the test double, runs the
-// dialog's timer on our event loop, and lets the session watch the texts the dialog shows.
+// The dialog's window for the command line: the loop-driven window, with message boxes on stderr.
 #pragma once
 
-#include <functional>
+#include <string>
 #include <string_view>
 
-#include "app/event_loop.h"
-#include "ui/memory_window.h"
+#include "ui/loop_window.h"
 
 namespace korvel::cli {
 
-class CliWindow : public MemoryWindow {
+class CliWindow : public LoopWindow {
   public:
-    explicit CliWindow(EventLoop& loop) : loop_(loop) {}
+    using LoopWindow::LoopWindow;
 
-    void SetText(int id, std::u16string_view text) override;
-    void StartTimer(int timer_id, int period_ms) override;
-    void StopTimer(int timer_id) override;
     void MessageBox(std::u16string_view text) override;
-
-    std::function<void(int id, std::u16string_view text)> on_text;
-    std::function<void()> on_tick;
-
-  private:
-    EventLoop& loop_;
 };
 
 // Text from the device as plain text for a terminal: control characters are shown escaped (\x1b),

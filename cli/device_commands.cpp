@@ -46,8 +46,8 @@ std::string ShownPath(const std::string& path) {
 }
 
 double ShownHours(int count) {
-    // As the dialog shows it: 121 seconds per record, one decimal.
-    const double hours = static_cast<double>(count * 121) / 3600.0;
+    // As the dialog shows it: the seconds of each record, one decimal.
+    const double hours = static_cast<double>(count * kSecondsPerRecord) / 3600.0;
     return std::round(hours * 10.0) / 10.0;
 }
 

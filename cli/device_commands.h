@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "ui/dialog_template.h"
+
 namespace korvel::cli {
 
 struct DeviceOptions {
     std::string port;
-    int baud_index = 9;  // index into the dialog's rate list
+    int baud_index = kDefaultBaudIndex;  // index into the dialog's rate list
     std::optional<std::string> dir;
     int retries = 3;
     bool json = false;

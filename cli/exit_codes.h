@@ -12,7 +12,7 @@ enum ExitCode : int {
     kExitWrite = 4,          // the record file could not be written
     kExitVerify = 5,         // verify found a problem
     kExitSkipped = 6,        // the download ended, but records that kept failing their checksum are missing
-    kExitInterrupted = 130,  // SIGINT, SIGTERM or SIGHUP
+    kExitInterrupted = 130,  // stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP: 128 + SIGINT, as shells do
 };
 
 }  // namespace korvel::cli

@@ -57,7 +57,10 @@ void AddPortOptions(CLI::App& command, DeviceOptions& options, std::string& baud
     command.add_option("--port", options.port, "the serial port's device path, e.g. /dev/ttyUSB0")
         ->required()
         ->type_name("PATH");
-    command.add_option("--baud", baud, "the line's rate in bit/s, one of the dialog's list (default 115200)")
+    command
+        .add_option("--baud", baud,
+                    "the line's rate in bit/s, one of the dialog's list (default " +
+                        Ascii(kBaudRates[kDefaultBaudIndex]) + ")")
         ->type_name("RATE")
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
@@ -78,7 +81,7 @@ int Main(int argc, char** argv) {
     app.get_formatter()->column_width(24);
 
     DeviceOptions options;
-    std::string baud = "115200";
+    std::string baud = Ascii(kBaudRates[kDefaultBaudIndex]);
     std::vector<std::string> verify_paths;
 
     CLI::App* ports =

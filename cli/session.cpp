@@ -133,7 +133,7 @@ void Session::OnTick() {
     }
     // Whatever the device keeps sending, a command that gets nowhere is given up.
     const auto tick_time = std::chrono::steady_clock::now();
-    if (dlg_.m_strCommand.empty() || Snapshot() != stall_progress_) {
+    if (!dlg_.ExchangePending() || Snapshot() != stall_progress_) {
         stall_progress_ = Snapshot();
         progress_at_ = tick_time;
     } else if (tick_time - progress_at_ > StallLimit()) {
@@ -141,8 +141,7 @@ void Session::OnTick() {
         return;
     }
     // This tick is the one on which the reply times out and the walk repeats its request.
-    if (watch_repeats_ && dlg_.m_nReplyTimeout == 1 && dlg_.m_strCommand == u"get" &&
-        dlg_.m_nReadIndex != dlg_.m_nTailIndex) {
+    if (watch_repeats_ && dlg_.RequestAboutToRepeat()) {
         const Progress now = Snapshot();
         repeats_ = now == last_progress_ ? repeats_ + 1 : 1;
         last_progress_ = now;
@@ -243,13 +242,13 @@ int Session::ReadInfo() {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
         Click(IDC_READ_INFO);
-        const Outcome outcome =
-            Pump([this] { return dlg_.m_strCommand.empty() || dlg_.m_nReplyTimeout == 0; });
+        const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
         if (outcome != Outcome::Done) return Fail(outcome, "the information request");
-        if (dlg_.m_strCommand.empty() && !dlg_.m_strPcTime.empty()) return kExitOk;
+        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
+        if (reply != CKorvelDlg::Outcome::NoReply && !dlg_.m_strPcTime.empty()) return kExitOk;
         if (dlg_.m_bReplyOverlong) {
             problem = "the device's reply to \"info\" did not end (far longer than any reply)";
-        } else if (!dlg_.m_strCommand.empty()) {
+        } else if (reply == CKorvelDlg::Outcome::NoReply) {
             problem = "the device did not answer \"info\"";
         } else {
             problem = "the device refused \"info\": " + RefusalReason(dlg_.m_lastRefusal, "information line");
@@ -265,17 +264,17 @@ int Session::SyncTime() {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
         Click(IDC_SYNC_TIME);
-        const std::string command = WideToUtf8(dlg_.m_strCommand);
-        const Outcome outcome =
-            Pump([this] { return dlg_.m_strCommand.empty() || dlg_.m_nReplyTimeout == 0; });
+        const std::string command = WideToUtf8(dlg_.Command());
+        const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
         if (outcome != Outcome::Done) return Fail(outcome, "the clock setting");
-        if (dlg_.m_strCommand.empty() && dlg_.m_bReplyOk) {
+        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
+        if (reply == CKorvelDlg::Outcome::Answered) {
             std::cout << "sent: " << command << '\n';
             return kExitOk;
         }
         problem = dlg_.m_bReplyOverlong
                       ? "the device's reply to \"" + command + "\" did not end (far longer than any reply)"
-                  : dlg_.m_strCommand.empty()
+                  : reply == CKorvelDlg::Outcome::Refused
                       ? "the device refused \"" + command + "\": its reply did not begin with OK"
                       : "the device did not answer \"" + command + "\"";
     }
@@ -307,19 +306,18 @@ int Session::Download(const std::string& folder) {
     watch_repeats_ = true;
     repeats_ = 0;
     last_progress_ = Snapshot();
-    const Outcome outcome = Pump([this] { return dlg_.m_strCommand != u"get"; });
+    const Outcome outcome = Pump([this] { return !dlg_.Downloading(); });
     watch_repeats_ = false;
     if (progress_shown_) std::cerr << "\r\x1b[K" << std::flush;
     progress_shown_ = false;
     // Stopped like the operator stops it: the walk ends without a file.
-    if (dlg_.m_strCommand == u"get" && link_.m_bOpen) Click(IDC_READ_DATA);
+    if (dlg_.Downloading() && link_.m_bOpen) Click(IDC_READ_DATA);
     if (outcome != Outcome::Done) return Fail(outcome, "the download");
 
     const std::string path = WideToUtf8(JoinPath(dlg_.m_strUploadDir, dlg_.m_strFileName));
     if (dlg_.m_bSaveFailed) {
         std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
-                  << PlainText(Utf8ToWide(dlg_.m_strSaveError))
-                  << "; the records stay on the device: mend that and download again\n";
+                  << dlg_.m_saveFailure.message << '\n';
         return kExitWrite;
     }
     const std::vector<int>& skipped = dlg_.m_skippedIndices;

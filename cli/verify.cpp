@@ -13,38 +13,15 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "text/cfile.h"
+#include "text/number.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr size_t kKeyLength = 19;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The product field is read the way the tool reads the device's product number text: leading blanks,
-// an optional sign, digits up to the first other character, 0 without digits, clamped to 32 bits.
-int32_t ReadProductField(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t{INT32_MAX} + 1) break;
-    }
-    if (negative) value = -value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
 
 std::string Hex4(unsigned value) {
     char buffer[8];
@@ -74,7 +51,7 @@ class Verifier {
         }
         // Opened without waiting: a pipe given by name is refused, not waited on.
         CFile file;
-        FileError error;
+        Failure error;
         if (!file.Open(path, CFile::modeRead, &error)) {
             Problem(path, std::string("cannot open: ") +
                               (error.code == EINVAL ? "not a regular file" : std::strerror(error.code)));
@@ -143,24 +120,19 @@ class Verifier {
                 Problem(path, number, "the line ends in CR; record lines end in LF alone");
                 continue;
             }
-            if (line.size() <= 5) {
+            const auto split = SplitChecksum(line);
+            if (!split) {
                 Problem(path, number, "too short for a record line");
                 continue;
             }
-            const std::string_view body = line.substr(0, line.size() - 5);
-            const std::string_view digits = line.substr(line.size() - 4);
-            if (line[line.size() - 5] != ' ') {
+            const std::string_view body = split->text;
+            const std::string_view digits = split->digits;
+            if (split->separator != ' ') {
                 Problem(path, number, "no space before the checksum");
                 continue;
             }
-            unsigned expected = 0;
-            bool hex = true;
-            for (char c : digits) {
-                const int digit = HexDigit(c);
-                hex = hex && digit >= 0;
-                expected = expected * 16 + static_cast<unsigned>(std::max(digit, 0));
-            }
-            if (!hex) {
+            const unsigned expected = split->Expected();
+            if (!std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; })) {
                 Problem(path, number,
                         "the checksum \"" + std::string(digits) + "\" is not four hexadecimal digits");
                 continue;
@@ -178,13 +150,13 @@ class Verifier {
                 continue;
             }
             const std::string_view field = body.substr(space + 1);
-            if (product && static_cast<uint32_t>(ReadProductField(field)) != *product) {
+            if (product && static_cast<uint32_t>(ToInt(field)) != *product) {
                 Problem(path, number,
                         "product number " + std::string(field) + " is not the file's " +
                             std::to_string(*product));
                 continue;
             }
-            const std::string_view key = body.substr(0, std::min(kKeyLength, body.size()));
+            const std::string_view key = body.substr(0, std::min(kTimestampKeyLength, body.size()));
             if (previous_line != 0 && key < previous_key) {
                 Problem(path, number,
                         "timestamp " + std::string(key) + " is earlier than line " +
@@ -248,7 +220,7 @@ std::optional<uint32_t> ProductFromFileName(const std::string& name) {
     if (value > UINT32_MAX) return {};
     uint64_t hex_value = 0;
     for (char c : hex) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0 || (c >= 'A' && c <= 'F')) return {};
         hex_value = hex_value * 16 + static_cast<uint64_t>(digit);
     }

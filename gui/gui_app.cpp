@@ -17,8 +17,8 @@
 #include <cerrno>
 
 #include "qt_window.h"
+#include "serial/hotplug_monitor.h"
 #include "serial/sysfs_ports.h"
-#include "serial/udev_monitor.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
 
@@ -182,7 +182,7 @@ void GuiApp::OnMessage(const Message& message) {
         const bool save_failed =
             dialog().m_bSaveFailed && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
         window_->SetToolTip(IDC_RESULT,
-                            save_failed ? QString::fromStdString(dialog().m_strSaveError) : QString());
+                            save_failed ? QString::fromStdString(dialog().m_saveFailure.message) : QString());
     }
 }
 

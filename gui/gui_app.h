@@ -12,9 +12,9 @@
 
 #include "app/clock.h"
 #include "app/korvel_app.h"
+#include "serial/hotplug_monitor.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
-#include "serial/udev_monitor.h"
 #include "ui/korvel_dlg.h"
 
 class QProcess;

@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
         } else if (option == "--records") {
             device.records = static_cast<int>(ToLong(option, next(), 0, kMaxRecords));
         } else if (option == "--head") {
-            device.head = static_cast<int>(ToLong(option, next(), 0, kIndexMask));
+            device.head = static_cast<int>(ToLong(option, next(), 0, korvel::kIndexMask));
         } else if (option == "--wrap") {
             wrap = true;
         } else if (option == "--protocol") {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 
 namespace korvel::sim {
 namespace {
@@ -106,12 +106,6 @@ std::string FormatDeviceTime(int64_t seconds) {
                   static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
                   static_cast<unsigned>(rest % 60));
     return buf;
-}
-
-std::string WithChecksum(std::string_view text) {
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, " %04x", static_cast<unsigned>(Crc16(text)));
-    return std::string(text) + suffix;
 }
 
 Recorder::Recorder(const RecorderConfig& config)

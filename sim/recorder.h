@@ -10,14 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/record_index.h"
 #include "sim/sim_random.h"
 
 namespace korvel::sim {
 
-constexpr int kRingSize = 0x8000;
-constexpr int kIndexMask = 0x7FFF;
-constexpr int kMaxRecords = kRingSize - 1;  // the slot at the tail never holds a record
-constexpr int64_t kRecordInterval = 121;    // seconds of device time between two records
+constexpr int kMaxRecords = kRingSize - 1;              // the slot at the tail never holds a record
+constexpr int64_t kRecordInterval = kSecondsPerRecord;  // seconds of device time between two records
 
 // Device times are civil date-times without a zone, counted in seconds from 1970-01-01 00:00:00.
 std::optional<int64_t> ParseDeviceTime(std::string_view text);  // "YYYY-MM-DD hh:mm:ss", strict
@@ -80,8 +79,5 @@ class Recorder {
     double clock_elapsed_ = 0;
     SplitMix corrupt_rng_;
 };
-
-// Appends " xxxx": a space and the Crc16 of `text` in four lower-case hex digits.
-std::string WithChecksum(std::string_view text);
 
 }  // namespace korvel::sim

@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 
 namespace korvel {
 
@@ -23,7 +25,9 @@ struct EventLoop::Shared {
     int wake_fd = -1;
 
     Shared() : wake_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        if (wake_fd < 0) throw std::runtime_error("eventfd failed");
+        if (wake_fd < 0)
+            throw std::runtime_error(std::string("cannot create the event loop's wake-up descriptor: ") +
+                                     std::strerror(errno) + "; close other programs and try again");
     }
     ~Shared() { ::close(wake_fd); }
     void Push(Task task) {

@@ -18,6 +18,8 @@ class EventLoop {
     using Task = std::function<void()>;
     using Duration = std::chrono::steady_clock::duration;
 
+    // Throws std::runtime_error when the system gives no wake-up descriptor (no descriptors left): the
+    // one failure that is thrown, since no front end can run without its loop.
     EventLoop();
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;

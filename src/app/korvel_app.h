@@ -30,6 +30,7 @@ class CKorvelApp {
 
     CKorvelDlg& Dialog() { return m_dlg; }
     SerialLink& Link() { return m_link; }
+    const SerialLink& Link() const { return m_link; }
 
   private:
     SerialLink m_link;  // before the dialog: constructed first, destroyed last

@@ -4,35 +4,20 @@
 #include <cstring>
 #include <string_view>
 
+#include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "text/utf8.h"
 
 namespace korvel {
 namespace {
 
-constexpr size_t kSuffixLength = 5;  // separator and four hex digits
-
-// The device's digits: any character that is not one counts as 0.
-unsigned HexDigit(char c) {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-    return 0;
-}
-
 bool IsChecksummedCommand(const std::u16string& command) { return command == u"get" || command == u"info"; }
 
 // Strips a valid suffix from `text`; false when the line fails its checksum.
 bool CheckAndStrip(std::string_view& text) {
-    const size_t d = text.size();
-    if (d <= kSuffixLength) return false;
-    unsigned expected = 0;
-    for (size_t i = d - 4; i < d; ++i) expected = (expected << 4) | HexDigit(text[i]);
-    const size_t payload = d - kSuffixLength;
-    if (Crc16(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(payload)) != expected) {
-        return false;
-    }
-    text = text.substr(0, payload);
+    const auto split = SplitChecksum(text);
+    if (!split || Crc16(split->text) != split->Expected()) return false;
+    text = split->text;
     return true;
 }
 

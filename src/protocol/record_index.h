@@ -5,6 +5,8 @@
 namespace korvel {
 
 inline constexpr int kRingSize = 0x8000;
+// The device takes a record every 121 seconds: a count of records covers this many seconds each.
+inline constexpr int kSecondsPerRecord = 121;
 inline constexpr int kIndexMask = 0x7FFF;
 
 // The index one below, 0 wrapping to 32767. Unsigned, so any number the device sends is safe to step.

@@ -4,10 +4,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <random>
 
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
 #include "text/utf8.h"
@@ -32,7 +33,7 @@ class PartialFile {
   public:
     // Creates, locks and fills the file; false with `error` set when that fails.
     bool Write(const std::string& folder, const std::vector<std::string>& lines_newest_first,
-               FileError& error) {
+               Failure& error) {
         static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         thread_local std::minstd_rand random{std::random_device{}()};
         for (;;) {
@@ -70,7 +71,7 @@ class PartialFile {
         return ok;
     }
     // Gives the bytes their name, which must be free.
-    bool Publish(const std::string& path, FileError& error) { return LinkFile(path_, path, &error); }
+    bool Publish(const std::string& path, Failure& error) { return LinkFile(path_, path, &error); }
     void Remove() {
         file_.Close();
         if (!path_.empty()) RemoveFile(path_);
@@ -83,17 +84,22 @@ class PartialFile {
     std::string path_;
 };
 
-std::error_code ToError(const FileError& error) {
-    return {error.code != 0 ? error.code : EIO, std::generic_category()};
+// The failure as the operator reads it: the record file it was meant to become, and what to do.
+Failure SaveFailure(const Failure& error, const std::string& path) {
+    const int code = error.code != 0 ? error.code : EIO;
+    return {KindOfError(code),
+            "cannot write the record file " + path + ": " + std::strerror(code) +
+                "; check that the folder exists, is writable and has free space",
+            code};
 }
 
 // Writes the file under the first free name that name_at(0), name_at(1), ... gives.
-std::error_code Save(const std::string& folder, const std::vector<std::string>& lines_newest_first, int tries,
-                     const std::function<std::string(int)>& name_at, std::string* used) {
+Failure Save(const std::string& folder, const std::vector<std::string>& lines_newest_first, int tries,
+             const std::function<std::string(int)>& name_at, std::string* used) {
     RemoveStalePartialFiles(folder);
     PartialFile partial;
-    FileError error;
-    if (!partial.Write(folder, lines_newest_first, error)) return ToError(error);
+    Failure error;
+    if (!partial.Write(folder, lines_newest_first, error)) return SaveFailure(error, name_at(0));
     for (int i = 0; i < tries; ++i) {
         const std::string path = name_at(i);
         if (partial.Publish(path, error)) {
@@ -102,9 +108,9 @@ std::error_code Save(const std::string& folder, const std::vector<std::string>& 
             if (used) *used = path;
             return {};
         }
-        if (error.code != EEXIST) break;
+        if (error.code != EEXIST) return SaveFailure(error, path);
     }
-    return ToError(error);
+    return SaveFailure(error, name_at(0));
 }
 
 }  // namespace
@@ -119,27 +125,25 @@ std::u16string MakeRecordFileName(const LocalTime& time, int n) {
 
 std::string MakeRecordLine(std::u16string_view text) {
     std::string line = WideToUtf8(text);
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, " %04x\n", Crc16(line));
-    line += suffix;
+    AppendChecksum(line);
+    line += '\n';
     // The conversion reserves room for three bytes a character; a full ring keeps 32,767 of these lines.
     line.shrink_to_fit();
     return line;
 }
 
-std::error_code WriteRecordFile(std::u16string_view path,
-                                const std::vector<std::string>& lines_newest_first) {
+Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first) {
     const std::string full = WideToUtf8(path);
     return Save(
         FolderOf(full), lines_newest_first, 1, [&](int) { return full; }, nullptr);
 }
 
-std::error_code SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
-                               const std::vector<std::string>& lines_newest_first, std::u16string& name) {
+Failure SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
+                       const std::vector<std::string>& lines_newest_first, std::u16string& name) {
     const std::string dir = WideToUtf8(folder);
     LocalTime at = time;
     std::string used;
-    const std::error_code error = Save(
+    Failure error = Save(
         dir, lines_newest_first, kMaxNameTries,
         [&](int i) {
             if (i > 0) at = NextSecond(at);

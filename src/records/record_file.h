@@ -4,10 +4,10 @@
 
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "app/clock.h"
+#include "text/failure.h"
 
 namespace korvel {
 
@@ -19,14 +19,15 @@ std::string MakeRecordLine(std::u16string_view text);
 
 // Writes the lines, given newest first, oldest first into a new file at path. The file appears whole or
 // not at all: it is written under a temporary name in the same folder, flushed and then given its name,
-// which must be free: an existing file is never replaced (the failure is then EEXIST).
-std::error_code WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
+// which must be free: an existing file is never replaced (the failure's code is then EEXIST). Returns the
+// failure, if any, with a sentence that names the file.
+Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
 
 // As WriteRecordFile, into folder under MakeRecordFileName(time, n), or when that name is taken the name
 // of the next free second. name receives the name used. Temporary files that a killed run left in the
 // folder are removed first.
-std::error_code SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
-                               const std::vector<std::string>& lines_newest_first, std::u16string& name);
+Failure SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
+                       const std::vector<std::string>& lines_newest_first, std::u16string& name);
 
 // Removes the temporary files of record files that no running writer holds any more.
 void RemoveStalePartialFiles(const std::string& folder);

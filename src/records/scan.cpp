@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
@@ -17,14 +18,6 @@ namespace korvel {
 namespace {
 
 constexpr size_t kWindow = 2047;
-constexpr size_t kKeyLength = 19;
-
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return 0;
-}
 
 std::u16string Window(const char* bytes, int64_t count) {
     if (count <= 0) return {};
@@ -88,12 +81,10 @@ std::u16string RecordFilePattern(int n) {
 }
 
 std::u16string ValidateRecordLine(std::u16string_view line, int n) {
-    if (line.size() <= 5) return {};
-    size_t d = line.size();
-    unsigned expected = (HexDigit(line[d - 4]) << 12) | (HexDigit(line[d - 3]) << 8) |
-                        (HexDigit(line[d - 2]) << 4) | HexDigit(line[d - 1]);
-    std::u16string_view body = line.substr(0, d - 5);
-    if (Crc16(WideToUtf8(body)) != expected) return {};
+    const auto split = SplitChecksum(line);
+    if (!split) return {};
+    const std::u16string_view body = split->text;
+    if (Crc16(WideToUtf8(body)) != split->Expected()) return {};
     size_t space = body.rfind(u' ');
     if (space == std::u16string_view::npos) return {};
     if (ToInt(body.substr(space + 1)) != n) return {};
@@ -108,7 +99,7 @@ void ScanRecordText(std::u16string_view text, int n, std::u16string& last_saved)
         if (end > start) {
             std::u16string valid = ValidateRecordLine(text.substr(start, end - start), n);
             if (!valid.empty()) {
-                std::u16string_view key = std::u16string_view(valid).substr(0, kKeyLength);
+                std::u16string_view key = std::u16string_view(valid).substr(0, kTimestampKeyLength);
                 if (key > std::u16string_view(last_saved)) last_saved = key;
             }
         }

@@ -9,15 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "text/failure.h"
+
 namespace korvel {
 
-// Why the last open attempt failed, kept for front ends (the dialog itself stays silent).
-enum class OpenFailureKind { None, Absent, Busy, PermissionDenied, NotSerial, Settings, Other };
-
-struct OpenFailure {
-    OpenFailureKind kind = OpenFailureKind::None;
-    std::string message;  // one line: what went wrong and what to do
-};
+// Why the last open attempt failed, kept for front ends (the dialog itself stays silent): a Failure,
+// under the names the port code has always used.
+using OpenFailureKind = FailureKind;
+using OpenFailure = Failure;
 
 // Queues a function to run on the user-interface thread. Callable from any thread; never blocks.
 using UiPost = std::function<void(std::function<void()>)>;

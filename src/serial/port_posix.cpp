@@ -20,7 +20,6 @@
 #include <thread>
 
 #include "serial/port.h"
-#include "serial/serial_link.h"
 #include "serial/termios2.h"
 
 namespace korvel {
@@ -366,22 +365,6 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
             Fail(OpenFailureKind::Other, std::string("cannot open ") + path + ": " + std::strerror(error)));
     }
     return std::make_unique<PosixPort>(fd, wake_fd);
-}
-
-}  // namespace korvel
-
-namespace korvel {
-
-bool SerialLink::CreateEvents() {
-    if (m_eventFd >= 0) return true;
-    m_eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    return m_eventFd >= 0;
-}
-
-void SerialLink::ReleaseEvents() {
-    if (m_eventFd < 0) return;
-    ::close(m_eventFd);
-    m_eventFd = -1;
 }
 
 }  // namespace korvel

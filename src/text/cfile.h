@@ -7,14 +7,9 @@
 #include <cstdint>
 #include <string>
 
-namespace korvel {
+#include "text/failure.h"
 
-// Why an operation on a file failed: the OS error number and a sentence for the operator.
-struct FileError {
-    int code = 0;
-    std::string path;
-    std::string message;  // e.g. "cannot open /x/y.txt: No such file or directory"
-};
+namespace korvel {
 
 class CFile {
   public:
@@ -35,7 +30,7 @@ class CFile {
 
     // False when the file cannot be opened; then `error`, when given, says why. A file opened for reading
     // must be a regular file: a pipe or a device is refused without waiting for a writer.
-    virtual bool Open(const std::string& path, unsigned flags, FileError* error = nullptr);
+    virtual bool Open(const std::string& path, unsigned flags, Failure* error = nullptr);
     void Close();
     bool IsOpen() const { return m_hFile != kInvalidHandle; }
     const std::string& GetFilePath() const { return m_strPath; }
@@ -58,7 +53,7 @@ class CFile {
     bool HasName() const;
 
     // The error of the last operation that failed.
-    const FileError& LastError() const { return m_lastError; }
+    const Failure& LastError() const { return m_lastError; }
 
   protected:
     static constexpr intptr_t kInvalidHandle = -1;
@@ -67,7 +62,7 @@ class CFile {
 
     intptr_t m_hFile = kInvalidHandle;
     std::string m_strPath;
-    FileError m_lastError;
+    Failure m_lastError;
 };
 
 }  // namespace korvel

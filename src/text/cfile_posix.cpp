@@ -20,11 +20,11 @@ CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
     const int code = errno;
-    m_lastError = {code, m_strPath, std::string(what) + " " + m_strPath + ": " + std::strerror(code)};
+    m_lastError = {KindOfError(code), std::string(what) + " " + m_strPath + ": " + std::strerror(code), code};
     return false;
 }
 
-bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
+bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     Close();
     m_strPath = path;
     int oflags = O_CLOEXEC;
@@ -61,7 +61,7 @@ bool CFile::Open(const std::string& path, unsigned flags, FileError* error) {
             errno = EISDIR;
             Fail("cannot open");
         } else if (!S_ISREG(st.st_mode)) {
-            m_lastError = {EINVAL, m_strPath, "cannot open " + m_strPath + ": not a regular file"};
+            m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL};
         } else {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             return true;

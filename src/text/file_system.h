@@ -19,14 +19,14 @@ struct DirectoryEntry {
 };
 
 // Each returns false on failure and then fills `error`, when given.
-bool RenameFile(const std::string& from, const std::string& to, FileError* error = nullptr);  // replaces `to`
+bool RenameFile(const std::string& from, const std::string& to, Failure* error = nullptr);  // replaces `to`
 // Gives the file at `from` the further name `to`, which must be free (EEXIST otherwise); `from` stays.
-bool LinkFile(const std::string& from, const std::string& to, FileError* error = nullptr);
-bool RemoveFile(const std::string& path, FileError* error = nullptr);
-bool MakeDirectory(const std::string& path, FileError* error = nullptr);  // true when it already exists
+bool LinkFile(const std::string& from, const std::string& to, Failure* error = nullptr);
+bool RemoveFile(const std::string& path, Failure* error = nullptr);
+bool MakeDirectory(const std::string& path, Failure* error = nullptr);  // true when it already exists
 // Makes a rename inside `path` durable (fsync of the folder itself).
-bool SyncDirectory(const std::string& path, FileError* error = nullptr);
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error = nullptr);
+bool SyncDirectory(const std::string& path, Failure* error = nullptr);
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, Failure* error = nullptr);
 
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included

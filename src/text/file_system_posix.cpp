@@ -12,9 +12,10 @@
 namespace korvel {
 namespace {
 
-bool Fail(FileError* error, const char* what, const std::string& path) {
+bool Fail(Failure* error, const char* what, const std::string& path) {
     const int code = errno;
-    if (error) *error = {code, path, std::string(what) + " " + path + ": " + std::strerror(code)};
+    if (error)
+        *error = {KindOfError(code), std::string(what) + " " + path + ": " + std::strerror(code), code};
     return false;
 }
 
@@ -27,12 +28,12 @@ EntryType TypeOf(mode_t mode) {
 
 }  // namespace
 
-bool RenameFile(const std::string& from, const std::string& to, FileError* error) {
+bool RenameFile(const std::string& from, const std::string& to, Failure* error) {
     if (::rename(from.c_str(), to.c_str()) != 0) return Fail(error, "cannot rename", from + " to " + to);
     return true;
 }
 
-bool LinkFile(const std::string& from, const std::string& to, FileError* error) {
+bool LinkFile(const std::string& from, const std::string& to, Failure* error) {
     if (::link(from.c_str(), to.c_str()) == 0) return true;
     // File systems without hard links (FAT): a rename that first makes sure the name is free. Another
     // writer could take the name in between; two downloads of one device in one folder at one moment
@@ -48,17 +49,17 @@ bool LinkFile(const std::string& from, const std::string& to, FileError* error) 
     return Fail(error, "cannot name", from + " as " + to);
 }
 
-bool RemoveFile(const std::string& path, FileError* error) {
+bool RemoveFile(const std::string& path, Failure* error) {
     if (::unlink(path.c_str()) != 0) return Fail(error, "cannot delete", path);
     return true;
 }
 
-bool MakeDirectory(const std::string& path, FileError* error) {
+bool MakeDirectory(const std::string& path, Failure* error) {
     if (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsDirectory(path))) return true;
     return Fail(error, "cannot create the folder", path);
 }
 
-bool SyncDirectory(const std::string& path, FileError* error) {
+bool SyncDirectory(const std::string& path, Failure* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return Fail(error, "cannot open the folder", path);
     const bool ok = ::fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot sync folders
@@ -67,7 +68,7 @@ bool SyncDirectory(const std::string& path, FileError* error) {
     return ok;
 }
 
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, FileError* error) {
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, Failure* error) {
     entries.clear();
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) return Fail(error, "cannot list the folder", path);

@@ -4,15 +4,17 @@
 #include <climits>
 
 namespace korvel {
+namespace {
 
-int ToInt(std::u16string_view text) {
+template <typename Char>
+int Read(std::basic_string_view<Char> text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     long long value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i] - u'0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1) break;
     }
     if (negative) value = -value;
@@ -20,5 +22,10 @@ int ToInt(std::u16string_view text) {
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
 }
+
+}  // namespace
+
+int ToInt(std::u16string_view text) { return Read(text); }
+int ToInt(std::string_view text) { return Read(text); }
 
 }  // namespace korvel

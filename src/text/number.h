@@ -9,5 +9,6 @@ namespace korvel {
 // skipped, an optional sign taken, digits read up to the first other character; no digits give 0.
 // Values beyond the int range saturate instead of wrapping.
 int ToInt(std::u16string_view text);
+int ToInt(std::string_view text);
 
 }  // namespace korvel

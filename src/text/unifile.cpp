@@ -9,7 +9,7 @@
 
 namespace korvel {
 
-bool CUniFile::Open(const std::string& path, unsigned flags, FileError* error) {
+bool CUniFile::Open(const std::string& path, unsigned flags, Failure* error) {
     if (!CFile::Open(path, flags, error)) return false;
     if (flags & modeCreate) return true;
 

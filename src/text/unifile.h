@@ -14,7 +14,7 @@ class CUniFile : public CFile {
 
     // As CFile::Open; a read-mode open also looks at the first 61999 bytes. Afterwards the position is
     // just past a byte-order mark, or at the first byte when there is none.
-    bool Open(const std::string& path, unsigned flags, FileError* error = nullptr) override;
+    bool Open(const std::string& path, unsigned flags, Failure* error = nullptr) override;
 
     bool m_bHasDataTag = false;  // the bytes read contain "<DATA>"
     bool m_bUtf8 = false;        // UTF-8 mark, or without a mark: the bytes pass IsValidUtf8

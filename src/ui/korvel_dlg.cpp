@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The main dialog: its message map, initialisation, the one-second heartbeat and the way out.
+// The dialog itself: its message map (Dispatch), OnInitDialog, the one-second OnTimer, OnSelChangeMode,
+// OnDestroy and OnEndSession.
 #include "ui/korvel_dlg.h"
 
 #include <array>

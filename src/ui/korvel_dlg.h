@@ -12,8 +12,10 @@
 
 #include "app/clock.h"
 #include "protocol/line_assembler.h"
+#include "serial/device_change.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
+#include "text/failure.h"
 #include "ui/window.h"
 
 namespace korvel {
@@ -46,8 +48,6 @@ enum class ReplyRefusal {
 
 constexpr int WM_USER = 0x0400;
 constexpr int WM_SERIAL_DATA = WM_USER + 119;
-constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
-constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 struct Message {
     Msg msg;
@@ -137,6 +137,26 @@ class CKorvelDlg : public LineSink {
     // The exchange calls this when a record reply is complete but its body was refused.
     void OnRecordReplyRefused();
 
+    // --- what front ends ask; they decide from these, never from the fields behind them ---
+    // How the last command's exchange stands.
+    enum class Outcome {
+        Pending,   // a command went out and its reply has neither ended nor timed out
+        NoReply,   // the reply did not come within the timeout ("无回应")
+        Refused,   // the reply ended, but did not begin with "OK"
+        Answered,  // the reply began with "OK" and has ended
+    };
+    Outcome LastOutcome() const {
+        if (!m_strCommand.empty()) return m_nReplyTimeout != 0 ? Outcome::Pending : Outcome::NoReply;
+        return m_bReplyOk ? Outcome::Answered : Outcome::Refused;
+    }
+    // A command waits for its reply, or a walk runs.
+    bool ExchangePending() const { return !m_strCommand.empty(); }
+    bool Downloading() const { return m_strCommand == u"get"; }
+    // The next timer tick sends the record request again: its reply has not come in time.
+    bool RequestAboutToRepeat() const {
+        return m_nReplyTimeout == 1 && Downloading() && m_nReadIndex != m_nTailIndex;
+    }
+
     // LineSink
     int Protocol() const override { return m_nProtocol; }
     int ReplyLines() const override { return m_nReplyLines; }
@@ -180,7 +200,7 @@ class CKorvelDlg : public LineSink {
     RecordBatch m_batch;                // the batch of records being fetched
     std::vector<int> m_skippedIndices;  // records given up after the repetitions, this walk
     bool m_bSaveFailed = false;         // the last walk's record file could not be written
-    std::string m_strSaveError;         // why, in the system's words ("No space left on device")
+    Failure m_saveFailure;              // why, in the system's sentence
     LocalTime m_stStart;                // local time at the start of the walk; names the record file
     ReplyRefusal m_lastRefusal = ReplyRefusal::None;  // of the last reply since the command was sent
 

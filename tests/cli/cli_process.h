@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace korvel::testing {
 
 std::string CliPath();
@@ -49,18 +51,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, bool stder
 ProcessResult RunCli(std::vector<std::string> args);
 
 // A fresh folder below the system's temporary folder, removed with everything in it on destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using TempDir = TempFolder;
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

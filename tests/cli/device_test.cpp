@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// korvel-cli against the simulated recorder on a pseudo-terminal.
+// korvel-cli against the simulated recorder on a pseudo-terminal; its files are compared with the
+// engine's own download (engine_download.cpp, on the shared live rig). verify is in verify_test.cpp.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>

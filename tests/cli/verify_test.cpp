@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "cli_process.h"
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 
 namespace korvel::testing {
 namespace {
 
-std::string Line(const std::string& text) {
-    char crc[8];
-    std::snprintf(crc, sizeof crc, " %04x\n", Crc16(text));
-    return text + crc;
-}
+std::string Line(const std::string& text) { return WithChecksum(text) + "\n"; }
 
 // Line i of a file of product 123, one record every 121 seconds.
 std::string Record(int i, const std::string& product = "0123") {

@@ -1,106 +1,35 @@
 // SPDX-License-Identifier: MIT
-// Downloads from korvel-sim over a pseudo-terminal through the real serial layer and the whole dialog
-// engine. The expected records come from the simulator's own device model with the same settings.
+// Whole downloads from korvel-sim through the shared live rig, checked against the simulator's own device
+// model; the walk's single steps are in records/walk_test.cpp, opening and hang-up in engine_sim_test.cpp.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
-#include "app/event_loop.h"
 #include "records/record_file.h"
 #include "records/scan.h"
-#include "serial/port_name.h"
-#include "serial/serial_link.h"
 #include "sim/recorder.h"
-#include "support/fake_port.h"
+#include "support/live_dialog.h"
 #include "support/sim_process.h"
+#include "support/temp_folder.h"
 #include "text/utf8.h"
-#include "ui/controls.h"
-#include "ui/korvel_dlg.h"
-#include "ui/memory_window.h"
 
 namespace korvel {
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
 constexpr char kDeviceClock[] = "2024-03-05 07:08:09";
 constexpr int kProduct = 815;
 
-// The dialog on an event loop with the real serial layer. The heartbeat ticks whenever the line has
-// been quiet for a while instead of every second, so a lost reply is repeated without a long wait.
-class LiveDialog {
-  public:
-    LiveDialog(const std::string& port, const std::string& upload_dir) {
-        ports_.names = {PortName(port)};
-        link_.m_hNotifyWnd = loop_.Poster();
-        link_.m_reopenPause = 0ms;
-        dlg.OnInitDialog();
-        // The port is chosen here rather than discovered: a pseudo-terminal is no serial port to the system.
-        window_.ComboReset(IDC_PORT);
-        window_.ComboAdd(IDC_PORT, PortName(port));
-        window_.ComboSelect(IDC_PORT, 0);
-        dlg.m_strUploadDir = Utf8ToWide(upload_dir);
-        Tick();
-    }
-    ~LiveDialog() { dlg.Dispatch(Message{Msg::Destroy}); }
+using testing::LiveDialog;
 
-    void Tick() { dlg.Dispatch(Message{Msg::Timer}); }
-    bool Open() const { return link_.m_bOpen != 0; }
-    const std::string& OpenFailure() const { return link_.m_lastFailure.message; }
-
-    bool RunUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-        const auto deadline = Clock::now() + limit;
-        auto quiet_since = Clock::now();
-        uint32_t rx = dlg.m_nRxBytes, tx = dlg.m_nTxBytes;
-        while (!done()) {
-            if (Clock::now() > deadline) return false;
-            loop_.RunOnce(20ms);
-            if (rx != dlg.m_nRxBytes || tx != dlg.m_nTxBytes) {
-                rx = dlg.m_nRxBytes, tx = dlg.m_nTxBytes;
-                quiet_since = Clock::now();
-            } else if (Clock::now() - quiet_since > 200ms) {
-                Tick();
-                quiet_since = Clock::now();
-            }
-        }
-        return true;
-    }
-
-    // The information request is not repeated by the dialog; a lost reply is asked for again here.
-    bool ReadInfo() {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            dlg.OnReadInfo();
-            if (!RunUntil([this] { return dlg.m_strCommand.empty() || dlg.m_nReplyTimeout == 0; }, 20s))
-                return false;
-            if (dlg.m_strCommand.empty() && dlg.m_bReplyOk) return true;
-        }
-        return false;
-    }
-    // Starts a walk and waits for its end; returns the record file's bytes.
-    std::string Download() {
-        clock_.local.second += 1;  // every download gets a name of its own
-        dlg.OnReadData();
-        EXPECT_TRUE(RunUntil([this] { return dlg.m_strCommand != u"get"; })) << "the walk did not end";
-        EXPECT_FALSE(dlg.m_bSaveFailed);
-        std::ifstream in(WideToUtf8(JoinPath(dlg.m_strUploadDir, dlg.m_strFileName)), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-  private:
-    EventLoop loop_;
-    MemoryWindow window_;
-    FixedClock clock_;
-    testing::FakePortList ports_;
-    SerialLink link_;
-
-  public:
-    CKorvelDlg dlg{window_, link_, clock_, ports_};
-};
+// Starts a walk and waits for its end; returns the record file's bytes.
+std::string Download(LiveDialog& live) {
+    EXPECT_TRUE(live.Download()) << "the walk did not end, or its file was not written";
+    std::ifstream in(live.FilePath(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 struct Device {
     int records;
@@ -160,25 +89,21 @@ std::string Expected(const sim::Recorder& model, const std::u16string& offset, i
 
 class DownloadE2E : public ::testing::TestWithParam<int> {
   protected:
-    void SetUp() override {
-        std::string templ = (std::filesystem::temp_directory_path() / "korvel-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        folder_ = templ;
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void SetUp() override { ASSERT_FALSE(folder_.path().empty()); }
 
     // Starts the simulator and the dialog and reads the device information.
     void Connect(const Device& device, const std::vector<std::string>& faults = {}) {
         std::vector<std::string> args = device.Args();
         args.insert(args.end(), faults.begin(), faults.end());
         ASSERT_TRUE(sim_.Start(args)) << sim_.error();
-        live_ = std::make_unique<LiveDialog>(sim_.pty_path(), folder_);
-        ASSERT_TRUE(live_->Open()) << live_->OpenFailure();
+        live_ =
+            std::make_unique<LiveDialog>(sim_.pty_path(), folder_.path(), LiveDialog::Heartbeat::WhenQuiet);
+        ASSERT_TRUE(live_->Connect()) << live_->OpenFailure();
         ASSERT_TRUE(live_->ReadInfo());
         ASSERT_EQ(live_->dlg.m_nHeadIndex, device.Model().head());
     }
 
-    std::string folder_;
+    testing::TempFolder folder_;
     testing::SimProcess sim_;
     std::unique_ptr<LiveDialog> live_;
 };
@@ -188,7 +113,7 @@ TEST_P(DownloadE2E, FullDownloadHoldsEveryRecordOldestFirst) {
     Connect(device);
     if (HasFatalFailure()) return;
     sim::Recorder model = device.Model();
-    std::string file = live_->Download();
+    std::string file = Download(*live_);
     EXPECT_EQ(file, Expected(model, live_->dlg.m_strUtcOffset, model.tail()));
     EXPECT_TRUE(WellFormed(file));
 }
@@ -198,19 +123,19 @@ TEST_P(DownloadE2E, IncrementalDownloadStartsAtThePreviouslyNewestRecord) {
     Connect(device);
     if (HasFatalFailure()) return;
     sim::Recorder model = device.Model();
-    std::string first = live_->Download();
+    std::string first = Download(*live_);
     EXPECT_EQ(first, Expected(model, live_->dlg.m_strUtcOffset, model.tail()));
 
     const int previous_head = model.head();
     ASSERT_TRUE(sim_.AddRecords(150));
     model.AddRecords(150);
     ASSERT_TRUE(live_->ReadInfo());
-    std::string second = live_->Download();
+    std::string second = Download(*live_);
     EXPECT_EQ(second, Expected(model, live_->dlg.m_strUtcOffset, previous_head - 1));
 
     // Nothing new: the file holds just the newest record again.
     ASSERT_TRUE(live_->ReadInfo());
-    EXPECT_EQ(live_->Download(), Expected(model, live_->dlg.m_strUtcOffset, model.head() - 1));
+    EXPECT_EQ(Download(*live_), Expected(model, live_->dlg.m_strUtcOffset, model.head() - 1));
 }
 
 TEST_P(DownloadE2E, WrappedRing) {
@@ -219,7 +144,7 @@ TEST_P(DownloadE2E, WrappedRing) {
     if (HasFatalFailure()) return;
     sim::Recorder model = device.Model();
     ASSERT_LT(model.head(), model.tail());
-    EXPECT_EQ(live_->Download(), Expected(model, live_->dlg.m_strUtcOffset, model.tail()));
+    EXPECT_EQ(Download(*live_), Expected(model, live_->dlg.m_strUtcOffset, model.tail()));
 }
 
 TEST_P(DownloadE2E, TransmissionFaultsAreRepeatedAway) {
@@ -231,7 +156,7 @@ TEST_P(DownloadE2E, TransmissionFaultsAreRepeatedAway) {
                      "--messages", "0.05", "--chunk", "1", "--chunk-gap-us", "0"});
     if (HasFatalFailure()) return;
     sim::Recorder model = device.Model();
-    std::string file = live_->Download();
+    std::string file = Download(*live_);
     EXPECT_TRUE(WellFormed(file));
     EXPECT_EQ(file, Expected(model, live_->dlg.m_strUtcOffset, model.tail()));
     EXPECT_TRUE(live_->dlg.m_skippedIndices.empty());

@@ -1,21 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The whole engine against the simulated recorder: the real serial layer on a pseudo-terminal, the
-// user-interface loop of the tests, and the timer ticks given by the test instead of a wall clock.
+// The whole engine against the simulated recorder, ticks given by the test: opening, information, clock
+// setting and hang-up. Whole downloads are in download_e2e_test.cpp.
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <memory>
 #include <string>
 
-#include "app/clock.h"
-#include "app/event_loop.h"
-#include "app/korvel_app.h"
-#include "serial/port_name.h"
-#include "support/fake_port.h"
+#include "support/live_dialog.h"
 #include "support/sim_process.h"
 #include "text/format.h"
 #include "ui/controls.h"
-#include "ui/memory_window.h"
 #include "ui/texts.h"
 
 namespace korvel {
@@ -38,22 +33,22 @@ class EngineOnSim : public ::testing::Test {
   protected:
     void Start(std::vector<std::string> args) {
         ASSERT_TRUE(sim_.Start(args)) << sim_.error();
-        clock_.local = LocalTime{2024, 3, 5, 7, 8, 9};
-        clock_.now = static_cast<int64_t>(std::time(nullptr));
         // The symbolic link follows the device when it is plugged in again under another terminal.
-        ports_.names = {PortName(sim_.link_path())};
-        app_ = std::make_unique<CKorvelApp>(window_, clock_, ports_, loop_.Poster());
-        ASSERT_TRUE(app_->InitInstance());
-    }
-    void TearDown() override {
-        if (app_) app_->ExitInstance();
+        live_ = std::make_unique<testing::LiveDialog>(sim_.link_path(), "",
+                                                      testing::LiveDialog::Heartbeat::ByTest);
+        live_->clock.local = LocalTime{2024, 3, 5, 7, 8, 9};
+        live_->clock.now = static_cast<int64_t>(std::time(nullptr));
+        ASSERT_TRUE(live_->Init());
     }
 
-    CKorvelDlg& dlg() { return app_->Dialog(); }
-    void Tick() { dlg().Dispatch(Message{Msg::Timer}); }
-    void Click(int id) { dlg().Dispatch(Message{Msg::Command, id, Notify::Clicked}); }
-    bool RunUntil(const std::function<bool()>& done) { return loop_.RunUntil(done, kIoTimeout); }
-    const std::u16string& Text(int id) { return window_.Text(id); }
+    CKorvelDlg& dlg() { return live_->dlg; }
+    SerialLink& link() { return live_->app.Link(); }
+    FixedClock& clock() { return live_->clock; }
+    void Tick() { live_->Tick(); }
+    void Click(int id) { live_->Click(id); }
+    bool RunUntil(const std::function<bool()>& done) { return live_->loop.RunUntil(done, kIoTimeout); }
+    const std::u16string& Text(int id) { return live_->Text(id); }
+    bool Visible(int id) { return live_->window.Visible(id); }
 
     // Asks for the information and waits until the reply has been taken.
     bool ReadInfo() {
@@ -62,20 +57,16 @@ class EngineOnSim : public ::testing::Test {
     }
 
     SimProcess sim_;
-    MemoryWindow window_;
-    FixedClock clock_;
-    testing::FakePortList ports_;
-    EventLoop loop_;
-    std::unique_ptr<CKorvelApp> app_;  // last: closed before the loop it posts to goes
+    std::unique_ptr<testing::LiveDialog> live_;
 };
 
 TEST_F(EngineOnSim, OpensOnTheFirstTickAndReadsTheInformation) {
     Start({"--records", "250", "--protocol", "2", "--product", "4711", "--firmware", "KVR V3.1"});
     EXPECT_EQ(Text(IDC_PORT_STATUS), u"");
     Tick();
-    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << app_->Link().m_lastFailure.message;
-    EXPECT_TRUE(window_.Visible(IDC_READ_INFO));
-    EXPECT_FALSE(window_.Visible(IDC_READ_DATA));
+    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << link().m_lastFailure.message;
+    EXPECT_TRUE(Visible(IDC_READ_INFO));
+    EXPECT_FALSE(Visible(IDC_READ_DATA));
 
     ASSERT_TRUE(sim_.Control("clock 2024-03-05 07:08:09"));
     ASSERT_TRUE(ReadInfo());
@@ -97,8 +88,8 @@ TEST_F(EngineOnSim, OpensOnTheFirstTickAndReadsTheInformation) {
     EXPECT_EQ(Text(IDC_MESSAGE),
               u"KVR 2 V3.1 4711 251 1 " + std::u16string(device_time.begin(), device_time.end()));
     EXPECT_EQ(Text(IDC_RESULT), u"");
-    EXPECT_TRUE(window_.Visible(IDC_READ_DATA));
-    EXPECT_TRUE(window_.Visible(IDC_SYNC_TIME));
+    EXPECT_TRUE(Visible(IDC_READ_DATA));
+    EXPECT_TRUE(Visible(IDC_SYNC_TIME));
 
     Tick();
     EXPECT_EQ(Text(IDC_TX_BYTES), u"5");
@@ -110,10 +101,10 @@ TEST_F(EngineOnSim, OpensOnTheFirstTickAndReadsTheInformation) {
 TEST_F(EngineOnSim, SyncTimeSetsTheDeviceClock) {
     Start({"--records", "20", "--protocol", "1", "--clock", "2024-03-05 07:08:09"});
     Tick();
-    ASSERT_TRUE(app_->Link().m_bOpen) << app_->Link().m_lastFailure.message;
+    ASSERT_TRUE(link().m_bOpen) << link().m_lastFailure.message;
     ASSERT_TRUE(ReadInfo());
 
-    clock_.local = LocalTime{2030, 1, 2, 3, 4, 5};
+    clock().local = LocalTime{2030, 1, 2, 3, 4, 5};
     Click(IDC_SYNC_TIME);
     ASSERT_TRUE(sim_.WaitForRequests(2));
     EXPECT_EQ(sim_.Requests()[1], "time 2030-01-02 03:04:05");
@@ -127,15 +118,15 @@ TEST_F(EngineOnSim, SyncTimeSetsTheDeviceClock) {
 TEST_F(EngineOnSim, HangUpShowsClosedAndTheReturningDeviceIsOpenedAgain) {
     Start({"--records", "20"});
     Tick();
-    ASSERT_TRUE(app_->Link().m_bOpen) << app_->Link().m_lastFailure.message;
+    ASSERT_TRUE(link().m_bOpen) << link().m_lastFailure.message;
     ASSERT_TRUE(ReadInfo());
 
     ASSERT_TRUE(sim_.Control("hangup"));
-    ASSERT_TRUE(RunUntil([&] { return app_->Link().m_bOpen == 0; }));
+    ASSERT_TRUE(RunUntil([&] { return link().m_bOpen == 0; }));
     Tick();  // the next heartbeat, at most a second after the loss
     EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
-    EXPECT_FALSE(window_.Visible(IDC_READ_INFO));
-    EXPECT_FALSE(window_.Visible(IDC_READ_DATA));
+    EXPECT_FALSE(Visible(IDC_READ_INFO));
+    EXPECT_FALSE(Visible(IDC_READ_DATA));
     EXPECT_EQ(Text(IDC_PRODUCT_NO), u"");
     Tick();  // still gone: tried again, still closed
     EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
@@ -143,8 +134,8 @@ TEST_F(EngineOnSim, HangUpShowsClosedAndTheReturningDeviceIsOpenedAgain) {
     ASSERT_TRUE(sim_.Control("replug"));
     ASSERT_TRUE(sim_.WaitForEvent("pty "));
     Tick();
-    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << app_->Link().m_lastFailure.message;
-    EXPECT_TRUE(window_.Visible(IDC_READ_INFO));
+    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << link().m_lastFailure.message;
+    EXPECT_TRUE(Visible(IDC_READ_INFO));
     EXPECT_TRUE(ReadInfo());
     EXPECT_EQ(Text(IDC_PRODUCT_NO), u"1234");
 }

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// Start-up through the application object: the link first, then the dialog, the port on the first tick.
+// The dialog's own states are in ui/dialog_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The information reply, the clock-setting command and the UTC offset, on the dialog with fake ports.
+// The framing of the reply is in exchange_test.cpp; against the simulator in e2e/engine_sim_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

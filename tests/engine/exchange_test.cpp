@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// The command and reply exchange: reply framing, tokens, the timeout and its repetitions.
+// Line framing and checksums are in protocol/line_assembler_test.cpp; record replies in
+// records/walk_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The printf-style formatting into UTF-16 texts that every shown number goes through.
 #include <gtest/gtest.h>
 
 #include <clocale>

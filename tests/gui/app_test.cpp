@@ -19,6 +19,7 @@
 #include "gui_app.h"
 #include "gui_test_main.h"
 #include "qt_window.h"
+#include "support/fake_port.h"
 #include "support/paths.h"
 #include "support/sim_process.h"
 #include "ui/controls.h"
@@ -31,11 +32,7 @@ namespace {
 
 // The machine's own serial ports are never listed in these tests: only the simulator's, and names
 // that lead nowhere.
-class NoDiscoveredPorts : public korvel::PortEnumerator {
-  public:
-    std::vector<std::u16string> List() override { return ports; }
-    std::vector<std::u16string> ports;
-};
+using NoDiscoveredPorts = korvel::testing::FakePortList;
 
 // A port open attempt, a state change, a download step: none takes longer than this here.
 constexpr int kWaitMs = 15000;
@@ -216,12 +213,12 @@ class AppTest : public QObject {
         QVERIFY(app);
         QCOMPARE(app->window().ComboCount(1001), 1);
         const std::u16string adapter = korvel::gui::ToU16(temp_.path() + "/plugged-adapter");
-        system->ports = {adapter};
+        system->names = {adapter};
         QTRY_COMPARE_WITH_TIMEOUT(app->window().ComboCount(1001), 2, kWaitMs);
         QCOMPARE(app->window().ComboItemText(1001, 0), adapter);  // discovered ports come first
         QCOMPARE(app->window().ComboSelection(1001), 1);
         QCOMPARE(app->dialog().m_strPortName, korvel::gui::ToU16(chosen));
-        system->ports.clear();
+        system->names.clear();
         QTRY_COMPARE_WITH_TIMEOUT(app->window().ComboCount(1001), 1, kWaitMs);
         QCOMPARE(app->window().ComboSelection(1001), 0);
     }

@@ -2,21 +2,13 @@
 // The window's command line and the port list it builds from discovered and named ports.
 #include "gui_app.h"
 #include "gui_test_main.h"
+#include "support/fake_port.h"
 
 using korvel::gui::ExtraPortsEnumerator;
 using korvel::gui::Options;
 using korvel::gui::ParseOptions;
 
-namespace {
-
-class FixedPorts : public korvel::PortEnumerator {
-  public:
-    explicit FixedPorts(std::vector<std::u16string> ports) : ports_(std::move(ports)) {}
-    std::vector<std::u16string> List() override { return ports_; }
-    std::vector<std::u16string> ports_;
-};
-
-}  // namespace
+using korvel::testing::FakePortList;
 
 class OptionsTest : public QObject {
     Q_OBJECT
@@ -67,15 +59,15 @@ class OptionsTest : public QObject {
     }
 
     void namedPortsFollowTheDiscoveredOnesWithoutRepeats() {
-        auto discovered =
-            std::make_unique<FixedPorts>(std::vector<std::u16string>{u"/dev/ttyUSB0", u"/dev/ttyS1"});
-        FixedPorts* system = discovered.get();
+        auto discovered = std::make_unique<FakePortList>();
+        FakePortList* system = discovered.get();
+        system->names = {u"/dev/ttyUSB0", u"/dev/ttyS1"};
         ExtraPortsEnumerator ports(std::move(discovered), {u"/dev/pts/4", u"/dev/ttyUSB0"});
         ports.Add(u"/dev/pts/9");
         QCOMPARE(ports.List(),
                  (std::vector<std::u16string>{u"/dev/ttyUSB0", u"/dev/ttyS1", u"/dev/pts/4", u"/dev/pts/9"}));
         // An adapter unplugged: the named ports stay listed.
-        system->ports_ = {u"/dev/ttyS1"};
+        system->names = {u"/dev/ttyS1"};
         QCOMPARE(ports.List(),
                  (std::vector<std::u16string>{u"/dev/ttyS1", u"/dev/pts/4", u"/dev/ttyUSB0", u"/dev/pts/9"}));
     }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// Crc16 against the independent vectors and the bitwise definition.
 #include "protocol/crc16.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
+// Line framing: every case cut into chunks every way, checksum stripping, device messages, overlong lines.
+// What the exchange does with the lines is in engine/exchange_test.cpp.
 #include "protocol/line_assembler.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "protocol/crc16.h"
+#include "protocol/checked_line.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -39,9 +40,9 @@ class FakeSink : public LineSink {
 };
 
 std::string Suffixed(const std::string& payload, char separator = ' ') {
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%04x", Crc16(payload));
-    return payload + separator + digits;
+    std::string line = WithChecksum(payload);
+    line[payload.size()] = separator;
+    return line;
 }
 
 struct Case {

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// Record file names, stored lines, whole-or-nothing writing and the upload folder.
+// Reading the files back is in scan_test.cpp; the walk that fills them in walk_test.cpp.
 #include "records/record_file.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +14,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "records/temp_folder.h"
+#include "support/temp_folder.h"
 #include "text/cfile.h"
 #include "text/number.h"
 #include "text/utf8.h"
@@ -83,8 +85,7 @@ TEST(WriteRecordFile, WritesOldestFirstAndNeverReplacesAFile) {
     EXPECT_FALSE(WriteRecordFile(JoinPath(folder.wide(), u"b-1-1.txt"), newest_first));
     EXPECT_EQ(folder.Read("b-1-1.txt"), "a\nb\nc\n");
     folder.Write("a-1-1.txt", "an earlier download\n");
-    EXPECT_EQ(WriteRecordFile(JoinPath(folder.wide(), u"a-1-1.txt"), newest_first),
-              std::error_code(EEXIST, std::generic_category()));
+    EXPECT_EQ(WriteRecordFile(JoinPath(folder.wide(), u"a-1-1.txt"), newest_first).code, EEXIST);
     EXPECT_EQ(folder.Read("a-1-1.txt"), "an earlier download\n");
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a-1-1.txt", "b-1-1.txt"}));  // no temporary left
 }
@@ -151,7 +152,7 @@ TEST(WriteRecordFile, AWriteThatFailsHalfWayLeavesNothing) {
     struct rlimit limited = saved;
     limited.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    std::error_code error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
+    Failure error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
     EXPECT_TRUE(error);

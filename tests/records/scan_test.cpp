@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The scan of saved record files: line validation, the greatest key, the head and tail windows, the folder
+// tree. Writing the files is in record_file_test.cpp.
 #include "records/scan.h"
 
 #include <fcntl.h>
@@ -11,7 +13,7 @@
 #include <future>
 
 #include "records/record_file.h"
-#include "records/temp_folder.h"
+#include "support/temp_folder.h"
 #include "text/utf8.h"
 
 namespace korvel {

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
+// The dialog's port handlers against fake ports (what is opened, closed and written, in order), and once
+// against a real pty for a hang-up. The port itself is in port_test.cpp, the port list in discovery_test.cpp.
 #include <gtest/gtest.h>
 
 #include "app/event_loop.h"
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
-#include "support/pty_pair.h"
+#include "support/fake_port.h"
+#include "support/pty.h"
 #include "ui/controls.h"
 #include "ui/dialog_template.h"
 #include "ui/korvel_dlg.h"
@@ -14,65 +17,9 @@
 namespace korvel {
 namespace {
 
-// What happened to the fake ports, in order ("open /dev/x 9600", "dtr+ 1", "close 1", ...).
-struct PortLog {
-    std::vector<std::string> events;
-    int opened = 0;
-    UiPost post;
-    Port::DataHandler on_data;
-    Port::LostHandler on_lost;
-    std::vector<std::pair<std::string, unsigned>> writes;  // bytes, timeout
-    OpenFailure fail_with;                                 // kind None: opens succeed
-};
-
-class FakePort : public Port {
-  public:
-    FakePort(std::shared_ptr<PortLog> log, int number) : log_(std::move(log)), n_(std::to_string(number)) {}
-    bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) override {
-        log_->events.push_back("reader " + n_);
-        log_->post = std::move(post);
-        log_->on_data = std::move(on_data);
-        log_->on_lost = std::move(on_lost);
-        return true;
-    }
-    void SetDtr(bool raised) override { log_->events.push_back((raised ? "dtr+ " : "dtr- ") + n_); }
-    void Write(const uint8_t* bytes, size_t length, unsigned timeout_ms) override {
-        log_->writes.emplace_back(std::string(bytes, bytes + length) + "@" + n_, timeout_ms);
-    }
-    void Close() override {
-        if (!closed_) log_->events.push_back("close " + n_);
-        closed_ = true;
-    }
-
-  private:
-    std::shared_ptr<PortLog> log_;
-    std::string n_;
-    bool closed_ = false;
-};
-
-class ListedPorts : public PortEnumerator {
-  public:
-    std::vector<std::u16string> names;
-    int calls = 0;
-    std::vector<std::u16string> List() override {
-        ++calls;
-        return names;
-    }
-};
-
 class DialogPort : public ::testing::Test {
   protected:
-    DialogPort()
-        : link([log = log](const std::string& path, uint32_t baud,
-                           OpenFailure& failure) -> std::unique_ptr<Port> {
-              log->events.push_back("open " + path + " " + std::to_string(baud));
-              if (log->fail_with.kind != OpenFailureKind::None) {
-                  failure = log->fail_with;
-                  return nullptr;
-              }
-              return std::make_unique<FakePort>(log, ++log->opened);
-          }),
-          dlg(window, link, clock, ports) {
+    DialogPort() : link(testing::FakeOpener(device)), dlg(window, link, clock, ports) {
         link.m_reopenPause = std::chrono::milliseconds(0);
         link.m_hNotifyWnd = [this](std::function<void()> task) { posted.push_back(std::move(task)); };
         window.ComboSelect(IDC_BAUD, kDefaultBaudIndex);
@@ -87,14 +34,17 @@ class DialogPort : public ::testing::Test {
             if (window.ComboItemText(IDC_PORT, i) == selected) window.ComboSelect(IDC_PORT, i);
         dlg.m_strPortName = selected;
     }
-    std::vector<std::string> TakeEvents() { return std::exchange(log->events, {}); }
+    std::vector<std::string> TakeEvents() { return std::exchange(device->events, {}); }
+    void RunPosted() {
+        for (auto tasks = std::exchange(posted, {}); auto& task : tasks) task();
+    }
 
-    std::shared_ptr<PortLog> log = std::make_shared<PortLog>();
+    std::shared_ptr<testing::FakeDevice> device = std::make_shared<testing::FakeDevice>();
     std::vector<std::function<void()>> posted;
     MemoryWindow window;
     SerialLink link;
     FixedClock clock;
-    ListedPorts ports;
+    testing::FakePortList ports;
     CKorvelDlg dlg;
 };
 
@@ -133,13 +83,13 @@ TEST_F(DialogPort, WithNoRateSelectedNoOpenIsAttempted) {
     EXPECT_EQ(dlg.m_nTxBytes, 0u);  // an attempt past the port selection restarts the counters
     EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Settings);
     dlg.WritePort(reinterpret_cast<const uint8_t*>("x"), 1);  // no port, no division by the rate
-    EXPECT_TRUE(log->writes.empty());
+    EXPECT_TRUE(device->writes.empty());
 }
 
 TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) {
     ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
-    log->fail_with = {OpenFailureKind::Busy,
-                      "/dev/ttyUSB0 is in use by process 42 (minicom): close that program"};
+    device->refuse = OpenFailureKind::Busy;
+    device->refuse_message = "/dev/ttyUSB0 is in use by process 42 (minicom): close that program";
     dlg.m_nRxBytes = 3;
     dlg.OpenPort();
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200"}));
@@ -147,7 +97,7 @@ TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) 
     EXPECT_FALSE(link.m_hPort);
     EXPECT_EQ(dlg.m_nRxBytes, 0u);
     EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Busy);
-    EXPECT_EQ(link.m_lastFailure.message, log->fail_with.message);
+    EXPECT_EQ(link.m_lastFailure.message, device->refuse_message);
     EXPECT_TRUE(link.EventsHeld());
 }
 
@@ -204,11 +154,11 @@ TEST_F(DialogPort, WriteTimeoutIsLengthTimesMillisecondsPerByteAtTheRatePlus4) {
     for (const auto& c : cases) {
         window.ComboSelect(IDC_BAUD, c.baud_index);
         dlg.OpenPort();
-        log->writes.clear();
+        device->ClearWrites();
         const uint32_t before = dlg.m_nTxBytes;
         dlg.WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), c.length);
-        ASSERT_EQ(log->writes.size(), 1u);
-        EXPECT_EQ(log->writes[0].second, c.timeout) << "rate index " << c.baud_index;
+        ASSERT_EQ(device->write_timeouts.size(), 1u);
+        EXPECT_EQ(device->write_timeouts[0], c.timeout) << "rate index " << c.baud_index;
         EXPECT_EQ(dlg.m_nTxBytes, before + c.length);
     }
 }
@@ -217,7 +167,9 @@ TEST_F(DialogPort, ALostDeviceClosesThePortAndLaterWritesTouchNothing) {
     ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
     dlg.OpenPort();
     TakeEvents();
-    log->on_lost();
+    device->Lose();
+    RunPosted();
+    device->refuse = OpenFailureKind::None;  // back at once: the timer's next try succeeds
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"close 1"}));
     EXPECT_EQ(link.m_bOpen, 0);
     EXPECT_FALSE(link.m_hPort);
@@ -225,7 +177,7 @@ TEST_F(DialogPort, ALostDeviceClosesThePortAndLaterWritesTouchNothing) {
     EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Absent);
 
     dlg.WritePort(reinterpret_cast<const uint8_t*>("info\n"), 5);
-    EXPECT_TRUE(log->writes.empty());
+    EXPECT_TRUE(device->writes.empty());
     EXPECT_EQ(dlg.m_nTxBytes, 5u);  // the counter still grows
 
     dlg.OpenPort();  // the timer's next try
@@ -293,7 +245,7 @@ TEST(DialogRealPort, AHangUpClosesThePortFromTheUserInterfaceThread) {
     EventLoop loop;
     link.m_hNotifyWnd = loop.Poster();
     FixedClock clock;
-    ListedPorts ports;
+    testing::FakePortList ports;
     ports.names = {PortName(pty.slave_path)};
     CKorvelDlg dlg(window, link, clock, ports);
     window.ComboSelect(IDC_BAUD, kDefaultBaudIndex);

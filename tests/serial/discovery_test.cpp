@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
+// Port discovery from the sysfs tree and the hot-plug monitor (udev or its rescan fallback).
+// What the dialog does with the list is in dialog_port_test.cpp.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "serial/device_change.h"
+#include "serial/hotplug_monitor.h"
 #include "serial/sysfs_ports.h"
-#include "serial/udev_monitor.h"
-#include "ui/korvel_dlg.h"
+#include "support/fake_port.h"
 
 namespace korvel {
 namespace {
@@ -84,15 +87,7 @@ TEST(SysfsPorts, NaturalOrderComparesDigitRunsByValue) {
     for (const auto& c : cases) EXPECT_EQ(NaturalLess(c.a, c.b), c.less) << c.a << " < " << c.b;
 }
 
-class ListedPorts : public PortEnumerator {
-  public:
-    std::vector<std::u16string> names;
-    int calls = 0;
-    std::vector<std::u16string> List() override {
-        ++calls;
-        return names;
-    }
-};
+using ListedPorts = testing::FakePortList;
 
 TEST(HotplugMonitor, WithoutUdevEachTickReportsAChangedList) {
     ListedPorts ports;

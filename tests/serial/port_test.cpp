@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The real serial port on pseudo-terminals: chunks, hang-up, busy and refused opens, write timeouts.
+// The dialog's use of it is in dialog_port_test.cpp; open/close cycles under load in threads/.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +17,8 @@
 #include "serial/port.h"
 #include "serial/port_name.h"
 #include "serial/termios2.h"
-#include "support/pty_pair.h"
+#include "support/pty.h"
+#include "support/temp_folder.h"
 #include "ui/dialog_template.h"
 
 namespace korvel {
@@ -47,14 +50,7 @@ std::unique_ptr<Port> MustOpen(const std::string& path, uint32_t baud = 115200) 
     return port;
 }
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/korvel-serial-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
+using TempDir = testing::TempFolder;
 
 TEST(Port, ChunksArriveInOrderCompleteAndAtMost255Bytes) {
     PtyPair pty;
@@ -135,7 +131,7 @@ TEST(Port, OpeningDiscardsStaleInput) {
 
 TEST(Port, HangUpEndsTheReaderReportsTheLossAndTheReturningDeviceOpensAgain) {
     TempDir dir;
-    const std::string link = dir.path + "/port";
+    const std::string link = dir.path() + "/port";
     auto first = std::make_unique<PtyPair>();
     ASSERT_EQ(::symlink(first->slave_path.c_str(), link.c_str()), 0);
 
@@ -184,14 +180,14 @@ TEST(Port, SecondOpenOfAHeldPortFailsAsBusyAndNamesTheHolder) {
 
 TEST(Port, OpenFailuresSayWhatWentWrong) {
     TempDir dir;
-    const std::string file = dir.path + "/plain-file";
+    const std::string file = dir.path() + "/plain-file";
     ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
     struct Case {
         std::string path;
         uint32_t baud;
         OpenFailureKind kind;
     } cases[] = {
-        {dir.path + "/ttyUSB9", 115200, OpenFailureKind::Absent},
+        {dir.path() + "/ttyUSB9", 115200, OpenFailureKind::Absent},
         {file, 115200, OpenFailureKind::NotSerial},
         {file, 0, OpenFailureKind::Settings},
     };
@@ -205,7 +201,7 @@ TEST(Port, OpenFailuresSayWhatWentWrong) {
 
 TEST(Port, PermissionDeniedNamesTheGroupAndTheFix) {
     TempDir dir;
-    const std::string file = dir.path + "/ttyUSB0";
+    const std::string file = dir.path() + "/ttyUSB0";
     ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The simulated recorder's device model, driven without a terminal.
+// The simulated recorder's device model, driven without a terminal; the process on a pseudo-terminal
+// is in sim_process_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/crc16.h"
 #include "sim/faults.h"
 #include "sim/recorder.h"
+#include "support/line_words.h"
 
 namespace korvel::sim {
 namespace {
@@ -26,19 +27,8 @@ RecorderConfig Config(int records, int head = -1, int protocol = 2) {
     return c;
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
-
-// True when the line ends in " xxxx" and xxxx is the Crc16 of the text before the space.
-bool ChecksumHolds(const std::string& line) {
-    if (line.size() < 6 || line[line.size() - 5] != ' ') return false;
-    const std::string text = line.substr(0, line.size() - 5);
-    return std::strtoul(line.substr(line.size() - 4).c_str(), nullptr, 16) == Crc16(text);
-}
+using testing::Words;
+bool ChecksumHolds(const std::string& line) { return testing::HasChecksumSuffix(line); }
 
 // The host's reading of the information line: (token - 1) & 0x7FFF.
 int HostIndex(const std::string& token) { return (std::atoi(token.c_str()) - 1) & 0x7FFF; }

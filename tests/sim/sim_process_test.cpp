@@ -12,25 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "protocol/crc16.h"
+#include "support/line_words.h"
 #include "support/pty.h"
 #include "support/sim_process.h"
 
 namespace korvel::testing {
 namespace {
 
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
-
-bool ChecksumHolds(const std::string& line) {
-    if (line.size() < 6 || line[line.size() - 5] != ' ') return false;
-    return std::strtoul(line.substr(line.size() - 4).c_str(), nullptr, 16) ==
-           Crc16(std::string_view(line).substr(0, line.size() - 5));
-}
+bool ChecksumHolds(const std::string& line) { return HasChecksumSuffix(line); }
 
 // A started simulator and a raw client on its terminal.
 struct Session {
@@ -247,14 +236,13 @@ TEST(SimProcess, RefusesBadOptions) {
 }
 
 TEST(SimProcess, RunsOnAGivenTerminal) {
-    std::string error;
-    std::optional<PtyPair> pair = OpenPtyPair(&error);
-    ASSERT_TRUE(pair) << error;
+    PtyPair pair;
+    ASSERT_GE(pair.master, 0);
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--tty", pair->slave_path, "--records", "3"})) << sim.error();
-    EXPECT_EQ(sim.pty_path(), pair->slave_path);
-    TtyReader reader(pair->master.get());
-    std::optional<std::vector<std::string>> reply = Exchange(pair->master.get(), reader, "get2 3 -10");
+    ASSERT_TRUE(sim.Start({"--tty", pair.slave_path, "--records", "3"})) << sim.error();
+    EXPECT_EQ(sim.pty_path(), pair.slave_path);
+    TtyReader reader(pair.master);
+    std::optional<std::vector<std::string>> reply = Exchange(pair.master, reader, "get2 3 -10");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->size(), 4u);
 }

@@ -34,6 +34,7 @@ void FakeDevice::Lose() {
 
 bool FakePort::StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) {
     if (device_->reader_fails) return false;
+    device_->events.push_back("reader " + number_);
     device_->post_ = std::move(post);
     device_->on_data_ = std::move(on_data);
     device_->on_lost_ = std::move(on_lost);
@@ -42,6 +43,11 @@ bool FakePort::StartReader(UiPost post, DataHandler on_data, LostHandler on_lost
 
 void FakePort::SetDtr(bool raised) {
     if (closed_) return;
+    device_->events.push_back((raised ? "dtr+ " : "dtr- ") + number_);
+    SetLine(raised);
+}
+
+void FakePort::SetLine(bool raised) {
     if (device_->dtr && !raised) ++device_->dtr_drops;
     device_->dtr = raised;
 }
@@ -54,8 +60,9 @@ void FakePort::Write(const uint8_t* bytes, size_t length, unsigned timeout_ms) {
 
 void FakePort::Close() {
     if (closed_) return;
-    SetDtr(false);
+    SetLine(false);
     closed_ = true;
+    device_->events.push_back("close " + number_);
     device_->open_ = false;
     device_->on_data_ = nullptr;
     device_->on_lost_ = nullptr;
@@ -67,15 +74,16 @@ PortOpener FakeOpener(std::shared_ptr<FakeDevice> device) {
         ++device->open_attempts;
         device->path = path;
         device->baud = baud;
+        device->events.push_back("open " + path + " " + std::to_string(baud));
         if (device->refuse != OpenFailureKind::None) {
             failure.kind = device->refuse;
-            failure.message = "the fake device refuses to open";
+            failure.message = device->refuse_message;
             return nullptr;
         }
         failure = OpenFailure{};
         ++device->opens;
         device->open_ = true;
-        return std::make_unique<FakePort>(device);
+        return std::make_unique<FakePort>(device, device->opens);
     };
 }
 

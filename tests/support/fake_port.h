@@ -20,9 +20,12 @@ namespace korvel::testing {
 struct FakeDevice {
     // The next open attempts fail with this kind while it is not None (Absent: the device is gone).
     OpenFailureKind refuse = OpenFailureKind::None;
+    std::string refuse_message = "the fake device refuses to open";
     bool reader_fails = false;  // StartReader reports that no thread could be started
 
-    // What happened.
+    // What happened, in order: "open PATH BAUD" for every attempt, then for the n-th port opened
+    // "reader n", "dtr+ n" / "dtr- n" (the dialog's own DTR calls) and "close n".
+    std::vector<std::string> events;
     std::vector<std::string> writes;  // one entry per Write block
     std::vector<unsigned> write_timeouts;
     int open_attempts = 0;
@@ -36,7 +39,10 @@ struct FakeDevice {
     // The port that is open now, if any.
     bool IsOpen() const { return open_; }
     std::string Written() const;  // every block, joined
-    void ClearWrites() { writes.clear(); }
+    void ClearWrites() {
+        writes.clear();
+        write_timeouts.clear();
+    }
 
     // Hands bytes to the reader's data handler in chunks of at most 255, as the reader would.
     // Does nothing while no reader runs.
@@ -55,7 +61,8 @@ struct FakeDevice {
 
 class FakePort : public Port {
   public:
-    explicit FakePort(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {}
+    FakePort(std::shared_ptr<FakeDevice> device, int number)
+        : device_(std::move(device)), number_(std::to_string(number)) {}
     ~FakePort() override { Close(); }
     bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) override;
     void SetDtr(bool raised) override;
@@ -63,7 +70,10 @@ class FakePort : public Port {
     void Close() override;
 
   private:
+    void SetLine(bool raised);
+
     std::shared_ptr<FakeDevice> device_;
+    std::string number_;
     bool closed_ = false;
 };
 
@@ -74,8 +84,13 @@ class FakePortList : public PortEnumerator {
   public:
     std::vector<std::u16string> names;
     bool unreadable = false;  // the system's list cannot be read
-    std::vector<std::u16string> List() override { return names; }
+    int calls = 0;
+    std::vector<std::u16string> List() override {
+        ++calls;
+        return names;
+    }
     std::optional<std::vector<std::u16string>> Read() override {
+        ++calls;
         if (unreadable) return std::nullopt;
         return names;
     }

@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "support/pty.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace korvel::testing {
 namespace {
@@ -71,22 +77,6 @@ UniqueFd OpenRawTty(const std::string& path, std::string* error) {
 int MillisLeft(SteadyClock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
-}
-
-std::optional<PtyPair> OpenPtyPair(std::string* error) {
-    PtyPair pair;
-    pair.master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    char name[256];
-    if (!pair.master || grantpt(pair.master.get()) != 0 || unlockpt(pair.master.get()) != 0 ||
-        ptsname_r(pair.master.get(), name, sizeof name) != 0) {
-        if (error) *error = std::string("pseudo-terminal: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    fcntl(pair.master.get(), F_SETFL, fcntl(pair.master.get(), F_GETFL) | O_NONBLOCK);
-    pair.slave_path = name;
-    pair.slave = OpenRawTty(pair.slave_path, error);
-    if (!pair.slave) return std::nullopt;
-    return pair;
 }
 
 bool WriteAll(int fd, std::string_view bytes, std::chrono::milliseconds timeout) {
@@ -197,6 +187,85 @@ std::optional<std::vector<std::string>> Exchange(int fd, TtyReader& reader, std:
     line.push_back('\n');
     if (!WriteAll(fd, line, timeout)) return std::nullopt;
     return reader.ReadReply(timeout);
+}
+
+PtyPair::PtyPair() {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        ADD_FAILURE() << "openpty failed: " << std::strerror(errno);
+        master = slave = -1;
+        return;
+    }
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    slave_path = name;
+}
+
+PtyPair::~PtyPair() {
+    CloseMaster();
+    if (slave >= 0) close(slave);
+}
+
+void PtyPair::CloseMaster() {
+    if (master >= 0) close(master);
+    master = -1;
+}
+
+bool PtyPair::WriteAll(const void* bytes, size_t length) {
+    return testing::WriteAll(master, std::string_view(static_cast<const char*>(bytes), length));
+}
+
+std::vector<uint8_t> PtyPair::Read(size_t n, std::chrono::milliseconds timeout) {
+    // Never more than n: what comes after stays for the next call.
+    std::vector<uint8_t> out;
+    const SteadyClock::time_point deadline = SteadyClock::now() + timeout;
+    while (out.size() < n) {
+        pollfd pfd{master, POLLIN, 0};
+        if (poll(&pfd, 1, MillisLeft(deadline)) <= 0) break;
+        uint8_t buffer[4096];
+        const ssize_t got = read(master, buffer, std::min(sizeof buffer, n - out.size()));
+        if (got > 0)
+            out.insert(out.end(), buffer, buffer + got);
+        else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
+    }
+    return out;
+}
+
+int PtyPair::SlaveQueued() const {
+    int queued = -1;
+    ioctl(slave, TIOCINQ, &queued);
+    return queued;
+}
+
+namespace {
+
+int CountEntries(const char* dir) {
+    DIR* d = opendir(dir);
+    if (!d) return -1;
+    int n = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+
+}  // namespace
+
+// Less the descriptor of the directory being read.
+int CountOpenFds() { return CountEntries("/proc/self/fd") - 1; }
+int CountThreads() {
+    // ThreadSanitizer starts a helper thread of its own along with the first thread a program creates:
+    // it is made to start before the first count, so counts taken before and after agree.
+    static const bool settled = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)settled;
+    return CountEntries("/proc/self/task");
 }
 
 }  // namespace korvel::testing

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,20 +49,42 @@ class UniqueFd {
 // result is invalid and `error` (when given) says why.
 UniqueFd OpenRawTty(const std::string& path, std::string* error = nullptr);
 
-// A fresh pseudo-terminal: the master side and the path of its slave, both raw and non-blocking.
-// The slave is opened too, so the master sees no hang-up until `slave` is closed.
-struct PtyPair {
-    UniqueFd master;
-    UniqueFd slave;
-    std::string slave_path;
-};
 // Milliseconds until deadline for poll(): 0 once it has passed.
 int MillisLeft(std::chrono::steady_clock::time_point deadline);
 
-std::optional<PtyPair> OpenPtyPair(std::string* error = nullptr);
-
 // Writes every byte, waiting while the terminal is full. False on error, hang-up or timeout.
 bool WriteAll(int fd, std::string_view bytes, std::chrono::milliseconds timeout = kIoTimeout);
+
+// A pseudo-terminal pair standing in for a serial device: the code under test opens slave_path, the
+// test plays the device on master (raw, non-blocking). The slave stays open here, so the master sees no
+// hang-up until the pair goes, and the slave's settings can still be read after the port's close.
+class PtyPair {
+  public:
+    PtyPair();  // fails the test (ADD_FAILURE) and leaves master -1 when no pty can be had
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    // Closing the master is a hang-up for whoever has the slave open.
+    void CloseMaster();
+
+    // Writes everything (waiting for room as needed); false on error.
+    bool WriteAll(const void* bytes, size_t length);
+    bool WriteAll(std::string_view text) { return WriteAll(text.data(), text.size()); }
+    // Reads exactly n bytes from the master, or what came before timeout.
+    std::vector<uint8_t> Read(size_t n, std::chrono::milliseconds timeout);
+    // Bytes waiting on the slave side, unread by the code under test.
+    int SlaveQueued() const;
+
+    int master = -1;
+    int slave = -1;
+    std::string slave_path;
+};
+
+// Open descriptors of this process.
+int CountOpenFds();
+// Threads of this process.
+int CountThreads();
 
 enum class ReadStatus { kOk, kTimeout, kHangup, kError };
 

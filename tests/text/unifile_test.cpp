@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The file classes: CUniFile's encoding sniffing, CFile's errors and seeks, the file-system helpers.
 #include "text/unifile.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_folder.h"
 #include "text/file_system.h"
 
 namespace korvel {
@@ -15,12 +17,7 @@ namespace {
 
 class UniFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvel-unifile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
 
     std::string Write(const std::string& name, const std::string& bytes) {
         const std::string path = dir_ + "/" + name;
@@ -33,7 +30,8 @@ class UniFileTest : public ::testing::Test {
         return rest;
     }
 
-    std::string dir_;
+    testing::TempFolder folder_;
+    const std::string& dir_ = folder_.path();
 };
 
 TEST_F(UniFileTest, SniffsMarksAndEncoding) {
@@ -119,7 +117,7 @@ TEST_F(UniFileTest, CreateModeTruncatesAndReadsNothing) {
 
 TEST_F(UniFileTest, ReportsWhatWentWrong) {
     CUniFile file;
-    FileError error;
+    Failure error;
     EXPECT_FALSE(file.Open(dir_ + "/missing.txt", CFile::modeRead, &error));
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_NE(error.message.find(dir_ + "/missing.txt"), std::string::npos) << error.message;
@@ -183,7 +181,7 @@ TEST_F(UniFileTest, FileSystemHelpers) {
     EXPECT_TRUE(IsDirectory(dir_ + "/link"));
     EXPECT_FALSE(IsDirectory(b));
 
-    FileError error;
+    Failure error;
     EXPECT_FALSE(RemoveFile(a, &error));
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_FALSE(ListDirectory(dir_ + "/none", entries, &error));

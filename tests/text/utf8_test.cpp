@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// UTF-8 validation and conversion against the independent vectors, and round trips.
 #include "text/utf8.h"
 
 #include <gtest/gtest.h>

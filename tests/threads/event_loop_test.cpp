@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The event loop: posting from many threads, timers, watched descriptors (run under ThreadSanitizer).
 #include "app/event_loop.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The dialog's states on the rig with fake ports: buttons, remembered settings, the heartbeat, closing.
+// Each subsystem's handlers have their own files (engine/, serial/, records/).
 #include <gtest/gtest.h>
 
 #include <cstdint>

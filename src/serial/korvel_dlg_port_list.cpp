@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The dialog's port list: RefreshPortList, FillPortCombo, OnDeviceChange, OnSelChangePort and
+// OnSelChangeBaud.
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"
 #include "ui/texts.h"

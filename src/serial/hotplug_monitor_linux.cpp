@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "serial/udev_monitor.h"
-#include "ui/korvel_dlg.h"
+#include "serial/device_change.h"
+#include "serial/hotplug_monitor.h"
 
 namespace korvel {
 

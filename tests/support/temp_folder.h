@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A fresh folder per test, removed with everything in it afterwards.
+// A fresh temporary folder, removed with everything in it afterwards (folders a test made unreadable
+// included).
 #pragma once
 
 #include <sys/stat.h>
@@ -17,7 +18,7 @@ namespace korvel::testing {
 class TempFolder {
   public:
     TempFolder() {
-        std::string templ = (std::filesystem::temp_directory_path() / "korvel-records-XXXXXX").string();
+        std::string templ = (std::filesystem::temp_directory_path() / "korvel-test-XXXXXX").string();
         path_ = ::mkdtemp(templ.data()) ? templ : std::string();
     }
     ~TempFolder() {
@@ -33,6 +34,7 @@ class TempFolder {
 
     const std::string& path() const { return path_; }
     std::u16string wide() const { return {path_.begin(), path_.end()}; }  // the paths here are ASCII
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
     std::string Write(const std::string& relative, const std::string& bytes) const {
         std::filesystem::path file = std::filesystem::path(path_) / relative;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Who and where the device is: the information reply, the clock-setting command and the UTC offset.
+// The dialog's device information: OnReadInfo, StoreDeviceInfo, ShowDeviceInfo and ResetDeviceInfo,
+// the clock setting OnSyncTime, and FormatUtcOffset.
 #include <cstdlib>
 #include <ctime>
 
@@ -14,7 +15,6 @@ namespace korvel {
 namespace {
 
 constexpr int kInfoTokens = 8;
-constexpr unsigned kSecondsPerRecord = 121;
 
 }  // namespace
 

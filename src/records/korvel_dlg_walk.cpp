@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
+// The dialog's download walk: OnReadData, StoreRecord, AdvanceDownload, OnRecordReplyRefused,
+// FinishDownload and ScanSavedFiles.
 #include <algorithm>
 
+#include "protocol/checked_line.h"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "records/scan.h"
@@ -13,7 +16,6 @@
 namespace korvel {
 namespace {
 
-constexpr int kKeyLength = 19;
 constexpr int kProgressMax = 10000;
 // Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
 // as it came, so a line that always fails cannot stall the download.
@@ -55,6 +57,7 @@ void CKorvelDlg::OnReadData() {
     m_strLastSeen.clear();
     m_skippedIndices.clear();
     m_bSaveFailed = false;
+    m_saveFailure = {};
     m_nReadIndex = m_nHeadIndex;
     m_batch = BatchAt(m_nReadIndex);
     m_strCommand = u"get";
@@ -88,7 +91,7 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
             m_batch.stale_index = index;
         stored.index = index;
     }
-    stored.key = std::u16string_view(record).substr(0, kKeyLength);
+    stored.key = std::u16string_view(record).substr(0, kTimestampKeyLength);
     stored.line = MakeRecordLine(record);
     m_batch.reply.push_back(std::move(stored));
     return true;
@@ -204,10 +207,8 @@ void CKorvelDlg::AdvanceDownload() {
 
 void CKorvelDlg::FinishDownload() {
     std::u16string name;
-    const std::error_code error =
-        SaveRecordFile(m_strUploadDir, m_stStart, ToInt(m_strProductNo), m_recordBuffer, name);
-    m_bSaveFailed = static_cast<bool>(error);
-    m_strSaveError = error ? error.message() : std::string();
+    m_saveFailure = SaveRecordFile(m_strUploadDir, m_stStart, ToInt(m_strProductNo), m_recordBuffer, name);
+    m_bSaveFailed = static_cast<bool>(m_saveFailure);
     if (m_bSaveFailed) {
         std::u16string message(text::kSaveFailedPrefix);
         message += JoinPath(m_strUploadDir, m_strFileName);

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// The dialog's port connection: OpenPort, ClosePort, WritePort and OnPortLost, which drive the
+// SerialLink and the port it holds.
 #include <thread>
 
 #include "serial/port_name.h"
@@ -8,13 +10,6 @@
 #include "ui/korvel_dlg.h"
 
 namespace korvel {
-
-SerialLink::SerialLink(PortOpener opener) : m_opener(std::move(opener)) { CreateEvents(); }
-
-SerialLink::~SerialLink() {
-    if (m_hPort) m_hPort->Close();
-    ReleaseEvents();
-}
 
 void CKorvelDlg::OpenPort() {
     if (m_link.m_bOpen) {

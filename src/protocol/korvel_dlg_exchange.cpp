@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The command and reply exchange: one command line out, a reply of a status line, body lines and an
-// empty line back.
+// The dialog's command and reply exchange: OnSerialData, SendCommand, OnReplyLine, ParseReplyBody,
+// RefuseOverlongReply, TickReplyTimeout, FormatRequestLine, RequestedRecords and OnDeviceMessage.
 #include <algorithm>
 #include <array>
 #include <climits>
