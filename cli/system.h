@@ -2,7 +2,9 @@
 // What the command line needs from the operating system besides the port: one file per OS.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/event_loop.h"
@@ -14,6 +16,9 @@ bool StderrIsTerminal();
 // Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
 // read-only mounts and quotas count too, and root is not waved through by the permission bits.
 std::string FolderProblem(const std::string& folder);
+
+// The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
+std::optional<uint64_t> FreeSpace(const std::string& folder);
 
 // Delivers Ctrl-C, SIGTERM and SIGHUP through the event loop instead of ending the process, so a running
 // walk is stopped like the operator stops it. Created before any other thread starts.

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,12 @@ std::string FolderProblem(const std::string& folder) {
     close(fd);
     unlink(probe.c_str());
     return {};
+}
+
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+    struct statvfs fs {};
+    if (statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 // Blocked before the reader threads start, so they inherit the mask and the signals come only through
