@@ -75,8 +75,12 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
 }  // namespace
 
 int RunPorts() {
-    for (const std::string& path : SystemPorts()) std::cout << path << '\n';
-    return kExitOk;
+    bool readable = true;
+    for (const std::string& path : SystemPorts(&readable)) std::cout << path << '\n';
+    if (readable) return kExitOk;
+    std::cerr << "korvel-cli: the system's list of serial ports (/sys/class/tty) cannot be read: check that "
+                 "sysfs is mounted and readable\n";
+    return kExitPort;
 }
 
 int RunInfo(const DeviceOptions& options) {

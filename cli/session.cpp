@@ -58,6 +58,26 @@ const char* FailureWord(OpenFailureKind kind) {
     }
 }
 
+// Why the device's last reply was not taken, for "the device refused <command>: ...".
+std::string RefusalReason(ReplyRefusal why, const char* line) {
+    switch (why) {
+        case ReplyRefusal::NoOk:
+            return "its reply did not begin with OK";
+        case ReplyRefusal::TooManyWords:
+            return std::string("its ") + line +
+                   " has more than the 32 words a line may hold (or a space after the 32nd)";
+        case ReplyRefusal::Rejected:
+            return std::string("its ") + line +
+                   (std::string(line) == "information line" ? " has fewer than 8 words"
+                                                            : " has fewer than 3 words");
+        case ReplyRefusal::Overlong:
+            return "its reply went on beyond any the device can legitimately send";
+        case ReplyRefusal::None:
+            break;
+    }
+    return "its reply could not be read";
+}
+
 }  // namespace
 
 void CliDialog::OnDeviceMessage(std::u16string text) {
@@ -172,6 +192,14 @@ int Session::Fail(Outcome outcome, const std::string& what) {
                       << what << no_file << '\n';
             return kExitPort;
         case Outcome::GaveUp:
+            // A device that answers, but not with records, has not stopped answering.
+            if (dlg_.m_lastRefusal != ReplyRefusal::None) {
+                std::cerr << "korvel-cli: the device refused \"" << PlainText(window_.Text(IDC_LAST_COMMAND))
+                          << "\": " << RefusalReason(dlg_.m_lastRefusal, "record line")
+                          << ", also when repeated " << options_.retries
+                          << (options_.retries == 1 ? " time" : " times") << no_file << '\n';
+                return kExitNoAnswer;
+            }
             std::cerr << "korvel-cli: the device stopped answering: \""
                       << PlainText(window_.Text(IDC_LAST_COMMAND)) << "\" was repeated " << options_.retries
                       << (options_.retries == 1 ? " time" : " times") << " without a reply" << no_file
@@ -222,10 +250,8 @@ int Session::ReadInfo() {
             problem = "the device's reply to \"info\" did not end (far longer than any reply)";
         } else if (reply == CKorvelDlg::Outcome::NoReply) {
             problem = "the device did not answer \"info\"";
-        } else if (reply == CKorvelDlg::Outcome::Refused) {
-            problem = "the device refused \"info\": its reply did not begin with OK";
         } else {
-            problem = "the device refused \"info\": its information line has fewer than 8 words";
+            problem = "the device refused \"info\": " + RefusalReason(dlg_.m_lastRefusal, "information line");
         }
     }
     std::cerr << "korvel-cli: " << problem << " (asked " << options_.retries + 1
@@ -263,6 +289,16 @@ int Session::Download(const std::string& folder) {
     if (RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex) == 0) {
         std::cout << "the device holds no records: no record file was written\n";
         return kExitOk;
+    }
+    // The file is written whole at the end: a full file system is found out now, not after the walk. A
+    // stored line takes about 50 bytes; the final write still checks its own result.
+    constexpr uint64_t kBytesPerRecord = 64;
+    const uint64_t records = static_cast<uint64_t>(RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex));
+    if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
+        std::cerr << "korvel-cli: not enough free space in " << folder << ": the " << records
+                  << " records need about " << (records * kBytesPerRecord + 1023) / 1024 << " KiB, "
+                  << *free / 1024 << " KiB are free; free some space or choose another folder with --dir\n";
+        return kExitWrite;
     }
     dlg_.m_strUploadDir = Utf8ToWide(folder);
     show_progress_ = StderrIsTerminal();

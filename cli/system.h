@@ -2,7 +2,9 @@
 // What the command line needs from the operating system besides the port: one file per OS.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,9 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 bool StderrIsTerminal();
 
-// The serial ports of this machine as --port takes them, in the dialog's order.
-std::vector<std::string> SystemPorts();
+// The serial ports of this machine as --port takes them, in the dialog's order. *readable turns false
+// when the system's list itself cannot be read.
+std::vector<std::string> SystemPorts(bool* readable);
 
 // What --port takes on this system, for the help text.
 std::string PortOptionHelp();
@@ -30,6 +33,9 @@ std::string UploadFolderHint();
 // Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
 // read-only mounts and quotas count too, and root is not waved through by the permission bits.
 std::string FolderProblem(const std::string& folder);
+
+// The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
+std::optional<uint64_t> FreeSpace(const std::string& folder);
 
 // Delivers Ctrl-C, SIGTERM and SIGHUP through the event loop instead of ending the process, so a running
 // walk is stopped like the operator stops it. Created before any other thread starts.

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +21,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, ar
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-std::vector<std::string> SystemPorts() { return SysfsPortEnumerator().Paths(); }
+std::vector<std::string> SystemPorts(bool* readable) { return SysfsPortEnumerator().Paths(readable); }
 
 std::string AbsoluteFolder(const std::string& folder) {
     std::error_code error;
@@ -52,6 +53,12 @@ std::string FolderProblem(const std::string& folder) {
     close(fd);
     unlink(probe.c_str());
     return {};
+}
+
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+    struct statvfs fs {};
+    if (statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 // Blocked before the reader threads start, so they inherit the mask and the signals come only through

@@ -50,7 +50,9 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-std::vector<std::string> SystemPorts() {
+// A missing SERIALCOMM key only means that no port is there.
+std::vector<std::string> SystemPorts(bool* readable) {
+    if (readable) *readable = true;
     std::vector<std::string> names;
     for (const std::u16string& name : RegistryPortEnumerator().List()) names.push_back(WideToUtf8(name));
     return names;
@@ -81,6 +83,12 @@ std::string FolderProblem(const std::string& folder) {
     if (GetTempFileNameW(wide.c_str(), L"kvl", 0, probe) == 0) return SystemMessage(GetLastError());
     DeleteFileW(probe);
     return {};
+}
+
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(ToWide(folder).c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
 }
 
 InterruptWatch::InterruptWatch(EventLoop& loop, std::function<void()> on_interrupt) : loop_(loop) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvel::cli {
@@ -20,5 +21,14 @@ struct VerifySummary {
 // not followed). Each problem goes to out as "path:line: reason" (or "path: reason" for the whole
 // file), then one summary line.
 VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& out);
+
+// Verifies the content of one record file as VerifyPaths does for a file it has read; path names it in
+// the problems, product is what its name carries. Returns the lines checked and the problems found.
+VerifySummary VerifyContent(const std::string& path, std::string_view content,
+                            std::optional<uint32_t> product, std::ostream& out);
+
+// Bytes from a file or a folder as plain text for a terminal: well-formed UTF-8 passes, control
+// characters and bytes that are not UTF-8 are shown escaped (\x1b), never passed on to be interpreted.
+std::string Shown(std::string_view bytes);
 
 }  // namespace korvel::cli

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@
 #include "serial/hotplug_monitor.h"
 #include "serial/sysfs_ports.h"
 #include "ui/controls.h"
+#include "ui/texts.h"
 
 namespace korvel::gui {
 namespace {
@@ -88,13 +90,19 @@ ExtraPortsEnumerator::ExtraPortsEnumerator(std::unique_ptr<PortEnumerator> disco
                                            std::vector<std::u16string> extra)
     : discovered_(std::move(discovered)), extra_(std::move(extra)) {}
 
-std::vector<std::u16string> ExtraPortsEnumerator::List() {
+std::optional<std::vector<std::u16string>> ExtraPortsEnumerator::Read() {
     std::vector<std::u16string> ports;
-    if (discovered_) ports = discovered_->List();
+    if (discovered_) {
+        auto discovered = discovered_->Read();
+        if (!discovered) return std::nullopt;
+        ports = std::move(*discovered);
+    }
     for (const std::u16string& path : extra_)
         if (std::find(ports.begin(), ports.end(), path) == ports.end()) ports.push_back(path);
     return ports;
 }
+
+std::vector<std::u16string> ExtraPortsEnumerator::List() { return Read().value_or(extra_); }
 
 QString FindSimulator() {
     const QString dir = QCoreApplication::applicationDirPath();
@@ -169,6 +177,12 @@ void GuiApp::OnMessage(const Message& message) {
         // Without udev the port list is compared once a tick instead.
         if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
         window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link().m_lastFailure.message));
+        // While the status line reports a failed save, its tooltip gives the system's reason.
+        const auto* result = qobject_cast<QLabel*>(window_->Control(IDC_RESULT));
+        const bool save_failed =
+            dialog().m_bSaveFailed && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
+        window_->SetToolTip(IDC_RESULT,
+                            save_failed ? QString::fromStdString(dialog().m_saveFailure.message) : QString());
     }
 }
 

@@ -50,6 +50,7 @@ class ExtraPortsEnumerator : public PortEnumerator {
   public:
     ExtraPortsEnumerator(std::unique_ptr<PortEnumerator> discovered, std::vector<std::u16string> extra);
     std::vector<std::u16string> List() override;
+    std::optional<std::vector<std::u16string>> Read() override;
     void Add(std::u16string path) { extra_.push_back(std::move(path)); }
 
   private:

@@ -311,7 +311,12 @@ void QtWindow::WriteProfileInt(std::string_view section, std::string_view key, i
 }
 
 void QtWindow::SetToolTip(int id, const QString& text) {
-    if (QWidget* widget = Control(id)) widget->setToolTip(text);
+    QWidget* widget = Control(id);
+    if (!widget) return;
+    // Tooltips take text that looks like markup as rich text; these quote other programs and the system,
+    // so they are escaped and shown as written.
+    widget->setToolTip(text.isEmpty() ? QString()
+                                      : "<p style=\"white-space:pre-wrap\">" + text.toHtmlEscaped() + "</p>");
 }
 
 QString QtWindow::SettingsFile() const { return settings_->fileName(); }

@@ -68,12 +68,14 @@ void CKorvelDlg::SendCommand() {
     m_batch.crc_errors_at_send = m_nCrcErrors;
     m_batch.reply.clear();
     m_batch.stale_index.reset();
+    m_lastRefusal = ReplyRefusal::None;
 }
 
 void CKorvelDlg::RefuseOverlongReply() {
     // Refused like a reply that did not parse; what follows of it is dropped until the next command.
     m_bReplyOverlong = true;
     m_bReplyOk = 0;
+    m_lastRefusal = ReplyRefusal::Overlong;
     std::u16string().swap(m_strReplyBody);
     if (m_strCommand == u"get") OnRecordReplyRefused();
     if (m_strCommand != u"get") {
@@ -121,7 +123,7 @@ void CKorvelDlg::OnReplyLine(std::u16string line) {
 }
 
 bool CKorvelDlg::ParseReplyBody() {
-    if (!m_bReplyOk) return false;
+    if (!m_bReplyOk) return RefuseReply(ReplyRefusal::NoOk);
     // The body is used up by the parse: lines arriving after it must not hand these over again.
     const std::u16string body = std::move(m_strReplyBody);
     m_strReplyBody.clear();
@@ -136,18 +138,23 @@ bool CKorvelDlg::ParseReplyBody() {
             start = i + 1;
             if (c == u'\n') {
                 if (m_strCommand == u"info") {
-                    if (!StoreDeviceInfo(count, tokens.data())) return false;
+                    if (!StoreDeviceInfo(count, tokens.data())) return RefuseReply(ReplyRefusal::Rejected);
                 } else if (m_strCommand == u"get") {
-                    if (!StoreRecord(count, tokens.data())) return false;
+                    if (!StoreRecord(count, tokens.data())) return RefuseReply(ReplyRefusal::Rejected);
                 }
                 count = 0;
                 continue;
             }
         }
         // A 33rd token, or a space behind the 32nd, is more than a line may hold.
-        if (count >= kMaxTokens) return false;
+        if (count >= kMaxTokens) return RefuseReply(ReplyRefusal::TooManyWords);
     }
     return true;
+}
+
+bool CKorvelDlg::RefuseReply(ReplyRefusal why) {
+    m_lastRefusal = why;
+    return false;
 }
 
 void CKorvelDlg::TickReplyTimeout() {

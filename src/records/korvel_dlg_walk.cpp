@@ -47,7 +47,12 @@ void CKorvelDlg::OnReadData() {
     // and the save takes the next free name.
     m_strFileName = MakeRecordFileName(m_stStart, n);
     m_strLastSaved.clear();
+    // The scan may show a message box, whose loop goes on running the timer and the reader: a port lost
+    // meanwhile has been handled already, and a walk must not start on it.
+    const int open_before = m_link.m_bOpen;
+    const int shown_before = m_nShownOpenState;
     ScanSavedFiles(m_strUploadDir, n);
+    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before) return;
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
     m_skippedIndices.clear();
@@ -139,15 +144,22 @@ void CKorvelDlg::AdvanceDownload() {
     // How far down the batch reaches: its lowest record kept.
     std::optional<int> lowest;
     if (!batch.kept.empty()) lowest = batch.kept.rbegin()->first;
-    if (damaged != 0) {
+    // A repetition asks for records whose lines came damaged: one it does not bring, above the lowest
+    // record kept, is still missing, however clean the reply itself was.
+    int missing = damaged;
+    if (missing == 0 && batch.resend_count && lowest) {
+        for (int d = first; d <= std::min(first + asked - 1, *lowest); ++d)
+            missing += batch.kept.count(d) ? 0 : 1;
+    }
+    if (missing != 0) {
         // Missing records of this request: the holes down to the lowest record kept. Damaged lines beyond
         // the holes lie below it.
         const int last = std::min(first + asked - 1, lowest.value_or(first - 1));
         std::vector<int> holes;
         for (int d = first; d <= last; ++d)
             if (!batch.kept.count(d)) holes.push_back(d);
-        const bool below = damaged > static_cast<int>(holes.size());
-        if (may_repeat) {
+        const bool below = missing > static_cast<int>(holes.size());
+        if (batch.retries < kMaxReplyRetries) {
             const int from = holes.empty() ? last + 1 : holes.front();
             const int to = below ? first + asked - 1 : holes.back();
             if (from <= to) {
@@ -160,13 +172,13 @@ void CKorvelDlg::AdvanceDownload() {
         } else if (placed_by_guess || batch.kept.empty()) {
             // Where the dropped lines stood is unknown, or none came intact in any reply: they stand for
             // the records after the last line that came.
-            const int lost = std::min(damaged, asked);
+            const int lost = std::min(missing, asked);
             for (int d = place; d < place + lost; ++d)
                 m_skippedIndices.push_back((batch.top - d) & kIndexMask);
             lowest = std::max(lowest.value_or(0), place + lost - 1);
         } else {
             // Damaged lines below the lowest record kept are asked for by the next batch, which starts there.
-            holes.resize(std::min<size_t>(holes.size(), static_cast<size_t>(damaged)));
+            holes.resize(std::min<size_t>(holes.size(), static_cast<size_t>(missing)));
             for (int d : holes) m_skippedIndices.push_back((batch.top - d) & kIndexMask);
         }
     }

@@ -8,9 +8,12 @@
 namespace korvel {
 
 bool CKorvelDlg::RefreshPortList() {
-    auto names = m_ports.List();
-    if (names == m_portNames) return false;  // same names in the same order; an order change is a change
-    m_portNames = std::move(names);
+    auto names = m_ports.Read();
+    // A list that cannot be read is left untouched and counts as a change: the combo box is refilled and
+    // the chosen name searched again, so an open port stays open and selected.
+    if (!names) return true;
+    if (*names == m_portNames) return false;  // same names in the same order; an order change is a change
+    m_portNames = std::move(*names);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // The serial ports of this machine as sysfs publishes them, plus ports the front end names itself.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +19,11 @@ class SysfsPortEnumerator : public PortEnumerator {
     // Device paths listed after the discovered ports, in this order (a --port path, a simulated port).
     void SetExtraPorts(std::vector<std::string> paths) { extra_ = std::move(paths); }
 
-    std::vector<std::string> Paths() const;
+    // The discovered ports, then the extra ones. When the tty class folder cannot be read, *readable
+    // (when given) turns false and only the extra ones are listed.
+    std::vector<std::string> Paths(bool* readable = nullptr) const;
     std::vector<std::u16string> List() override;
+    std::optional<std::vector<std::u16string>> Read() override;
 
   private:
     std::string sysfs_;

@@ -67,7 +67,7 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     return a < b;  // "ttyS01" and "ttyS1" still get a fixed order
 }
 
-std::vector<std::string> SysfsPortEnumerator::Paths() const {
+std::vector<std::string> SysfsPortEnumerator::Paths(bool* readable) const {
     const fs::path tty_class = fs::path(sysfs_) / "class" / "tty";
     const auto consoles = ConsolePorts(tty_class);
     std::vector<std::string> paths;
@@ -77,10 +77,20 @@ std::vector<std::string> SysfsPortEnumerator::Paths() const {
         if (consoles.count(name) || !HasHardware(it->path())) continue;
         paths.push_back("/dev/" + name);
     }
+    if (readable) *readable = !ec;
     std::sort(paths.begin(), paths.end(), [](const auto& x, const auto& y) { return NaturalLess(x, y); });
     for (const auto& extra : extra_)
         if (std::find(paths.begin(), paths.end(), extra) == paths.end()) paths.push_back(extra);
     return paths;
+}
+
+std::optional<std::vector<std::u16string>> SysfsPortEnumerator::Read() {
+    bool readable = true;
+    const auto paths = Paths(&readable);
+    if (!readable) return std::nullopt;
+    std::vector<std::u16string> names;
+    for (const auto& path : paths) names.push_back(PortName(path));
+    return names;
 }
 
 std::vector<std::u16string> SysfsPortEnumerator::List() {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "text/format.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -26,6 +28,74 @@ std::u16string Printf(const std::string& conversion, T value) {
         out.resize(static_cast<size_t>(n) + 1);
         std::snprintf(out.data(), out.size(), conversion.c_str(), value);
         out.resize(static_cast<size_t>(n));
+    }
+    return std::u16string(out.begin(), out.end());
+}
+
+struct Flags {
+    bool left = false, plus = false, space = false, alt = false, zero = false;
+};
+
+// The digits of a number in one of the three forms of printf, in the C locale's notation whatever the
+// process locale is (a decimal point, never a comma). Sign, padding and case are the caller's.
+std::string RealDigits(double magnitude, char16_t conv, int precision, bool alt) {
+    char buffer[400];  // DBL_MAX in fixed notation has 309 digits before the point
+    const auto print = [&](std::chars_format form, int digits) {
+        return std::string(buffer,
+                           std::to_chars(buffer, buffer + sizeof buffer, magnitude, form, digits).ptr);
+    };
+    const char16_t lower = conv | 0x20;
+    if (lower == u'f') {
+        std::string out = print(std::chars_format::fixed, precision);
+        if (alt && precision == 0) out += '.';
+        return out;
+    }
+    if (lower == u'e') {
+        std::string out = print(std::chars_format::scientific, precision);
+        if (alt && precision == 0) out.insert(out.find('e'), ".");
+        return out;
+    }
+    // %g: P significant digits, fixed or scientific by the exponent X; trailing zeros go unless '#'.
+    const int p = precision == 0 ? 1 : precision;
+    const std::string sci = print(std::chars_format::scientific, p - 1);
+    const int x = std::stoi(sci.substr(sci.find('e') + 1));
+    std::string out = p > x && x >= -4 ? print(std::chars_format::fixed, p - 1 - x) : sci;
+    const size_t e = out.find('e');
+    std::string mantissa = out.substr(0, e);
+    const std::string exponent = e == std::string::npos ? "" : out.substr(e);
+    if (alt) {
+        if (mantissa.find('.') == std::string::npos) mantissa += '.';
+    } else if (mantissa.find('.') != std::string::npos) {
+        while (mantissa.back() == '0') mantissa.pop_back();
+        if (mantissa.back() == '.') mantissa.pop_back();
+    }
+    return mantissa + exponent;
+}
+
+std::u16string FormatReal(double value, char16_t conv, Flags flags, int width, int precision) {
+    const bool negative = std::signbit(value);
+    const double magnitude = std::fabs(value);
+    std::string digits;
+    if (std::isnan(value)) {
+        digits = "nan";
+    } else if (std::isinf(value)) {
+        digits = "inf";
+    } else {
+        digits = RealDigits(magnitude, conv, precision < 0 ? 6 : precision, flags.alt);
+    }
+    if (conv == u'F' || conv == u'E' || conv == u'G') {
+        for (char& c : digits) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    const std::string sign = negative ? "-" : flags.plus ? "+" : flags.space ? " " : "";
+    const size_t length = sign.size() + digits.size();
+    const size_t pad = width > 0 && static_cast<size_t>(width) > length ? width - length : 0;
+    std::string out;
+    if (flags.left) {
+        out = sign + digits + std::string(pad, ' ');
+    } else if (flags.zero && std::isfinite(value)) {
+        out = sign + std::string(pad, '0') + digits;
+    } else {
+        out = std::string(pad, ' ') + sign + digits;
     }
     return std::u16string(out.begin(), out.end());
 }
@@ -76,11 +146,16 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
         }
         const size_t start = i++;
         std::string conversion = "%";
-        bool left = false;
+        Flags flags;
         while (i < format.size() && IsFlag(format[i])) {
-            left = left || format[i] == u'-';
+            flags.left = flags.left || format[i] == u'-';
+            flags.plus = flags.plus || format[i] == u'+';
+            flags.space = flags.space || format[i] == u' ';
+            flags.alt = flags.alt || format[i] == u'#';
+            flags.zero = flags.zero || format[i] == u'0';
             conversion += static_cast<char>(format[i++]);
         }
+        const bool left = flags.left;
         int width = 0;
         while (i < format.size() && IsDigit(format[i])) {
             width = width * 10 + (format[i] - u'0');
@@ -136,7 +211,7 @@ std::u16string FormatArgs(std::u16string_view format, std::span<const FormatArg>
             case u'g':
             case u'G':
                 matched = matched && kind == FormatArg::Kind::Real;
-                if (matched) piece = Printf(conversion + static_cast<char>(conv), arg->AsReal());
+                if (matched) piece = FormatReal(arg->AsReal(), conv, flags, width, precision);
                 break;
             case u's':
                 matched = matched && kind == FormatArg::Kind::Text;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // printf-style formatting into UTF-16 texts. The format and the text arguments stay UTF-16 throughout;
-// only the numbers pass through snprintf, so any character may stand in a format or an argument.
+// only the numbers are converted as bytes, so any character may stand in a format or an argument. Numbers
+// are written with a decimal point whatever the process locale says (a window toolkit may set a locale
+// with a decimal comma from the environment): the texts are fixed.
 //
 //   Format(u"%u (%.1f小时)", count, hours)     Format(u"%s %s %s", a, b, c)
 //

@@ -37,6 +37,15 @@ enum class Msg {
 
 enum class Notify { None, SelChange, Clicked };
 
+// Why the last complete reply was not taken (front ends tell the operator).
+enum class ReplyRefusal {
+    None,
+    NoOk,          // its first line did not begin with "OK"
+    TooManyWords,  // a body line held more than 32 words, or a space behind the 32nd
+    Rejected,      // a body line had too few words for the command (8 for "info", 3 for a record)
+    Overlong,      // the reply passed the bounds of any legitimate one
+};
+
 constexpr int WM_USER = 0x0400;
 constexpr int WM_SERIAL_DATA = WM_USER + 119;
 
@@ -105,6 +114,7 @@ class CKorvelDlg : public LineSink {
     void SendCommand();
     void OnReplyLine(std::u16string line) override;
     bool ParseReplyBody();
+    bool RefuseReply(ReplyRefusal why);  // notes why the reply is not taken; false
     void TickReplyTimeout();
     void RefuseOverlongReply();                // a reply passed the bounds of any legitimate one
     std::u16string FormatRequestLine() const;  // the record request for m_nReadIndex
@@ -192,6 +202,7 @@ class CKorvelDlg : public LineSink {
     bool m_bSaveFailed = false;         // the last walk's record file could not be written
     Failure m_saveFailure;              // why, in the system's sentence
     LocalTime m_stStart;                // local time at the start of the walk; names the record file
+    ReplyRefusal m_lastRefusal = ReplyRefusal::None;  // of the last reply since the command was sent
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;

@@ -86,7 +86,10 @@ int MemoryWindow::TimerPeriod(int timer_id) const {
     return it == timers_.end() ? 0 : it->second;
 }
 
-void MemoryWindow::MessageBox(std::u16string_view text) { message_boxes_.emplace_back(text); }
+void MemoryWindow::MessageBox(std::u16string_view text) {
+    message_boxes_.emplace_back(text);
+    if (while_message_box) while_message_box();
+}
 
 int MemoryWindow::GetProfileInt(std::string_view section, std::string_view key, int default_value) {
     auto it = profile_.find(ProfileKey(section, key));

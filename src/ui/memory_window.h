@@ -4,6 +4,7 @@
 // front end builds on it.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ class MemoryWindow : public Window {
     void MessageBox(std::u16string_view text) override;
     int GetProfileInt(std::string_view section, std::string_view key, int default_value) override;
     void WriteProfileInt(std::string_view section, std::string_view key, int value) override;
+
+    // Runs while a message box is open, as a real window's own loop would go on handling timer ticks and
+    // received data meanwhile. Tests set it.
+    std::function<void()> while_message_box;
 
     // What was recorded.
     const ControlState& Control(int id) const;

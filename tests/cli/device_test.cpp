@@ -7,15 +7,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_process.h"
 #include "engine_download.h"
+#include "support/pty.h"
 #include "support/sim_process.h"
 
 namespace korvel::testing {
@@ -331,8 +335,79 @@ TEST(CliFolder, FolderGoneBeforeTheEndIsExitFourWithNothingLeft) {
     const ProcessResult result = cli.Wait();
     EXPECT_EQ(result.exit_code, 4) << result.err;
     EXPECT_NE(result.err.find("保存失败："), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(": No such file or directory;"), std::string::npos) << result.err;
     EXPECT_TRUE(result.out.empty()) << result.out;
     EXPECT_TRUE(fs::is_empty(dir / "moved"));
+}
+
+// A full file system is found out before the walk, not after it.
+TEST(CliFolder, NotEnoughFreeSpaceFailsBeforeTheWalk) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "2000"})) << sim.error();
+    TempDir dir;
+    // A small file system of its own, in a mount namespace of its own (needs the right to mount).
+    const std::string script = "mount -t tmpfs -o size=64k korvel-full '" + dir.path() +
+                               "' || exit 99; exec '" + CliPath() + "' download --port '" + sim.pty_path() +
+                               "' --dir '" + dir.path() + "'";
+    const ProcessResult result = RunProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
+    if (result.exit_code == 99 || (result.exit_code == 1 && result.err.find("unshare") != std::string::npos))
+        GTEST_SKIP() << "cannot mount a small file system here: " << result.err;
+    EXPECT_EQ(result.exit_code, 4) << result.err;
+    EXPECT_NE(
+        result.err.find("not enough free space in " + dir.path() + ": the 2000 records need about 125 KiB"),
+        std::string::npos)
+        << result.err;
+    EXPECT_EQ(sim.Requests(), std::vector<std::string>{"info"});
+}
+
+// A device played by the test on a pseudo-terminal: each command line gets the reply that answer gives.
+ProcessResult RunAgainst(const std::vector<std::string>& args,
+                         const std::function<std::string(const std::string&)>& answer) {
+    PtyPair pty;
+    if (pty.master < 0) return {};
+    std::vector<std::string> argv = {CliPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.end(), {"--port", pty.slave_path});
+    ChildProcess cli(argv);
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+        TtyReader reader(pty.master);
+        while (!done) {
+            if (auto line = reader.ReadLine(std::chrono::milliseconds(100)))
+                WriteAll(pty.master, answer(*line));
+        }
+    });
+    ProcessResult result = cli.Wait();
+    done = true;
+    device.join();
+    return result;
+}
+
+// A device that answers, but not as asked, is named as refusing, with the reason.
+TEST(CliRefusal, EachReasonIsNamed) {
+    std::string words32 = "A 1 B 1234 5 1 2024-03-05 07:08:09";
+    for (int i = 9; i <= 32; ++i) words32 += " w";
+    struct Case {
+        std::string info_reply, get_reply, says;
+    };
+    const Case cases[] = {
+        {"ERR busy\n\n", "", "refused \"info\": its reply did not begin with OK"},
+        {"OK\nA 2 B 1234\n\n", "", "refused \"info\": its information line has fewer than 8 words"},
+        {"OK\n" + words32 + " w\n\n", "",
+         "refused \"info\": its information line has more than the 32 words"},
+        {"OK\n" + words32 + " \n\n", "", "refused \"info\": its information line has more than the 32 words"},
+        {"OK\n" + words32 + "\n\n", "ERR bad index\n\n",
+         "refused \"get 4\": its reply did not begin with OK, also when repeated 0 times"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const ProcessResult result =
+            RunAgainst({"download", "--dir", dir.path(), "--retries", "0"},
+                       [&](const std::string& line) { return line == "info" ? c.info_reply : c.get_reply; });
+        EXPECT_EQ(result.exit_code, 1) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("stopped answering"), std::string::npos) << result.err;
+    }
 }
 
 }  // namespace

@@ -97,7 +97,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CrLf", CrLf(), 5, ":1: the line ends in CR"},
         Case{"EmptyLine", Record(0) + "\n" + Record(1), 5, ":2: empty line"},
         Case{"NotHex", BadDigits(), 5, ":1: the checksum"},
-        Case{"NoSpaceBeforeChecksum", "2022-07-30 10:00:00+08:00 1 0123_4b37\n", 5, ":1: no space before"}),
+        Case{"NoSpaceBeforeChecksum", "2022-07-30 10:00:00+08:00 1 0123_4b37\n", 5, ":1: no space before"},
+        // Two records of the same second are in order: only an earlier key is out of order.
+        Case{"TwoRecordsOfOneSecond",
+             Line("2022-07-30 10:00:00+08:00 1 0123") + Line("2022-07-30 10:00:00+08:00 2 0123"), 0,
+             "no problems"},
+        // What a device stored reaches the terminal escaped, never as a control sequence.
+        Case{"ControlSequenceInARecord", Line("2022-07-30 10:00:00+08:00 1 \x1b]0;title\x07\x1b[2J"), 5,
+             "product number \\x1b]0;title\\x07\\x1b[2J is not the file's 123"},
+        Case{"C1AndBrokenUtf8",
+             Line("2022-07-30 10:00:00+08:00 1 \xc2\x9b"
+                  "2J\xff"),
+             5, "product number \\xc2\\x9b2J\\xff is not"}),
     [](const ::testing::TestParamInfo<Case>& param_info) { return std::string(param_info.param.name); });
 
 TEST(Verify, CountsEveryProblemAndSummarises) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/dialog_rig.h"
 #include "ui/texts.h"
@@ -74,20 +75,44 @@ TEST(Exchange, SpacesSeparateTokensWithoutEmptyOnes) {
     EXPECT_EQ(rig.dlg.m_strDeviceTime, u"2024-03-05 07:08:09");
 }
 
-TEST(Exchange, ALineHoldsAtMost32Tokens) {
+TEST(Exchange, ALineHoldsAtMost32TokensAndARefusalSaysWhy) {
     struct Case {
-        std::u16string line;
+        std::u16string first, line;
         bool handed_over;
+        ReplyRefusal why;
     };
-    for (const Case& c : {Case{Tokens(31, u" "), true}, Case{Tokens(32), true}, Case{Tokens(32, u" "), false},
-                          Case{Tokens(33), false}}) {
+    for (const Case& c : {Case{u"OK", Tokens(31, u" "), true, ReplyRefusal::None},
+                          Case{u"OK", Tokens(32), true, ReplyRefusal::None},
+                          Case{u"OK", Tokens(32, u" "), false, ReplyRefusal::TooManyWords},
+                          Case{u"OK", Tokens(33), false, ReplyRefusal::TooManyWords},
+                          Case{u"OK", u"A 2 B 1234 100 1 2024-03-05", false, ReplyRefusal::Rejected},
+                          Case{u"ERR busy", Tokens(8), false, ReplyRefusal::NoOk}}) {
         DialogRig rig;
         rig.dlg.m_strCommand = u"info";
         rig.dlg.SendCommand();
-        rig.Reply({u"OK"});
+        rig.Reply({c.first});
         rig.dlg.OnReplyLine(c.line);
         EXPECT_EQ(rig.dlg.ParseReplyBody(), c.handed_over) << c.line.size();
         EXPECT_EQ(rig.dlg.m_strProductNo, c.handed_over ? u"1234" : u"");
+        EXPECT_EQ(rig.dlg.m_lastRefusal, c.why) << c.line.size();
+        rig.dlg.SendCommand();  // a new command forgets the refusal
+        EXPECT_EQ(rig.dlg.m_lastRefusal, ReplyRefusal::None);
+    }
+}
+
+// "无回应" shows when fewer than two lines came before the timeout: none, or only the first ("OK").
+TEST(Exchange, NoReplyCountsTheLinesThatCame) {
+    struct Case {
+        std::vector<std::u16string_view> lines;
+        std::u16string_view shown;
+    };
+    for (const Case& c : {Case{{}, text::kNoReply}, Case{{u"OK"}, text::kNoReply},
+                          Case{{u"ERR"}, text::kNoReply}, Case{{u"OK", u"A 2"}, u""}}) {
+        DialogRig rig;
+        rig.dlg.OnReadInfo();
+        for (std::u16string_view line : c.lines) rig.dlg.OnReplyLine(std::u16string(line));
+        for (int i = 0; i < 3; ++i) rig.dlg.TickReplyTimeout();
+        EXPECT_EQ(rig.Text(IDC_RESULT), c.shown) << c.lines.size();
     }
 }
 

@@ -2,7 +2,12 @@
 // The printf-style formatting into UTF-16 texts that every shown number goes through.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
 
 #include "text/format.h"
 
@@ -44,6 +49,60 @@ TEST(Format, MismatchedOrMissingSpecsAreCopied) {
     EXPECT_EQ(Format(u"%q", 1), u"%q");
     EXPECT_EQ(Format(u"100%"), u"100%");
     EXPECT_EQ(Format(u"no args"), u"no args");
+}
+
+std::u16string Widen(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Every real conversion agrees with the C library's printf in the C locale.
+TEST(Format, RealsMatchPrintfInTheCLocale) {
+    const char* const formats[] = {"%.1f",   "%f",    "%.01f%%", "%e",    "%.3E",   "%g",    "%G",
+                                   "%#g",    "%.0g",  "%#.0f",   "%#.0e", "%+8.3f", "% g",   "%-9.2e|",
+                                   "%08.2f", "%010g", "%.10g",   "%F",    "%.0f",   "%#.3g", "%+.2e"};
+    const double values[] = {0.0,
+                             -0.0,
+                             8.4,
+                             1101.3,
+                             0.05,
+                             0.25,
+                             2.5,
+                             -2.5,
+                             1e-5,
+                             1e-4,
+                             123456,
+                             1e15,
+                             1e300,
+                             -1e-300,
+                             99.95,
+                             1e6,
+                             999999.4,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::nan("")};
+    for (const char* format : formats) {
+        for (double value : values) {
+            char expected[512];
+            std::snprintf(expected, sizeof expected, format, value);
+            EXPECT_EQ(Format(Widen(format), value), Widen(expected)) << format << " with " << expected;
+        }
+    }
+    // Where rounding carries into a new digit, %#g keeps its zeros (the C library here writes "1.e+06").
+    EXPECT_EQ(Format(u"%#g", 999999.5), u"1.00000e+06");
+}
+
+// A locale with a decimal comma, as a window toolkit sets from the environment, changes no text.
+TEST(Format, RealsKeepTheirPointUnderADecimalCommaLocale) {
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 8.4);
+    const std::u16string hours = Format(u"%u (%.1f小时)", 250u, 250 * 121 / 3600.0);
+    const std::u16string percent = Format(u"%.01f%%", 25.0);
+    const std::u16string small = Format(u"%g|%e", 0.5, 1.5);
+    std::setlocale(LC_NUMERIC, before.c_str());
+    ASSERT_STREQ(probe, "8,4");  // the locale really has a decimal comma
+    EXPECT_EQ(hours, u"250 (8.4小时)");
+    EXPECT_EQ(percent, u"25.0%");
+    EXPECT_EQ(small, u"0.5|1.500000e+00");
 }
 
 }  // namespace

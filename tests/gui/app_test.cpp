@@ -3,6 +3,10 @@
 // Each state the operator can see is also saved as a picture under the build folder.
 #include <signal.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -78,6 +82,15 @@ class AppTest : public QObject {
     QStringList boxes_;
 
   private slots:
+    // The session below runs under de_DE.UTF-8 (set by the test's environment), where printf writes a
+    // decimal comma: its record counts must still read with a point.
+    void theSessionRunsUnderADecimalCommaLocale() {
+        char probe[16];
+        std::snprintf(probe, sizeof probe, "%.1f", 8.4);
+        if (QByteArray(probe) != "8,4") QSKIP("de_DE.UTF-8 is not installed (scripts/setup generates it)");
+        QCOMPARE(QByteArray(probe), QByteArray("8,4"));
+    }
+
     void aSessionThroughEveryState() {
         SimProcess sim;
         QVERIFY2(sim.Start({"--records", "2000", "--product", "4711", "--firmware", "KVR V3.1", "--clock",
@@ -157,6 +170,28 @@ class AppTest : public QObject {
         QVERIFY(sim.WaitForEvent("pty"));
         QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
         QVERIFY(Shown(a, 1013));
+    }
+
+    void aFailedSaveGivesTheSystemsReasonInTheTooltip() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--records", "5"}), sim.error().c_str());
+        auto app = StartApp(QString::fromStdString(sim.link_path()), SettingsPath("save"));
+        QVERIFY(app);
+        GuiApp& a = *app;
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        Click(a, 1013);
+        QTRY_VERIFY_WITH_TIMEOUT(Shown(a, 1012), kWaitMs);
+        QVERIFY(QDir().rename(UploadDir(), UploadDir() + "-gone"));
+        Click(a, 1012);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(a, 1017).startsWith("保存失败："), kWaitMs);
+        // In the system's words, in the language of the session's locale.
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+        QTRY_VERIFY2_WITH_TIMEOUT(a.window().Control(1017)->toolTip().contains(reason),
+                                  qPrintable(a.window().Control(1017)->toolTip()), kWaitMs);
+        QVERIFY(QDir().rename(UploadDir() + "-gone", UploadDir()));
+        // Once the line shows something else, the reason goes with it.
+        Click(a, 1013);
+        QTRY_VERIFY_WITH_TIMEOUT(a.window().Control(1017)->toolTip().isEmpty(), kWaitMs);
     }
 
     void aPortThatCannotOpenSaysWhyInTheTooltip() {

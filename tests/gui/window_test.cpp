@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTextDocument>
 #include <QTimer>
 #include <vector>
 
@@ -171,6 +172,20 @@ class WindowTest : public QObject {
         }
         window.SetText(korvel::kWindowTitle, u"<b>t</b>");
         QCOMPARE(window.windowTitle(), QString("<b>t</b>"));
+    }
+
+    // Tooltips quote other programs' names and the system's words: shown as written, never as markup.
+    void tooltipsAreShownAsWritten() {
+        QtWindow window;
+        for (const QString& text :
+             {QString("<b>getty</b> & <i>x</i>"), QString("plain"), QString("a  <br> b")}) {
+            window.SetToolTip(1007, text);
+            QTextDocument shown;
+            shown.setHtml(window.Control(1007)->toolTip());
+            QCOMPARE(shown.toPlainText(), text);
+        }
+        window.SetToolTip(1007, QString());
+        QVERIFY(window.Control(1007)->toolTip().isEmpty());
     }
 
     void chineseLabelsRenderAsGlyphs() {

@@ -376,6 +376,7 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     std::filesystem::remove_all(folder);  // the upload folder vanished during the walk
     recorder.Serve(rig);
     EXPECT_TRUE(rig.dlg.m_bSaveFailed);
+    EXPECT_NE(rig.dlg.m_saveFailure.message.find("No such file or directory"), std::string::npos);
     EXPECT_EQ(rig.Text(IDC_RESULT), u"保存失败：" + rig.dlg.m_strUploadDir + u"/" + rig.dlg.m_strFileName);
     EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
     EXPECT_FALSE(std::filesystem::exists(folder));
@@ -547,6 +548,23 @@ TEST_F(WalkTest, IntactRecordsOfEveryAttemptAreKeptAndOnlyTheMissingAskedAgain) 
         }
         rig.clock.local.second += 1;
     }
+}
+
+// A damaged line told that a record is there: a repetition that does not bring it leaves it missing, and
+// the walk reports it instead of stepping over it in silence.
+TEST_F(WalkTest, ARecordThatARepetitionDoesNotBringIsReportedSkipped) {
+    Device(10, 0, 2);
+    recorder.Fill(1, 10);
+    recorder.corrupt = [](int index, int request) { return index == 5 && request == 1; };
+    rig.dlg.OnReadData();
+    recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+    recorder.keys.erase(5);  // from now on the device answers without it
+    recorder.Serve(rig);
+    std::string expected;
+    for (int i = 1; i <= 10; ++i)
+        if (i != 5) expected += Stored(i);
+    EXPECT_EQ(FileBytes(), expected);
+    EXPECT_EQ(rig.dlg.m_skippedIndices, std::vector<int>{5});
 }
 
 TEST_F(WalkTest, ARepetitionAsksOnlyForTheRangeStillMissing) {

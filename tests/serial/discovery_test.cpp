@@ -67,10 +67,11 @@ TEST(SysfsPorts, ListsPortsWithHardwareInNaturalOrderThenTheExtraOnes) {
     EXPECT_EQ(ports.List().front(), u"/dev/ttyS2");
 }
 
-TEST(SysfsPorts, MissingTreeListsOnlyTheExtraPorts) {
+TEST(SysfsPorts, MissingTreeListsOnlyTheExtraPortsAndReadsAsUnreadable) {
     SysfsPortEnumerator ports("/nonexistent-sysfs");
     ports.SetExtraPorts({"/dev/pts/3"});
     EXPECT_EQ(ports.List(), (std::vector<std::u16string>{u"/dev/pts/3"}));
+    EXPECT_EQ(ports.Read(), std::nullopt);  // not an empty list
 }
 
 TEST(SysfsPorts, NaturalOrderComparesDigitRunsByValue) {

@@ -110,6 +110,25 @@ TEST(Port, BurstOf300QueuedBytesArrivesAs255Then45AndTheRestWaitsForTheHandler) 
     EXPECT_EQ(queued_during_first, 45);  // not read while the first chunk was being handled
 }
 
+// Bytes that came before the port was opened belong to no exchange of ours: opening discards them.
+TEST(Port, OpeningDiscardsStaleInput) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.WriteAll("stale"));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (pty.SlaveQueued() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_EQ(pty.SlaveQueued(), 5);
+    auto port = MustOpen(pty.slave_path);
+    ASSERT_TRUE(port);
+    EventLoop loop;
+    Received got;
+    ASSERT_TRUE(StartCollecting(*port, loop, got));
+    ASSERT_TRUE(pty.WriteAll("fresh"));
+    EXPECT_TRUE(loop.RunUntil([&] { return got.total >= 5; }, 10s));
+    std::string joined;
+    for (const auto& chunk : got.chunks) joined.append(chunk.begin(), chunk.end());
+    EXPECT_EQ(joined, "fresh");
+}
+
 TEST(Port, HangUpEndsTheReaderReportsTheLossAndTheReturningDeviceOpensAgain) {
     TempDir dir;
     const std::string link = dir.path() + "/port";

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,9 +83,15 @@ PortOpener FakeOpener(std::shared_ptr<FakeDevice> device);
 class FakePortList : public PortEnumerator {
   public:
     std::vector<std::u16string> names;
+    bool unreadable = false;  // the system's list cannot be read
     int calls = 0;
     std::vector<std::u16string> List() override {
         ++calls;
+        return names;
+    }
+    std::optional<std::vector<std::u16string>> Read() override {
+        ++calls;
+        if (unreadable) return std::nullopt;
         return names;
     }
 };

@@ -66,6 +66,19 @@ TEST(EventLoop, TimersTickUntilStoppedAndQuitEndsRun) {
     loop.Run();
 }
 
+// The heartbeat after a stall (a handler that took long) goes on at its pace: missed ticks are not
+// delivered in a burst.
+TEST(EventLoop, TicksMissedDuringAStallAreNotCaughtUp) {
+    EventLoop loop;
+    int ticks = 0;
+    loop.StartTimer(1, 20ms, [&] {
+        if (++ticks == 1) std::this_thread::sleep_for(200ms);  // the stall: ten periods
+    });
+    ASSERT_TRUE(loop.RunUntil([&] { return ticks >= 1; }, 10s));
+    for (int i = 0; i < 5; ++i) loop.RunOnce(0ms);
+    EXPECT_LE(ticks, 2);
+}
+
 TEST(EventLoop, WatchedDescriptorRunsItsHandlerWhenReadable) {
     EventLoop loop;
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 #include "support/dialog_rig.h"
+#include "text/utf8.h"
 #include "ui/dialog_template.h"
 #include "ui/texts.h"
 
@@ -168,6 +171,45 @@ TEST(Dialog, AdapterBackUnderAnotherNameCanBePickedAfterAnAbandonedDownload) {
 
     rig.Pick(IDC_PORT, 0);
     EXPECT_EQ(rig.device->path, "/dev/ttyFAKE1");
+    rig.Tick();
+    ExpectLook(rig, kOpenNoInfo);
+}
+
+// The scan's "Open file error " box runs the window's loop; a port lost while it is open ends the start.
+TEST(Dialog, PortLostWhileTheScanBoxIsOpenStartsNoWalk) {
+    OpenRig rig;
+    rig.Tick();
+    rig.Click(IDC_READ_INFO);
+    rig.device->Deliver(kInfoReply);
+    // A saved file of this device that cannot be opened: a link to nowhere.
+    const std::string link = WideToUtf8(rig.dlg.m_strUploadDir) + "/240101-000000-1234-4d2.txt";
+    ASSERT_EQ(::symlink("/nonexistent/korvel", link.c_str()), 0);
+    rig.window.while_message_box = [&] {
+        rig.device->Lose();
+        rig.Tick();
+    };
+    rig.device->ClearWrites();
+    rig.Click(IDC_READ_DATA);
+    EXPECT_EQ(rig.window.MessageBoxes().size(), 1u);
+    EXPECT_EQ(rig.dlg.m_strCommand, u"");
+    EXPECT_EQ(rig.device->Written(), "");
+    ExpectLook(rig, kClosedAfterOpen);
+    EXPECT_EQ(rig.window.Text(IDC_READ_DATA), text::kReadData);
+}
+
+// A port list that cannot be read is not an empty one: the open port stays open and selected.
+TEST(Dialog, UnreadablePortListKeepsTheOpenPort) {
+    OpenRig rig;
+    rig.Tick();
+    ASSERT_TRUE(rig.device->IsOpen());
+    rig.ports.unreadable = true;
+    rig.ports.names.clear();
+    EXPECT_TRUE(rig.dlg.RefreshPortList());  // counts as a change
+    rig.Send(Message{Msg::DeviceChange, 0, Notify::None, DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_TRUE(rig.device->IsOpen());
+    EXPECT_EQ(rig.window.ComboSelection(IDC_PORT), 0);
+    EXPECT_EQ(rig.window.Control(IDC_PORT).items,
+              (std::vector<std::u16string>{u"/dev/ttyFAKE0", u"/dev/ttyFAKE1"}));
     rig.Tick();
     ExpectLook(rig, kOpenNoInfo);
 }
