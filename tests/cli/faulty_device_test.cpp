@@ -109,6 +109,12 @@ TEST(CliFaultyDevice, EarlierFilesOfTheSameSecondAreKeptAndLeftoversOfAKilledRun
 }
 
 TEST(CliFaultyDevice, ADeviceThatNeverEndsItsReplyIsGivenUpWithFlatMemory) {
+#ifdef KORVEL_SANITIZED
+    // The sanitizers hold freed memory in quarantine (256 MB): the bound holds for the plain build.
+    constexpr bool kMemoryIsMeasured = false;
+#else
+    constexpr bool kMemoryIsMeasured = true;
+#endif
     struct Case {
         std::vector<std::string> sim, cli;
     };
@@ -129,7 +135,9 @@ TEST(CliFaultyDevice, ADeviceThatNeverEndsItsReplyIsGivenUpWithFlatMemory) {
         if (args[0] == "download") args.insert(args.end(), {"--dir", dir.path()});
         const ProcessResult result = RunCli(args);
         EXPECT_EQ(result.exit_code, 1) << args[0] << "\n" << result.err;
-        EXPECT_LT(result.max_rss_kb, 64 * 1024) << args[0];
+        if (kMemoryIsMeasured) {
+            EXPECT_LT(result.max_rss_kb, 64 * 1024) << args[0];
+        }
         EXPECT_TRUE(ListFiles(dir.path()).empty());
     }
 }
