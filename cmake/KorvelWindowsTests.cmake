@@ -27,10 +27,7 @@ korvel_warnings(korvel_test_support)
 # Windows forms of what they cover are tested in tests/win.
 set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_port_test.cpp threads/port_cycles_test.cpp
   threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
-  ui/dialog_test.cpp records/scan_test.cpp
-  # Passes alone under Wine, but hung twice when run beside the other Windows tests: left out until the
-  # cause is known.
-  threads/archive_threads_test.cpp)
+  ui/dialog_test.cpp records/scan_test.cpp)
 # POSIX cases inside portable files: symbolic links, errno values, permission bits, file names.
 set(_posix_cases
   UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin

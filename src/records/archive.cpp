@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -498,19 +500,29 @@ void ReadFiles(Archive& archive) {
     constexpr uint32_t kWindow = 64;
     const auto count = static_cast<uint32_t>(archive.files.size());
     std::vector<ParsedFile> slots(std::min(count, kWindow));
-    std::vector<std::atomic<uint32_t>> ready(slots.size());  // the file index + 1 a slot holds
+    // A mutex and a condition variable rather than atomic waits: the MinGW runtime's atomic wait can miss
+    // a notification and hang.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint32_t> ready(slots.size(), 0);  // the file index + 1 a slot holds; under mutex
+    uint32_t merged = 0;                           // files the merge is done with; under mutex
     std::atomic<uint32_t> next{0};
-    std::atomic<uint32_t> merged{0};
     auto work = [&] {
         FileParser parser;
         for (uint32_t i; (i = next.fetch_add(1)) < count;) {
-            // Wait until the merge has let go of the file that had this slot before.
-            for (uint32_t m = merged.load(); i >= m + kWindow; m = merged.load()) merged.wait(m);
+            {
+                // Wait until the merge has let go of the file that had this slot before.
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return i < merged + kWindow; });
+            }
             ParsedFile& slot = slots[i % kWindow];
             Reuse(slot);
             parser.Parse(archive.files[i], slot);
-            ready[i % kWindow].store(i + 1);
-            ready[i % kWindow].notify_all();
+            {
+                std::lock_guard lock(mutex);
+                ready[i % kWindow] = i + 1;
+            }
+            changed.notify_all();
         }
     };
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
@@ -520,7 +532,6 @@ void ReadFiles(Archive& archive) {
     Merger merger(archive);
     FileParser own;
     for (uint32_t i = 0; i < count; ++i) {
-        std::atomic<uint32_t>& flag = ready[i % kWindow];
         if (workers.empty()) {
             // Alone: read each file as its turn comes.
             Reuse(slots[0]);
@@ -528,10 +539,16 @@ void ReadFiles(Archive& archive) {
             merger.Merge(i, slots[0]);
             continue;
         }
-        for (uint32_t v = flag.load(); v != i + 1; v = flag.load()) flag.wait(v);
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready[i % kWindow] == i + 1; });
+        }
         merger.Merge(i, slots[i % kWindow]);
-        merged.store(i + 1);
-        merged.notify_all();
+        {
+            std::lock_guard lock(mutex);
+            merged = i + 1;
+        }
+        changed.notify_all();
     }
     for (std::thread& worker : workers) worker.join();
     merger.Finish();
