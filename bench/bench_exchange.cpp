@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "protocol/checked_line.h"
 #include "serial/serial_link.h"
 #include "ui/korvel_dlg.h"
@@ -36,7 +36,7 @@ void BM_BatchReplyThroughTheDialog(benchmark::State& state) {
     korvel::MemoryWindow window;
     korvel::FixedClock clock;
     NoPorts ports;
-    korvel::SerialLink link([](const std::string&, uint32_t, korvel::OpenFailure&) { return nullptr; });
+    korvel::SerialLink link([](const std::string&, uint32_t, korvel::Failure&) { return nullptr; });
     korvel::CKorvelDlg dlg(window, link, clock, ports);
     dlg.m_strUtcOffset = u"+08:00";
     dlg.m_strProductNo = u"123";

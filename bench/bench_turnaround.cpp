@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 #include "serial/port.h"
 
 namespace {
@@ -51,7 +51,7 @@ void BM_RequestReplyTurnaround(benchmark::State& state) {
         state.SkipWithError("no pseudo-terminal");
         return;
     }
-    korvel::OpenFailure failure;
+    korvel::Failure failure;
     auto port = korvel::OpenSerialPort(name, 115200, failure);
     if (!port) {
         state.SkipWithError(failure.message.c_str());

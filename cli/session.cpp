@@ -41,17 +41,17 @@ std::string IndexList(std::vector<int> indices) {
     return text;
 }
 
-const char* FailureWord(OpenFailureKind kind) {
+const char* FailureWord(FailureKind kind) {
     switch (kind) {
-        case OpenFailureKind::Absent:
+        case FailureKind::Absent:
             return "absent";
-        case OpenFailureKind::Busy:
+        case FailureKind::Busy:
             return "busy";
-        case OpenFailureKind::PermissionDenied:
+        case FailureKind::PermissionDenied:
             return "permission denied";
-        case OpenFailureKind::NotSerial:
+        case FailureKind::NotSerial:
             return "not a serial port";
-        case OpenFailureKind::Settings:
+        case FailureKind::Settings:
             return "settings refused";
         default:
             return "failed";
@@ -229,7 +229,7 @@ int Session::Open() {
     OnTick();
     window_.StartTimer(kTimerId, kTimerPeriodMs);
     if (!link_.m_bOpen) {
-        const OpenFailure& failure = link_.m_lastFailure;
+        const Failure& failure = link_.m_lastFailure;
         std::cerr << "korvel-cli: cannot open the port (" << FailureWord(failure.kind)
                   << "): " << (failure.message.empty() ? options_.port : failure.message) << '\n';
         return kExitPort;

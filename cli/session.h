@@ -8,10 +8,10 @@
 #include <functional>
 #include <string>
 
-#include "app/clock.h"
-#include "app/event_loop.h"
 #include "cli_window.h"
 #include "device_commands.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
 #include "system.h"

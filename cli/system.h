@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 
 namespace korvel::cli {
 

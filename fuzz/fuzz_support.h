@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
 #include "ui/korvel_dlg.h"

@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/korvel_app.h"
+#include "platform/clock.h"
 #include "serial/hotplug_monitor.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"

@@ -11,7 +11,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // List-view, tree-view, bar, tab, up-down, progress, hot-key and animate classes.
     INITCOMMONCONTROLSEX controls{8, 0xFF};
     InitCommonControlsEx(&controls);
-    // The settings are kept under the program's own name, as they always were.
+    // The settings are kept under the program's own name, where an installation of that name keeps them.
     korvel::win::RunMainDialog(instance, {korvel::ProgramName(), {}});
     return 0;
 }

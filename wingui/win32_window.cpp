@@ -4,8 +4,8 @@
 #include <atomic>
 #include <memory>
 
-#include "app/clock.h"
 #include "app/korvel_app.h"
+#include "platform/clock.h"
 #include "serial/registry_ports.h"
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"

@@ -4,7 +4,7 @@
 // (CKorvelDlg::Dispatch), its timer ticks included, and runs posted functions on that same thread.
 #pragma once
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "serial/port.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "text/failure.h"
 
 namespace korvel {

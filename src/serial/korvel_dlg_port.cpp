@@ -29,12 +29,12 @@ void CKorvelDlg::OpenPort() {
     m_link.ReleaseEvents();
     m_link.CreateEvents();
 
-    OpenFailure failure;
+    Failure failure;
     // A rate of 0 would divide the write timeout by zero: no open is attempted at all.
     if (m_link.m_nBaud == 0) {
-        failure = {OpenFailureKind::Settings, "no baud rate chosen: choose one"};
+        failure = {FailureKind::Settings, "no baud rate chosen: choose one"};
     } else if (m_link.m_strPath.empty()) {
-        failure = {OpenFailureKind::Absent, "the chosen port has no name: choose another port"};
+        failure = {FailureKind::Absent, "the chosen port has no name: choose another port"};
     } else {
         const PortOpener& opener = m_link.m_opener ? m_link.m_opener : PortOpener(OpenSerialPort);
         if (auto port = opener(m_link.m_strPath, m_link.m_nBaud, failure)) {
@@ -79,7 +79,7 @@ void CKorvelDlg::OnPortLost() {
     ClosePort();
     m_link.ReleaseEvents();
     m_link.m_lastFailure = {
-        OpenFailureKind::Absent,
+        FailureKind::Absent,
         m_link.m_strPath + " was unplugged or hung up: plug it back in; the port reopens by itself"};
 }
 

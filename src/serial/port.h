@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// One opened serial port. Implemented once per OS (port_posix.cpp); tests may supply fakes.
+// One opened serial port. Implemented once per OS (port_posix.cpp, port_win.cpp) around the shared
+// reader hand-over (reader_hand_over.h); tests may supply fakes.
 #pragma once
 
 #include <cstddef>
@@ -9,17 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui_post.h"
 #include "text/failure.h"
 
 namespace korvel {
-
-// Why the last open attempt failed, kept for front ends (the dialog itself stays silent): a Failure,
-// under the names the port code has always used.
-using OpenFailureKind = FailureKind;
-using OpenFailure = Failure;
-
-// Queues a function to run on the user-interface thread. Callable from any thread; never blocks.
-using UiPost = std::function<void(std::function<void()>)>;
 
 class Port {
   public:
@@ -43,13 +37,13 @@ class Port {
 };
 
 using PortOpener =
-    std::function<std::unique_ptr<Port>(const std::string& path, uint32_t baud, OpenFailure& failure)>;
+    std::function<std::unique_ptr<Port>(const std::string& path, uint32_t baud, Failure& failure)>;
 
 // The real port of this OS: exclusive open, 8N1 at baud, raw, both directions purged.
-std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, OpenFailure& failure);
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure);
 
 // What an open of path that failed with this OS's error number means, and what to do about it.
-OpenFailure DescribeOpenError(int error, const std::string& path);
+Failure DescribeOpenError(int error, const std::string& path);
 
 // Processes that have path open, as "1234 (name)"; best effort, empty when none can be seen.
 std::vector<std::string> FindPortHolders(const std::string& path);

@@ -13,19 +13,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "serial/port.h"
+#include "serial/reader_hand_over.h"
 #include "serial/termios2.h"
 
 namespace korvel {
 namespace {
 
-constexpr int kMaxChunk = 255;
+constexpr int kMaxChunk = ReaderHandOver::kMaxChunk;
 
 speed_t StandardSpeed(uint32_t baud) {
     switch (baud) {
@@ -68,29 +67,14 @@ speed_t StandardSpeed(uint32_t baud) {
 
 bool IsGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
 
-// Shared by the reader, the hand-overs it posts and Close(). The posted closures keep it alive, so a
-// hand-over that runs after the port has gone finds `closing` set and does nothing.
-struct ReaderState {
-    std::mutex mutex;
-    std::condition_variable handled_cv;
-    bool closing = false;
-    uint64_t posted = 0;   // sequence number of the chunk last handed over
-    uint64_t handled = 0;  // sequence number of the chunk last handled
-    int count = 0;
-    uint8_t buffer[kMaxChunk + 1];
-    Port::DataHandler on_data;
-    Port::LostHandler on_lost;
-};
-
 class PosixPort final : public Port {
   public:
-    PosixPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd), state_(std::make_shared<ReaderState>()) {}
+    PosixPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
     ~PosixPort() override { Close(); }
 
     bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) override {
         if (closed_ || reader_.joinable() || !post) return false;
-        state_->on_data = std::move(on_data);
-        state_->on_lost = std::move(on_lost);
+        hand_over_.SetHandlers(std::move(on_data), std::move(on_lost));
         try {
             reader_ = std::thread([this, post = std::move(post)] { ReaderLoop(post); });
         } catch (const std::system_error&) {
@@ -130,11 +114,7 @@ class PosixPort final : public Port {
     void Close() override {
         if (closed_) return;
         closed_ = true;
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->closing = true;
-        }
-        state_->handled_cv.notify_all();
+        hand_over_.BeginClose();
         const uint64_t one = 1;
         [[maybe_unused]] ssize_t w = ::write(wake_fd_, &one, sizeof one);
         int bits = TIOCM_DTR;
@@ -148,54 +128,19 @@ class PosixPort final : public Port {
     }
 
   private:
-    // Hands the chunk in state_->buffer to the user-interface thread and waits until it was handled.
-    // False when the port is closing.
-    bool HandOver(const UiPost& post, int count) {
-        uint64_t seq;
-        {
-            std::lock_guard lock(state_->mutex);
-            if (state_->closing) return false;
-            state_->count = count;
-            seq = ++state_->posted;
-        }
-        post([state = state_, seq] {
-            std::unique_lock lock(state->mutex);
-            if (state->closing || state->posted != seq) return;
-            lock.unlock();
-            // The reader waits meanwhile, so the buffer is stable; the handler may close the port.
-            state->on_data(state->buffer, state->count);
-            lock.lock();
-            state->handled = seq;
-            state->handled_cv.notify_all();
-        });
-        std::unique_lock lock(state_->mutex);
-        state_->handled_cv.wait(lock, [&] { return state_->closing || state_->handled == seq; });
-        return !state_->closing;
-    }
-
-    void ReportLost(const UiPost& post) {
-        post([state = state_] {
-            {
-                std::lock_guard lock(state->mutex);
-                if (state->closing) return;
-            }
-            if (state->on_lost) state->on_lost();
-        });
-    }
-
     void ReaderLoop(const UiPost& post) {
         for (;;) {
             pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
                 if (errno == EINTR) continue;
-                ReportLost(post);
+                hand_over_.ReportLost(post);
                 return;
             }
             if (fds[1].revents) return;  // closing
             const short port_events = fds[0].revents;
             if (!port_events) continue;
             if (port_events & POLLNVAL) {
-                ReportLost(post);
+                hand_over_.ReportLost(post);
                 return;
             }
             // Drain what the driver holds, at most 255 bytes per chunk.
@@ -206,15 +151,16 @@ class PosixPort final : public Port {
                     if (delivered) break;
                     queued = kMaxChunk;  // nothing counted: the read tells data, end of file or an error
                 }
-                ssize_t n = ::read(fd_, state_->buffer, static_cast<size_t>(std::min(queued, kMaxChunk)));
+                ssize_t n =
+                    ::read(fd_, hand_over_.Buffer(), static_cast<size_t>(std::min(queued, kMaxChunk)));
                 if (n > 0) {
                     delivered = true;
-                    if (!HandOver(post, static_cast<int>(n))) return;
+                    if (!hand_over_.HandOver(post, static_cast<int>(n))) return;
                     continue;
                 }
                 if (n == 0 || IsGoneError(errno) || (port_events & (POLLHUP | POLLERR))) {
                     if (delivered) break;  // hand over what came before the hang-up first
-                    ReportLost(post);
+                    hand_over_.ReportLost(post);
                     return;
                 }
                 break;  // EAGAIN or a line error: cleared, wait for the next data
@@ -225,7 +171,7 @@ class PosixPort final : public Port {
     int fd_;
     int wake_fd_;
     bool closed_ = false;
-    std::shared_ptr<ReaderState> state_;
+    ReaderHandOver hand_over_;
     std::thread reader_;
 };
 
@@ -236,9 +182,9 @@ std::string ProcessName(const std::string& pid) {
     return name;
 }
 
-OpenFailure Fail(OpenFailureKind kind, std::string message) { return {kind, std::move(message)}; }
+Failure Fail(FailureKind kind, std::string message) { return {kind, std::move(message)}; }
 
-std::unique_ptr<Port> CloseAndFail(int fd, OpenFailure& failure, OpenFailure why) {
+std::unique_ptr<Port> CloseAndFail(int fd, Failure& failure, Failure why) {
     ::close(fd);
     failure = std::move(why);
     return nullptr;
@@ -279,12 +225,12 @@ std::vector<std::string> FindPortHolders(const std::string& path) {
     return holders;
 }
 
-OpenFailure DescribeOpenError(int error, const std::string& path) {
+Failure DescribeOpenError(int error, const std::string& path) {
     switch (error) {
         case ENOENT:
         case ENODEV:
         case ENXIO:
-            return Fail(OpenFailureKind::Absent,
+            return Fail(FailureKind::Absent,
                         path + " is not there: plug the device in or choose another port");
         case EACCES:
         case EPERM: {
@@ -296,30 +242,30 @@ OpenFailure DescribeOpenError(int error, const std::string& path) {
                 else
                     owner = std::to_string(st.st_gid);
             }
-            return Fail(OpenFailureKind::PermissionDenied, "no permission to open " + path + " (group " +
-                                                               owner + "): add yourself to group " + owner +
-                                                               ", then log out and in");
+            return Fail(FailureKind::PermissionDenied, "no permission to open " + path + " (group " + owner +
+                                                           "): add yourself to group " + owner +
+                                                           ", then log out and in");
         }
         case EBUSY:
         case EWOULDBLOCK: {
             const auto holders = FindPortHolders(path);
             if (holders.empty())
-                return Fail(OpenFailureKind::Busy,
+                return Fail(FailureKind::Busy,
                             path + " is in use by another program: close it or choose another port");
             std::string list;
             for (const auto& h : holders) list += (list.empty() ? "" : ", ") + h;
-            return Fail(OpenFailureKind::Busy, path + " is in use by process " + list +
-                                                   ": close that program or choose another port");
+            return Fail(FailureKind::Busy, path + " is in use by process " + list +
+                                               ": close that program or choose another port");
         }
         default:
-            return Fail(OpenFailureKind::Other, "cannot open " + path + ": " + std::strerror(error));
+            return Fail(FailureKind::Other, "cannot open " + path + ": " + std::strerror(error));
     }
 }
 
-std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, OpenFailure& failure) {
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
     failure = {};
     if (baud == 0) {
-        failure = Fail(OpenFailureKind::Settings, "no baud rate chosen: choose one");
+        failure = Fail(FailureKind::Settings, "no baud rate chosen: choose one");
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -339,8 +285,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
         return CloseAndFail(
-            fd, failure,
-            Fail(OpenFailureKind::NotSerial, path + " is not a serial port: choose another port"));
+            fd, failure, Fail(FailureKind::NotSerial, path + " is not a serial port: choose another port"));
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -352,7 +297,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
     const std::string refused = path + " refused " + std::to_string(baud) + " bit/s 8N1: choose another rate";
     if (::tcsetattr(fd, TCSANOW, &tio) != 0 || (speed == B0 && !SetLineRate(fd, baud))) {
         ::ioctl(fd, TIOCNXCL);
-        return CloseAndFail(fd, failure, Fail(OpenFailureKind::Settings, refused));
+        return CloseAndFail(fd, failure, Fail(FailureKind::Settings, refused));
     }
     ::tcflush(fd, TCIOFLUSH);
 
@@ -362,7 +307,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
         ::ioctl(fd, TIOCNXCL);
         return CloseAndFail(
             fd, failure,
-            Fail(OpenFailureKind::Other, std::string("cannot open ") + path + ": " + std::strerror(error)));
+            Fail(FailureKind::Other, std::string("cannot open ") + path + ": " + std::strerror(error)));
     }
     return std::make_unique<PosixPort>(fd, wake_fd);
 }

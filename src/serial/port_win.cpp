@@ -2,19 +2,18 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "serial/port.h"
+#include "serial/reader_hand_over.h"
 #include "serial/serial_link.h"
 #include "text/wide_win.h"
 
 namespace korvel {
 namespace {
 
-constexpr DWORD kMaxChunk = 255;
+constexpr DWORD kMaxChunk = ReaderHandOver::kMaxChunk;
 constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0F
 
@@ -25,33 +24,15 @@ bool IsGoneError(DWORD error) {
            error == ERROR_GEN_FAILURE || error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_READY;
 }
 
-// Shared by the reader, the hand-overs it posts and Close(); see port_posix.cpp for the same design.
-struct ReaderState {
-    std::mutex mutex;
-    std::condition_variable handled_cv;
-    bool closing = false;
-    uint64_t posted = 0;
-    uint64_t handled = 0;
-    int count = 0;
-    uint8_t buffer[kMaxChunk + 1];
-    Port::DataHandler on_data;
-    Port::LostHandler on_lost;
-};
-
 class WinPort final : public Port {
   public:
     WinPort(HANDLE port, HANDLE read_event, HANDLE write_event, HANDLE stop_event)
-        : port_(port),
-          read_event_(read_event),
-          write_event_(write_event),
-          stop_event_(stop_event),
-          state_(std::make_shared<ReaderState>()) {}
+        : port_(port), read_event_(read_event), write_event_(write_event), stop_event_(stop_event) {}
     ~WinPort() override { Close(); }
 
     bool StartReader(UiPost post, DataHandler on_data, LostHandler on_lost) override {
         if (closed_ || reader_.joinable() || !post) return false;
-        state_->on_data = std::move(on_data);
-        state_->on_lost = std::move(on_lost);
+        hand_over_.SetHandlers(std::move(on_data), std::move(on_lost));
         try {
             reader_ = std::thread([this, post = std::move(post)] {
                 SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
@@ -97,11 +78,7 @@ class WinPort final : public Port {
     void Close() override {
         if (closed_) return;
         closed_ = true;
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->closing = true;
-        }
-        state_->handled_cv.notify_all();
+        hand_over_.BeginClose();
         SetEvent(stop_event_);
         SetCommMask(port_, 0);  // ends a pending wait of the reader
         EscapeCommFunction(port_, CLRDTR);
@@ -116,43 +93,6 @@ class WinPort final : public Port {
     }
 
   private:
-    bool Closing() {
-        std::lock_guard lock(state_->mutex);
-        return state_->closing;
-    }
-
-    bool HandOver(const UiPost& post, int count) {
-        uint64_t seq;
-        {
-            std::lock_guard lock(state_->mutex);
-            if (state_->closing) return false;
-            state_->count = count;
-            seq = ++state_->posted;
-        }
-        post([state = state_, seq] {
-            std::unique_lock lock(state->mutex);
-            if (state->closing || state->posted != seq) return;
-            lock.unlock();
-            state->on_data(state->buffer, state->count);
-            lock.lock();
-            state->handled = seq;
-            state->handled_cv.notify_all();
-        });
-        std::unique_lock lock(state_->mutex);
-        state_->handled_cv.wait(lock, [&] { return state_->closing || state_->handled == seq; });
-        return !state_->closing;
-    }
-
-    void ReportLost(const UiPost& post) {
-        post([state = state_] {
-            {
-                std::lock_guard lock(state->mutex);
-                if (state->closing) return;
-            }
-            if (state->on_lost) state->on_lost();
-        });
-    }
-
     // Waits for an overlapped operation on read_event_; false when the port is closing (the operation
     // is then cancelled and finished, so `ov` may go).
     bool Await(OVERLAPPED& ov, DWORD& count, DWORD& error) {
@@ -184,7 +124,7 @@ class WinPort final : public Port {
             ResetEvent(read_event_);
             DWORD count = 0;
             DWORD error = ERROR_SUCCESS;
-            if (!ReadFile(port_, state_->buffer, queued, &count, &ov)) {
+            if (!ReadFile(port_, hand_over_.Buffer(), queued, &count, &ov)) {
                 error = GetLastError();
                 if (error == ERROR_IO_PENDING && !Await(ov, count, error)) return Drained::Closing;
             }
@@ -194,7 +134,7 @@ class WinPort final : public Port {
                 if (count == 0) return result;
             }
             if (count == 0) return result;
-            if (!HandOver(post, static_cast<int>(count))) return Drained::Closing;
+            if (!hand_over_.HandOver(post, static_cast<int>(count))) return Drained::Closing;
             result = Drained::Data;
         }
     }
@@ -202,7 +142,7 @@ class WinPort final : public Port {
     void ReaderLoop(const UiPost& post) {
         if (!SetCommMask(port_, EV_RXCHAR)) return;
         int idle = 0;  // waits in a row that ended without data
-        while (!Closing()) {
+        while (!hand_over_.Closing()) {
             DWORD mask = 0;
             DWORD count = 0;
             DWORD error = ERROR_SUCCESS;
@@ -214,7 +154,7 @@ class WinPort final : public Port {
                 if (error == ERROR_IO_PENDING && !Await(ov, count, error)) return;
             }
             if (error != ERROR_SUCCESS && IsGoneError(error)) {
-                ReportLost(post);
+                hand_over_.ReportLost(post);
                 return;
             }
             // Drained after every wake, whatever the mask says: a wait may end early and empty while
@@ -223,7 +163,7 @@ class WinPort final : public Port {
                 case Drained::Closing:
                     return;
                 case Drained::Gone:
-                    ReportLost(post);
+                    hand_over_.ReportLost(post);
                     return;
                 case Drained::Data:
                     idle = 0;
@@ -242,45 +182,45 @@ class WinPort final : public Port {
     HANDLE write_event_;
     HANDLE stop_event_;
     bool closed_ = false;
-    std::shared_ptr<ReaderState> state_;
+    ReaderHandOver hand_over_;
     std::thread reader_;
 };
 
-OpenFailure Fail(OpenFailureKind kind, std::string message) { return {kind, std::move(message)}; }
+Failure Fail(FailureKind kind, std::string message) { return {kind, std::move(message)}; }
 
 }  // namespace
 
 std::vector<std::string> FindPortHolders(const std::string&) { return {}; }
 
-OpenFailure DescribeOpenError(int error, const std::string& path) {
+Failure DescribeOpenError(int error, const std::string& path) {
     switch (static_cast<DWORD>(error)) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_BAD_UNIT:
         case ERROR_DEV_NOT_EXIST:
-            return Fail(OpenFailureKind::Absent,
+            return Fail(FailureKind::Absent,
                         path + " is not there: plug the device in or choose another port");
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
             // A COM port that another program holds answers "access denied".
             return Fail(
-                OpenFailureKind::Busy,
+                FailureKind::Busy,
                 path + " is in use by another program (access denied): close it or choose another port");
         default:
-            return Fail(OpenFailureKind::Other,
+            return Fail(FailureKind::Other,
                         "cannot open " + path + ": " + SystemMessage(static_cast<DWORD>(error)));
     }
 }
 
-std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, OpenFailure& failure) {
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
     failure = {};
     if (baud == 0) {
-        failure = Fail(OpenFailureKind::Settings, "no baud rate chosen: choose one");
+        failure = Fail(FailureKind::Settings, "no baud rate chosen: choose one");
         return nullptr;
     }
     if (path.empty()) {
-        failure = Fail(OpenFailureKind::Absent, "the chosen port has no number: choose a COM port");
+        failure = Fail(FailureKind::Absent, "the chosen port has no number: choose a COM port");
         return nullptr;
     }
     const HANDLE port = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -311,7 +251,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
     dcb.fParity = TRUE;
     if (!SetCommState(port, &dcb)) {
         CloseHandle(port);
-        failure = Fail(OpenFailureKind::Settings,
+        failure = Fail(FailureKind::Settings,
                        path + " refused " + std::to_string(baud) + " bit/s 8N1: choose another rate");
         return nullptr;
     }
@@ -325,7 +265,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Ope
         for (HANDLE h : {read_event, write_event, stop_event})
             if (h) CloseHandle(h);
         CloseHandle(port);
-        failure = Fail(OpenFailureKind::Other, "cannot open " + path + ": " + SystemMessage(error));
+        failure = Fail(FailureKind::Other, "cannot open " + path + ": " + SystemMessage(error));
         return nullptr;
     }
     return std::make_unique<WinPort>(port, read_event, write_event, stop_event);

@@ -31,7 +31,7 @@ class SerialLink {
     int m_bOpen = 0;
     UiPost m_hNotifyWnd;  // where received chunks are handed over
     PortOpener m_opener;
-    OpenFailure m_lastFailure;  // why the last attempt failed, for front ends
+    Failure m_lastFailure;  // why the last attempt failed, for front ends
     // DTR stays low this long when a port is reopened (devices may rely on it); tests set it to 0.
     std::chrono::milliseconds m_reopenPause{500};
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A plain file on the local disk, in the window framework's manner: opened by path and flags, closed on
-// destruction. The OS calls live in cfile_posix.cpp (cfile_win.cpp later).
+// destruction. The OS calls live in cfile_posix.cpp and cfile_win.cpp.
 #pragma once
 
 #include <cstddef>

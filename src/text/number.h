@@ -5,7 +5,7 @@
 
 namespace korvel {
 
-// Reads a decimal integer the way the device's numbers have always been read: leading white space is
+// Reads a decimal integer as the device's numbers are read everywhere in korvel: leading white space is
 // skipped, an optional sign taken, digits read up to the first other character; no digits give 0.
 // Values beyond the int range saturate instead of wrapping.
 int ToInt(std::u16string_view text);

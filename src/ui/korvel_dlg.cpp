@@ -45,7 +45,7 @@ intptr_t EndSession(CKorvelDlg& d, const Message& m) {
 }
 intptr_t QueryEndSession(CKorvelDlg& d, const Message&) { return d.OnQueryEndSession() ? 1 : 0; }
 
-// In the order the dialog has always listed them.
+// Dispatch takes the first entry that matches, so within one message this order decides.
 constexpr std::array<MapEntry, 16> kMessageMap = {{
     {Msg::Paint, 0, Notify::None, nullptr},
     {Msg::QueryDragIcon, 0, Notify::None, DragIcon},

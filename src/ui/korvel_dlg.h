@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "protocol/line_assembler.h"
 #include "serial/device_change.h"
 #include "serial/port_enumerator.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 #include "ui/memory_window.h"
 
 namespace korvel {

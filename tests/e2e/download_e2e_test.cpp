@@ -98,7 +98,7 @@ class DownloadE2E : public ::testing::TestWithParam<int> {
         ASSERT_TRUE(sim_.Start(args)) << sim_.error();
         live_ =
             std::make_unique<LiveDialog>(sim_.pty_path(), folder_.path(), LiveDialog::Heartbeat::WhenQuiet);
-        ASSERT_TRUE(live_->Connect()) << live_->OpenFailure();
+        ASSERT_TRUE(live_->Connect()) << live_->Failure();
         ASSERT_TRUE(live_->ReadInfo());
         ASSERT_EQ(live_->dlg.m_nHeadIndex, device.Model().head());
     }

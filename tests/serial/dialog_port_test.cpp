@@ -3,7 +3,7 @@
 // against a real pty for a hang-up. The port itself is in port_test.cpp, the port list in discovery_test.cpp.
 #include <gtest/gtest.h>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
 #include "support/fake_port.h"
@@ -60,7 +60,7 @@ TEST_F(DialogPort, OpenPortOpensTheSelectedPathAtTheSelectedRateAndRaisesDtrOnce
     EXPECT_EQ(dlg.m_nRxBytes, 0u);
     EXPECT_EQ(dlg.m_nTxBytes, 0u);
     EXPECT_TRUE(link.EventsHeld());
-    EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::None);
+    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::None);
 }
 
 TEST_F(DialogPort, WithNoPortSelectedOpenPortDoesNothingAndKeepsTheCounters) {
@@ -81,14 +81,14 @@ TEST_F(DialogPort, WithNoRateSelectedNoOpenIsAttempted) {
     EXPECT_EQ(link.m_bOpen, 0);
     EXPECT_EQ(link.m_nBaud, 0u);
     EXPECT_EQ(dlg.m_nTxBytes, 0u);  // an attempt past the port selection restarts the counters
-    EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Settings);
+    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::Settings);
     dlg.WritePort(reinterpret_cast<const uint8_t*>("x"), 1);  // no port, no division by the rate
     EXPECT_TRUE(device->writes.empty());
 }
 
 TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) {
     ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
-    device->refuse = OpenFailureKind::Busy;
+    device->refuse = FailureKind::Busy;
     device->refuse_message = "/dev/ttyUSB0 is in use by process 42 (minicom): close that program";
     dlg.m_nRxBytes = 3;
     dlg.OpenPort();
@@ -96,7 +96,7 @@ TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) 
     EXPECT_EQ(link.m_bOpen, 0);
     EXPECT_FALSE(link.m_hPort);
     EXPECT_EQ(dlg.m_nRxBytes, 0u);
-    EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Busy);
+    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::Busy);
     EXPECT_EQ(link.m_lastFailure.message, device->refuse_message);
     EXPECT_TRUE(link.EventsHeld());
 }
@@ -169,12 +169,12 @@ TEST_F(DialogPort, ALostDeviceClosesThePortAndLaterWritesTouchNothing) {
     TakeEvents();
     device->Lose();
     RunPosted();
-    device->refuse = OpenFailureKind::None;  // back at once: the timer's next try succeeds
+    device->refuse = FailureKind::None;  // back at once: the timer's next try succeeds
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"close 1"}));
     EXPECT_EQ(link.m_bOpen, 0);
     EXPECT_FALSE(link.m_hPort);
     EXPECT_FALSE(link.EventsHeld());
-    EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Absent);
+    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::Absent);
 
     dlg.WritePort(reinterpret_cast<const uint8_t*>("info\n"), 5);
     EXPECT_TRUE(device->writes.empty());
@@ -262,7 +262,7 @@ TEST(DialogRealPort, AHangUpClosesThePortFromTheUserInterfaceThread) {
     pty.CloseMaster();
     EXPECT_TRUE(loop.RunUntil([&] { return link.m_bOpen == 0; }, 10s));
     EXPECT_FALSE(link.m_hPort);
-    EXPECT_EQ(link.m_lastFailure.kind, OpenFailureKind::Absent);
+    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::Absent);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <random>
 #include <thread>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 #include "serial/port.h"
 #include "serial/port_name.h"
 #include "serial/termios2.h"
@@ -44,7 +44,7 @@ bool StartCollecting(Port& port, EventLoop& loop, Received& into) {
 }
 
 std::unique_ptr<Port> MustOpen(const std::string& path, uint32_t baud = 115200) {
-    OpenFailure failure;
+    Failure failure;
     auto port = OpenSerialPort(path, baud, failure);
     EXPECT_TRUE(port) << failure.message;
     return port;
@@ -169,9 +169,9 @@ TEST(Port, SecondOpenOfAHeldPortFailsAsBusyAndNamesTheHolder) {
     PtyPair pty;
     auto held = MustOpen(pty.slave_path);
     ASSERT_TRUE(held);
-    OpenFailure failure;
+    Failure failure;
     EXPECT_FALSE(OpenSerialPort(pty.slave_path, 115200, failure));
-    EXPECT_EQ(failure.kind, OpenFailureKind::Busy);
+    EXPECT_EQ(failure.kind, FailureKind::Busy);
     EXPECT_NE(failure.message.find("process " + std::to_string(::getpid())), std::string::npos)
         << failure.message;
     held->Close();
@@ -185,14 +185,14 @@ TEST(Port, OpenFailuresSayWhatWentWrong) {
     struct Case {
         std::string path;
         uint32_t baud;
-        OpenFailureKind kind;
+        FailureKind kind;
     } cases[] = {
-        {dir.path() + "/ttyUSB9", 115200, OpenFailureKind::Absent},
-        {file, 115200, OpenFailureKind::NotSerial},
-        {file, 0, OpenFailureKind::Settings},
+        {dir.path() + "/ttyUSB9", 115200, FailureKind::Absent},
+        {file, 115200, FailureKind::NotSerial},
+        {file, 0, FailureKind::Settings},
     };
     for (const auto& c : cases) {
-        OpenFailure failure;
+        Failure failure;
         EXPECT_FALSE(OpenSerialPort(c.path, c.baud, failure)) << c.path;
         EXPECT_EQ(failure.kind, c.kind) << c.path;
         EXPECT_FALSE(failure.message.empty());
@@ -206,14 +206,14 @@ TEST(Port, PermissionDeniedNamesTheGroupAndTheFix) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     for (int error : {EACCES, EPERM}) {
-        const OpenFailure failure = DescribeOpenError(error, file);
-        EXPECT_EQ(failure.kind, OpenFailureKind::PermissionDenied);
+        const Failure failure = DescribeOpenError(error, file);
+        EXPECT_EQ(failure.kind, FailureKind::PermissionDenied);
         EXPECT_NE(failure.message.find(file), std::string::npos);
         EXPECT_NE(failure.message.find(", then log out and in"), std::string::npos) << failure.message;
         EXPECT_NE(failure.message.find("add yourself to group "), std::string::npos) << failure.message;
     }
-    EXPECT_EQ(DescribeOpenError(ENODEV, file).kind, OpenFailureKind::Absent);
-    EXPECT_EQ(DescribeOpenError(EBUSY, file).kind, OpenFailureKind::Busy);
+    EXPECT_EQ(DescribeOpenError(ENODEV, file).kind, FailureKind::Absent);
+    EXPECT_EQ(DescribeOpenError(EBUSY, file).kind, FailureKind::Busy);
 }
 
 TEST(Port, WriteAgainstASideThatStopsReadingReturnsWithinItsTimeout) {

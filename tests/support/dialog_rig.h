@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 #include "serial/serial_link.h"
 #include "support/fake_port.h"
 #include "ui/controls.h"

@@ -24,7 +24,7 @@ void FakeDevice::Deliver(std::string_view bytes) {
 }
 
 void FakeDevice::Lose() {
-    refuse = OpenFailureKind::Absent;
+    refuse = FailureKind::Absent;
     if (!open_ || !on_lost_) return;
     auto handler = std::move(on_lost_);
     on_lost_ = nullptr;
@@ -70,17 +70,17 @@ void FakePort::Close() {
 }
 
 PortOpener FakeOpener(std::shared_ptr<FakeDevice> device) {
-    return [device](const std::string& path, uint32_t baud, OpenFailure& failure) -> std::unique_ptr<Port> {
+    return [device](const std::string& path, uint32_t baud, Failure& failure) -> std::unique_ptr<Port> {
         ++device->open_attempts;
         device->path = path;
         device->baud = baud;
         device->events.push_back("open " + path + " " + std::to_string(baud));
-        if (device->refuse != OpenFailureKind::None) {
+        if (device->refuse != FailureKind::None) {
             failure.kind = device->refuse;
             failure.message = device->refuse_message;
             return nullptr;
         }
-        failure = OpenFailure{};
+        failure = Failure{};
         ++device->opens;
         device->open_ = true;
         return std::make_unique<FakePort>(device, device->opens);

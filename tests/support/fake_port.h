@@ -19,7 +19,7 @@ namespace korvel::testing {
 // What the fake ports of one test share; the opener hands out ports bound to it.
 struct FakeDevice {
     // The next open attempts fail with this kind while it is not None (Absent: the device is gone).
-    OpenFailureKind refuse = OpenFailureKind::None;
+    FailureKind refuse = FailureKind::None;
     std::string refuse_message = "the fake device refuses to open";
     bool reader_fails = false;  // StartReader reports that no thread could be started
 

@@ -4,7 +4,7 @@
 // download and the download benchmark all drive the dialog through this one rig.
 //
 //   LiveDialog live(sim.pty_path(), folder, LiveDialog::Heartbeat::WhenQuiet);
-//   ASSERT_TRUE(live.Connect()) << live.OpenFailure();
+//   ASSERT_TRUE(live.Connect()) << live.Failure();
 //   ASSERT_TRUE(live.ReadInfo());
 //   ASSERT_TRUE(live.Download());      // then live.FilePath()
 #pragma once
@@ -13,9 +13,9 @@
 #include <functional>
 #include <string>
 
-#include "app/clock.h"
-#include "app/event_loop.h"
 #include "app/korvel_app.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
 #include "support/fake_port.h"
 #include "ui/loop_window.h"
 
@@ -54,7 +54,7 @@ class LiveDialog {
     std::string FilePath() const;  // of the last walk's file
 
     bool Open() const { return app.Link().m_bOpen != 0; }
-    const std::string& OpenFailure() const { return app.Link().m_lastFailure.message; }
+    const std::string& Failure() const { return app.Link().m_lastFailure.message; }
     const std::u16string& Text(int id) const { return window.Text(id); }
 
     EventLoop loop;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The event loop: posting from many threads, timers, watched descriptors (run under ThreadSanitizer).
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>

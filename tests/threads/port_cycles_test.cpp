@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/event_loop.h"
+#include "platform/event_loop.h"
 #include "serial/port.h"
 #include "support/pty.h"
 
@@ -46,7 +46,7 @@ TEST(PortCycles, OpenCloseReopenWhileDataStreamsNeverDeadlocksLeaksOrDeliversSta
     int stale = 0;
     int delivered = 0;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
-        OpenFailure failure;
+        Failure failure;
         std::unique_ptr<Port> port = OpenSerialPort(pty.slave_path, 115200, failure);
         ASSERT_TRUE(port) << "cycle " << cycle << ": " << failure.message;
         // Owned by the handler too, so a stale hand-over would still find it and be counted.

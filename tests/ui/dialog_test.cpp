@@ -122,7 +122,7 @@ TEST(Dialog, EveryStateAndTransitionOfTheButtons) {
     }
     rig.Tick();
     ExpectLook(rig, kClosedAfterOpen);
-    rig.device->refuse = OpenFailureKind::None;
+    rig.device->refuse = FailureKind::None;
     rig.Tick();
     {
         SCOPED_TRACE("device back");
@@ -148,7 +148,7 @@ TEST(Dialog, AbandonedDownloadGivesBackThePortAndRateChoice) {
     EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
 
     // The adapter came back under another name: the operator can pick it at once.
-    rig.device->refuse = OpenFailureKind::None;
+    rig.device->refuse = FailureKind::None;
     rig.Pick(IDC_PORT, 1);
     EXPECT_EQ(rig.device->path, "/dev/ttyFAKE1");
     rig.Tick();
@@ -216,11 +216,11 @@ TEST(Dialog, UnreadablePortListKeepsTheOpenPort) {
 
 TEST(Dialog, PortThatNeverOpenedLeavesTheStatusEmpty) {
     OpenRig rig;
-    rig.device->refuse = OpenFailureKind::Busy;
+    rig.device->refuse = FailureKind::Busy;
     for (int i = 0; i < 3; ++i) rig.Tick();
     ExpectLook(rig, kNeverOpen);
     EXPECT_EQ(rig.device->open_attempts, 3);  // tried again every tick
-    rig.device->refuse = OpenFailureKind::None;
+    rig.device->refuse = FailureKind::None;
     rig.Tick();
     ExpectLook(rig, kOpenNoInfo);
 }
@@ -335,7 +335,7 @@ TEST(Dialog, TickTimesOutBeforeItLooksAtThePort) {
 
 TEST(Dialog, TickShowsThePortOpenedOnTheSameTickAndCountsAfterTheAttempt) {
     OpenRig rig;
-    rig.device->refuse = OpenFailureKind::Absent;
+    rig.device->refuse = FailureKind::Absent;
     rig.dlg.m_nRxBytes = 40;
     rig.dlg.m_nTxBytes = 41;
     rig.dlg.m_nCrcErrors = 2;
@@ -343,7 +343,7 @@ TEST(Dialog, TickShowsThePortOpenedOnTheSameTickAndCountsAfterTheAttempt) {
     // The failed attempt zeroed the byte counts before they were shown; checksum errors are never reset.
     EXPECT_EQ(rig.Text(IDC_RX_BYTES), u"0(2)");
     EXPECT_EQ(rig.Text(IDC_TX_BYTES), u"0");
-    rig.device->refuse = OpenFailureKind::None;
+    rig.device->refuse = FailureKind::None;
     rig.Tick();
     EXPECT_EQ(rig.Text(IDC_PORT_STATUS), text::kPortOpen);
 }
@@ -446,7 +446,7 @@ TEST(Dialog, SessionEndRunsTheDestructionOnceOnly) {
 
 TEST(Dialog, DestroyWithoutAnOpenPortReleasesTheEvents) {
     OpenRig rig;
-    rig.device->refuse = OpenFailureKind::Absent;
+    rig.device->refuse = FailureKind::Absent;
     rig.Tick();
     rig.Send(Message{Msg::Destroy});
     EXPECT_FALSE(rig.window.TimerRunning(kTimerId));

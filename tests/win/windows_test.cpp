@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/registry_profile.h"
+#include "platform/clock.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "serial/port_name.h"

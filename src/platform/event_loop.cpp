@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include <windows.h>
+#include "platform/event_loop.h"
 
 #include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
-#include <stdexcept>
 
-#include "app/event_loop.h"
+#include "platform/loop_waiter.h"
 
 namespace korvel {
 
@@ -17,22 +16,16 @@ struct EventLoop::Shared {
     std::deque<Task> queue;
     bool alive = true;
     std::atomic<bool> quit{false};
-    // Wakes the loop's wait, which also watches the handles given to WatchFd.
-    HANDLE wake = nullptr;
+    LoopWaiter waiter;
 
-    Shared() : wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        if (!wake) throw std::runtime_error("CreateEvent failed");
-    }
-    ~Shared() { CloseHandle(wake); }
     void Push(Task task) {
         {
             std::lock_guard lock(mutex);
             if (!alive) return;
             queue.push_back(std::move(task));
         }
-        Wake();
+        waiter.Wake();
     }
-    void Wake() const { SetEvent(wake); }
 };
 
 EventLoop::EventLoop() : shared_(std::make_shared<Shared>()) {}
@@ -62,7 +55,7 @@ void EventLoop::UnwatchFd(int fd) { watches_.erase(fd); }
 
 void EventLoop::Quit() {
     shared_->quit = true;
-    shared_->Wake();
+    shared_->waiter.Wake();
 }
 
 void EventLoop::Run() {
@@ -92,18 +85,11 @@ void EventLoop::RunOnce(Duration max_wait) {
         if (!shared_->queue.empty()) wait = Duration::zero();
     }
 
-    // On Windows a watched "fd" is an event or other waitable handle.
-    std::vector<HANDLE> handles{shared_->wake};
-    std::vector<int> ids;
-    for (const auto& [fd, task] : watches_) {
-        if (handles.size() == MAXIMUM_WAIT_OBJECTS) break;
-        handles.push_back(reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)));
-        ids.push_back(fd);
-    }
-    // Round up so a timer that is due in 0.3 ms does not make the loop spin.
-    const auto wait_ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-    const DWORD ready = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                               static_cast<DWORD>(std::min<int64_t>(wait_ms, 1 << 30)));
+    std::vector<int> watched;
+    for (const auto& [fd, task] : watches_) watched.push_back(fd);
+    const auto wait_ms =
+        std::min(std::chrono::ceil<std::chrono::milliseconds>(wait), std::chrono::milliseconds(1 << 30));
+    const std::vector<int> ready = shared_->waiter.Wait(watched, wait_ms);
 
     std::deque<Task> tasks;
     {
@@ -125,12 +111,11 @@ void EventLoop::RunOnce(Duration max_wait) {
         tick();
     }
 
-    if (ready > WAIT_OBJECT_0 && ready < WAIT_OBJECT_0 + handles.size()) {
-        auto it = watches_.find(ids[ready - WAIT_OBJECT_0 - 1]);
-        if (it != watches_.end()) {
-            Task task = it->second;
-            task();
-        }
+    for (int fd : ready) {
+        auto it = watches_.find(fd);
+        if (it == watches_.end()) continue;  // unwatched by an earlier task
+        Task task = it->second;
+        task();
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <ctime>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 
 namespace korvel {
 

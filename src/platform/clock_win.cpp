@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "app/clock.h"
+#include "platform/clock.h"
 
 namespace korvel {
 

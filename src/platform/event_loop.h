@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "serial/port.h"
+#include "platform/ui_post.h"
 
 namespace korvel {
 
