@@ -50,9 +50,9 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
                         std::optional<PendingRecords>& pending) {
     const std::u16string folder = options.dir ? Utf8ToWide(*options.dir) : ResolveUploadFolder();
     std::u16string newest;
-    ScanFolder(folder, ToInt(d.m_strProductNo), newest, [](const std::u16string&) {});
+    ScanFolder(folder, ToInt(d.ProductNo()), newest, [](const std::u16string&) {});
     if (newest.empty()) return {};
-    pending = EstimatePending(WideToUtf8(newest), WideToUtf8(d.m_strDeviceTime), count);
+    pending = EstimatePending(WideToUtf8(newest), WideToUtf8(d.DeviceTime()), count);
     if (!pending) {
         return "unknown: the device clock reads earlier than the newest saved record (" + WideToUtf8(newest) +
                "); set it with sync-time";
@@ -88,20 +88,20 @@ int RunInfo(const DeviceOptions& options) {
     if (const int code = session.Open(); code != kExitOk) return code;
     if (const int code = session.ReadInfo(); code != kExitOk) return code;
     const CliDialog& d = session.dialog();
-    const int count = RingDistance(d.m_nTailIndex, d.m_nHeadIndex);
+    const int count = d.RecordCount();
     std::optional<PendingRecords> pending;
     const std::string pending_text = PendingText(options, d, count, pending);
     if (options.json) {
         nlohmann::ordered_json info;
-        info["product"] = WideToUtf8(d.m_strProductNo);
-        info["firmware"] = WideToUtf8(d.m_strFirmware);
-        info["protocol"] = d.m_nProtocol;
+        info["product"] = WideToUtf8(d.ProductNo());
+        info["firmware"] = WideToUtf8(d.Firmware());
+        info["protocol"] = d.Protocol();
         info["records"] = count;
         info["hours"] = ShownHours(count);
-        info["head_index"] = d.m_nHeadIndex;
-        info["tail_index"] = d.m_nTailIndex;
-        info["device_time"] = WideToUtf8(d.m_strDeviceTime);
-        info["pc_time"] = WideToUtf8(d.m_strPcTime);
+        info["head_index"] = d.HeadIndex();
+        info["tail_index"] = d.TailIndex();
+        info["device_time"] = WideToUtf8(d.DeviceTime());
+        info["pc_time"] = WideToUtf8(d.PcTime());
         if (!pending_text.empty()) {
             nlohmann::ordered_json p;
             p["records"] = pending ? nlohmann::ordered_json(pending->records) : nlohmann::ordered_json();
@@ -116,14 +116,14 @@ int RunInfo(const DeviceOptions& options) {
         // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
         std::cout << info.dump() << '\n';
     } else {
-        std::cout << "product: " << PlainText(d.m_strProductNo) << '\n'
-                  << "firmware: " << PlainText(d.m_strFirmware) << '\n'
-                  << "protocol: " << d.m_nProtocol << '\n'
+        std::cout << "product: " << PlainText(d.ProductNo()) << '\n'
+                  << "firmware: " << PlainText(d.Firmware()) << '\n'
+                  << "protocol: " << d.Protocol() << '\n'
                   << "records: " << PlainText(session.window().Text(IDC_RECORD_COUNT)) << '\n'
-                  << "head index: " << d.m_nHeadIndex << '\n'
-                  << "tail index: " << d.m_nTailIndex << '\n'
-                  << "device time: " << PlainText(d.m_strDeviceTime) << '\n'
-                  << "pc time: " << PlainText(d.m_strPcTime) << '\n';
+                  << "head index: " << d.HeadIndex() << '\n'
+                  << "tail index: " << d.TailIndex() << '\n'
+                  << "device time: " << PlainText(d.DeviceTime()) << '\n'
+                  << "pc time: " << PlainText(d.PcTime()) << '\n';
         if (!pending_text.empty()) std::cout << "pending: " << PlainText(Utf8ToWide(pending_text)) << '\n';
     }
     return kExitOk;

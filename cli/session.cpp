@@ -89,7 +89,11 @@ Session::Session(const DeviceOptions& options)
     : options_(options),
       window_(loop_),
       ports_(PortName(options.port)),
-      dlg_(window_, link_, clock_, ports_) {
+      app_(window_, clock_, ports_, loop_.Poster(), OpenSerialPort,
+           [](Window& window, SerialLink& link, const Clock& clock, PortEnumerator& ports) {
+               return std::make_unique<CliDialog>(window, link, clock, ports);
+           }),
+      dlg_(static_cast<CliDialog&>(app_.Dialog())) {
     // Only the settings of this run: the operator's remembered choices are neither read nor changed.
     window_.WriteProfileInt(text::kSettingsSection, text::kKeyBaud, options.baud_index);
     window_.WriteProfileInt(text::kSettingsSection, text::kKeyPortIndex, 0);
@@ -103,13 +107,14 @@ Session::Session(const DeviceOptions& options)
     };
 }
 
-Session::~Session() { dlg_.Dispatch(Message{Msg::Destroy}); }
+Session::~Session() { app_.ExitInstance(); }
 
 void Session::Click(int id) {
     // The click runs to its end before the event loop sees a signal again (the scan of saved files may
     // take long): meanwhile an interrupt ends the process at once.
     InterruptWatch::Immediate immediate(interrupts_);
     dlg_.Dispatch(Message{Msg::Command, id, Notify::Clicked});
+    sent_ = WideToUtf8(dlg_.Command());
     stall_progress_ = Snapshot();
     progress_at_ = std::chrono::steady_clock::now();
 }
@@ -123,11 +128,11 @@ std::chrono::steady_clock::duration Session::StallLimit() const {
         std::chrono::duration<double>(seconds));
 }
 
-Session::Progress Session::Snapshot() const { return {dlg_.m_nReadIndex, dlg_.m_recordBuffer.size()}; }
+Session::Progress Session::Snapshot() const { return {dlg_.ReadIndex(), dlg_.RecordsHeld()}; }
 
 void Session::OnTick() {
     // A lost port is reported, not reopened: the dialog would try again every second.
-    if (opened_ && !link_.m_bOpen) {
+    if (opened_ && !dlg_.PortOpen()) {
         lost_ = true;
         return;
     }
@@ -157,8 +162,8 @@ void Session::OnText(int id, std::u16string_view text) {
     if (id != IDC_RESULT || !show_progress_ || text.empty()) return;
     std::string line = PlainText(text);
     if (text.back() == u'%') {
-        const int total = RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex);
-        const int done = RingDistance(dlg_.m_nReadIndex, dlg_.m_nHeadIndex);
+        const int total = dlg_.RecordCount();
+        const int done = dlg_.RecordsFetched();
         line += " (" + std::to_string(done) + " of " + std::to_string(total) + " records)";
     } else if (text == text::kNoReply) {
         line += ", repeating " + PlainText(window_.Text(IDC_LAST_COMMAND));
@@ -171,7 +176,7 @@ void Session::OnText(int id, std::u16string_view text) {
 
 Session::Outcome Session::Pump(const std::function<bool()>& done) {
     for (;;) {
-        if (opened_ && !link_.m_bOpen) lost_ = true;
+        if (opened_ && !dlg_.PortOpen()) lost_ = true;
         if (lost_) return Outcome::Lost;
         if (interrupted_) return Outcome::Interrupted;
         if (gave_up_) return Outcome::GaveUp;
@@ -181,10 +186,9 @@ Session::Outcome Session::Pump(const std::function<bool()>& done) {
     }
 }
 
-int Session::Fail(Outcome outcome, const std::string& what) {
+int Session::Fail(Outcome outcome, const std::string& what, bool download) {
     if (progress_shown_) std::cerr << "\r\x1b[K";
     progress_shown_ = false;
-    const bool download = what == "the download";
     const std::string no_file = download ? "; no record file was written" : "";
     switch (outcome) {
         case Outcome::Lost:
@@ -193,9 +197,9 @@ int Session::Fail(Outcome outcome, const std::string& what) {
             return kExitPort;
         case Outcome::GaveUp:
             // A device that answers, but not with records, has not stopped answering.
-            if (dlg_.m_lastRefusal != ReplyRefusal::None) {
+            if (dlg_.LastRefusal() != ReplyRefusal::None) {
                 std::cerr << "korvel-cli: the device refused \"" << PlainText(window_.Text(IDC_LAST_COMMAND))
-                          << "\": " << RefusalReason(dlg_.m_lastRefusal, "record line")
+                          << "\": " << RefusalReason(dlg_.LastRefusal(), "record line")
                           << ", also when repeated " << options_.retries
                           << (options_.retries == 1 ? " time" : " times") << no_file << '\n';
                 return kExitNoAnswer;
@@ -222,14 +226,13 @@ int Session::Fail(Outcome outcome, const std::string& what) {
 }
 
 int Session::Open() {
-    link_.m_hNotifyWnd = loop_.Poster();
-    dlg_.OnInitDialog();
+    app_.InitInstance();
     // The dialog opens its port on the first tick; the command need not wait a second for it. The
     // heartbeat then goes on at its own pace, a full period after this tick.
     OnTick();
     window_.StartTimer(kTimerId, kTimerPeriodMs);
-    if (!link_.m_bOpen) {
-        const Failure& failure = link_.m_lastFailure;
+    if (!dlg_.PortOpen()) {
+        const Failure& failure = dlg_.LastOpenFailure();
         std::cerr << "korvel-cli: cannot open the port (" << FailureWord(failure.kind)
                   << "): " << (failure.message.empty() ? options_.port : failure.message) << '\n';
         return kExitPort;
@@ -238,21 +241,16 @@ int Session::Open() {
     return kExitOk;
 }
 
-int Session::ReadInfo() {
+int Session::AskUntilAnswered(int button, const std::string& what,
+                              const std::function<std::optional<std::string>()>& judge) {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
-        Click(IDC_READ_INFO);
+        Click(button);
         const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
-        if (outcome != Outcome::Done) return Fail(outcome, "the information request");
-        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
-        if (reply != CKorvelDlg::Outcome::NoReply && !dlg_.m_strPcTime.empty()) return kExitOk;
-        if (dlg_.m_bReplyOverlong) {
-            problem = "the device's reply to \"info\" did not end (far longer than any reply)";
-        } else if (reply == CKorvelDlg::Outcome::NoReply) {
-            problem = "the device did not answer \"info\"";
-        } else {
-            problem = "the device refused \"info\": " + RefusalReason(dlg_.m_lastRefusal, "information line");
-        }
+        if (outcome != Outcome::Done) return Fail(outcome, what);
+        const std::optional<std::string> why = judge();
+        if (!why) return kExitOk;
+        problem = *why;
     }
     std::cerr << "korvel-cli: " << problem << " (asked " << options_.retries + 1
               << (options_.retries == 0 ? " time" : " times")
@@ -260,47 +258,49 @@ int Session::ReadInfo() {
     return kExitNoAnswer;
 }
 
+int Session::ReadInfo() {
+    return AskUntilAnswered(IDC_READ_INFO, "the information request", [this]() -> std::optional<std::string> {
+        const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
+        if (reply != CKorvelDlg::Outcome::NoReply && dlg_.InfoRead()) return std::nullopt;
+        if (dlg_.ReplyOverlong())
+            return "the device's reply to \"info\" did not end (far longer than any reply)";
+        if (reply == CKorvelDlg::Outcome::NoReply) return "the device did not answer \"info\"";
+        return "the device refused \"info\": " + RefusalReason(dlg_.LastRefusal(), "information line");
+    });
+}
+
 int Session::SyncTime() {
-    std::string problem;
-    for (int attempt = 0; attempt <= options_.retries; ++attempt) {
-        Click(IDC_SYNC_TIME);
-        const std::string command = WideToUtf8(dlg_.Command());
-        const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
-        if (outcome != Outcome::Done) return Fail(outcome, "the clock setting");
+    return AskUntilAnswered(IDC_SYNC_TIME, "the clock setting", [this]() -> std::optional<std::string> {
         const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
         if (reply == CKorvelDlg::Outcome::Answered) {
-            std::cout << "sent: " << command << '\n';
-            return kExitOk;
+            std::cout << "sent: " << sent_ << '\n';
+            return std::nullopt;
         }
-        problem = dlg_.m_bReplyOverlong
-                      ? "the device's reply to \"" + command + "\" did not end (far longer than any reply)"
-                  : reply == CKorvelDlg::Outcome::Refused
-                      ? "the device refused \"" + command + "\": its reply did not begin with OK"
-                      : "the device did not answer \"" + command + "\"";
-    }
-    std::cerr << "korvel-cli: " << problem << " (asked " << options_.retries + 1
-              << (options_.retries == 0 ? " time" : " times")
-              << "); check the port, the rate and the cable\n";
-    return kExitNoAnswer;
+        if (dlg_.ReplyOverlong())
+            return "the device's reply to \"" + sent_ + "\" did not end (far longer than any reply)";
+        if (reply == CKorvelDlg::Outcome::Refused)
+            return "the device refused \"" + sent_ + "\": its reply did not begin with OK";
+        return "the device did not answer \"" + sent_ + "\"";
+    });
 }
 
 int Session::Download(const std::string& folder) {
     if (const int code = ReadInfo(); code != kExitOk) return code;
-    if (RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex) == 0) {
+    if (dlg_.RecordCount() == 0) {
         std::cout << "the device holds no records: no record file was written\n";
         return kExitOk;
     }
     // The file is written whole at the end: a full file system is found out now, not after the walk. A
     // stored line takes about 50 bytes; the final write still checks its own result.
     constexpr uint64_t kBytesPerRecord = 64;
-    const uint64_t records = static_cast<uint64_t>(RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex));
+    const uint64_t records = static_cast<uint64_t>(dlg_.RecordCount());
     if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
         std::cerr << "korvel-cli: not enough free space in " << folder << ": the " << records
                   << " records need about " << (records * kBytesPerRecord + 1023) / 1024 << " KiB, "
                   << *free / 1024 << " KiB are free; free some space or choose another folder with --dir\n";
         return kExitWrite;
     }
-    dlg_.m_strUploadDir = Utf8ToWide(folder);
+    dlg_.SetUploadFolder(Utf8ToWide(folder));
     show_progress_ = StderrIsTerminal();
     Click(IDC_READ_DATA);
     watch_repeats_ = true;
@@ -311,26 +311,25 @@ int Session::Download(const std::string& folder) {
     if (progress_shown_) std::cerr << "\r\x1b[K" << std::flush;
     progress_shown_ = false;
     // Stopped like the operator stops it: the walk ends without a file.
-    if (dlg_.Downloading() && link_.m_bOpen) Click(IDC_READ_DATA);
-    if (outcome != Outcome::Done) return Fail(outcome, "the download");
+    if (dlg_.Downloading() && dlg_.PortOpen()) Click(IDC_READ_DATA);
+    if (outcome != Outcome::Done) return Fail(outcome, "the download", true);
 
-    const std::string path = WideToUtf8(JoinPath(dlg_.m_strUploadDir, dlg_.m_strFileName));
-    if (dlg_.m_bSaveFailed) {
+    const std::string path = WideToUtf8(dlg_.SavedFilePath());
+    if (dlg_.SaveFailed()) {
         std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
-                  << dlg_.m_saveFailure.message << '\n';
+                  << dlg_.SaveFailure().message << '\n';
         return kExitWrite;
     }
-    const std::vector<int>& skipped = dlg_.m_skippedIndices;
+    const std::vector<int>& skipped = dlg_.SkippedIndices();
     std::string skipped_text;
     if (!skipped.empty()) {
         skipped_text = std::to_string(skipped.size()) + (skipped.size() == 1 ? " record" : " records") +
                        " kept failing their checksum and were skipped (" +
                        (skipped.size() == 1 ? "index " : "indices ") + IndexList(skipped) + ")";
     }
-    if (dlg_.m_recordBuffer.empty()) {
-        std::cerr << "korvel-cli: the device reported " << RingDistance(dlg_.m_nTailIndex, dlg_.m_nHeadIndex)
-                  << " records but none arrived" << (skipped.empty() ? "" : ": " + skipped_text)
-                  << "; the record file " << path
+    if (dlg_.RecordsHeld() == 0) {
+        std::cerr << "korvel-cli: the device reported " << dlg_.RecordCount() << " records but none arrived"
+                  << (skipped.empty() ? "" : ": " + skipped_text) << "; the record file " << path
                   << " is empty; check the cable and the rate, then download again\n";
         return kExitNoAnswer;
     }

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "app/korvel_app.h"
 #include "cli_window.h"
 #include "device_commands.h"
 #include "platform/clock.h"
@@ -64,7 +66,11 @@ class Session {
     void OnTick();
     void OnText(int id, std::u16string_view text);
     Outcome Pump(const std::function<bool()>& done);
-    int Fail(Outcome outcome, const std::string& what);
+    // after: what was under way ("the download"); download: a record file was about to be written.
+    int Fail(Outcome outcome, const std::string& what, bool download = false);
+    // Clicks button until judge(), after the reply, says nothing is wrong: at most retries + 1 times.
+    int AskUntilAnswered(int button, const std::string& what,
+                         const std::function<std::optional<std::string>()>& judge);
     void Click(int id);
     Progress Snapshot() const;
     std::chrono::steady_clock::duration StallLimit() const;
@@ -74,10 +80,11 @@ class Session {
     bool interrupted_ = false;
     InterruptWatch interrupts_{loop_, [this] { interrupted_ = true; }};
     CliWindow window_;
-    SerialLink link_;
     SystemClock clock_;
     SinglePortEnumerator ports_;
-    CliDialog dlg_;
+    CKorvelApp app_;
+    CliDialog& dlg_;    // the app's dialog
+    std::string sent_;  // the command the last click sent
 
     bool opened_ = false;
     bool lost_ = false;

@@ -160,7 +160,7 @@ bool GuiApp::Start(QString* error) {
         for (int i = 0; i < window_->ComboCount(IDC_PORT); ++i) {
             if (window_->ComboItemText(IDC_PORT, i) == path) {
                 window_->ComboSelect(IDC_PORT, i);
-                dialog().m_strPortName = path;
+                dialog().UsePort(path);
                 break;
             }
         }
@@ -176,13 +176,13 @@ void GuiApp::OnMessage(const Message& message) {
     if (message.msg == Msg::Timer) {
         // Without udev the port list is compared once a tick instead.
         if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
-        window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(link().m_lastFailure.message));
+        window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(dialog().LastOpenFailure().message));
         // While the status line reports a failed save, its tooltip gives the system's reason.
         const auto* result = qobject_cast<QLabel*>(window_->Control(IDC_RESULT));
         const bool save_failed =
-            dialog().m_bSaveFailed && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
+            dialog().SaveFailed() && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
         window_->SetToolTip(IDC_RESULT,
-                            save_failed ? QString::fromStdString(dialog().m_saveFailure.message) : QString());
+                            save_failed ? QString::fromStdString(dialog().SaveFailure().message) : QString());
     }
 }
 

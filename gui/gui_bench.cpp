@@ -87,9 +87,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = static_cast<double>(download.elapsed()) / 1000.0;
     // The figure counts only when the whole ring arrived in the file.
-    const QString folder = QString::fromStdU16String(korvel_app.dialog().m_strUploadDir);
-    const QString name = QString::fromStdU16String(korvel_app.dialog().m_strFileName);
-    QFile file(name.startsWith('/') ? name : folder + "/" + name);
+    QFile file(QString::fromStdU16String(korvel_app.dialog().SavedFilePath()));
     const qsizetype lines = file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
     if (lines < 32766) {
         std::fprintf(stderr, "gui bench: %s holds %lld records, not the full ring\n",

@@ -104,7 +104,7 @@ void AddStatusTooltip(Context& c, HWND hwnd) {
 }
 
 void UpdateStatusTooltip(Context& c, HWND hwnd) {
-    const std::string& text = c.app->Link().m_lastFailure.message;
+    const std::string& text = c.app->Dialog().LastOpenFailure().message;
     if (!c.tooltip || text == c.tooltip_text) return;
     c.tooltip_text = text;
     const std::wstring wide = ToWide(text);

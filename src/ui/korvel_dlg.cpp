@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "text/format.h"
 #include "ui/controls.h"
@@ -76,6 +77,12 @@ CKorvelDlg::CKorvelDlg(Window& window, SerialLink& link, const Clock& clock, Por
     : m_window(window), m_link(link), m_clock(clock), m_ports(ports) {}
 
 CKorvelDlg::~CKorvelDlg() = default;
+
+int CKorvelDlg::RecordCount() const { return RingDistance(m_nTailIndex, m_nHeadIndex); }
+
+int CKorvelDlg::RecordsFetched() const { return RingDistance(m_nReadIndex, m_nHeadIndex); }
+
+std::u16string CKorvelDlg::SavedFilePath() const { return JoinPath(m_strUploadDir, m_strFileName); }
 
 intptr_t CKorvelDlg::Dispatch(const Message& message, bool* handled) {
     for (const MapEntry& entry : kMessageMap) {

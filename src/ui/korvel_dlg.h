@@ -156,6 +156,36 @@ class CKorvelDlg : public LineSink {
     bool RequestAboutToRepeat() const {
         return m_nReplyTimeout == 1 && Downloading() && m_nReadIndex != m_nTailIndex;
     }
+    // Why the last reply was not taken, and whether it went on beyond any legitimate reply.
+    ReplyRefusal LastRefusal() const { return m_lastRefusal; }
+    bool ReplyOverlong() const { return m_bReplyOverlong; }
+    bool PortOpen() const { return m_link.m_bOpen != 0; }
+    const Failure& LastOpenFailure() const { return m_link.m_lastFailure; }
+
+    // The device information of the last answer to "info"; InfoRead() is false before one.
+    bool InfoRead() const { return !m_strPcTime.empty(); }
+    const std::u16string& ProductNo() const { return m_strProductNo; }
+    const std::u16string& Firmware() const { return m_strFirmware; }
+    const std::u16string& DeviceTime() const { return m_strDeviceTime; }
+    const std::u16string& PcTime() const { return m_strPcTime; }
+    int HeadIndex() const { return m_nHeadIndex; }
+    int TailIndex() const { return m_nTailIndex; }
+    int RecordCount() const;  // the records the device holds
+
+    // The walk: the index it asks for next, how many records it fetched, how many lines it holds.
+    int ReadIndex() const { return m_nReadIndex; }
+    int RecordsFetched() const;
+    size_t RecordsHeld() const { return m_recordBuffer.size(); }
+    // The port the next open takes, as if chosen in the list, but not remembered in the settings.
+    void UsePort(std::u16string name) { m_strPortName = std::move(name); }
+    // Where the next walk saves its file (the upload folder unless a front end chose another).
+    void SetUploadFolder(std::u16string folder) { m_strUploadDir = std::move(folder); }
+    const std::u16string& UploadFolder() const { return m_strUploadDir; }
+    // The last walk's record file, whether and why it could not be written, the records it gave up.
+    std::u16string SavedFilePath() const;
+    bool SaveFailed() const { return m_bSaveFailed; }
+    const Failure& SaveFailure() const { return m_saveFailure; }
+    const std::vector<int>& SkippedIndices() const { return m_skippedIndices; }
 
     // LineSink
     int Protocol() const override { return m_nProtocol; }
