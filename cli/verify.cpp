@@ -54,8 +54,7 @@ class Verifier {
         CFile file;
         Failure error;
         if (!file.Open(path, CFile::modeRead, &error)) {
-            Problem(path, std::string("cannot open: ") +
-                              (error.code == EINVAL ? "not a regular file" : std::strerror(error.code)));
+            Problem(path, "cannot open: " + error.reason);
             return;
         }
         std::string content;

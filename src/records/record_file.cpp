@@ -10,6 +10,7 @@
 
 #include "protocol/checked_line.h"
 #include "text/cfile.h"
+#include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/utf8.h"
 
@@ -87,10 +88,8 @@ class PartialFile {
 // The failure as the operator reads it: the record file it was meant to become, and what to do.
 Failure SaveFailure(const Failure& error, const std::string& path) {
     const int code = error.code != 0 ? error.code : EIO;
-    return {KindOfError(code),
-            "cannot write the record file " + path + ": " + std::strerror(code) +
-                "; check that the folder exists, is writable and has free space",
-            code};
+    const std::string reason = error.reason.empty() ? std::strerror(code) : error.reason;
+    return {KindOfError(code), failure_text::RecordFileNotWritten(path, reason), code, reason};
 }
 
 // Writes the file under the first free name that name_at(0), name_at(1), ... gives.

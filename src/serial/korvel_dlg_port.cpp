@@ -5,6 +5,7 @@
 
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
+#include "text/failure_texts.h"
 #include "text/number.h"
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"
@@ -32,9 +33,9 @@ void CKorvelDlg::OpenPort() {
     Failure failure;
     // A rate of 0 would divide the write timeout by zero: no open is attempted at all.
     if (m_link.m_nBaud == 0) {
-        failure = {FailureKind::Settings, "no baud rate chosen: choose one"};
+        failure = {FailureKind::Settings, failure_text::NoBaudRate()};
     } else if (m_link.m_strPath.empty()) {
-        failure = {FailureKind::Absent, "the chosen port has no name: choose another port"};
+        failure = {FailureKind::Absent, failure_text::PortWithoutName()};
     } else {
         const PortOpener& opener = m_link.m_opener ? m_link.m_opener : PortOpener(OpenSerialPort);
         if (auto port = opener(m_link.m_strPath, m_link.m_nBaud, failure)) {
@@ -78,9 +79,7 @@ void CKorvelDlg::OnPortLost() {
     if (!m_link.m_bOpen) return;
     ClosePort();
     m_link.ReleaseEvents();
-    m_link.m_lastFailure = {
-        FailureKind::Absent,
-        m_link.m_strPath + " was unplugged or hung up: plug it back in; the port reopens by itself"};
+    m_link.m_lastFailure = {FailureKind::Absent, failure_text::PortLost(m_link.m_strPath)};
 }
 
 }  // namespace korvel

@@ -20,6 +20,7 @@
 #include "serial/port.h"
 #include "serial/reader_hand_over.h"
 #include "serial/termios2.h"
+#include "text/failure_texts.h"
 
 namespace korvel {
 namespace {
@@ -226,14 +227,13 @@ std::vector<std::string> FindPortHolders(const std::string& path) {
 }
 
 Failure DescribeOpenError(int error, const std::string& path) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return Fail(FailureKind::Absent,
-                        path + " is not there: plug the device in or choose another port");
-        case EACCES:
-        case EPERM: {
+    // flock answers a held lock with EWOULDBLOCK: another program has the port.
+    Failure failure = SystemFailure(error == EWOULDBLOCK ? EBUSY : error, "cannot open " + path);
+    switch (failure.kind) {
+        case FailureKind::Absent:
+            failure.message = failure_text::PortAbsent(path);
+            break;
+        case FailureKind::PermissionDenied: {
             std::string owner = "dialout";
             struct stat st {};
             if (::stat(path.c_str(), &st) == 0) {
@@ -242,30 +242,26 @@ Failure DescribeOpenError(int error, const std::string& path) {
                 else
                     owner = std::to_string(st.st_gid);
             }
-            return Fail(FailureKind::PermissionDenied, "no permission to open " + path + " (group " + owner +
-                                                           "): add yourself to group " + owner +
-                                                           ", then log out and in");
+            failure.message = failure_text::PortNotPermitted(path, owner);
+            break;
         }
-        case EBUSY:
-        case EWOULDBLOCK: {
-            const auto holders = FindPortHolders(path);
-            if (holders.empty())
-                return Fail(FailureKind::Busy,
-                            path + " is in use by another program: close it or choose another port");
+        case FailureKind::Busy: {
             std::string list;
-            for (const auto& h : holders) list += (list.empty() ? "" : ", ") + h;
-            return Fail(FailureKind::Busy, path + " is in use by process " + list +
-                                               ": close that program or choose another port");
+            for (const auto& h : FindPortHolders(path)) list += (list.empty() ? "" : ", ") + h;
+            failure.message =
+                list.empty() ? failure_text::PortBusy(path) : failure_text::PortHeldBy(path, list);
+            break;
         }
         default:
-            return Fail(FailureKind::Other, "cannot open " + path + ": " + std::strerror(error));
+            break;  // "cannot open <path>: <the system's words>"
     }
+    return failure;
 }
 
 std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
     failure = {};
     if (baud == 0) {
-        failure = Fail(FailureKind::Settings, "no baud rate chosen: choose one");
+        failure = Fail(FailureKind::Settings, failure_text::NoBaudRate());
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -277,15 +273,14 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Fai
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);  // first, so that this very attempt is not named among the holders
-        failure = DescribeOpenError(error == EWOULDBLOCK ? EBUSY : error, path);
+        failure = DescribeOpenError(error, path);
         return nullptr;
     }
     [[maybe_unused]] int excl = ::ioctl(fd, TIOCEXCL);  // ENOTTY/EINVAL: no exclusive mode here; flock holds
 
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
-        return CloseAndFail(
-            fd, failure, Fail(FailureKind::NotSerial, path + " is not a serial port: choose another port"));
+        return CloseAndFail(fd, failure, Fail(FailureKind::NotSerial, failure_text::PortNotSerial(path)));
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -294,7 +289,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Fai
     const speed_t speed = StandardSpeed(baud);
     ::cfsetispeed(&tio, speed == B0 ? B38400 : speed);
     ::cfsetospeed(&tio, speed == B0 ? B38400 : speed);
-    const std::string refused = path + " refused " + std::to_string(baud) + " bit/s 8N1: choose another rate";
+    const std::string refused = failure_text::PortRefusedRate(path, baud);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0 || (speed == B0 && !SetLineRate(fd, baud))) {
         ::ioctl(fd, TIOCNXCL);
         return CloseAndFail(fd, failure, Fail(FailureKind::Settings, refused));
@@ -303,11 +298,9 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Fai
 
     const int wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd < 0) {
-        const int error = errno;
+        Failure why = LastSystemFailure("cannot open " + path);
         ::ioctl(fd, TIOCNXCL);
-        return CloseAndFail(
-            fd, failure,
-            Fail(FailureKind::Other, std::string("cannot open ") + path + ": " + std::strerror(error)));
+        return CloseAndFail(fd, failure, std::move(why));
     }
     return std::make_unique<PosixPort>(fd, wake_fd);
 }

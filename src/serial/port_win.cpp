@@ -8,6 +8,7 @@
 #include "serial/port.h"
 #include "serial/reader_hand_over.h"
 #include "serial/serial_link.h"
+#include "text/failure_texts.h"
 #include "text/wide_win.h"
 
 namespace korvel {
@@ -193,34 +194,31 @@ Failure Fail(FailureKind kind, std::string message) { return {kind, std::move(me
 std::vector<std::string> FindPortHolders(const std::string&) { return {}; }
 
 Failure DescribeOpenError(int error, const std::string& path) {
-    switch (static_cast<DWORD>(error)) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_BAD_UNIT:
-        case ERROR_DEV_NOT_EXIST:
-            return Fail(FailureKind::Absent,
-                        path + " is not there: plug the device in or choose another port");
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_BUSY:
-            // A COM port that another program holds answers "access denied".
-            return Fail(
-                FailureKind::Busy,
-                path + " is in use by another program (access denied): close it or choose another port");
+    Failure failure = SystemFailure(error, "cannot open " + path);
+    switch (failure.kind) {
+        case FailureKind::Absent:
+            failure.message = failure_text::PortAbsent(path);
+            break;
+        case FailureKind::PermissionDenied:
+        case FailureKind::Busy:
+            // A COM port that another program holds answers "access denied" (or a sharing violation).
+            failure.kind = FailureKind::Busy;
+            failure.message = failure_text::PortBusyAccessDenied(path);
+            break;
         default:
-            return Fail(FailureKind::Other,
-                        "cannot open " + path + ": " + SystemMessage(static_cast<DWORD>(error)));
+            break;  // "cannot open <path>: <the system's words>"
     }
+    return failure;
 }
 
 std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
     failure = {};
     if (baud == 0) {
-        failure = Fail(FailureKind::Settings, "no baud rate chosen: choose one");
+        failure = Fail(FailureKind::Settings, failure_text::NoBaudRate());
         return nullptr;
     }
     if (path.empty()) {
-        failure = Fail(FailureKind::Absent, "the chosen port has no number: choose a COM port");
+        failure = Fail(FailureKind::Absent, failure_text::PortWithoutNumber());
         return nullptr;
     }
     const HANDLE port = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -251,8 +249,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Fai
     dcb.fParity = TRUE;
     if (!SetCommState(port, &dcb)) {
         CloseHandle(port);
-        failure = Fail(FailureKind::Settings,
-                       path + " refused " + std::to_string(baud) + " bit/s 8N1: choose another rate");
+        failure = Fail(FailureKind::Settings, failure_text::PortRefusedRate(path, baud));
         return nullptr;
     }
 
@@ -265,7 +262,7 @@ std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Fai
         for (HANDLE h : {read_event, write_event, stop_event})
             if (h) CloseHandle(h);
         CloseHandle(port);
-        failure = Fail(FailureKind::Other, "cannot open " + path + ": " + SystemMessage(error));
+        failure = SystemFailure(static_cast<int>(error), "cannot open " + path);
         return nullptr;
     }
     return std::make_unique<WinPort>(port, read_event, write_event, stop_event);

@@ -19,8 +19,7 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
-    const int code = errno;
-    m_lastError = {KindOfError(code), std::string(what) + " " + m_strPath + ": " + std::strerror(code), code};
+    m_lastError = LastSystemFailure(std::string(what) + " " + m_strPath);
     return false;
 }
 
@@ -61,7 +60,8 @@ bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
             errno = EISDIR;
             Fail("cannot open");
         } else if (!S_ISREG(st.st_mode)) {
-            m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL};
+            m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL,
+                           "not a regular file"};
         } else {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             return true;

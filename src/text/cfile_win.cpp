@@ -16,9 +16,7 @@ HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 CFile::~CFile() { Close(); }
 
 bool CFile::Fail(const char* what) {
-    const DWORD code = GetLastError();
-    m_lastError = {KindOfError(ErrnoOf(code)),
-                   std::string(what) + " " + m_strPath + ": " + SystemMessage(code), ErrnoOf(code)};
+    m_lastError = LastSystemFailure(std::string(what) + " " + m_strPath);
     return false;
 }
 
@@ -50,7 +48,8 @@ bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     m_hFile = reinterpret_cast<intptr_t>(h);
     // A file opened for reading must be a file on a disk: a pipe or a device is refused.
     if (reading && GetFileType(h) != FILE_TYPE_DISK) {
-        m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL};
+        m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL,
+                       "not a regular file"};
         if (error) *error = m_lastError;
         Close();
         return false;

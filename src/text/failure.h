@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace korvel {
 
@@ -15,13 +16,20 @@ enum class FailureKind { None, Absent, Busy, PermissionDenied, NotSerial, Settin
 
 struct Failure {
     FailureKind kind = FailureKind::None;
-    std::string message;  // the sentence: one line, what went wrong and what to do
-    int code = 0;         // the system's error number behind it, when there is one
+    std::string message;   // the sentence: one line, what went wrong and what to do
+    int code = 0;          // the system's error behind it as an errno value (on every OS), when there is one
+    std::string reason{};  // the system's own words for that error, when there is one
 
     explicit operator bool() const { return kind != FailureKind::None; }
 };
 
-// The kind of a failure that the system reported with this error number (ENOENT, EACCES, ...).
+// The kind of a failure that the system reported with this errno value (ENOENT, EACCES, ...).
 FailureKind KindOfError(int code);
+
+// The one way a system error becomes a Failure, per OS (failure_posix.cpp, failure_win.cpp):
+// system_code is errno, or GetLastError() on Windows; the message is "<what>: <the system's words>".
+Failure SystemFailure(int system_code, std::string_view what);
+// The same for the error of this thread's last failed system call.
+Failure LastSystemFailure(std::string_view what);
 
 }  // namespace korvel

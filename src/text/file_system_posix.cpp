@@ -13,9 +13,7 @@ namespace korvel {
 namespace {
 
 bool Fail(Failure* error, const char* what, const std::string& path) {
-    const int code = errno;
-    if (error)
-        *error = {KindOfError(code), std::string(what) + " " + path + ": " + std::strerror(code), code};
+    if (error) *error = LastSystemFailure(std::string(what) + " " + path);
     return false;
 }
 

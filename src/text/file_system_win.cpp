@@ -8,10 +8,7 @@ namespace korvel {
 namespace {
 
 bool Fail(Failure* error, const char* what, const std::string& path) {
-    const DWORD code = GetLastError();
-    if (error)
-        *error = {KindOfError(ErrnoOf(code)), std::string(what) + " " + path + ": " + SystemMessage(code),
-                  ErrnoOf(code)};
+    if (error) *error = LastSystemFailure(std::string(what) + " " + path);
     return false;
 }
 

@@ -34,6 +34,12 @@ inline int ErrnoOf(DWORD code) {
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
             return EACCES;
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return ENODEV;
+        case ERROR_BUSY:
+            return EBUSY;
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS:
             return EEXIST;
