@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "text/cfile.h"
 #include "text/file_system.h"
 #include "text/number.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -128,7 +130,8 @@ struct Lister {
         std::vector<DirectoryEntry> entries;
         Failure error;
         if (!ListDirectory(folder, entries, &error)) {
-            archive.problems.push_back(ShownText(error.message));
+            archive.problems.push_back(Shown(error.message));
+            archive.folders.push_back(archive.problems.back());
             return;
         }
         std::sort(entries.begin(), entries.end(),
@@ -145,7 +148,7 @@ struct Lister {
             if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
                 continue;
             if (!ProductFromFileName(entry.name)) continue;
-            archive.files.push_back({path, ShownText(rel), NameTime(entry.name)});
+            archive.files.push_back({path, Shown(rel), NameTime(entry.name)});
         }
     }
 
@@ -171,7 +174,6 @@ struct Lister {
 struct ParsedLine {
     int64_t utc;
     int32_t value;      // the whole number, when the value is one
-    int32_t product;    // the product field's number
     uint32_t line;      // counted from 1
     uint32_t value_at;  // the value's and the product field's text in the file's bytes
     uint32_t product_at;
@@ -191,13 +193,36 @@ constexpr const char* kDamage[] = {
     "checksum mismatch",
     "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT",
     "more fields than date, time, value and product",
+    "the product number is not the file's",  // completed with both numbers where it is listed
 };
+constexpr int8_t kOtherProduct = 8;
+
+// Damaged lines listed per file; the rest are counted. A file of nothing but damage costs no more.
+constexpr size_t kListedDamage = 100;
 
 struct ParsedFile {
     std::string bytes;
-    std::vector<ParsedLine> lines;
-    std::string problem;  // when the file could not be read
+    std::vector<ParsedLine> lines;  // the records and the first kListedDamage damaged lines
+    size_t unlisted = 0;            // damaged lines beyond those
+    std::string problem;            // when the file could not be read
 };
+
+// The product field as the file's name says it: digits, leading zeros allowed ("0123" is 123).
+bool SameProduct(std::string_view field, uint32_t named) {
+    if (field.empty() || field.size() > 20) return false;
+    uint64_t value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    return value == named;
+}
+
+uint32_t NamedProduct(const ArchiveFile& file) {
+    const std::string_view path = file.path;
+    return *ProductFromFileName(path.substr(path.rfind('/') + 1));
+}
 
 // Reads and checks the lines of one file. Runs on several threads at once: it touches nothing shared.
 class FileParser {
@@ -206,7 +231,7 @@ class FileParser {
         CFile in;
         Failure error;
         if (!in.Open(file.path, CFile::modeRead, &error)) {
-            out.problem = ShownText(error.message);
+            out.problem = Shown(error.message);
             return;
         }
         const int64_t length = in.GetLength();
@@ -216,19 +241,28 @@ class FileParser {
         const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
         if (got < 0 || got != length) {
             out.problem = got < 0
-                              ? ShownText(in.LastError().message)
+                              ? Shown(in.LastError().message)
                               : file.relative + ": the file changed while it was read; run the command again";
             return;
         }
-        out.lines.reserve(out.bytes.size() / 40 + 1);
+        named_ = NamedProduct(file);
         const std::string_view bytes = out.bytes;
         uint32_t number = 0;
-        for (size_t position = 0; position < bytes.size();) {
+        size_t damaged = 0;
+        // A byte-order mark some editors put first is no part of the first line, as the download's scan
+        // of saved files skips it too.
+        size_t position = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        while (position < bytes.size()) {
             const void* newline = std::memchr(bytes.data() + position, '\n', bytes.size() - position);
             const size_t end = newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes.data())
                                        : bytes.size();
-            out.lines.push_back(ParseLine(bytes, position, end - position, ++number));
+            const ParsedLine line = ParseLine(bytes, position, end - position, ++number);
             position = end + 1;
+            if (line.damage >= 0 && ++damaged > kListedDamage) {
+                ++out.unlisted;
+                continue;
+            }
+            out.lines.push_back(line);
         }
     }
 
@@ -264,19 +298,18 @@ class FileParser {
         const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
         const std::string_view product = body.substr(last_space + 1);
         if (value.find(' ') != std::string_view::npos) return damaged(7);
-
+        parsed.product_at = static_cast<uint32_t>(at + last_space + 1);
+        parsed.product_length = static_cast<uint16_t>(product.size());
         if (product != product_text_) {
             product_text_.assign(product);
-            product_value_ = ToInt(Utf8ToWide(product));
+            product_ok_ = SameProduct(product, named_);
         }
+        if (!product_ok_) return damaged(kOtherProduct);
         parsed.utc = *clock - int64_t{offset_} * 60;
         parsed.offset = static_cast<int16_t>(offset_);
         parsed.flags = minus_zero_ ? ArchiveRecord::kMinusZero : 0;
-        parsed.product = product_value_;
         parsed.value_at = static_cast<uint32_t>(at + kValueAt);
         parsed.value_length = static_cast<uint16_t>(value.size());
-        parsed.product_at = static_cast<uint32_t>(at + last_space + 1);
-        parsed.product_length = static_cast<uint16_t>(product.size());
         if (const std::optional<int32_t> whole = CanonicalInt(value)) {
             parsed.value = *whole;
         } else {
@@ -311,8 +344,9 @@ class FileParser {
         return true;
     }
 
+    uint32_t named_ = 0;               // the product number of the file's name
     std::string product_text_ = "\n";  // no field is this, so the first line works it out
-    int32_t product_value_ = 0;
+    bool product_ok_ = false;
     char date_[10] = {};
     bool have_date_ = false;
     int64_t midnight_ = 0;
@@ -322,26 +356,35 @@ class FileParser {
     bool minus_zero_ = false;
 };
 
-// Puts the files' lines together in download order: one device each, records once, steps and set-backs.
+// Puts the files' lines together: one device per product number of the files' names, each record once,
+// steps, set-backs and conflicts; then each device's files in the order their records say.
 class Merger {
   public:
     explicit Merger(Archive& archive) : archive_(archive) {}
 
     void Merge(uint32_t index, const ParsedFile& parsed) {
-        file_ = index;
-        previous_.clear();
-        Entry& named = Device(NamedProduct(archive_.files[index]));
-        AddFile(named.device, index);
-        if (!parsed.problem.empty()) archive_.problems.push_back(parsed.problem);
+        Entry& entry = Device(NamedProduct(archive_.files[index]));
+        DeviceArchive& device = entry.device;
+        device.files.push_back(index);
+        if (!parsed.problem.empty()) {
+            archive_.problems.push_back(parsed.problem);
+            device.unreadable.push_back(parsed.problem);
+        }
         const std::string_view bytes = parsed.bytes;
+        const Span span{index, entry.sequence.size(), 0};
+        bool have_previous = false;
+        size_t previous = 0;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
-                named.device.damaged.push_back({{index, line.line}, kDamage[line.damage]});
+                std::string reason = kDamage[line.damage];
+                if (line.damage == kOtherProduct) {
+                    reason = "the product number " +
+                             Shown(bytes.substr(line.product_at, line.product_length)) +
+                             " is not the file's " + std::to_string(device.product);
+                }
+                device.damaged.push_back({{index, line.line}, std::move(reason)});
                 continue;
             }
-            Entry& entry = Device(line.product);
-            DeviceArchive& device = entry.device;
-            AddFile(device, index);
             ++device.valid_lines;
             ArchiveRecord record{};
             record.utc = line.utc;
@@ -349,24 +392,37 @@ class Merger {
             record.file = index;
             record.flags = line.flags;
             record.value = line.value;
-            record.spelling = Spelling(device, bytes.substr(line.product_at, line.product_length));
+            record.spelling = Intern(device.spellings, entry.spelling_index,
+                                     bytes.substr(line.product_at, line.product_length));
             if (line.flags & ArchiveRecord::kTextValue)
-                record.value =
-                    static_cast<int32_t>(Text(device, bytes.substr(line.value_at, line.value_length)));
+                record.value = static_cast<int32_t>(
+                    Intern(device.texts, entry.text_index, bytes.substr(line.value_at, line.value_length)));
             const size_t at = Insert(entry, record);
-            Neighbours(entry, at, record.utc, line.line);
+            entry.sequence.push_back(static_cast<uint32_t>(at));
+            if (have_previous) {
+                const int64_t step = record.utc - device.records[previous].utc;
+                if (step > 0) ++entry.steps[step];
+                if (step < 0) device.jumps.push_back({{index, line.line}, previous, at});
+            }
+            have_previous = true;
+            previous = at;
         }
+        if (parsed.unlisted) device.unlisted.push_back({index, parsed.unlisted});
+        if (entry.sequence.size() > span.begin)
+            entry.spans.push_back({span.file, span.begin, entry.sequence.size()});
     }
 
     void Finish() {
         for (auto& [product, entry] : devices_) {
             DeviceArchive& device = entry.device;
-            if (!entry.steps.empty()) {
-                device.interval =
-                    std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                    })->first;
+            // The commonest step; of two as common, the shorter.
+            for (const auto& [step, count] : entry.steps) {
+                const auto best = entry.steps.find(device.interval);
+                if (best == entry.steps.end() || count > best->second ||
+                    (count == best->second && step < device.interval))
+                    device.interval = step;
             }
+            Reorder(entry);
             // Twice the step above three intervals: more than one and a half intervals apart.
             for (size_t i = 1; i < device.records.size(); ++i) {
                 const int64_t step = device.records[i].utc - device.records[i - 1].utc;
@@ -374,31 +430,32 @@ class Merger {
                 const int64_t missing = (step + device.interval / 2) / device.interval - 1;
                 device.gaps.push_back({i - 1, i, std::max<int64_t>(missing, 1)});
             }
-            if (device.files.empty() && device.valid_lines == 0) continue;
+            for (size_t i = 1; i < device.records.size(); ++i) {
+                if (device.records[i].utc < device.records[device.earliest].utc) device.earliest = i;
+                if (device.records[i].utc >= device.records[device.newest].utc) device.newest = i;
+            }
             device.records.shrink_to_fit();
             archive_.devices.push_back(std::move(device));
         }
+        devices_.clear();
     }
 
   private:
+    struct Span {
+        uint32_t file;
+        size_t begin, end;  // its lines' records in Entry::sequence
+    };
     struct Entry {
         DeviceArchive device;
-        std::vector<std::pair<int64_t, size_t>> steps;     // seconds between neighbouring lines → how often
+        std::unordered_map<int64_t, size_t> steps;         // seconds between neighbouring lines → how often
         bool sorted = true;                                // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
-    };
-    struct Previous {
-        Entry* entry;
-        size_t record;
-        int64_t utc;
+        std::unordered_map<std::string, uint32_t> spelling_index, text_index;
+        std::vector<uint32_t> sequence;  // the record of every valid line, file after file
+        std::vector<Span> spans;         // per file that has records
     };
 
-    static int32_t NamedProduct(const ArchiveFile& file) {
-        const std::string_view path = file.path;
-        return static_cast<int32_t>(*ProductFromFileName(path.substr(path.rfind('/') + 1)));
-    }
-
-    Entry& Device(int32_t product) {
+    Entry& Device(uint32_t product) {
         if (last_ && last_->device.product == product) return *last_;
         Entry& entry = devices_[product];
         entry.device.product = product;
@@ -406,58 +463,20 @@ class Merger {
         return entry;
     }
 
-    static void AddFile(DeviceArchive& device, uint32_t file) {
-        if (device.files.empty() || device.files.back() != file) device.files.push_back(file);
-    }
-
-    // Neighbouring lines of one device in one file: the usual step, and clock set-backs.
-    void Neighbours(Entry& entry, size_t record, int64_t utc, uint32_t line) {
-        auto previous = std::find_if(previous_.begin(), previous_.end(),
-                                     [&](const Previous& p) { return p.entry == &entry; });
-        if (previous == previous_.end()) {
-            previous_.push_back({&entry, record, utc});
-            return;
-        }
-        const int64_t step = utc - previous->utc;
-        if (step > 0) {
-            auto& steps = entry.steps;
-            auto it =
-                !steps.empty() && steps.back().first == step
-                    ? steps.end() - 1
-                    : std::find_if(steps.begin(), steps.end(), [&](auto& s) { return s.first == step; });
-            if (it == steps.end()) {
-                steps.emplace_back(step, 1);
-            } else {
-                ++it->second;
-                // The commonest step stays last, where the next line looks first.
-                if (it != steps.end() - 1 && it->second > steps.back().second)
-                    std::iter_swap(it, steps.end() - 1);
-            }
-        }
-        if (step < 0) entry.device.jumps.push_back({{file_, line}, previous->record, record});
-        *previous = {&entry, record, utc};
-    }
-
-    static uint16_t Spelling(DeviceArchive& device, std::string_view text) {
-        if (!device.spellings.empty() && device.spellings.back() == text)
-            return static_cast<uint16_t>(device.spellings.size() - 1);
-        for (size_t i = 0; i < device.spellings.size(); ++i)
-            if (device.spellings[i] == text) return static_cast<uint16_t>(i);
-        device.spellings.emplace_back(text);
-        return static_cast<uint16_t>(device.spellings.size() - 1);
-    }
-
-    static uint32_t Text(DeviceArchive& device, std::string_view text) {
-        for (size_t i = device.texts.size(); i-- > 0;)
-            if (device.texts[i] == text) return static_cast<uint32_t>(i);
-        device.texts.emplace_back(text);
-        return static_cast<uint32_t>(device.texts.size() - 1);
+    static uint32_t Intern(std::vector<std::string>& list, std::unordered_map<std::string, uint32_t>& index,
+                           std::string_view text) {
+        if (!list.empty() && list.back() == text) return static_cast<uint32_t>(list.size() - 1);
+        const auto [it, added] = index.try_emplace(std::string(text), static_cast<uint32_t>(list.size()));
+        if (added) list.emplace_back(text);
+        return it->second;
     }
 
     // The index of the record, added when it is new. Records come mostly in rising time, and a
-    // record newer than all before cannot repeat one, so the search is rarely needed.
+    // record newer than all before cannot repeat one, so the search is rarely needed. A new record of a
+    // second that already has another is a conflict.
     static size_t Insert(Entry& entry, const ArchiveRecord& record) {
         std::vector<ArchiveRecord>& records = entry.device.records;
+        std::optional<size_t> same_second;
         if (!records.empty() && !(entry.sorted && record.utc > records.back().utc)) {
             if (entry.sorted) {
                 auto [first, last] = std::equal_range(
@@ -465,10 +484,13 @@ class Merger {
                     [](const ArchiveRecord& a, const ArchiveRecord& b) { return a.utc < b.utc; });
                 for (auto it = first; it != last; ++it)
                     if (*it == record) return static_cast<size_t>(it - records.begin());
+                if (first != last) same_second = static_cast<size_t>(first - records.begin());
             } else {
                 auto [first, last] = entry.by_time.equal_range(record.utc);
-                for (auto it = first; it != last; ++it)
+                for (auto it = first; it != last; ++it) {
                     if (records[it->second] == record) return it->second;
+                    same_second = std::min(same_second.value_or(SIZE_MAX), it->second);
+                }
             }
             if (entry.sorted && record.utc < records.back().utc) {
                 entry.sorted = false;
@@ -477,20 +499,94 @@ class Merger {
         }
         records.push_back(record);
         if (!entry.sorted) entry.by_time.emplace(record.utc, records.size() - 1);
+        if (same_second) entry.device.conflicts.push_back({*same_second, records.size() - 1});
         return records.size() - 1;
     }
 
+    // Puts the device's files in the order their records say, whatever clock named them: a file that
+    // begins with the record another ended with (an incremental download repeats its stop record)
+    // follows that one; the others go by the time of their first record. The records then take that
+    // order, each where it first appears.
+    static void Reorder(Entry& entry) {
+        DeviceArchive& device = entry.device;
+        const std::vector<Span>& spans = entry.spans;
+        const std::vector<uint32_t>& seq = entry.sequence;
+        const size_t n = spans.size();
+        std::vector<size_t> by_time(n);
+        for (size_t i = 0; i < n; ++i) by_time[i] = i;
+        auto first = [&](size_t i) { return seq[spans[i].begin]; };
+        auto last = [&](size_t i) { return seq[spans[i].end - 1]; };
+        std::stable_sort(by_time.begin(), by_time.end(), [&](size_t a, size_t b) {
+            return device.records[first(a)].utc < device.records[first(b)].utc;
+        });
+        // Each chain of files is one set; a link inside a set would close a loop.
+        std::vector<size_t> set(n), pred(n, SIZE_MAX), succ(n, SIZE_MAX);
+        for (size_t i = 0; i < n; ++i) set[i] = i;
+        auto find = [&](size_t x) {
+            while (set[x] != x) x = set[x] = set[set[x]];
+            return x;
+        };
+        std::unordered_map<uint32_t, std::vector<size_t>> ending;  // record → files that end with it
+        for (size_t i : by_time) ending[last(i)].push_back(i);
+        for (size_t i : by_time) {
+            const auto it = ending.find(first(i));
+            if (it == ending.end()) continue;
+            for (size_t j : it->second) {
+                if (j == i || succ[j] != SIZE_MAX || find(j) == find(i)) continue;
+                succ[j] = i;
+                pred[i] = j;
+                set[find(i)] = find(j);
+                break;
+            }
+        }
+        std::vector<size_t> order;
+        order.reserve(n);
+        for (size_t head : by_time) {
+            if (pred[head] != SIZE_MAX) continue;
+            for (size_t i = head; i != SIZE_MAX; i = succ[i]) order.push_back(i);
+        }
+
+        std::vector<uint32_t> remap(device.records.size(), UINT32_MAX);
+        std::vector<ArchiveRecord> records;
+        records.reserve(device.records.size());
+        std::vector<uint32_t> files;
+        for (size_t i : order) {
+            files.push_back(spans[i].file);
+            for (size_t k = spans[i].begin; k < spans[i].end; ++k) {
+                if (remap[seq[k]] != UINT32_MAX) continue;
+                remap[seq[k]] = static_cast<uint32_t>(records.size());
+                records.push_back(device.records[seq[k]]);
+                records.back().file = spans[i].file;
+            }
+        }
+        for (uint32_t file : device.files)
+            if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
+        device.files = std::move(files);
+        device.records = std::move(records);
+        for (ClockJump& jump : device.jumps) {
+            jump.before = remap[jump.before];
+            jump.after = remap[jump.after];
+        }
+        for (auto& [a, b] : device.conflicts) {
+            a = remap[a];
+            b = remap[b];
+            if (a > b) std::swap(a, b);
+        }
+        entry.sequence = {};
+        entry.spans = {};
+        entry.by_time = {};
+    }
+
     Archive& archive_;
-    std::map<int32_t, Entry> devices_;  // nodes stay put, so the pointers below stay valid
-    uint32_t file_ = 0;
+    std::map<uint32_t, Entry> devices_;  // nodes stay put, so the pointer below stays valid
     Entry* last_ = nullptr;
-    std::vector<Previous> previous_;  // per device, its last line in this file
 };
 
 // Empties a slot but keeps its memory: fresh pages for every file would cost more than the reading.
 void Reuse(ParsedFile& slot) {
     slot.bytes.clear();
     slot.lines.clear();
+    slot.unlisted = 0;
     slot.problem.clear();
 }
 
@@ -582,6 +678,10 @@ void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
     AppendTwo(out, magnitude % 60);
 }
 
+// A text cell that a spreadsheet would take for a formula gets a leading apostrophe, as spreadsheet
+// guidance recommends; numbers are written as they are.
+void AppendCsvText(std::string& out, std::string_view field);
+
 void AppendCsvField(std::string& out, std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += field;
@@ -593,6 +693,14 @@ void AppendCsvField(std::string& out, std::string_view field) {
         out += c;
     }
     out += '"';
+}
+
+void AppendCsvText(std::string& out, std::string_view field) {
+    if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {
+        AppendCsvField(out, "'" + std::string(field));
+        return;
+    }
+    AppendCsvField(out, field);
 }
 
 }  // namespace
@@ -633,10 +741,16 @@ std::optional<uint32_t> ProductFromFileName(std::string_view name) {
     return static_cast<uint32_t>(value);
 }
 
-const DeviceArchive* Archive::Find(int32_t product) const {
+const DeviceArchive* Archive::Find(uint32_t product) const {
     for (const DeviceArchive& device : devices)
         if (device.product == product) return &device;
     return nullptr;
+}
+
+size_t DeviceArchive::DamagedLines() const {
+    size_t count = damaged.size();
+    for (const UnlistedDamage& more : unlisted) count += more.lines;
+    return count;
 }
 
 bool Archive::Complete() const {
@@ -732,7 +846,7 @@ void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const 
     std::vector<std::string> spellings;
     for (const std::string& spelling : device.spellings) {
         spellings.emplace_back();
-        AppendCsvField(spellings.back(), ShownText(spelling));
+        AppendCsvField(spellings.back(), Shown(spelling));
     }
     std::string chunk = "time,value,product,file\r\n";
     std::string scratch;
@@ -740,14 +854,18 @@ void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const 
         const ArchiveRecord& record = device.records[index];
         AppendTime(chunk, record, 'T');
         chunk += ',';
-        AppendCsvField(chunk, record.flags & ArchiveRecord::kTextValue
-                                  ? ShownText(RecordValue(device, record, scratch))
-                                  : RecordValue(device, record, scratch));
+        if (!(record.flags & ArchiveRecord::kTextValue)) {
+            chunk += RecordValue(device, record, scratch);
+        } else if (RecordNumber(device, record)) {
+            AppendCsvField(chunk, RecordValue(device, record, scratch));
+        } else {
+            AppendCsvText(chunk, Shown(RecordValue(device, record, scratch)));
+        }
         chunk += ',';
         chunk += spellings[record.spelling];
         chunk += ',';
         std::string& file = files[record.file];
-        if (file.empty()) AppendCsvField(file, archive.files[record.file].relative);
+        if (file.empty()) AppendCsvText(file, archive.files[record.file].relative);
         chunk += file;
         chunk += "\r\n";
         if (chunk.size() >= 1 << 16) {
@@ -769,12 +887,14 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
         object["time"] = RecordIsoTime(record);
         if (!(record.flags & ArchiveRecord::kTextValue)) {
             object["value"] = record.value;
-        } else if (const std::optional<double> number = RecordNumber(device, record)) {
+        } else if (const std::optional<double> number = RecordNumber(device, record);
+                   number && std::isfinite(*number)) {
             object["value"] = *number;
         } else {
-            object["value"] = ShownText(RecordValue(device, record, scratch));
+            // Also nan and inf: JSON has no such numbers, so they stay the text the device wrote.
+            object["value"] = Shown(RecordValue(device, record, scratch));
         }
-        object["product"] = ShownText(device.spellings[record.spelling]);
+        object["product"] = Shown(device.spellings[record.spelling]);
         object["file"] = archive.files[record.file].relative;
         out << (first ? "\n" : ",\n") << object.dump();
         first = false;
@@ -791,25 +911,10 @@ std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std
     if (!saved || !now || *now < *saved || interval <= 0 || count < 0) return {};
     const int64_t taken = (*now - *saved) / interval;
     const int64_t pending = std::min<int64_t>(taken, count);
-    PendingRecords result{pending, taken - pending, 0};
+    // Only a full ring overwrites: before that, the device still holds every record it took.
+    PendingRecords result{pending, count >= kRingRecords ? taken - pending : 0, 0};
     if (pending > 0) result.days = static_cast<double>((kRingRecords + 1 - pending) * interval) / 86400.0;
     return result;
-}
-
-std::string ShownText(std::string_view bytes) {
-    const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
-    });
-    if (plain) return std::string(bytes);
-    // The conversion stops at a NUL; a NUL in a name or line is shown as U+FFFD too.
-    std::string shown;
-    size_t start = 0;
-    for (size_t nul; (nul = bytes.find('\0', start)) != std::string_view::npos; start = nul + 1) {
-        shown += WideToUtf8(Utf8ToWide(bytes.substr(start, nul - start)));
-        shown += "\xEF\xBF\xBD";
-    }
-    shown += WideToUtf8(Utf8ToWide(bytes.substr(start)));
-    return shown;
 }
 
 }  // namespace korvel

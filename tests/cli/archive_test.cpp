@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "protocol/crc16.h"
 #include "support/sim_process.h"
 
 namespace korvel::testing {
@@ -240,6 +242,13 @@ TEST_P(CliArchiveInput, SaysWhatIsWrongWithoutCrashing) {
 
 const std::string kRecord = "2022-07-30 10:15:42+08:00 125 0123 cba8\n";
 
+// The text with its checksum, as a record file holds it.
+std::string RecordLine(const std::string& text) {
+    char crc[8];
+    std::snprintf(crc, sizeof crc, " %04x\n", Crc16(text));
+    return text + crc;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Folders, CliArchiveInput,
     ::testing::Values(
@@ -264,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"\xff-220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "123", "--dir", "DIR"},
                 0,
-                "2022-07-30T10:15:42+08:00,125,0123,\xEF\xBF\xBD-220730-102005-123-7b.txt\r\n"},
+                "2022-07-30T10:15:42+08:00,125,0123,\\xff-220730-102005-123-7b.txt\r\n"},
         BadCase{"UnknownProduct",
                 {{"220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "999", "--dir", "DIR"},
@@ -306,6 +315,80 @@ TEST(CliInfo, TellsHowManyRecordsAreNotYetDownloadedAndForHowLong) {
     EXPECT_EQ(pending.at("records"), 30);
     EXPECT_DOUBLE_EQ(pending.at("days_until_overwritten").get<double>(), 45.8);
     EXPECT_EQ(pending.at("overwritten_before_download"), 0);
+}
+
+TEST(CliExport, ConcurrentExportsToOneNameLeaveOneWholeExport) {
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 20000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "2022-07-30 %02d:%02d:%02d+08:00 %d 0123", i / 3600 % 24,
+                      i / 60 % 60, i % 60, i);
+        lines += RecordLine(text);
+    }
+    WriteFile(dir / "220730-102005-123-7b.txt", lines);
+    const std::string whole = RunCli({"export", "--product", "123", "--dir", dir.path()}).out;
+    for (int round = 0; round < 3; ++round) {
+        const std::vector<std::string> args = {CliPath(), "export",   "--product", "123",
+                                               "--dir",   dir.path(), "--output",  dir / "out.csv"};
+        ChildProcess a(args), b(args);
+        EXPECT_EQ(a.Wait().exit_code, 0);
+        EXPECT_EQ(b.Wait().exit_code, 0);
+        EXPECT_EQ(ReadFile(dir / "out.csv"), whole);
+        EXPECT_EQ(ListFiles(dir.path()), (std::vector<std::string>{"220730-102005-123-7b.txt", "out.csv"}));
+    }
+}
+
+TEST(CliExport, SaysWhichFilesOfTheDeviceCouldNotBeRead) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord);
+    fs::create_symlink("gone", dir / "220731-102005-123-7b.txt");
+    for (const char* command : {"export", "report"}) {
+        const ProcessResult result = RunCli({command, "--product", "123", "--dir", dir.path()});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find("are not complete: 1 unreadable file"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("unreadable: cannot open " + dir / "220731-102005-123-7b.txt"),
+                  std::string::npos)
+            << result.err;
+    }
+    const std::string page = RunCli({"report", "--product", "123", "--dir", dir.path()}).out;
+    EXPECT_NE(page.find("不完整"), std::string::npos);
+}
+
+TEST(CliReport, OpenWritesIntoAFolderOfItsOwn) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord);
+    fs::create_directory(dir / "bin");
+    fs::create_directory(dir / "tmp");
+    WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+    chmod((dir / "bin/xdg-open").c_str(), 0755);
+    // Another user's links where a predictable name would be.
+    WriteFile(dir / "victim", "precious");
+    for (const char* name : {"korvel-report-123.html", "korvel-report-123.html.partial"})
+        fs::create_symlink(dir / "victim", dir / ("tmp/" + std::string(name)));
+    const ProcessResult opened =
+        RunProcess({"/usr/bin/env", "PATH=" + dir / "bin" + ":/usr/bin:/bin", "TMPDIR=" + dir / "tmp",
+                    CliPath(), "report", "--product", "123", "--dir", dir.path(), "--open"});
+    EXPECT_EQ(opened.exit_code, 0) << opened.err;
+    EXPECT_EQ(ReadFile(dir / "victim"), "precious");
+    const std::string page = Lines(ReadFile(dir / "bin/opened")).at(0);
+    const fs::path folder = fs::path(page).parent_path();
+    EXPECT_EQ(folder.parent_path(), fs::path(dir / "tmp"));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_NE(ReadFile(page).find("<title>产品编号 0123"), std::string::npos);
+    fs::remove_all(folder);
+}
+
+TEST(CliReport, NonFiniteValuesAreBreaksAndCounted) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord + RecordLine("2022-07-30 10:17:43+08:00 nan 0123") +
+                                                    RecordLine("2022-07-30 10:19:44+08:00 inf 0123"));
+    const ProcessResult result = RunCli({"report", "--product", "123", "--dir", dir.path()});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out.find("nan,"), std::string::npos);
+    EXPECT_EQ(result.out.find(",inf"), std::string::npos);
+    EXPECT_NE(result.out.find("\"v\":[125,null,null]"), std::string::npos);
+    EXPECT_NE(result.out.find("<td>非有限值（nan、inf）</td><td>2</td>"), std::string::npos);
 }
 
 TEST(CliReport, OpenHandsThePageToTheDesktopsBrowser) {
