@@ -16,6 +16,7 @@
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/archive.h"
+#include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/number.h"
 #include "text/shown.h"
@@ -70,32 +71,13 @@ class Verifier {
         VerifyText(path, content, product);
     }
 
-    void VerifyFolder(const fs::path& folder) {
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        if (error) {
-            Problem(folder.string(), "cannot read the folder: " + error.message());
-            return;
-        }
-        std::vector<fs::directory_entry> entries;
-        for (const fs::directory_iterator end; it != end; it.increment(error)) {
-            entries.push_back(*it);
-        }
-        if (error) Problem(folder.string(), "cannot read the whole folder: " + error.message());
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-        for (const fs::directory_entry& entry : entries) {
-            // A link to a folder is not followed: it may lead back into the tree.
-            if (entry.is_symlink(error)) {
-                if (entry.is_directory(error)) continue;
-            } else if (entry.is_directory(error)) {
-                VerifyFolder(entry.path());
-                continue;
-            }
-            if (!ProductFromFileName(entry.path().filename().string())) continue;
-            if (!entry.is_regular_file(error)) continue;
-            VerifyFile(entry.path().string());
-        }
+    void VerifyFolder(const std::string& folder) {
+        WalkRecordTree(
+            folder, {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
+                     [&](const std::string& path, const std::string&) { VerifyFile(path); },
+                     [&](const std::string& path, const Failure& error) {
+                         Problem(path, std::string("cannot read the folder: ") + std::strerror(error.code));
+                     }});
     }
 
     void VerifyText(const std::string& path, std::string_view content, std::optional<uint32_t> product) {

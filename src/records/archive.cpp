@@ -16,7 +16,9 @@
 #include "nlohmann/json.hpp"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
+#include "records/record_tree.h"
 #include "text/cfile.h"
+#include "text/civil_time.h"
 #include "text/file_system.h"
 #include "text/number.h"
 #include "text/shown.h"
@@ -29,51 +31,6 @@ constexpr size_t kKeyLength = kTimestampKeyLength;
 constexpr size_t kOffsetLength = 6;  // "+08:00"
 // No record line comes near this; longer lines are damage and are not checksummed byte by byte.
 constexpr size_t kLongestLine = 4096;
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-struct Civil {
-    int64_t year;
-    unsigned month, day, hour, minute, second;
-};
-
-Civil CivilFromSeconds(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<int64_t>(yoe) + era * 400 + (m <= 2),
-            m,
-            d,
-            static_cast<unsigned>(rest / 3600),
-            static_cast<unsigned>(rest / 60 % 60),
-            static_cast<unsigned>(rest % 60)};
-}
-
-bool IsLeapYear(int64_t y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
 
 // Digits at text[at, at + count), or -1.
 int Digits(std::string_view text, size_t at, size_t count) {
@@ -122,34 +79,22 @@ std::optional<int32_t> CanonicalInt(std::string_view text) {
     return value;
 }
 
-// Folder entries sorted by name, so a run reads a folder the same way every time.
+// The record files below the archive's folder, with the download's start their names carry.
 struct Lister {
     Archive& archive;
 
-    void Walk(const std::string& folder, const std::string& relative) {
-        std::vector<DirectoryEntry> entries;
-        Failure error;
-        if (!ListDirectory(folder, entries, &error)) {
-            archive.problems.push_back(Shown(error.message));
-            archive.folders.push_back(archive.problems.back());
-            return;
-        }
-        std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-        for (const DirectoryEntry& entry : entries) {
-            const std::string path = folder + "/" + entry.name;
-            const std::string rel = relative.empty() ? entry.name : relative + "/" + entry.name;
-            if (entry.type == EntryType::kDirectory) {
-                Walk(path, rel);
-                continue;
-            }
-            // Links to folders are not followed, so a link back into the tree cannot make the walk
-            // endless; pipes and devices are no record files.
-            if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
-                continue;
-            if (!ProductFromFileName(entry.name)) continue;
-            archive.files.push_back({path, Shown(rel), NameTime(entry.name)});
-        }
+    void Walk(const std::string& folder) {
+        WalkRecordTree(
+            folder,
+            {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
+             [&](const std::string& path, const std::string& relative) {
+                 const std::string_view name = std::string_view(relative).substr(relative.rfind('/') + 1);
+                 archive.files.push_back({path, Shown(relative), NameTime(name), *ProductFromFileName(name)});
+             },
+             [&](const std::string&, const Failure& error) {
+                 archive.problems.push_back(Shown(error.message));
+                 archive.folders.push_back(archive.problems.back());
+             }});
     }
 
     // "%u%02u%02u-%02u%02u%02u-..." with the year less 2000 unpadded, as yyyymmddhhmmss.
@@ -219,10 +164,7 @@ bool SameProduct(std::string_view field, uint32_t named) {
     return value == named;
 }
 
-uint32_t NamedProduct(const ArchiveFile& file) {
-    const std::string_view path = file.path;
-    return *ProductFromFileName(path.substr(path.rfind('/') + 1));
-}
+uint32_t NamedProduct(const ArchiveFile& file) { return file.product; }
 
 // Reads and checks the lines of one file. Runs on several threads at once: it touches nothing shared.
 class FileParser {
@@ -656,7 +598,7 @@ void AppendTwo(std::string& out, unsigned value) {
 }
 
 void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
-    const Civil c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
+    const CivilTime c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
     char year[24];
     std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(c.year));
     out += year;
@@ -761,7 +703,7 @@ bool Archive::Complete() const {
 Archive ReadArchive(const std::string& folder) {
     Archive archive;
     archive.folder = folder;
-    Lister{archive}.Walk(folder, "");
+    Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     ReadFiles(archive);

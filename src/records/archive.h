@@ -22,6 +22,7 @@ struct ArchiveFile {
     std::string path;      // as the file system takes it (the folder joined with the relative path)
     std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
     int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
+    uint32_t product;      // the product number of the name
 };
 
 // One distinct record. Two lines are the same record when their text before the checksum is the same.

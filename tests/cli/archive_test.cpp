@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -389,6 +390,42 @@ TEST(CliReport, NonFiniteValuesAreBreaksAndCounted) {
     EXPECT_EQ(result.out.find(",inf"), std::string::npos);
     EXPECT_NE(result.out.find("\"v\":[125,null,null]"), std::string::npos);
     EXPECT_NE(result.out.find("<td>非有限值（nan、inf）</td><td>2</td>"), std::string::npos);
+}
+
+TEST(CliInfo, CountsWithTheDevicesOwnIntervalAndSaysWhatItCannotRead) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "100", "--product", "0123", "--clock", "2024-03-05 07:40:05"}))
+        << sim.error();
+    TempDir dir;
+    std::string lines;  // a device that takes a record every 60 s, the newest at 07:10:00
+    for (int minute = 0; minute <= 10; ++minute) {
+        char text[48];
+        std::snprintf(text, sizeof text, "2024-03-05 07:%02d:00+08:00 5 0123", minute);
+        lines += RecordLine(text);
+    }
+    WriteFile(dir / "240305-071000-123-7b.txt", lines);
+    struct Step {
+        const char* name;
+        std::function<void()> prepare;
+        std::string dir;
+        std::string expected;
+    };
+    const Step steps[] = {
+        {"interval", [] {}, dir.path(),
+         // 30 taken in 30 min 5 s; the device holds 100 of its 32,767: nothing was overwritten.
+         "\npending: \u2248 30 records not yet downloaded; the oldest is overwritten in about 22.7 days\n"},
+        {"unreadable", [&] { fs::create_symlink("gone", dir / "240305-081000-123-7b.txt"); }, dir.path(),
+         "; 1 saved file of the device could not be read, so the count may be too high (cannot open "},
+        {"missing folder", [] {}, dir / "absent",
+         "\npending: unknown: the folder " + dir / "absent" + " does not exist; name the folder"},
+    };
+    for (const Step& row : steps) {
+        row.prepare();
+        const ProcessResult text = RunCli({"info", "--port", sim.pty_path(), "--dir", row.dir});
+        EXPECT_EQ(text.exit_code, 0) << row.name << text.err;
+        EXPECT_NE(text.out.find(row.expected), std::string::npos) << row.name << "\n" << text.out;
+        EXPECT_EQ(text.out.find("overwritten before"), std::string::npos) << row.name << "\n" << text.out;
+    }
 }
 
 TEST(CliReport, OpenHandsThePageToTheDesktopsBrowser) {
