@@ -343,7 +343,14 @@ class Merger {
             entry.sequence.push_back(static_cast<uint32_t>(at));
             if (have_previous) {
                 const int64_t step = record.utc - device.records[previous].utc;
-                if (step > 0) ++entry.steps[step];
+                if (step > 0) {
+                    // Neighbouring lines mostly repeat the step before: no hashing for them.
+                    if (step != entry.last_step) {
+                        entry.last_count = &entry.steps[step];
+                        entry.last_step = step;
+                    }
+                    ++*entry.last_count;
+                }
                 if (step < 0) device.jumps.push_back({{index, line.line}, previous, at});
             }
             have_previous = true;
@@ -389,7 +396,9 @@ class Merger {
     };
     struct Entry {
         DeviceArchive device;
-        std::unordered_map<int64_t, size_t> steps;         // seconds between neighbouring lines → how often
+        std::unordered_map<int64_t, size_t> steps;  // seconds between neighbouring lines → how often
+        int64_t last_step = 0;                      // the step counted last, and its count
+        size_t* last_count = nullptr;
         bool sorted = true;                                // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
         std::unordered_map<std::string, uint32_t> spelling_index, text_index;

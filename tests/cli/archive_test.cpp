@@ -236,6 +236,8 @@ TEST_P(CliArchiveInput, SaysWhatIsWrongWithoutCrashing) {
     EXPECT_EQ(result.exit_code, GetParam().exit_code) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(GetParam().expected), std::string::npos)
         << result.out << result.err;
+    EXPECT_EQ((result.out + result.err).find('\x1b'), std::string::npos)
+        << "a raw escape reached the terminal";
     if (result.out.rfind("{", 0) == 0) {
         EXPECT_TRUE(nlohmann::json::accept(result.out)) << result.out;
     }
@@ -275,6 +277,16 @@ INSTANTIATE_TEST_SUITE_P(
                 {"export", "--product", "123", "--dir", "DIR"},
                 0,
                 "2022-07-30T10:15:42+08:00,125,0123,\\xff-220730-102005-123-7b.txt\r\n"},
+        BadCase{"EscapesInANameReachTheTerminalAsText",
+                {{"\x1b[2J\x1b]0;x\x07-220730-102005-123-7b.txt", kRecord}},
+                {"archive", "--dir", "DIR"},
+                0,
+                "\\x1b[2J\\x1b]0;x\\x07-220730-102005-123-7b.txt"},
+        BadCase{"EscapesInAValueReachTheTerminalAsText",
+                {{"220730-102005-123-7b.txt", RecordLine("2022-07-30 10:15:42+08:00 \x1b[31m 0123")}},
+                {"export", "--product", "123", "--dir", "DIR"},
+                0,
+                "2022-07-30T10:15:42+08:00,\\x1b[31m,0123,"},
         BadCase{"UnknownProduct",
                 {{"220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "999", "--dir", "DIR"},
