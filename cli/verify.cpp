@@ -16,6 +16,7 @@
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/archive.h"
+#include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/number.h"
@@ -25,12 +26,6 @@ namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Hex4(unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%04x", value & 0xFFFFu);
-    return buffer;
-}
 
 class Verifier {
   public:
@@ -85,7 +80,10 @@ class Verifier {
         std::string_view previous_key;
         size_t previous_line = 0;
         size_t number = 0;
-        size_t position = 0;
+        // A byte-order mark is no part of the first line, as the download's scan skips it too.
+        size_t position = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        RecordLineChecker checker;
+        checker.ExpectProduct(product);
         while (position < content.size()) {
             const size_t newline = content.find('\n', position);
             const bool terminated = newline != std::string_view::npos;
@@ -96,50 +94,12 @@ class Verifier {
             ++summary_.lines;
             if (!terminated) Problem(path, number, "no line feed at the end: the file was cut short");
 
-            if (line.empty()) {
-                Problem(path, number, "empty line");
+            const RecordLine record = checker.Check(line);
+            if (record.damage != LineDamage::kNone) {
+                Problem(path, number, DamageReason(record.damage, record.product, product.value_or(0)));
                 continue;
             }
-            if (line.back() == '\r') {
-                Problem(path, number, "the line ends in CR; record lines end in LF alone");
-                continue;
-            }
-            const auto split = SplitChecksum(line);
-            if (!split) {
-                Problem(path, number, "too short for a record line");
-                continue;
-            }
-            const std::string_view body = split->text;
-            const std::string_view digits = split->digits;
-            if (split->separator != ' ') {
-                Problem(path, number, "no space before the checksum");
-                continue;
-            }
-            const unsigned expected = split->Expected();
-            if (!std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; })) {
-                Problem(path, number,
-                        "the checksum \"" + std::string(digits) + "\" is not four hexadecimal digits");
-                continue;
-            }
-            const unsigned actual = Crc16(body);
-            if (actual != expected) {
-                Problem(path, number,
-                        "checksum mismatch: the line says " + std::string(digits) + ", its text gives " +
-                            Hex4(actual));
-                continue;
-            }
-            const size_t space = body.rfind(' ');
-            if (space == std::string_view::npos) {
-                Problem(path, number, "no product number field");
-                continue;
-            }
-            const std::string_view field = body.substr(space + 1);
-            if (product && static_cast<uint32_t>(ToInt(field)) != *product) {
-                Problem(path, number,
-                        "product number " + std::string(field) + " is not the file's " +
-                            std::to_string(*product));
-                continue;
-            }
+            const std::string_view body = line.substr(0, line.size() - 5);
             const std::string_view key = body.substr(0, std::min(kTimestampKeyLength, body.size()));
             if (previous_line != 0 && key < previous_key) {
                 Problem(path, number,

@@ -16,6 +16,7 @@
 #include "nlohmann/json.hpp"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
+#include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/civil_time.h"
@@ -28,9 +29,6 @@ namespace korvel {
 namespace {
 
 constexpr size_t kKeyLength = kTimestampKeyLength;
-constexpr size_t kOffsetLength = 6;  // "+08:00"
-// No record line comes near this; longer lines are damage and are not checksummed byte by byte.
-constexpr size_t kLongestLine = 4096;
 
 // Digits at text[at, at + count), or -1.
 int Digits(std::string_view text, size_t at, size_t count) {
@@ -40,30 +38,6 @@ int Digits(std::string_view text, size_t at, size_t count) {
         value = value * 10 + (text[i] - '0');
     }
     return value;
-}
-
-// "YYYY-MM-DD hh:mm:ss" (with `separator` between date and time) as seconds of that clock time.
-std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {
-    if (text.size() < kKeyLength || text[4] != '-' || text[7] != '-' || text[10] != separator ||
-        text[13] != ':' || text[16] != ':')
-        return {};
-    const int y = Digits(text, 0, 4), mo = Digits(text, 5, 2), d = Digits(text, 8, 2);
-    const int h = Digits(text, 11, 2), mi = Digits(text, 14, 2), s = Digits(text, 17, 2);
-    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
-        return {};
-    if (static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(mo))) return {};
-    return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-           mi * 60 + s;
-}
-
-// "+hh:mm" / "-hh:mm" as minutes east of UTC.
-std::optional<int> ParseOffset(std::string_view text, bool* minus_zero = nullptr) {
-    if (text.size() != kOffsetLength || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
-    const int h = Digits(text, 1, 2), m = Digits(text, 4, 2);
-    if (h < 0 || m < 0 || m > 59) return {};
-    const int minutes = h * 60 + m;
-    if (minus_zero) *minus_zero = text[0] == '-' && minutes == 0;
-    return text[0] == '-' ? -minutes : minutes;
 }
 
 // A whole number written the way a number prints (no leading zeros, no plus sign) that fits 32 bits:
@@ -126,21 +100,8 @@ struct ParsedLine {
     uint16_t product_length;
     int16_t offset;
     uint8_t flags;
-    int8_t damage;  // -1 for a record, else an index into kDamage
+    int8_t damage;  // a LineDamage: -1 for a record
 };
-
-constexpr const char* kDamage[] = {
-    "empty line",
-    "far too long for a record line",
-    "the line ends in CR; record lines end in LF alone",
-    "no checksum at the end of the line",
-    "the checksum is not four hexadecimal digits",
-    "checksum mismatch",
-    "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT",
-    "more fields than date, time, value and product",
-    "the product number is not the file's",  // completed with both numbers where it is listed
-};
-constexpr int8_t kOtherProduct = 8;
 
 // Damaged lines listed per file; the rest are counted. A file of nothing but damage costs no more.
 constexpr size_t kListedDamage = 100;
@@ -151,18 +112,6 @@ struct ParsedFile {
     size_t unlisted = 0;            // damaged lines beyond those
     std::string problem;            // when the file could not be read
 };
-
-// The product field as the file's name says it: digits, leading zeros allowed ("0123" is 123).
-bool SameProduct(std::string_view field, uint32_t named) {
-    if (field.empty() || field.size() > 20) return false;
-    uint64_t value = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    return value == named;
-}
 
 uint32_t NamedProduct(const ArchiveFile& file) { return file.product; }
 
@@ -187,7 +136,7 @@ class FileParser {
                               : file.relative + ": the file changed while it was read; run the command again";
             return;
         }
-        named_ = NamedProduct(file);
+        checker_.ExpectProduct(NamedProduct(file));
         const std::string_view bytes = out.bytes;
         uint32_t number = 0;
         size_t damaged = 0;
@@ -212,47 +161,18 @@ class FileParser {
     ParsedLine ParseLine(std::string_view bytes, size_t at, size_t length, uint32_t number) {
         ParsedLine parsed{};
         parsed.line = number;
-        parsed.damage = -1;
-        auto damaged = [&](int8_t reason) {
-            parsed.damage = reason;
-            return parsed;
-        };
-        const std::string_view line = bytes.substr(at, length);
-        if (line.empty()) return damaged(0);
-        if (line.size() > kLongestLine) return damaged(1);
-        if (line.back() == '\r') return damaged(2);
-        if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(3);
-        unsigned expected = 0;
-        for (size_t i = line.size() - 4; i < line.size(); ++i) {
-            const int digit = HexDigitValue(line[i]);
-            if (digit < 0) return damaged(4);
-            expected = expected * 16 + static_cast<unsigned>(digit);
-        }
-        const std::string_view body = line.substr(0, line.size() - 5);
-        if (Crc16(body) != expected) return damaged(5);
-
-        // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
-        constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
-        const size_t last_space = body.rfind(' ');
-        if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt) return damaged(6);
-        const std::optional<int64_t> clock = ClockTime(body);
-        if (!clock || !Offset(body.data() + kKeyLength)) return damaged(6);
-        const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
-        const std::string_view product = body.substr(last_space + 1);
-        if (value.find(' ') != std::string_view::npos) return damaged(7);
-        parsed.product_at = static_cast<uint32_t>(at + last_space + 1);
-        parsed.product_length = static_cast<uint16_t>(product.size());
-        if (product != product_text_) {
-            product_text_.assign(product);
-            product_ok_ = SameProduct(product, named_);
-        }
-        if (!product_ok_) return damaged(kOtherProduct);
-        parsed.utc = *clock - int64_t{offset_} * 60;
-        parsed.offset = static_cast<int16_t>(offset_);
-        parsed.flags = minus_zero_ ? ArchiveRecord::kMinusZero : 0;
-        parsed.value_at = static_cast<uint32_t>(at + kValueAt);
-        parsed.value_length = static_cast<uint16_t>(value.size());
-        if (const std::optional<int32_t> whole = CanonicalInt(value)) {
+        const RecordLine line = checker_.Check(bytes.substr(at, length));
+        parsed.damage = static_cast<int8_t>(line.damage);
+        if (line.damage != LineDamage::kNone && line.damage != LineDamage::kOtherProduct) return parsed;
+        parsed.product_at = static_cast<uint32_t>(line.product.data() - bytes.data());
+        parsed.product_length = static_cast<uint16_t>(line.product.size());
+        if (line.damage != LineDamage::kNone) return parsed;
+        parsed.utc = line.clock - int64_t{line.offset} * 60;
+        parsed.offset = static_cast<int16_t>(line.offset);
+        parsed.flags = line.minus_zero ? ArchiveRecord::kMinusZero : 0;
+        parsed.value_at = static_cast<uint32_t>(line.value.data() - bytes.data());
+        parsed.value_length = static_cast<uint16_t>(line.value.size());
+        if (const std::optional<int32_t> whole = CanonicalInt(line.value)) {
             parsed.value = *whole;
         } else {
             parsed.flags |= ArchiveRecord::kTextValue;
@@ -260,42 +180,7 @@ class FileParser {
         return parsed;
     }
 
-    // Neighbouring lines share their date and offset, so both are only worked out when they change.
-    std::optional<int64_t> ClockTime(std::string_view body) {
-        if (!have_date_ || std::memcmp(body.data(), date_, sizeof date_) != 0) {
-            const std::optional<int64_t> midnight =
-                ParseClockTime(std::string(body.data(), sizeof date_) + " 00:00:00", ' ');
-            if (!midnight) return {};
-            std::memcpy(date_, body.data(), sizeof date_);
-            have_date_ = true;
-            midnight_ = *midnight;
-        }
-        if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
-        const int h = Digits(body, 11, 2), m = Digits(body, 14, 2), s = Digits(body, 17, 2);
-        if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
-        return midnight_ + h * 3600 + m * 60 + s;
-    }
-
-    bool Offset(const char* text) {
-        if (have_offset_ && std::memcmp(text, offset_text_, kOffsetLength) == 0) return true;
-        const std::optional<int> offset = ParseOffset(std::string_view(text, kOffsetLength), &minus_zero_);
-        if (!offset) return false;
-        std::memcpy(offset_text_, text, kOffsetLength);
-        have_offset_ = true;
-        offset_ = *offset;
-        return true;
-    }
-
-    uint32_t named_ = 0;               // the product number of the file's name
-    std::string product_text_ = "\n";  // no field is this, so the first line works it out
-    bool product_ok_ = false;
-    char date_[10] = {};
-    bool have_date_ = false;
-    int64_t midnight_ = 0;
-    char offset_text_[kOffsetLength] = {};
-    bool have_offset_ = false;
-    int offset_ = 0;
-    bool minus_zero_ = false;
+    RecordLineChecker checker_;
 };
 
 // Puts the files' lines together: one device per product number of the files' names, each record once,
@@ -318,13 +203,10 @@ class Merger {
         size_t previous = 0;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
-                std::string reason = kDamage[line.damage];
-                if (line.damage == kOtherProduct) {
-                    reason = "the product number " +
-                             Shown(bytes.substr(line.product_at, line.product_length)) +
-                             " is not the file's " + std::to_string(device.product);
-                }
-                device.damaged.push_back({{index, line.line}, std::move(reason)});
+                device.damaged.push_back(
+                    {{index, line.line},
+                     DamageReason(static_cast<LineDamage>(line.damage),
+                                  bytes.substr(line.product_at, line.product_length), device.product)});
                 continue;
             }
             ++device.valid_lines;
