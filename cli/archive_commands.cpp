@@ -5,12 +5,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <streambuf>
 
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "report_page.h"
 #include "text/number.h"
+#include "text/safe_output.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 
 namespace korvel::cli {
@@ -33,7 +37,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
-        std::cerr << "korvel-cli: " << command << ": " << ShownText(folder) << " is not a folder"
+        std::cerr << "korvel-cli: " << command << ": " << Shown(folder) << " is not a folder"
                   << (given ? "; name the folder of record files with --dir"
                             : " (the upload folder); name the folder of record files with --dir")
                   << '\n';
@@ -45,7 +49,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
 
 bool NoRecordFiles(const Archive& archive, const char* command) {
     if (!archive.files.empty()) return false;
-    std::cerr << "korvel-cli: " << command << ": no record files in " << ShownText(archive.folder)
+    std::cerr << "korvel-cli: " << command << ": no record files in " << Shown(archive.folder)
               << " or its subfolders (record files are named like 220730-102005-123-7b.txt); name the "
                  "folder of record files with --dir\n";
     if (!archive.problems.empty()) std::cerr << "korvel-cli: " << archive.problems.front() << '\n';
@@ -63,10 +67,17 @@ std::string Products(const Archive& archive) {
 
 // The device asked for, or nullptr after saying why there is none.
 const DeviceArchive* Device(const Archive& archive, const std::string& product, const char* command) {
-    const DeviceArchive* device = archive.Find(ToInt(Utf8ToWide(product)));
+    // The number as written, leading zeros allowed: "0123" is device 123.
+    uint64_t number = 0;
+    bool fits = !product.empty() && product.size() <= 20;
+    for (char c : product) {
+        fits = fits && c >= '0' && c <= '9' &&
+               (number = number * 10 + static_cast<uint64_t>(c - '0')) <= UINT32_MAX;
+    }
+    const DeviceArchive* device = fits ? archive.Find(static_cast<uint32_t>(number)) : nullptr;
     if (!device || device->valid_lines == 0) {
         std::cerr << "korvel-cli: " << command << ": no records of product " << product << " in "
-                  << ShownText(archive.folder) << "; the products there: " << Products(archive) << '\n';
+                  << Shown(archive.folder) << "; the products there: " << Products(archive) << '\n';
         return nullptr;
     }
     return device;
@@ -81,8 +92,26 @@ std::string Incomplete(const DeviceArchive& device) {
     };
     add(device.gaps.size(), "gap", "gaps");
     add(device.jumps.size(), "clock set-back", "clock set-backs");
-    add(device.damaged.size(), "damaged line", "damaged lines");
+    add(device.DamagedLines(), "damaged line", "damaged lines");
+    add(device.conflicts.size(), "conflicting record", "conflicting records");
+    add(device.unreadable.size(), "unreadable file", "unreadable files");
     return text;
+}
+
+// What export and report say below their output when the device's records are not known whole.
+void SayIncomplete(const Archive& archive, const DeviceArchive& device, const char* command) {
+    if (archive.Complete(device)) return;
+    std::string text = Incomplete(device);
+    if (!archive.folders.empty()) {
+        if (!text.empty()) text += ", and ";
+        text += Plural(archive.folders.size(), "folder", "folders") + " that could not be read may hold more";
+    }
+    std::cerr << "korvel-cli: " << command << ": note: the records of product " << device.product
+              << " are not complete: " << text << " (korvel-cli archive lists them)\n";
+    for (const std::string& problem : device.unreadable)
+        std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
+    for (const std::string& problem : archive.folders)
+        std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
 }
 
 void PrintDevice(const Archive& archive, const DeviceArchive& device) {
@@ -92,8 +121,8 @@ void PrintDevice(const Archive& archive, const DeviceArchive& device) {
               << "  valid lines: " << device.valid_lines << '\n'
               << "  records: " << records.size() << '\n';
     if (!records.empty()) {
-        std::cout << "  first: " << RecordTimestamp(records.front()) << '\n'
-                  << "  last: " << RecordTimestamp(records.back()) << '\n';
+        std::cout << "  first: " << RecordTimestamp(records[device.earliest]) << '\n'
+                  << "  last: " << RecordTimestamp(records[device.newest]) << '\n';
     }
     std::cout << "  interval: " << device.interval << " s\n"
               << "  gaps: " << device.gaps.size() << '\n';
@@ -107,9 +136,20 @@ void PrintDevice(const Archive& archive, const DeviceArchive& device) {
         std::cout << "    " << Where(archive, jump.where) << ": " << RecordTimestamp(records[jump.after])
                   << " after " << RecordTimestamp(records[jump.before]) << '\n';
     }
-    std::cout << "  damaged lines: " << device.damaged.size() << '\n';
+    std::cout << "  conflicting records: " << device.conflicts.size() << '\n';
+    for (const auto& [a, b] : device.conflicts) {
+        std::cout << "    " << RecordTimestamp(records[a]) << ": "
+                  << Shown(archive.files[records[a].file].relative) << " and "
+                  << Shown(archive.files[records[b].file].relative) << " hold different records\n";
+    }
+    std::cout << "  damaged lines: " << device.DamagedLines() << '\n';
     for (const DamagedLine& line : device.damaged)
-        std::cout << "    " << Where(archive, line.where) << ": " << line.reason << '\n';
+        std::cout << "    " << Where(archive, line.where) << ": " << Shown(line.reason) << '\n';
+    for (const UnlistedDamage& more : device.unlisted) {
+        std::cout << "    " << archive.files[more.file].relative << ": "
+                  << Plural(more.lines, "more damaged line", "more damaged lines") << " not listed\n";
+    }
+    for (const std::string& problem : device.unreadable) std::cout << "  unreadable: " << problem << '\n';
 }
 
 nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device) {
@@ -120,10 +160,10 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
     j["files"] = device.files.size();
     j["valid_lines"] = device.valid_lines;
     j["records"] = records.size();
-    j["first"] =
-        records.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(RecordIsoTime(records.front()));
-    j["last"] =
-        records.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(RecordIsoTime(records.back()));
+    j["first"] = records.empty() ? nlohmann::ordered_json()
+                                 : nlohmann::ordered_json(RecordIsoTime(records[device.earliest]));
+    j["last"] = records.empty() ? nlohmann::ordered_json()
+                                : nlohmann::ordered_json(RecordIsoTime(records[device.newest]));
     j["interval_seconds"] = device.interval;
     j["gaps"] = nlohmann::ordered_json::array();
     for (const ArchiveGap& gap : device.gaps) {
@@ -144,8 +184,43 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
                                       {"line", line.where.line},
                                       {"reason", line.reason}});
     }
+    j["damaged_lines_unlisted"] = device.DamagedLines() - device.damaged.size();
+    j["conflicting_records"] = nlohmann::ordered_json::array();
+    for (const auto& [a, b] : device.conflicts) {
+        j["conflicting_records"].push_back({{"time", RecordIsoTime(records[a])},
+                                            {"file", archive.files[records[a].file].relative},
+                                            {"other_file", archive.files[records[b].file].relative}});
+    }
+    j["unreadable"] = device.unreadable;
     return j;
 }
+
+// Hands what a stream writes to a SafeOutput in pieces, so an export of any size needs no copy in memory.
+class OutputBuffer : public std::streambuf {
+  public:
+    explicit OutputBuffer(SafeOutput& output) : output_(output) { setp(buffer_, buffer_ + sizeof buffer_); }
+    int sync() override { return Drain() ? 0 : -1; }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!Drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+  private:
+    bool Drain() {
+        const bool ok = output_.Write(std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())));
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return ok;
+    }
+
+    SafeOutput& output_;
+    char buffer_[1 << 16];
+};
 
 // Writes to the file named (whole or not at all), or to stdout. False after saying why it failed.
 bool Emit(const std::optional<std::string>& output, const char* command,
@@ -157,25 +232,17 @@ bool Emit(const std::optional<std::string>& output, const char* command,
         std::cerr << "korvel-cli: " << command << ": cannot write to the standard output\n";
         return false;
     }
-    const std::string partial = *output + ".partial";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (out) write(out);
+    SafeOutput file;
+    Failure error;
+    if (file.Open(*output, &error)) {
+        auto buffer = std::make_unique<OutputBuffer>(file);
+        std::ostream out(buffer.get());
+        write(out);
         out.flush();
-        if (out) {
-            out.close();
-            std::error_code error;
-            fs::rename(partial, *output, error);
-            if (!error) return true;
-            std::cerr << "korvel-cli: " << command << ": cannot write " << ShownText(*output) << ": "
-                      << error.message() << "; choose another file with --output\n";
-        } else {
-            std::cerr << "korvel-cli: " << command << ": cannot write " << ShownText(*output)
-                      << "; choose a writable file with --output\n";
-        }
+        if (file.Commit(&error)) return true;
     }
-    std::error_code ignored;
-    fs::remove(partial, ignored);
+    std::cerr << "korvel-cli: " << command << ": " << Shown(error.message)
+              << "; choose a writable file with --output\n";
     return false;
 }
 
@@ -268,7 +335,7 @@ int ArchiveCommands::RunArchive() const {
 
     if (json_) {
         nlohmann::ordered_json j;
-        j["folder"] = ShownText(archive.folder);
+        j["folder"] = Shown(archive.folder);
         j["complete"] = archive.Complete();
         j["files"] = archive.files.size();
         j["devices"] = nlohmann::ordered_json::array();
@@ -279,7 +346,7 @@ int ArchiveCommands::RunArchive() const {
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
-    std::cout << "folder: " << ShownText(archive.folder) << '\n';
+    std::cout << "folder: " << Shown(archive.folder) << '\n';
     for (const std::string& problem : archive.problems) std::cout << "unreadable: " << problem << '\n';
     size_t incomplete = 0;
     for (const DeviceArchive& device : archive.devices) {
@@ -320,11 +387,8 @@ int ArchiveCommands::RunExport() const {
         }
     });
     if (!written) return kExitWrite;
-    if (!device->Complete()) {
-        std::cerr << "korvel-cli: export: note: the records of product " << device->product << " have "
-                  << Incomplete(*device) << " (korvel-cli archive lists them)\n";
-    }
-    if (output_) std::cout << ShownText(*output_) << '\n';
+    SayIncomplete(archive, *device, "export");
+    if (output_) std::cout << Shown(*output_) << '\n';
     return kExitOk;
 }
 
@@ -339,20 +403,25 @@ int ArchiveCommands::RunReport() const {
 
     std::optional<std::string> output = output_;
     if (!output && open_) {
-        std::error_code error;
-        output =
-            (fs::temp_directory_path(error) / ("korvel-report-" + std::to_string(device->product) + ".html"))
-                .string();
+        // A folder of its own that nobody else can enter: no name in it can be prepared by another user.
+        std::string private_folder;
+        Failure error;
+        if (!MakePrivateFolder("korvel-report-", &private_folder, &error)) {
+            std::cerr << "korvel-cli: report: " << Shown(error.message) << '\n';
+            return kExitWrite;
+        }
+        output = private_folder + "/korvel-report-" + std::to_string(device->product) + ".html";
     }
     const std::string page = MakeReportPage(archive, *device);
     if (!Emit(output, "report",
               [&](std::ostream& out) { out.write(page.data(), static_cast<std::streamsize>(page.size())); }))
         return kExitWrite;
-    if (output) std::cout << ShownText(*output) << '\n';
+    SayIncomplete(archive, *device, "report");
+    if (output) std::cout << Shown(*output) << '\n';
     if (open_) {
         if (const std::string problem = OpenInBrowser(fs::absolute(*output).string()); !problem.empty()) {
             std::cerr << "korvel-cli: report: the page was written, but " << problem << "; open "
-                      << ShownText(*output) << " in a browser yourself\n";
+                      << Shown(*output) << " in a browser yourself\n";
             return kExitOpen;
         }
     }

@@ -16,8 +16,4 @@ class CliWindow : public LoopWindow {
     void MessageBox(std::u16string_view text) override;
 };
 
-// Text from the device as plain text for a terminal: control characters are shown escaped (\x1b),
-// never passed on to be interpreted.
-std::string PlainText(std::u16string_view text);
-
 }  // namespace korvel::cli

@@ -16,26 +16,25 @@
 #include "records/scan.h"
 #include "session.h"
 #include "system.h"
+#include "text/file_system.h"
 #include "text/number.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 
 namespace korvel::cli {
 namespace {
 
-// The bytes of a path for a message: bytes that are not UTF-8 are shown as \xNN.
-std::string ShownPath(const std::string& path) {
-    std::string shown;
-    for (unsigned char c : path) {
-        if (c < 0x80 && c >= 0x20) {
-            shown += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            shown += hex;
-        }
+// The product field as the device writes it ("0123") is the number its files carry (123).
+bool SameNumber(std::string_view text, uint32_t number) {
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > UINT32_MAX) return false;
     }
-    return HoldsAsText(path) ? path : shown;
+    return value == number;
 }
 
 double ShownHours(int count) {
@@ -48,14 +47,34 @@ double ShownHours(int count) {
 // when it holds none.
 std::string PendingText(const DeviceOptions& options, const CliDialog& d, int count,
                         std::optional<PendingRecords>& pending) {
-    const std::u16string folder = options.dir ? Utf8ToWide(*options.dir) : ResolveUploadFolder();
-    std::u16string newest;
-    ScanFolder(folder, ToInt(d.ProductNo()), newest, [](const std::u16string&) {});
-    if (newest.empty()) return {};
-    pending = EstimatePending(WideToUtf8(newest), WideToUtf8(d.DeviceTime()), count);
+    const std::string folder = options.dir ? *options.dir : WideToUtf8(ResolveUploadFolder());
+    if (!IsDirectory(folder)) {
+        if (!options.dir) return {};
+        return "unknown: the folder " + Shown(folder) +
+               " does not exist; name the folder of the saved record files with --dir";
+    }
+    const Archive archive = ReadArchive(folder);
+    const std::string product = WideToUtf8(d.ProductNo());
+    const DeviceArchive* device = nullptr;
+    for (const DeviceArchive& candidate : archive.devices)
+        if (SameNumber(product, candidate.product)) device = &candidate;
+    std::string unread;
+    if (device && !device->unreadable.empty()) {
+        unread = "; " + std::to_string(device->unreadable.size()) +
+                 (device->unreadable.size() == 1 ? " saved file" : " saved files") +
+                 " of the device could not be read, so the count may be too high (" +
+                 device->unreadable.front() + ")";
+    }
+    if (!device || device->records.empty()) {
+        if (unread.empty()) return {};
+        return "unknown" + unread;
+    }
+    // The device's clock time of the newest saved record, "YYYY-MM-DD hh:mm:ss".
+    const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);
+    pending = EstimatePending(newest, WideToUtf8(d.DeviceTime()), count, device->interval);
     if (!pending) {
-        return "unknown: the device clock reads earlier than the newest saved record (" + WideToUtf8(newest) +
-               "); set it with sync-time";
+        return "unknown: the device clock reads earlier than the newest saved record (" + newest +
+               "); set it with sync-time" + unread;
     }
     char text[160];
     std::snprintf(text, sizeof text, "\u2248 %lld records not yet downloaded",
@@ -69,7 +88,7 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
         result += "; about " + std::to_string(pending->lost) +
                   " records were overwritten before they were downloaded";
     }
-    return result;
+    return result + unread;
 }
 
 }  // namespace
@@ -116,15 +135,15 @@ int RunInfo(const DeviceOptions& options) {
         // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
         std::cout << info.dump() << '\n';
     } else {
-        std::cout << "product: " << PlainText(d.ProductNo()) << '\n'
-                  << "firmware: " << PlainText(d.Firmware()) << '\n'
+        std::cout << "product: " << Shown(d.ProductNo()) << '\n'
+                  << "firmware: " << Shown(d.Firmware()) << '\n'
                   << "protocol: " << d.Protocol() << '\n'
-                  << "records: " << PlainText(session.window().Text(IDC_RECORD_COUNT)) << '\n'
+                  << "records: " << Shown(session.window().Text(IDC_RECORD_COUNT)) << '\n'
                   << "head index: " << d.HeadIndex() << '\n'
                   << "tail index: " << d.TailIndex() << '\n'
-                  << "device time: " << PlainText(d.DeviceTime()) << '\n'
-                  << "pc time: " << PlainText(d.PcTime()) << '\n';
-        if (!pending_text.empty()) std::cout << "pending: " << PlainText(Utf8ToWide(pending_text)) << '\n';
+                  << "device time: " << Shown(d.DeviceTime()) << '\n'
+                  << "pc time: " << Shown(d.PcTime()) << '\n';
+        if (!pending_text.empty()) std::cout << "pending: " << Shown(Utf8ToWide(pending_text)) << '\n';
     }
     return kExitOk;
 }
@@ -140,14 +159,14 @@ int RunDownload(const DeviceOptions& options) {
     // The dialog holds its folder as text: a name that is not UTF-8 would be written somewhere else.
     const char* home = std::getenv("HOME");
     if (!given && home && !HoldsAsText(home)) {
-        std::cerr << "korvel-cli: the home folder " << ShownPath(home)
+        std::cerr << "korvel-cli: the home folder " << Shown(home)
                   << " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder "
                      "with --dir\n";
         return kExitWrite;
     }
     const std::string folder = AbsoluteFolder(given ? *options.dir : WideToUtf8(ResolveUploadFolder()));
     if (!HoldsAsText(folder)) {
-        std::cerr << "korvel-cli: --dir: the folder " << ShownPath(folder)
+        std::cerr << "korvel-cli: --dir: the folder " << Shown(folder)
                   << " is not named in UTF-8, which record file paths must be; rename it or choose another "
                      "folder\n";
         return kExitUsage;

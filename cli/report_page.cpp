@@ -3,15 +3,18 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
+
+#include "text/shown.h"
 
 namespace korvel::cli {
 namespace {
 
 // Every text from a file or a device goes through here: it is shown, never read as markup.
 std::string Html(std::string_view text) {
-    const std::string shown = ShownText(text);
+    const std::string shown = Shown(text);
     std::string out;
     out.reserve(shown.size());
     for (char c : shown) {
@@ -69,6 +72,7 @@ std::string OffsetText(int minutes) {
 struct Series {
     std::string data;  // JavaScript: {t0: ..., dt: [...], v: [...]}
     size_t points = 0;
+    size_t nonfinite = 0;  // nan and inf, drawn as breaks
     int offset = 0;
 };
 
@@ -105,7 +109,12 @@ Series MakeSeries(const DeviceArchive& device) {
             AppendNumber(dt, int64_t{0});
             dt += ',';
         }
-        if (const std::optional<double> number = RecordNumber(device, record)) {
+        const std::optional<double> number = RecordNumber(device, record);
+        if (number && !std::isfinite(*number)) {
+            // The script has no such literal: the point is a break in the line, and counted.
+            v += "null";
+            ++series.nonfinite;
+        } else if (number) {
             if (!(record.flags & ArchiveRecord::kTextValue)) {
                 AppendNumber(v, int64_t{record.value});
             } else {
@@ -225,15 +234,18 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) 
     page += Row({"有效行数", std::to_string(device.valid_lines)});
     page += Row({"记录数（去重）", std::to_string(records.size())});
     if (!records.empty()) {
-        page += Row({"最早记录", RecordTimestamp(records.front())});
-        page += Row({"最新记录", RecordTimestamp(records.back())});
+        page += Row({"最早记录", RecordTimestamp(records[device.earliest])});
+        page += Row({"最新记录", RecordTimestamp(records[device.newest])});
     }
     page += Row({"记录间隔", std::to_string(device.interval) + " 秒"});
     page += Row({"缺口", std::to_string(device.gaps.size())});
     page += Row({"时钟回拨", std::to_string(device.jumps.size())});
-    page += Row({"损坏行", std::to_string(device.damaged.size())});
-    page += Row(
-        {"结论", device.Complete() ? "<span class=\"ok\">完整</span>" : "<span class=\"bad\">不完整</span>"});
+    page += Row({"损坏行", std::to_string(device.DamagedLines())});
+    page += Row({"冲突记录", std::to_string(device.conflicts.size())});
+    page += Row({"非有限值（nan、inf）", std::to_string(series.nonfinite)});
+    page += Row({"无法读取", std::to_string(device.unreadable.size() + archive.folders.size())});
+    page += Row({"结论", archive.Complete(device) ? "<span class=\"ok\">完整</span>"
+                                                  : "<span class=\"bad\">不完整</span>"});
     page += "</table>\n";
 
     page +=

@@ -10,6 +10,7 @@
 #include "records/record_file.h"
 #include "serial/port_name.h"
 #include "system.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 #include "ui/dialog_template.h"
@@ -103,7 +104,7 @@ Session::Session(const DeviceOptions& options)
     dlg_.on_device_message = [this](const std::u16string& text) {
         if (progress_shown_) std::cerr << "\r\x1b[K";
         progress_shown_ = false;
-        std::cerr << "korvel-cli: device: " << PlainText(text) << '\n';
+        std::cerr << "korvel-cli: device: " << Shown(text) << '\n';
     };
 }
 
@@ -160,13 +161,13 @@ void Session::OnTick() {
 
 void Session::OnText(int id, std::u16string_view text) {
     if (id != IDC_RESULT || !show_progress_ || text.empty()) return;
-    std::string line = PlainText(text);
+    std::string line = Shown(text);
     if (text.back() == u'%') {
         const int total = dlg_.RecordCount();
         const int done = dlg_.RecordsFetched();
         line += " (" + std::to_string(done) + " of " + std::to_string(total) + " records)";
     } else if (text == text::kNoReply) {
-        line += ", repeating " + PlainText(window_.Text(IDC_LAST_COMMAND));
+        line += ", repeating " + Shown(window_.Text(IDC_LAST_COMMAND));
     } else {
         return;
     }
@@ -198,20 +199,20 @@ int Session::Fail(Outcome outcome, const std::string& what, bool download) {
         case Outcome::GaveUp:
             // A device that answers, but not with records, has not stopped answering.
             if (dlg_.LastRefusal() != ReplyRefusal::None) {
-                std::cerr << "korvel-cli: the device refused \"" << PlainText(window_.Text(IDC_LAST_COMMAND))
+                std::cerr << "korvel-cli: the device refused \"" << Shown(window_.Text(IDC_LAST_COMMAND))
                           << "\": " << RefusalReason(dlg_.LastRefusal(), "record line")
                           << ", also when repeated " << options_.retries
                           << (options_.retries == 1 ? " time" : " times") << no_file << '\n';
                 return kExitNoAnswer;
             }
             std::cerr << "korvel-cli: the device stopped answering: \""
-                      << PlainText(window_.Text(IDC_LAST_COMMAND)) << "\" was repeated " << options_.retries
+                      << Shown(window_.Text(IDC_LAST_COMMAND)) << "\" was repeated " << options_.retries
                       << (options_.retries == 1 ? " time" : " times") << " without a reply" << no_file
                       << '\n';
             return kExitNoAnswer;
         case Outcome::Stalled:
             std::cerr << "korvel-cli: the device made no progress on \""
-                      << PlainText(window_.Text(IDC_LAST_COMMAND)) << "\" for "
+                      << Shown(window_.Text(IDC_LAST_COMMAND)) << "\" for "
                       << std::chrono::duration_cast<std::chrono::seconds>(StallLimit()).count()
                       << " s: its reply never ended or never came" << no_file
                       << "; check the device and the rate\n";
@@ -316,8 +317,8 @@ int Session::Download(const std::string& folder) {
 
     const std::string path = WideToUtf8(dlg_.SavedFilePath());
     if (dlg_.SaveFailed()) {
-        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_RESULT)) << ": "
-                  << dlg_.SaveFailure().message << '\n';
+        std::cerr << "korvel-cli: " << Shown(window_.Text(IDC_RESULT)) << ": " << dlg_.SaveFailure().message
+                  << '\n';
         return kExitWrite;
     }
     const std::vector<int>& skipped = dlg_.SkippedIndices();
@@ -333,9 +334,9 @@ int Session::Download(const std::string& folder) {
                   << " is empty; check the cable and the rate, then download again\n";
         return kExitNoAnswer;
     }
-    std::cout << PlainText(window_.Text(IDC_RESULT)) << '\n' << path << '\n';
+    std::cout << Shown(window_.Text(IDC_RESULT)) << '\n' << path << '\n';
     if (!skipped.empty()) {
-        std::cerr << "korvel-cli: " << PlainText(window_.Text(IDC_MESSAGE)) << ": " << skipped_text
+        std::cerr << "korvel-cli: " << Shown(window_.Text(IDC_MESSAGE)) << ": " << skipped_text
                   << "; they are missing from " << path << "\n";
         return kExitSkipped;
     }

@@ -16,19 +16,16 @@
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/archive.h"
+#include "records/record_line.h"
+#include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/number.h"
+#include "text/shown.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Hex4(unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%04x", value & 0xFFFFu);
-    return buffer;
-}
 
 class Verifier {
   public:
@@ -68,32 +65,13 @@ class Verifier {
         VerifyText(path, content, product);
     }
 
-    void VerifyFolder(const fs::path& folder) {
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        if (error) {
-            Problem(folder.string(), "cannot read the folder: " + error.message());
-            return;
-        }
-        std::vector<fs::directory_entry> entries;
-        for (const fs::directory_iterator end; it != end; it.increment(error)) {
-            entries.push_back(*it);
-        }
-        if (error) Problem(folder.string(), "cannot read the whole folder: " + error.message());
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-        for (const fs::directory_entry& entry : entries) {
-            // A link to a folder is not followed: it may lead back into the tree.
-            if (entry.is_symlink(error)) {
-                if (entry.is_directory(error)) continue;
-            } else if (entry.is_directory(error)) {
-                VerifyFolder(entry.path());
-                continue;
-            }
-            if (!ProductFromFileName(entry.path().filename().string())) continue;
-            if (!entry.is_regular_file(error)) continue;
-            VerifyFile(entry.path().string());
-        }
+    void VerifyFolder(const std::string& folder) {
+        WalkRecordTree(
+            folder, {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
+                     [&](const std::string& path, const std::string&) { VerifyFile(path); },
+                     [&](const std::string& path, const Failure& error) {
+                         Problem(path, std::string("cannot read the folder: ") + std::strerror(error.code));
+                     }});
     }
 
     void VerifyText(const std::string& path, std::string_view content, std::optional<uint32_t> product) {
@@ -101,7 +79,10 @@ class Verifier {
         std::string_view previous_key;
         size_t previous_line = 0;
         size_t number = 0;
-        size_t position = 0;
+        // A byte-order mark is no part of the first line, as the download's scan skips it too.
+        size_t position = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        RecordLineChecker checker;
+        checker.ExpectProduct(product);
         while (position < content.size()) {
             const size_t newline = content.find('\n', position);
             const bool terminated = newline != std::string_view::npos;
@@ -112,50 +93,12 @@ class Verifier {
             ++summary_.lines;
             if (!terminated) Problem(path, number, "no line feed at the end: the file was cut short");
 
-            if (line.empty()) {
-                Problem(path, number, "empty line");
+            const RecordLine record = checker.Check(line);
+            if (record.damage != LineDamage::kNone) {
+                Problem(path, number, DamageReason(record.damage, record.product, product.value_or(0)));
                 continue;
             }
-            if (line.back() == '\r') {
-                Problem(path, number, "the line ends in CR; record lines end in LF alone");
-                continue;
-            }
-            const auto split = SplitChecksum(line);
-            if (!split) {
-                Problem(path, number, "too short for a record line");
-                continue;
-            }
-            const std::string_view body = split->text;
-            const std::string_view digits = split->digits;
-            if (split->separator != ' ') {
-                Problem(path, number, "no space before the checksum");
-                continue;
-            }
-            const unsigned expected = split->Expected();
-            if (!std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; })) {
-                Problem(path, number,
-                        "the checksum \"" + std::string(digits) + "\" is not four hexadecimal digits");
-                continue;
-            }
-            const unsigned actual = Crc16(body);
-            if (actual != expected) {
-                Problem(path, number,
-                        "checksum mismatch: the line says " + std::string(digits) + ", its text gives " +
-                            Hex4(actual));
-                continue;
-            }
-            const size_t space = body.rfind(' ');
-            if (space == std::string_view::npos) {
-                Problem(path, number, "no product number field");
-                continue;
-            }
-            const std::string_view field = body.substr(space + 1);
-            if (product && static_cast<uint32_t>(ToInt(field)) != *product) {
-                Problem(path, number,
-                        "product number " + std::string(field) + " is not the file's " +
-                            std::to_string(*product));
-                continue;
-            }
+            const std::string_view body = line.substr(0, line.size() - 5);
             const std::string_view key = body.substr(0, std::min(kTimestampKeyLength, body.size()));
             if (previous_line != 0 && key < previous_key) {
                 Problem(path, number,
@@ -174,54 +117,7 @@ class Verifier {
     VerifySummary& summary_;
 };
 
-// The length of the well-formed UTF-8 sequence at the start of bytes, 0 when there is none.
-size_t SequenceLength(std::string_view bytes) {
-    const auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned lead = b(0);
-    const size_t length = lead < 0x80                    ? 1
-                          : lead >= 0xC2 && lead <= 0xDF ? 2
-                          : lead >= 0xE0 && lead <= 0xEF ? 3
-                          : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                         : 0;
-    if (length == 0 || bytes.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((b(i) & 0xC0) != 0x80) return 0;
-    }
-    // No overlong forms, no surrogates, nothing above U+10FFFF.
-    if (lead == 0xE0 && b(1) < 0xA0) return 0;
-    if (lead == 0xED && b(1) >= 0xA0) return 0;
-    if (lead == 0xF0 && b(1) < 0x90) return 0;
-    if (lead == 0xF4 && b(1) >= 0x90) return 0;
-    return length;
-}
-
 }  // namespace
-
-std::string Shown(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    while (!bytes.empty()) {
-        const size_t length = SequenceLength(bytes);
-        const auto lead = static_cast<unsigned char>(bytes[0]);
-        // C0 controls, DEL, and C1 controls (U+0080..U+009F, encoded C2 80..C2 9F).
-        const bool control = length == 1
-                                 ? lead < 0x20 || lead == 0x7F
-                                 : length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[1]) < 0xA0;
-        if (length != 0 && !control) {
-            out.append(bytes.substr(0, length));
-            bytes.remove_prefix(length);
-            continue;
-        }
-        const size_t escaped = length == 0 ? 1 : length;
-        for (size_t i = 0; i < escaped; ++i) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(bytes[i]));
-            out += hex;
-        }
-        bytes.remove_prefix(escaped);
-    }
-    return out;
-}
 
 VerifySummary VerifyContent(const std::string& path, std::string_view content,
                             std::optional<uint32_t> product, std::ostream& out) {

@@ -27,8 +27,4 @@ VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& o
 VerifySummary VerifyContent(const std::string& path, std::string_view content,
                             std::optional<uint32_t> product, std::ostream& out);
 
-// Bytes from a file or a folder as plain text for a terminal: well-formed UTF-8 passes, control
-// characters and bytes that are not UTF-8 are shown escaped (\x1b), never passed on to be interpreted.
-std::string Shown(std::string_view bytes);
-
 }  // namespace korvel::cli

@@ -6,38 +6,10 @@
 #include <cstdio>
 
 #include "protocol/checked_line.h"
+#include "text/civil_time.h"
 
 namespace korvel::sim {
 namespace {
-
-// Civil calendar arithmetic (proleptic Gregorian), so device times need no time zone.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-}
-
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
 
 // Reads exactly `width` decimal digits at `pos`.
 bool Digits(std::string_view text, size_t pos, size_t width, unsigned& out) {
@@ -92,19 +64,10 @@ std::optional<int64_t> ParseDeviceTime(std::string_view text) {
 }
 
 std::string FormatDeviceTime(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    int64_t y;
-    unsigned m, d;
-    CivilFromDays(days, y, m, d);
+    const CivilTime c = CivilFromSeconds(seconds);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(y), m, d,
-                  static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
-                  static_cast<unsigned>(rest % 60));
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(c.year), c.month,
+                  c.day, c.hour, c.minute, c.second);
     return buf;
 }
 

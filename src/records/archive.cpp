@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -15,63 +16,19 @@
 #include "nlohmann/json.hpp"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
+#include "records/record_line.h"
+#include "records/record_tree.h"
 #include "text/cfile.h"
+#include "text/civil_time.h"
 #include "text/file_system.h"
 #include "text/number.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 
 namespace korvel {
 namespace {
 
 constexpr size_t kKeyLength = kTimestampKeyLength;
-constexpr size_t kOffsetLength = 6;  // "+08:00"
-// No record line comes near this; longer lines are damage and are not checksummed byte by byte.
-constexpr size_t kLongestLine = 4096;
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-struct Civil {
-    int64_t year;
-    unsigned month, day, hour, minute, second;
-};
-
-Civil CivilFromSeconds(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<int64_t>(yoe) + era * 400 + (m <= 2),
-            m,
-            d,
-            static_cast<unsigned>(rest / 3600),
-            static_cast<unsigned>(rest / 60 % 60),
-            static_cast<unsigned>(rest % 60)};
-}
-
-bool IsLeapYear(int64_t y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
 
 // Digits at text[at, at + count), or -1.
 int Digits(std::string_view text, size_t at, size_t count) {
@@ -81,30 +38,6 @@ int Digits(std::string_view text, size_t at, size_t count) {
         value = value * 10 + (text[i] - '0');
     }
     return value;
-}
-
-// "YYYY-MM-DD hh:mm:ss" (with `separator` between date and time) as seconds of that clock time.
-std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {
-    if (text.size() < kKeyLength || text[4] != '-' || text[7] != '-' || text[10] != separator ||
-        text[13] != ':' || text[16] != ':')
-        return {};
-    const int y = Digits(text, 0, 4), mo = Digits(text, 5, 2), d = Digits(text, 8, 2);
-    const int h = Digits(text, 11, 2), mi = Digits(text, 14, 2), s = Digits(text, 17, 2);
-    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
-        return {};
-    if (static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(mo))) return {};
-    return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-           mi * 60 + s;
-}
-
-// "+hh:mm" / "-hh:mm" as minutes east of UTC.
-std::optional<int> ParseOffset(std::string_view text, bool* minus_zero = nullptr) {
-    if (text.size() != kOffsetLength || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
-    const int h = Digits(text, 1, 2), m = Digits(text, 4, 2);
-    if (h < 0 || m < 0 || m > 59) return {};
-    const int minutes = h * 60 + m;
-    if (minus_zero) *minus_zero = text[0] == '-' && minutes == 0;
-    return text[0] == '-' ? -minutes : minutes;
 }
 
 // A whole number written the way a number prints (no leading zeros, no plus sign) that fits 32 bits:
@@ -120,33 +53,22 @@ std::optional<int32_t> CanonicalInt(std::string_view text) {
     return value;
 }
 
-// Folder entries sorted by name, so a run reads a folder the same way every time.
+// The record files below the archive's folder, with the download's start their names carry.
 struct Lister {
     Archive& archive;
 
-    void Walk(const std::string& folder, const std::string& relative) {
-        std::vector<DirectoryEntry> entries;
-        Failure error;
-        if (!ListDirectory(folder, entries, &error)) {
-            archive.problems.push_back(ShownText(error.message));
-            return;
-        }
-        std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-        for (const DirectoryEntry& entry : entries) {
-            const std::string path = folder + "/" + entry.name;
-            const std::string rel = relative.empty() ? entry.name : relative + "/" + entry.name;
-            if (entry.type == EntryType::kDirectory) {
-                Walk(path, rel);
-                continue;
-            }
-            // Links to folders are not followed, so a link back into the tree cannot make the walk
-            // endless; pipes and devices are no record files.
-            if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
-                continue;
-            if (!ProductFromFileName(entry.name)) continue;
-            archive.files.push_back({path, ShownText(rel), NameTime(entry.name)});
-        }
+    void Walk(const std::string& folder) {
+        WalkRecordTree(
+            folder,
+            {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
+             [&](const std::string& path, const std::string& relative) {
+                 const std::string_view name = std::string_view(relative).substr(relative.rfind('/') + 1);
+                 archive.files.push_back({path, Shown(relative), NameTime(name), *ProductFromFileName(name)});
+             },
+             [&](const std::string&, const Failure& error) {
+                 archive.problems.push_back(Shown(error.message));
+                 archive.folders.push_back(archive.problems.back());
+             }});
     }
 
     // "%u%02u%02u-%02u%02u%02u-..." with the year less 2000 unpadded, as yyyymmddhhmmss.
@@ -171,7 +93,6 @@ struct Lister {
 struct ParsedLine {
     int64_t utc;
     int32_t value;      // the whole number, when the value is one
-    int32_t product;    // the product field's number
     uint32_t line;      // counted from 1
     uint32_t value_at;  // the value's and the product field's text in the file's bytes
     uint32_t product_at;
@@ -179,25 +100,20 @@ struct ParsedLine {
     uint16_t product_length;
     int16_t offset;
     uint8_t flags;
-    int8_t damage;  // -1 for a record, else an index into kDamage
+    int8_t damage;  // a LineDamage: -1 for a record
 };
 
-constexpr const char* kDamage[] = {
-    "empty line",
-    "far too long for a record line",
-    "the line ends in CR; record lines end in LF alone",
-    "no checksum at the end of the line",
-    "the checksum is not four hexadecimal digits",
-    "checksum mismatch",
-    "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT",
-    "more fields than date, time, value and product",
-};
+// Damaged lines listed per file; the rest are counted. A file of nothing but damage costs no more.
+constexpr size_t kListedDamage = 100;
 
 struct ParsedFile {
     std::string bytes;
-    std::vector<ParsedLine> lines;
-    std::string problem;  // when the file could not be read
+    std::vector<ParsedLine> lines;  // the records and the first kListedDamage damaged lines
+    size_t unlisted = 0;            // damaged lines beyond those
+    std::string problem;            // when the file could not be read
 };
+
+uint32_t NamedProduct(const ArchiveFile& file) { return file.product; }
 
 // Reads and checks the lines of one file. Runs on several threads at once: it touches nothing shared.
 class FileParser {
@@ -206,7 +122,7 @@ class FileParser {
         CFile in;
         Failure error;
         if (!in.Open(file.path, CFile::modeRead, &error)) {
-            out.problem = ShownText(error.message);
+            out.problem = Shown(error.message);
             return;
         }
         const int64_t length = in.GetLength();
@@ -216,19 +132,28 @@ class FileParser {
         const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
         if (got < 0 || got != length) {
             out.problem = got < 0
-                              ? ShownText(in.LastError().message)
+                              ? Shown(in.LastError().message)
                               : file.relative + ": the file changed while it was read; run the command again";
             return;
         }
-        out.lines.reserve(out.bytes.size() / 40 + 1);
+        checker_.ExpectProduct(NamedProduct(file));
         const std::string_view bytes = out.bytes;
         uint32_t number = 0;
-        for (size_t position = 0; position < bytes.size();) {
+        size_t damaged = 0;
+        // A byte-order mark some editors put first is no part of the first line, as the download's scan
+        // of saved files skips it too.
+        size_t position = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        while (position < bytes.size()) {
             const void* newline = std::memchr(bytes.data() + position, '\n', bytes.size() - position);
             const size_t end = newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes.data())
                                        : bytes.size();
-            out.lines.push_back(ParseLine(bytes, position, end - position, ++number));
+            const ParsedLine line = ParseLine(bytes, position, end - position, ++number);
             position = end + 1;
+            if (line.damage >= 0 && ++damaged > kListedDamage) {
+                ++out.unlisted;
+                continue;
+            }
+            out.lines.push_back(line);
         }
     }
 
@@ -236,48 +161,18 @@ class FileParser {
     ParsedLine ParseLine(std::string_view bytes, size_t at, size_t length, uint32_t number) {
         ParsedLine parsed{};
         parsed.line = number;
-        parsed.damage = -1;
-        auto damaged = [&](int8_t reason) {
-            parsed.damage = reason;
-            return parsed;
-        };
-        const std::string_view line = bytes.substr(at, length);
-        if (line.empty()) return damaged(0);
-        if (line.size() > kLongestLine) return damaged(1);
-        if (line.back() == '\r') return damaged(2);
-        if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(3);
-        unsigned expected = 0;
-        for (size_t i = line.size() - 4; i < line.size(); ++i) {
-            const int digit = HexDigitValue(line[i]);
-            if (digit < 0) return damaged(4);
-            expected = expected * 16 + static_cast<unsigned>(digit);
-        }
-        const std::string_view body = line.substr(0, line.size() - 5);
-        if (Crc16(body) != expected) return damaged(5);
-
-        // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
-        constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
-        const size_t last_space = body.rfind(' ');
-        if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt) return damaged(6);
-        const std::optional<int64_t> clock = ClockTime(body);
-        if (!clock || !Offset(body.data() + kKeyLength)) return damaged(6);
-        const std::string_view value = body.substr(kValueAt, last_space - kValueAt);
-        const std::string_view product = body.substr(last_space + 1);
-        if (value.find(' ') != std::string_view::npos) return damaged(7);
-
-        if (product != product_text_) {
-            product_text_.assign(product);
-            product_value_ = ToInt(Utf8ToWide(product));
-        }
-        parsed.utc = *clock - int64_t{offset_} * 60;
-        parsed.offset = static_cast<int16_t>(offset_);
-        parsed.flags = minus_zero_ ? ArchiveRecord::kMinusZero : 0;
-        parsed.product = product_value_;
-        parsed.value_at = static_cast<uint32_t>(at + kValueAt);
-        parsed.value_length = static_cast<uint16_t>(value.size());
-        parsed.product_at = static_cast<uint32_t>(at + last_space + 1);
-        parsed.product_length = static_cast<uint16_t>(product.size());
-        if (const std::optional<int32_t> whole = CanonicalInt(value)) {
+        const RecordLine line = checker_.Check(bytes.substr(at, length));
+        parsed.damage = static_cast<int8_t>(line.damage);
+        if (line.damage != LineDamage::kNone && line.damage != LineDamage::kOtherProduct) return parsed;
+        parsed.product_at = static_cast<uint32_t>(line.product.data() - bytes.data());
+        parsed.product_length = static_cast<uint16_t>(line.product.size());
+        if (line.damage != LineDamage::kNone) return parsed;
+        parsed.utc = line.clock - int64_t{line.offset} * 60;
+        parsed.offset = static_cast<int16_t>(line.offset);
+        parsed.flags = line.minus_zero ? ArchiveRecord::kMinusZero : 0;
+        parsed.value_at = static_cast<uint32_t>(line.value.data() - bytes.data());
+        parsed.value_length = static_cast<uint16_t>(line.value.size());
+        if (const std::optional<int32_t> whole = CanonicalInt(line.value)) {
             parsed.value = *whole;
         } else {
             parsed.flags |= ArchiveRecord::kTextValue;
@@ -285,63 +180,35 @@ class FileParser {
         return parsed;
     }
 
-    // Neighbouring lines share their date and offset, so both are only worked out when they change.
-    std::optional<int64_t> ClockTime(std::string_view body) {
-        if (!have_date_ || std::memcmp(body.data(), date_, sizeof date_) != 0) {
-            const std::optional<int64_t> midnight =
-                ParseClockTime(std::string(body.data(), sizeof date_) + " 00:00:00", ' ');
-            if (!midnight) return {};
-            std::memcpy(date_, body.data(), sizeof date_);
-            have_date_ = true;
-            midnight_ = *midnight;
-        }
-        if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
-        const int h = Digits(body, 11, 2), m = Digits(body, 14, 2), s = Digits(body, 17, 2);
-        if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
-        return midnight_ + h * 3600 + m * 60 + s;
-    }
-
-    bool Offset(const char* text) {
-        if (have_offset_ && std::memcmp(text, offset_text_, kOffsetLength) == 0) return true;
-        const std::optional<int> offset = ParseOffset(std::string_view(text, kOffsetLength), &minus_zero_);
-        if (!offset) return false;
-        std::memcpy(offset_text_, text, kOffsetLength);
-        have_offset_ = true;
-        offset_ = *offset;
-        return true;
-    }
-
-    std::string product_text_ = "\n";  // no field is this, so the first line works it out
-    int32_t product_value_ = 0;
-    char date_[10] = {};
-    bool have_date_ = false;
-    int64_t midnight_ = 0;
-    char offset_text_[kOffsetLength] = {};
-    bool have_offset_ = false;
-    int offset_ = 0;
-    bool minus_zero_ = false;
+    RecordLineChecker checker_;
 };
 
-// Puts the files' lines together in download order: one device each, records once, steps and set-backs.
+// Puts the files' lines together: one device per product number of the files' names, each record once,
+// steps, set-backs and conflicts; then each device's files in the order their records say.
 class Merger {
   public:
     explicit Merger(Archive& archive) : archive_(archive) {}
 
     void Merge(uint32_t index, const ParsedFile& parsed) {
-        file_ = index;
-        previous_.clear();
-        Entry& named = Device(NamedProduct(archive_.files[index]));
-        AddFile(named.device, index);
-        if (!parsed.problem.empty()) archive_.problems.push_back(parsed.problem);
+        Entry& entry = Device(NamedProduct(archive_.files[index]));
+        DeviceArchive& device = entry.device;
+        device.files.push_back(index);
+        if (!parsed.problem.empty()) {
+            archive_.problems.push_back(parsed.problem);
+            device.unreadable.push_back(parsed.problem);
+        }
         const std::string_view bytes = parsed.bytes;
+        const Span span{index, entry.sequence.size(), 0};
+        bool have_previous = false;
+        size_t previous = 0;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
-                named.device.damaged.push_back({{index, line.line}, kDamage[line.damage]});
+                device.damaged.push_back(
+                    {{index, line.line},
+                     DamageReason(static_cast<LineDamage>(line.damage),
+                                  bytes.substr(line.product_at, line.product_length), device.product)});
                 continue;
             }
-            Entry& entry = Device(line.product);
-            DeviceArchive& device = entry.device;
-            AddFile(device, index);
             ++device.valid_lines;
             ArchiveRecord record{};
             record.utc = line.utc;
@@ -349,24 +216,44 @@ class Merger {
             record.file = index;
             record.flags = line.flags;
             record.value = line.value;
-            record.spelling = Spelling(device, bytes.substr(line.product_at, line.product_length));
+            record.spelling = Intern(device.spellings, entry.spelling_index,
+                                     bytes.substr(line.product_at, line.product_length));
             if (line.flags & ArchiveRecord::kTextValue)
-                record.value =
-                    static_cast<int32_t>(Text(device, bytes.substr(line.value_at, line.value_length)));
+                record.value = static_cast<int32_t>(
+                    Intern(device.texts, entry.text_index, bytes.substr(line.value_at, line.value_length)));
             const size_t at = Insert(entry, record);
-            Neighbours(entry, at, record.utc, line.line);
+            entry.sequence.push_back(static_cast<uint32_t>(at));
+            if (have_previous) {
+                const int64_t step = record.utc - device.records[previous].utc;
+                if (step > 0) {
+                    // Neighbouring lines mostly repeat the step before: no hashing for them.
+                    if (step != entry.last_step) {
+                        entry.last_count = &entry.steps[step];
+                        entry.last_step = step;
+                    }
+                    ++*entry.last_count;
+                }
+                if (step < 0) device.jumps.push_back({{index, line.line}, previous, at});
+            }
+            have_previous = true;
+            previous = at;
         }
+        if (parsed.unlisted) device.unlisted.push_back({index, parsed.unlisted});
+        if (entry.sequence.size() > span.begin)
+            entry.spans.push_back({span.file, span.begin, entry.sequence.size()});
     }
 
     void Finish() {
         for (auto& [product, entry] : devices_) {
             DeviceArchive& device = entry.device;
-            if (!entry.steps.empty()) {
-                device.interval =
-                    std::max_element(entry.steps.begin(), entry.steps.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                    })->first;
+            // The commonest step; of two as common, the shorter.
+            for (const auto& [step, count] : entry.steps) {
+                const auto best = entry.steps.find(device.interval);
+                if (best == entry.steps.end() || count > best->second ||
+                    (count == best->second && step < device.interval))
+                    device.interval = step;
             }
+            Reorder(entry);
             // Twice the step above three intervals: more than one and a half intervals apart.
             for (size_t i = 1; i < device.records.size(); ++i) {
                 const int64_t step = device.records[i].utc - device.records[i - 1].utc;
@@ -374,31 +261,34 @@ class Merger {
                 const int64_t missing = (step + device.interval / 2) / device.interval - 1;
                 device.gaps.push_back({i - 1, i, std::max<int64_t>(missing, 1)});
             }
-            if (device.files.empty() && device.valid_lines == 0) continue;
+            for (size_t i = 1; i < device.records.size(); ++i) {
+                if (device.records[i].utc < device.records[device.earliest].utc) device.earliest = i;
+                if (device.records[i].utc >= device.records[device.newest].utc) device.newest = i;
+            }
             device.records.shrink_to_fit();
             archive_.devices.push_back(std::move(device));
         }
+        devices_.clear();
     }
 
   private:
+    struct Span {
+        uint32_t file;
+        size_t begin, end;  // its lines' records in Entry::sequence
+    };
     struct Entry {
         DeviceArchive device;
-        std::vector<std::pair<int64_t, size_t>> steps;     // seconds between neighbouring lines → how often
+        std::unordered_map<int64_t, size_t> steps;  // seconds between neighbouring lines → how often
+        int64_t last_step = 0;                      // the step counted last, and its count
+        size_t* last_count = nullptr;
         bool sorted = true;                                // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
-    };
-    struct Previous {
-        Entry* entry;
-        size_t record;
-        int64_t utc;
+        std::unordered_map<std::string, uint32_t> spelling_index, text_index;
+        std::vector<uint32_t> sequence;  // the record of every valid line, file after file
+        std::vector<Span> spans;         // per file that has records
     };
 
-    static int32_t NamedProduct(const ArchiveFile& file) {
-        const std::string_view path = file.path;
-        return static_cast<int32_t>(*ProductFromFileName(path.substr(path.rfind('/') + 1)));
-    }
-
-    Entry& Device(int32_t product) {
+    Entry& Device(uint32_t product) {
         if (last_ && last_->device.product == product) return *last_;
         Entry& entry = devices_[product];
         entry.device.product = product;
@@ -406,58 +296,20 @@ class Merger {
         return entry;
     }
 
-    static void AddFile(DeviceArchive& device, uint32_t file) {
-        if (device.files.empty() || device.files.back() != file) device.files.push_back(file);
-    }
-
-    // Neighbouring lines of one device in one file: the usual step, and clock set-backs.
-    void Neighbours(Entry& entry, size_t record, int64_t utc, uint32_t line) {
-        auto previous = std::find_if(previous_.begin(), previous_.end(),
-                                     [&](const Previous& p) { return p.entry == &entry; });
-        if (previous == previous_.end()) {
-            previous_.push_back({&entry, record, utc});
-            return;
-        }
-        const int64_t step = utc - previous->utc;
-        if (step > 0) {
-            auto& steps = entry.steps;
-            auto it =
-                !steps.empty() && steps.back().first == step
-                    ? steps.end() - 1
-                    : std::find_if(steps.begin(), steps.end(), [&](auto& s) { return s.first == step; });
-            if (it == steps.end()) {
-                steps.emplace_back(step, 1);
-            } else {
-                ++it->second;
-                // The commonest step stays last, where the next line looks first.
-                if (it != steps.end() - 1 && it->second > steps.back().second)
-                    std::iter_swap(it, steps.end() - 1);
-            }
-        }
-        if (step < 0) entry.device.jumps.push_back({{file_, line}, previous->record, record});
-        *previous = {&entry, record, utc};
-    }
-
-    static uint16_t Spelling(DeviceArchive& device, std::string_view text) {
-        if (!device.spellings.empty() && device.spellings.back() == text)
-            return static_cast<uint16_t>(device.spellings.size() - 1);
-        for (size_t i = 0; i < device.spellings.size(); ++i)
-            if (device.spellings[i] == text) return static_cast<uint16_t>(i);
-        device.spellings.emplace_back(text);
-        return static_cast<uint16_t>(device.spellings.size() - 1);
-    }
-
-    static uint32_t Text(DeviceArchive& device, std::string_view text) {
-        for (size_t i = device.texts.size(); i-- > 0;)
-            if (device.texts[i] == text) return static_cast<uint32_t>(i);
-        device.texts.emplace_back(text);
-        return static_cast<uint32_t>(device.texts.size() - 1);
+    static uint32_t Intern(std::vector<std::string>& list, std::unordered_map<std::string, uint32_t>& index,
+                           std::string_view text) {
+        if (!list.empty() && list.back() == text) return static_cast<uint32_t>(list.size() - 1);
+        const auto [it, added] = index.try_emplace(std::string(text), static_cast<uint32_t>(list.size()));
+        if (added) list.emplace_back(text);
+        return it->second;
     }
 
     // The index of the record, added when it is new. Records come mostly in rising time, and a
-    // record newer than all before cannot repeat one, so the search is rarely needed.
+    // record newer than all before cannot repeat one, so the search is rarely needed. A new record of a
+    // second that already has another is a conflict.
     static size_t Insert(Entry& entry, const ArchiveRecord& record) {
         std::vector<ArchiveRecord>& records = entry.device.records;
+        std::optional<size_t> same_second;
         if (!records.empty() && !(entry.sorted && record.utc > records.back().utc)) {
             if (entry.sorted) {
                 auto [first, last] = std::equal_range(
@@ -465,10 +317,13 @@ class Merger {
                     [](const ArchiveRecord& a, const ArchiveRecord& b) { return a.utc < b.utc; });
                 for (auto it = first; it != last; ++it)
                     if (*it == record) return static_cast<size_t>(it - records.begin());
+                if (first != last) same_second = static_cast<size_t>(first - records.begin());
             } else {
                 auto [first, last] = entry.by_time.equal_range(record.utc);
-                for (auto it = first; it != last; ++it)
+                for (auto it = first; it != last; ++it) {
                     if (records[it->second] == record) return it->second;
+                    same_second = std::min(same_second.value_or(SIZE_MAX), it->second);
+                }
             }
             if (entry.sorted && record.utc < records.back().utc) {
                 entry.sorted = false;
@@ -477,20 +332,94 @@ class Merger {
         }
         records.push_back(record);
         if (!entry.sorted) entry.by_time.emplace(record.utc, records.size() - 1);
+        if (same_second) entry.device.conflicts.push_back({*same_second, records.size() - 1});
         return records.size() - 1;
     }
 
+    // Puts the device's files in the order their records say, whatever clock named them: a file that
+    // begins with the record another ended with (an incremental download repeats its stop record)
+    // follows that one; the others go by the time of their first record. The records then take that
+    // order, each where it first appears.
+    static void Reorder(Entry& entry) {
+        DeviceArchive& device = entry.device;
+        const std::vector<Span>& spans = entry.spans;
+        const std::vector<uint32_t>& seq = entry.sequence;
+        const size_t n = spans.size();
+        std::vector<size_t> by_time(n);
+        for (size_t i = 0; i < n; ++i) by_time[i] = i;
+        auto first = [&](size_t i) { return seq[spans[i].begin]; };
+        auto last = [&](size_t i) { return seq[spans[i].end - 1]; };
+        std::stable_sort(by_time.begin(), by_time.end(), [&](size_t a, size_t b) {
+            return device.records[first(a)].utc < device.records[first(b)].utc;
+        });
+        // Each chain of files is one set; a link inside a set would close a loop.
+        std::vector<size_t> set(n), pred(n, SIZE_MAX), succ(n, SIZE_MAX);
+        for (size_t i = 0; i < n; ++i) set[i] = i;
+        auto find = [&](size_t x) {
+            while (set[x] != x) x = set[x] = set[set[x]];
+            return x;
+        };
+        std::unordered_map<uint32_t, std::vector<size_t>> ending;  // record → files that end with it
+        for (size_t i : by_time) ending[last(i)].push_back(i);
+        for (size_t i : by_time) {
+            const auto it = ending.find(first(i));
+            if (it == ending.end()) continue;
+            for (size_t j : it->second) {
+                if (j == i || succ[j] != SIZE_MAX || find(j) == find(i)) continue;
+                succ[j] = i;
+                pred[i] = j;
+                set[find(i)] = find(j);
+                break;
+            }
+        }
+        std::vector<size_t> order;
+        order.reserve(n);
+        for (size_t head : by_time) {
+            if (pred[head] != SIZE_MAX) continue;
+            for (size_t i = head; i != SIZE_MAX; i = succ[i]) order.push_back(i);
+        }
+
+        std::vector<uint32_t> remap(device.records.size(), UINT32_MAX);
+        std::vector<ArchiveRecord> records;
+        records.reserve(device.records.size());
+        std::vector<uint32_t> files;
+        for (size_t i : order) {
+            files.push_back(spans[i].file);
+            for (size_t k = spans[i].begin; k < spans[i].end; ++k) {
+                if (remap[seq[k]] != UINT32_MAX) continue;
+                remap[seq[k]] = static_cast<uint32_t>(records.size());
+                records.push_back(device.records[seq[k]]);
+                records.back().file = spans[i].file;
+            }
+        }
+        for (uint32_t file : device.files)
+            if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
+        device.files = std::move(files);
+        device.records = std::move(records);
+        for (ClockJump& jump : device.jumps) {
+            jump.before = remap[jump.before];
+            jump.after = remap[jump.after];
+        }
+        for (auto& [a, b] : device.conflicts) {
+            a = remap[a];
+            b = remap[b];
+            if (a > b) std::swap(a, b);
+        }
+        entry.sequence = {};
+        entry.spans = {};
+        entry.by_time = {};
+    }
+
     Archive& archive_;
-    std::map<int32_t, Entry> devices_;  // nodes stay put, so the pointers below stay valid
-    uint32_t file_ = 0;
+    std::map<uint32_t, Entry> devices_;  // nodes stay put, so the pointer below stays valid
     Entry* last_ = nullptr;
-    std::vector<Previous> previous_;  // per device, its last line in this file
 };
 
 // Empties a slot but keeps its memory: fresh pages for every file would cost more than the reading.
 void Reuse(ParsedFile& slot) {
     slot.bytes.clear();
     slot.lines.clear();
+    slot.unlisted = 0;
     slot.problem.clear();
 }
 
@@ -560,7 +489,7 @@ void AppendTwo(std::string& out, unsigned value) {
 }
 
 void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
-    const Civil c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
+    const CivilTime c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
     char year[24];
     std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(c.year));
     out += year;
@@ -582,6 +511,10 @@ void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
     AppendTwo(out, magnitude % 60);
 }
 
+// A text cell that a spreadsheet would take for a formula gets a leading apostrophe, as spreadsheet
+// guidance recommends; numbers are written as they are.
+void AppendCsvText(std::string& out, std::string_view field);
+
 void AppendCsvField(std::string& out, std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += field;
@@ -593,6 +526,14 @@ void AppendCsvField(std::string& out, std::string_view field) {
         out += c;
     }
     out += '"';
+}
+
+void AppendCsvText(std::string& out, std::string_view field) {
+    if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {
+        AppendCsvField(out, "'" + std::string(field));
+        return;
+    }
+    AppendCsvField(out, field);
 }
 
 }  // namespace
@@ -633,10 +574,16 @@ std::optional<uint32_t> ProductFromFileName(std::string_view name) {
     return static_cast<uint32_t>(value);
 }
 
-const DeviceArchive* Archive::Find(int32_t product) const {
+const DeviceArchive* Archive::Find(uint32_t product) const {
     for (const DeviceArchive& device : devices)
         if (device.product == product) return &device;
     return nullptr;
+}
+
+size_t DeviceArchive::DamagedLines() const {
+    size_t count = damaged.size();
+    for (const UnlistedDamage& more : unlisted) count += more.lines;
+    return count;
 }
 
 bool Archive::Complete() const {
@@ -647,7 +594,7 @@ bool Archive::Complete() const {
 Archive ReadArchive(const std::string& folder) {
     Archive archive;
     archive.folder = folder;
-    Lister{archive}.Walk(folder, "");
+    Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     ReadFiles(archive);
@@ -732,7 +679,7 @@ void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const 
     std::vector<std::string> spellings;
     for (const std::string& spelling : device.spellings) {
         spellings.emplace_back();
-        AppendCsvField(spellings.back(), ShownText(spelling));
+        AppendCsvField(spellings.back(), Shown(spelling));
     }
     std::string chunk = "time,value,product,file\r\n";
     std::string scratch;
@@ -740,14 +687,18 @@ void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const 
         const ArchiveRecord& record = device.records[index];
         AppendTime(chunk, record, 'T');
         chunk += ',';
-        AppendCsvField(chunk, record.flags & ArchiveRecord::kTextValue
-                                  ? ShownText(RecordValue(device, record, scratch))
-                                  : RecordValue(device, record, scratch));
+        if (!(record.flags & ArchiveRecord::kTextValue)) {
+            chunk += RecordValue(device, record, scratch);
+        } else if (RecordNumber(device, record)) {
+            AppendCsvField(chunk, RecordValue(device, record, scratch));
+        } else {
+            AppendCsvText(chunk, Shown(RecordValue(device, record, scratch)));
+        }
         chunk += ',';
         chunk += spellings[record.spelling];
         chunk += ',';
         std::string& file = files[record.file];
-        if (file.empty()) AppendCsvField(file, archive.files[record.file].relative);
+        if (file.empty()) AppendCsvText(file, archive.files[record.file].relative);
         chunk += file;
         chunk += "\r\n";
         if (chunk.size() >= 1 << 16) {
@@ -769,12 +720,14 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
         object["time"] = RecordIsoTime(record);
         if (!(record.flags & ArchiveRecord::kTextValue)) {
             object["value"] = record.value;
-        } else if (const std::optional<double> number = RecordNumber(device, record)) {
+        } else if (const std::optional<double> number = RecordNumber(device, record);
+                   number && std::isfinite(*number)) {
             object["value"] = *number;
         } else {
-            object["value"] = ShownText(RecordValue(device, record, scratch));
+            // Also nan and inf: JSON has no such numbers, so they stay the text the device wrote.
+            object["value"] = Shown(RecordValue(device, record, scratch));
         }
-        object["product"] = ShownText(device.spellings[record.spelling]);
+        object["product"] = Shown(device.spellings[record.spelling]);
         object["file"] = archive.files[record.file].relative;
         out << (first ? "\n" : ",\n") << object.dump();
         first = false;
@@ -791,25 +744,10 @@ std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std
     if (!saved || !now || *now < *saved || interval <= 0 || count < 0) return {};
     const int64_t taken = (*now - *saved) / interval;
     const int64_t pending = std::min<int64_t>(taken, count);
-    PendingRecords result{pending, taken - pending, 0};
+    // Only a full ring overwrites: before that, the device still holds every record it took.
+    PendingRecords result{pending, count >= kRingRecords ? taken - pending : 0, 0};
     if (pending > 0) result.days = static_cast<double>((kRingRecords + 1 - pending) * interval) / 86400.0;
     return result;
-}
-
-std::string ShownText(std::string_view bytes) {
-    const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
-    });
-    if (plain) return std::string(bytes);
-    // The conversion stops at a NUL; a NUL in a name or line is shown as U+FFFD too.
-    std::string shown;
-    size_t start = 0;
-    for (size_t nul; (nul = bytes.find('\0', start)) != std::string_view::npos; start = nul + 1) {
-        shown += WideToUtf8(Utf8ToWide(bytes.substr(start, nul - start)));
-        shown += "\xEF\xBF\xBD";
-    }
-    shown += WideToUtf8(Utf8ToWide(bytes.substr(start)));
-    return shown;
 }
 
 }  // namespace korvel

@@ -22,6 +22,7 @@ struct ArchiveFile {
     std::string path;      // as the file system takes it (the folder joined with the relative path)
     std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
     int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
+    uint32_t product;      // the product number of the name
 };
 
 // One distinct record. Two lines are the same record when their text before the checksum is the same.
@@ -29,8 +30,8 @@ struct ArchiveRecord {
     int64_t utc;        // seconds since 1970-01-01 00:00 UTC: the timestamp minus its offset
     int32_t value;      // the value, or with kTextValue the index of its text in DeviceArchive::texts
     uint32_t file;      // the first file that holds it (index into Archive::files)
+    uint32_t spelling;  // the product field as written (index into DeviceArchive::spellings)
     int16_t offset;     // minutes east of UTC, as the line says
-    uint16_t spelling;  // the product field as written (index into DeviceArchive::spellings)
     uint8_t flags;
 
     static constexpr uint8_t kTextValue = 1;      // the value is no whole number of 32 bits
@@ -60,19 +61,31 @@ struct DamagedLine {
     std::string reason;
 };
 
+struct UnlistedDamage {
+    uint32_t file;  // index into Archive::files
+    size_t lines;   // damaged lines of that file beyond the ones listed
+};
+
 struct DeviceArchive {
-    int32_t product = 0;
-    std::vector<uint32_t> files;  // that hold its lines or carry its number in their name, in order
+    uint32_t product = 0;         // as the files' names carry it
+    std::vector<uint32_t> files;  // that carry its number in their name, in the order of their records
     size_t valid_lines = 0;
     std::vector<ArchiveRecord> records;  // distinct, in the order the device stored them
+    size_t earliest = 0, newest = 0;     // the records of the earliest and the newest time
     std::vector<std::string> spellings;  // the product field as the lines write it
     std::vector<std::string> texts;      // values that are no whole numbers
     int64_t interval = 121;              // the usual seconds from one record to the next
     std::vector<ArchiveGap> gaps;
     std::vector<ClockJump> jumps;
-    std::vector<DamagedLine> damaged;
+    std::vector<DamagedLine> damaged;                  // the first 100 of each file
+    std::vector<UnlistedDamage> unlisted;              // and how many more
+    std::vector<std::pair<size_t, size_t>> conflicts;  // two different records of one second
+    std::vector<std::string> unreadable;               // its files that could not be read, with the reason
 
-    bool Complete() const { return gaps.empty() && jumps.empty() && damaged.empty(); }
+    size_t DamagedLines() const;  // listed and unlisted
+    bool Complete() const {
+        return gaps.empty() && jumps.empty() && damaged.empty() && conflicts.empty() && unreadable.empty();
+    }
 };
 
 struct Archive {
@@ -80,13 +93,17 @@ struct Archive {
     std::vector<ArchiveFile> files;      // the record files, in download order
     std::vector<DeviceArchive> devices;  // by product number
     std::vector<std::string> problems;   // folders or files that could not be read, with the reason
+    std::vector<std::string> folders;    // the folders among them: any device may have files there
 
-    const DeviceArchive* Find(int32_t product) const;
+    const DeviceArchive* Find(uint32_t product) const;
     bool Complete() const;
+    // The device's own completeness, and no folder left unread that might hold more of it.
+    bool Complete(const DeviceArchive& device) const { return device.Complete() && folders.empty(); }
 };
 
-// Reads every record file below folder (links to folders are not followed). Files are taken in the
-// order of the time in their names, so an incremental archive is read in the order it was downloaded.
+// Reads every record file below folder (links to folders are not followed). A device's files are put
+// in the order their records say (see Merger::Reorder), so a PC clock that was wrong when a file was
+// named cannot hide a gap.
 Archive ReadArchive(const std::string& folder);
 
 // Record fields as text.
@@ -127,8 +144,5 @@ struct PendingRecords {
 };
 std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
                                               int count, int64_t interval = 121);
-
-// Text that is not valid UTF-8 with each bad sequence replaced by U+FFFD, for showing names.
-std::string ShownText(std::string_view bytes);
 
 }  // namespace korvel

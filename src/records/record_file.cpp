@@ -10,6 +10,7 @@
 
 #include "protocol/checked_line.h"
 #include "text/cfile.h"
+#include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/utf8.h"
@@ -167,18 +168,13 @@ void RemoveStalePartialFiles(const std::string& folder) {
 }
 
 LocalTime NextSecond(LocalTime t) {
-    auto days_in = [](unsigned year, unsigned month) -> unsigned {
-        static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-        return month == 2 && leap ? 29 : kDays[(month - 1) % 12];
-    };
     if (++t.second < 60) return t;
     t.second = 0;
     if (++t.minute < 60) return t;
     t.minute = 0;
     if (++t.hour < 24) return t;
     t.hour = 0;
-    if (++t.day <= days_in(t.year, t.month)) return t;
+    if (++t.day <= DaysInMonth(t.year, t.month)) return t;
     t.day = 1;
     if (++t.month <= 12) return t;
     t.month = 1;

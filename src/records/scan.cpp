@@ -9,6 +9,7 @@
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/record_file.h"
+#include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
 #include "text/number.h"
@@ -52,27 +53,6 @@ bool ScanFileAt(const std::string& path, int n, std::u16string& last_saved) {
     return true;
 }
 
-void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
-              const std::function<void(const std::u16string& path)>& on_open_error) {
-    std::vector<DirectoryEntry> entries;
-    const char separator = PathSeparators()[0];
-    if (!ListDirectory(folder.empty() ? std::string(1, separator) : folder, entries)) return;
-    for (const DirectoryEntry& entry : entries) {
-        std::string path = folder + separator + entry.name;
-        if (entry.type == EntryType::kDirectory) {
-            ScanTree(path, n, pattern, last_saved, on_open_error);
-            continue;
-        }
-        // Links to folders are not followed, so a link back into the tree cannot make the scan endless;
-        // pipes and devices are not record files (opening a pipe would wait for a writer).
-        if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
-            continue;
-        if (entry.name.find(pattern) == std::string::npos) continue;
-        // The path goes on as it is: a name that is not UTF-8 would not survive a round trip through text.
-        if (!ScanFileAt(path, n, last_saved)) on_open_error(Utf8ToWide(path));
-    }
-}
-
 }  // namespace
 
 std::u16string RecordFilePattern(int n) {
@@ -114,7 +94,15 @@ bool ScanRecordFile(const std::u16string& path, int n, std::u16string& last_save
 
 void ScanFolder(const std::u16string& folder, int n, std::u16string& last_saved,
                 const std::function<void(const std::u16string& path)>& on_open_error) {
-    ScanTree(WideToUtf8(folder), n, WideToUtf8(RecordFilePattern(n)), last_saved, on_open_error);
+    const std::string pattern = WideToUtf8(RecordFilePattern(n));
+    WalkRecordTree(WideToUtf8(folder),
+                   {[&](std::string_view name) { return name.find(pattern) != std::string_view::npos; },
+                    // The path goes on as it is: a name that is not UTF-8 would not survive a round trip
+                    // through text.
+                    [&](const std::string& path, const std::string&) {
+                        if (!ScanFileAt(path, n, last_saved)) on_open_error(Utf8ToWide(path));
+                    },
+                    {}});
 }
 
 }  // namespace korvel

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "protocol/crc16.h"
 #include "support/sim_process.h"
 
 namespace korvel::testing {
@@ -233,12 +236,21 @@ TEST_P(CliArchiveInput, SaysWhatIsWrongWithoutCrashing) {
     EXPECT_EQ(result.exit_code, GetParam().exit_code) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(GetParam().expected), std::string::npos)
         << result.out << result.err;
+    EXPECT_EQ((result.out + result.err).find('\x1b'), std::string::npos)
+        << "a raw escape reached the terminal";
     if (result.out.rfind("{", 0) == 0) {
         EXPECT_TRUE(nlohmann::json::accept(result.out)) << result.out;
     }
 }
 
 const std::string kRecord = "2022-07-30 10:15:42+08:00 125 0123 cba8\n";
+
+// The text with its checksum, as a record file holds it.
+std::string RecordLine(const std::string& text) {
+    char crc[8];
+    std::snprintf(crc, sizeof crc, " %04x\n", Crc16(text));
+    return text + crc;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CliArchiveInput,
@@ -264,7 +276,17 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"\xff-220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "123", "--dir", "DIR"},
                 0,
-                "2022-07-30T10:15:42+08:00,125,0123,\xEF\xBF\xBD-220730-102005-123-7b.txt\r\n"},
+                "2022-07-30T10:15:42+08:00,125,0123,\\xff-220730-102005-123-7b.txt\r\n"},
+        BadCase{"EscapesInANameReachTheTerminalAsText",
+                {{"\x1b[2J\x1b]0;x\x07-220730-102005-123-7b.txt", kRecord + "\n"}},
+                {"archive", "--dir", "DIR"},
+                5,
+                "\\x1b[2J\\x1b]0;x\\x07-220730-102005-123-7b.txt:2: empty line"},
+        BadCase{"EscapesInAValueReachTheTerminalAsText",
+                {{"220730-102005-123-7b.txt", RecordLine("2022-07-30 10:15:42+08:00 \x1b[31m 0123")}},
+                {"export", "--product", "123", "--dir", "DIR"},
+                0,
+                "2022-07-30T10:15:42+08:00,\\x1b[31m,0123,"},
         BadCase{"UnknownProduct",
                 {{"220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "999", "--dir", "DIR"},
@@ -306,6 +328,116 @@ TEST(CliInfo, TellsHowManyRecordsAreNotYetDownloadedAndForHowLong) {
     EXPECT_EQ(pending.at("records"), 30);
     EXPECT_DOUBLE_EQ(pending.at("days_until_overwritten").get<double>(), 45.8);
     EXPECT_EQ(pending.at("overwritten_before_download"), 0);
+}
+
+TEST(CliExport, ConcurrentExportsToOneNameLeaveOneWholeExport) {
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 20000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "2022-07-30 %02d:%02d:%02d+08:00 %d 0123", i / 3600 % 24,
+                      i / 60 % 60, i % 60, i);
+        lines += RecordLine(text);
+    }
+    WriteFile(dir / "220730-102005-123-7b.txt", lines);
+    const std::string whole = RunCli({"export", "--product", "123", "--dir", dir.path()}).out;
+    for (int round = 0; round < 3; ++round) {
+        const std::vector<std::string> args = {CliPath(), "export",   "--product", "123",
+                                               "--dir",   dir.path(), "--output",  dir / "out.csv"};
+        ChildProcess a(args), b(args);
+        EXPECT_EQ(a.Wait().exit_code, 0);
+        EXPECT_EQ(b.Wait().exit_code, 0);
+        EXPECT_EQ(ReadFile(dir / "out.csv"), whole);
+        EXPECT_EQ(ListFiles(dir.path()), (std::vector<std::string>{"220730-102005-123-7b.txt", "out.csv"}));
+    }
+}
+
+TEST(CliExport, SaysWhichFilesOfTheDeviceCouldNotBeRead) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord);
+    fs::create_symlink("gone", dir / "220731-102005-123-7b.txt");
+    for (const char* command : {"export", "report"}) {
+        const ProcessResult result = RunCli({command, "--product", "123", "--dir", dir.path()});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find("are not complete: 1 unreadable file"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("unreadable: cannot open " + dir / "220731-102005-123-7b.txt"),
+                  std::string::npos)
+            << result.err;
+    }
+    const std::string page = RunCli({"report", "--product", "123", "--dir", dir.path()}).out;
+    EXPECT_NE(page.find("不完整"), std::string::npos);
+}
+
+TEST(CliReport, OpenWritesIntoAFolderOfItsOwn) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord);
+    fs::create_directory(dir / "bin");
+    fs::create_directory(dir / "tmp");
+    WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+    chmod((dir / "bin/xdg-open").c_str(), 0755);
+    // Another user's links where a predictable name would be.
+    WriteFile(dir / "victim", "precious");
+    for (const char* name : {"korvel-report-123.html", "korvel-report-123.html.partial"})
+        fs::create_symlink(dir / "victim", dir / ("tmp/" + std::string(name)));
+    const ProcessResult opened =
+        RunProcess({"/usr/bin/env", "PATH=" + dir / "bin" + ":/usr/bin:/bin", "TMPDIR=" + dir / "tmp",
+                    CliPath(), "report", "--product", "123", "--dir", dir.path(), "--open"});
+    EXPECT_EQ(opened.exit_code, 0) << opened.err;
+    EXPECT_EQ(ReadFile(dir / "victim"), "precious");
+    const std::string page = Lines(ReadFile(dir / "bin/opened")).at(0);
+    const fs::path folder = fs::path(page).parent_path();
+    EXPECT_EQ(folder.parent_path(), fs::path(dir / "tmp"));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_NE(ReadFile(page).find("<title>产品编号 0123"), std::string::npos);
+    fs::remove_all(folder);
+}
+
+TEST(CliReport, NonFiniteValuesAreBreaksAndCounted) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord + RecordLine("2022-07-30 10:17:43+08:00 nan 0123") +
+                                                    RecordLine("2022-07-30 10:19:44+08:00 inf 0123"));
+    const ProcessResult result = RunCli({"report", "--product", "123", "--dir", dir.path()});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out.find("nan,"), std::string::npos);
+    EXPECT_EQ(result.out.find(",inf"), std::string::npos);
+    EXPECT_NE(result.out.find("\"v\":[125,null,null]"), std::string::npos);
+    EXPECT_NE(result.out.find("<td>非有限值（nan、inf）</td><td>2</td>"), std::string::npos);
+}
+
+TEST(CliInfo, CountsWithTheDevicesOwnIntervalAndSaysWhatItCannotRead) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "100", "--product", "0123", "--clock", "2024-03-05 07:40:05"}))
+        << sim.error();
+    TempDir dir;
+    std::string lines;  // a device that takes a record every 60 s, the newest at 07:10:00
+    for (int minute = 0; minute <= 10; ++minute) {
+        char text[48];
+        std::snprintf(text, sizeof text, "2024-03-05 07:%02d:00+08:00 5 0123", minute);
+        lines += RecordLine(text);
+    }
+    WriteFile(dir / "240305-071000-123-7b.txt", lines);
+    struct Step {
+        const char* name;
+        std::function<void()> prepare;
+        std::string dir;
+        std::string expected;
+    };
+    const Step steps[] = {
+        {"interval", [] {}, dir.path(),
+         // 30 taken in 30 min 5 s; the device holds 100 of its 32,767: nothing was overwritten.
+         "\npending: \u2248 30 records not yet downloaded; the oldest is overwritten in about 22.7 days\n"},
+        {"unreadable", [&] { fs::create_symlink("gone", dir / "240305-081000-123-7b.txt"); }, dir.path(),
+         "; 1 saved file of the device could not be read, so the count may be too high (cannot open "},
+        {"missing folder", [] {}, dir / "absent",
+         "\npending: unknown: the folder " + dir / "absent" + " does not exist; name the folder"},
+    };
+    for (const Step& row : steps) {
+        row.prepare();
+        const ProcessResult text = RunCli({"info", "--port", sim.pty_path(), "--dir", row.dir});
+        EXPECT_EQ(text.exit_code, 0) << row.name << text.err;
+        EXPECT_NE(text.out.find(row.expected), std::string::npos) << row.name << "\n" << text.out;
+        EXPECT_EQ(text.out.find("overwritten before"), std::string::npos) << row.name << "\n" << text.out;
+    }
 }
 
 TEST(CliReport, OpenHandsThePageToTheDesktopsBrowser) {

@@ -90,14 +90,16 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Empty", "", 0, "1 file, 0 lines checked: no problems"},
         Case{"UpperCaseChecksum", UpperCaseDigits(), 0, "no problems"},
         Case{"FlippedByte", Flipped(), 5, std::string(":2: checksum mismatch")},
-        Case{"LineOfAnotherProduct", WithForeignLine(), 5, ":3: product number 0456 is not the file's 123"},
+        Case{"LineOfAnotherProduct", WithForeignLine(), 5,
+             ":3: the product number 0456 is not the file's 123"},
         Case{"Reordered", Reordered(), 5, ":3: timestamp 2022-07-30 10:02:01 is earlier than line 2's"},
         Case{"LineTwice", Record(0) + Record(1) + Record(1), 5, ":3: the same record as line 2"},
         Case{"CutShort", GoodFile(2) + Record(2).substr(0, 20), 5, ":3: no line feed at the end"},
         Case{"CrLf", CrLf(), 5, ":1: the line ends in CR"},
         Case{"EmptyLine", Record(0) + "\n" + Record(1), 5, ":2: empty line"},
         Case{"NotHex", BadDigits(), 5, ":1: the checksum"},
-        Case{"NoSpaceBeforeChecksum", "2022-07-30 10:00:00+08:00 1 0123_4b37\n", 5, ":1: no space before"},
+        Case{"NoSpaceBeforeChecksum", "2022-07-30 10:00:00+08:00 1 0123_4b37\n", 5,
+             ":1: no checksum at the end"},
         // Two records of the same second are in order: only an earlier key is out of order.
         Case{"TwoRecordsOfOneSecond",
              Line("2022-07-30 10:00:00+08:00 1 0123") + Line("2022-07-30 10:00:00+08:00 2 0123"), 0,
@@ -121,15 +123,19 @@ TEST(Verify, CountsEveryProblemAndSummarises) {
 
 TEST(Verify, ChecksTheProductAgainstTheName) {
     TempDir dir;
-    // Product -1 is stored under its unsigned 32-bit form; a product text that is no number is 0.
+    // Product -1 is stored under its unsigned 32-bit form; a product text that is no number is no
+    // product at all.
     WriteFile(dir / "220730-102005-4294967295-ffffffff.txt", Record(0, "-1"));
     WriteFile(dir / "220730-102005-0-0.txt", Record(0, "ABC"));
     WriteFile(dir / "220730-102005-124-7c.txt", Record(0));
     const ProcessResult result = RunCli({"verify", dir.path()});
     EXPECT_EQ(result.exit_code, 5);
-    EXPECT_NE(result.out.find("-124-7c.txt:1: product number 0123 is not the file's 124"), std::string::npos)
+    EXPECT_NE(result.out.find("-124-7c.txt:1: the product number 0123 is not the file's 124"),
+              std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("3 files, 3 lines checked: 1 problem\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("-0-0.txt:1: the product number ABC is not the file's 0"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("3 files, 3 lines checked: 2 problems\n"), std::string::npos) << result.out;
 }
 
 TEST(Verify, SearchesFoldersAtAnyDepthWithoutFollowingLinks) {

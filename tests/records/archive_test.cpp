@@ -67,8 +67,8 @@ std::vector<std::string> Summary(const Archive& archive) {
                         ", valid " + std::to_string(d.valid_lines) + ", records " +
                         std::to_string(d.records.size()) + ", every " + std::to_string(d.interval) + " s" +
                         (d.records.empty() ? ""
-                                           : ", " + RecordTimestamp(d.records.front()) + " … " +
-                                                 RecordTimestamp(d.records.back())));
+                                           : ", " + RecordTimestamp(d.records[d.earliest]) + " … " +
+                                                 RecordTimestamp(d.records[d.newest])));
         for (const ArchiveGap& g : d.gaps) {
             lines.push_back("gap " + RecordTimestamp(d.records[g.before]) + " to " +
                             RecordTimestamp(d.records[g.after]) + ": " + std::to_string(g.missing));
@@ -81,6 +81,12 @@ std::vector<std::string> Summary(const Archive& archive) {
             lines.push_back("damaged " + archive.files[l.where.file].relative + ":" +
                             std::to_string(l.where.line) + " " + l.reason);
         }
+        for (const auto& [a, b] : d.conflicts) {
+            lines.push_back("conflict " + RecordTimestamp(d.records[a]) + " " +
+                            archive.files[d.records[a].file].relative + " " +
+                            archive.files[d.records[b].file].relative);
+        }
+        for (const std::string& problem : d.unreadable) lines.push_back("unreadable " + problem);
     }
     for (const std::string& problem : archive.problems) lines.push_back("problem " + problem);
     return lines;
@@ -118,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
               "gap 2024-03-05 00:08:04+08:00 to 2024-03-05 00:20:10+08:00: 5"}},
         Case{"ClockSetBackIsAJumpAndNoLoss",
              {{kA, Records(0, 3) + Records(4, 6, -3600)}},
-             {"product 123: files 1, valid 7, records 7, every 121 s, 2024-03-05 00:00:00+08:00 … "
-              "2024-03-04 23:12:06+08:00",
+             {"product 123: files 1, valid 7, records 7, every 121 s, 2024-03-04 23:08:04+08:00 … "
+              "2024-03-05 00:06:03+08:00",
               "set back " + std::string(kA) + ":5 to 2024-03-04 23:08:04+08:00"}},
         Case{"DamagedLineIsNamedAndItsRecordMissing",
              {{kA, Flip(Records(0, 4), 3)}},
@@ -127,13 +133,43 @@ INSTANTIATE_TEST_SUITE_P(
               "2024-03-05 00:08:04+08:00",
               "gap 2024-03-05 00:02:01+08:00 to 2024-03-05 00:06:03+08:00: 1",
               "damaged " + std::string(kA) + ":3 checksum mismatch"}},
-        Case{"DevicesAreGroupedByTheLinesProduct",
-             {{kA, Rec(0) + Rec(30, 7, "0456") + Rec(121)},
+        Case{"ALineOfAnotherProductIsDamageNotAnotherDevice",
+             {{kA, Rec(0) + Rec(30, 7, "0456") + Rec(121) + Rec(150, 9, "12a")},
               {"sub/240305-010000-456-1c8.txt", Rec(151, 8, "456")}},
              {"product 123: files 1, valid 2, records 2, every 121 s, 2024-03-05 00:00:00+08:00 … "
               "2024-03-05 00:02:01+08:00",
-              "product 456: files 2, valid 2, records 2, every 121 s, 2024-03-05 00:00:30+08:00 … "
+              "damaged " + std::string(kA) + ":2 the product number 0456 is not the file's 123",
+              "damaged " + std::string(kA) + ":4 the product number 12a is not the file's 123",
+              "product 456: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:02:31+08:00 … "
               "2024-03-05 00:02:31+08:00"}},
+        Case{"AWrongPcClockInTheNameCannotHideAGap",
+             // The second download was saved while the PC clock read 2020: its name sorts first.
+             {{kA, Records(0, 9)}, {"200101-000000-123-7b.txt", Records(110, 120)}},
+             {"product 123: files 2, valid 21, records 21, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 04:02:00+08:00",
+              "gap 2024-03-05 00:18:09+08:00 to 2024-03-05 03:41:50+08:00: 100"}},
+        Case{"ADownloadFollowsTheOneWhoseLastRecordItRepeats",
+             // Named earlier, but it begins with kA's last record; then the clock was set back.
+             {{kA, Records(0, 4)}, {"240305-000000-123-7b.txt", Rec(4 * 121, 4) + Records(5, 7, -3600)}},
+             {"product 123: files 2, valid 9, records 8, every 121 s, 2024-03-04 23:10:05+08:00 … "
+              "2024-03-05 00:08:04+08:00",
+              "set back 240305-000000-123-7b.txt:2 to 2024-03-04 23:10:05+08:00"}},
+        Case{"ProductNumbersAboveTwoBillionStayApart",
+             {{"240305-010000-3000000000-b2d05e00.txt", Rec(0, 1, "3000000000")},
+              {"240305-010000-4000000000-ee6b2800.txt", Rec(0, 2, "4000000000")}},
+             {"product 3000000000: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 00:00:00+08:00",
+              "product 4000000000: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 00:00:00+08:00"}},
+        Case{"AByteOrderMarkIsSkipped",
+             {{kA, "\xEF\xBB\xBF" + Records(0, 2)}},
+             {"product 123: files 1, valid 3, records 3, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 00:04:02+08:00"}},
+        Case{"TwoRecordsOfOneSecondConflictAndStay",
+             {{kA, Records(0, 2)}, {kB, Rec(242, 99)}},
+             {"product 123: files 2, valid 4, records 4, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 00:04:02+08:00",
+              "conflict 2024-03-05 00:04:02+08:00 " + std::string(kA) + " " + kB}},
         Case{"DownloadOrderFollowsTheYearInTheName",
              // 2009 is written with one digit, so by name alone the 2010 file would come first.
              {{"100101-000000-123-7b.txt", Records(3, 5)}, {"91231-000000-123-7b.txt", Records(0, 3)}},
@@ -189,6 +225,42 @@ TEST(Archive, FolderLinksAreNotFollowedAndUnreadableFoldersAreReported) {
     EXPECT_FALSE(missing.Complete());
 }
 
+TEST(Archive, DamageIsListedAHundredLinesPerFileAndCountedBeyond) {
+    struct Row {
+        const char* name;
+        std::string bytes;
+        size_t listed, total;
+    };
+    std::string crlf;
+    for (int i = 0; i < 1000; ++i) crlf += Rec(i * 121, i).insert(Rec(i * 121, i).size() - 1, "\r");
+    const Row rows[] = {
+        {"newlines", Rec(0) + std::string(150, '\n') + Rec(121), 100, 150},
+        {"crlf", crlf, 100, 1000},
+        {"few", Rec(0) + "\n\n", 2, 2},
+    };
+    for (const Row& row : rows) {
+        TempFolder folder;
+        folder.Write(kA, row.bytes);
+        const Archive archive = ReadArchive(folder.path());
+        ASSERT_EQ(archive.devices.size(), 1u) << row.name;
+        EXPECT_EQ(archive.devices[0].damaged.size(), row.listed) << row.name;
+        EXPECT_EQ(archive.devices[0].DamagedLines(), row.total) << row.name;
+        EXPECT_FALSE(archive.devices[0].Complete()) << row.name;
+    }
+}
+
+TEST(Archive, AnUnreadableFileMakesItsDeviceIncomplete) {
+    TempFolder folder;
+    folder.Write(kA, Records(0, 2));
+    std::filesystem::create_symlink("nowhere", folder / kB);
+    const Archive archive = ReadArchive(folder.path());
+    ASSERT_EQ(archive.devices.size(), 1u);
+    ASSERT_EQ(archive.devices[0].unreadable.size(), 1u);
+    EXPECT_NE(archive.devices[0].unreadable[0].find(kB), std::string::npos);
+    EXPECT_FALSE(archive.devices[0].Complete());
+    EXPECT_FALSE(archive.Complete(archive.devices[0]));
+}
+
 TEST(ArchiveExport, ChronologicalByUtcWithBoundsInEitherClock) {
     TempFolder folder;
     // The same clock time at two offsets is two records; the +09:00 one happened an hour earlier.
@@ -219,6 +291,47 @@ TEST(ArchiveExport, TimeBoundsAcceptTheDocumentedFormsOnly) {
         EXPECT_FALSE(ParseTimeBound(bad, false)) << bad;
     EXPECT_EQ(ParseTimeBound("2024-03-05", true)->seconds - ParseTimeBound("2024-03-05", false)->seconds,
               86399);
+}
+
+TEST(ArchiveExport, ValuesStayAsWrittenAndTextNeverBecomesAFormula) {
+    TempFolder folder;
+    folder.Write("=cmd/" + std::string(kA), Checked("2024-03-05 00:00:00+08:00 nan 0123") +
+                                                Checked("2024-03-05 00:02:01+08:00 -inf 0123") +
+                                                Checked("2024-03-05 00:04:02+08:00 =1+2 0123") +
+                                                Checked("2024-03-05 00:06:03+08:00 @x 0123") +
+                                                Checked("2024-03-05 00:08:04+08:00 -5 0123") +
+                                                Checked("2024-03-05 00:10:05+08:00 \x1b]0;t\x07 0123"));
+    const Archive archive = ReadArchive(folder.path());
+    ASSERT_EQ(archive.devices.size(), 1u);
+    const DeviceArchive& d = archive.devices[0];
+    std::ostringstream csv;
+    WriteRecordsCsv(archive, d, {0, 1, 2, 3, 4, 5}, csv);
+    const std::string file = "'=cmd/" + std::string(kA);
+    EXPECT_EQ(csv.str(),
+              "time,value,product,file\r\n"
+              "2024-03-05T00:00:00+08:00,nan,0123," +
+                  file +
+                  "\r\n"
+                  "2024-03-05T00:02:01+08:00,-inf,0123," +
+                  file +
+                  "\r\n"
+                  "2024-03-05T00:04:02+08:00,'=1+2,0123," +
+                  file +
+                  "\r\n"
+                  "2024-03-05T00:06:03+08:00,'@x,0123," +
+                  file +
+                  "\r\n"
+                  "2024-03-05T00:08:04+08:00,-5,0123," +
+                  file +
+                  "\r\n"
+                  "2024-03-05T00:10:05+08:00,\\x1b]0;t\\x07,0123," +
+                  file + "\r\n");
+    std::ostringstream json;
+    WriteRecordsJson(archive, d, {0, 1, 4}, json);
+    const nlohmann::json parsed = nlohmann::json::parse(json.str());
+    EXPECT_EQ(parsed[0]["value"], "nan");
+    EXPECT_EQ(parsed[1]["value"], "-inf");
+    EXPECT_EQ(parsed[2]["value"], -5);
 }
 
 TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
@@ -263,6 +376,8 @@ TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
         // More taken than the device holds: the difference was overwritten before anyone came.
         {"2024-01-01 00:00:00", "2024-03-05 00:00:00", 32767,
          PendingRecords{32767, 64 * 86400 / 121 - 32767, 121 / 86400.0}},
+        // A ring that is not full has overwritten nothing, whatever the interval suggests.
+        {"2024-01-01 00:00:00", "2024-03-05 00:00:00", 100, PendingRecords{100, 0, 32668 * 121 / 86400.0}},
         {"2024-03-05 07:00:00", "2024-03-05 06:00:00", 100, std::nullopt},  // clock set back since
         {"2024-03-05 07:00:00", "garbage", 100, std::nullopt},
     };

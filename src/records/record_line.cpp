@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+#include "records/record_line.h"
+
+#include <cstring>
+
+#include "protocol/checked_line.h"
+#include "protocol/crc16.h"
+#include "text/civil_time.h"
+#include "text/number.h"
+#include "text/shown.h"
+
+namespace korvel {
+namespace {
+
+constexpr size_t kKeyLength = kTimestampKeyLength;
+constexpr size_t kOffsetLength = 6;  // "+08:00"
+// No record line comes near this; longer lines are damage and are not checksummed byte by byte.
+constexpr size_t kLongestLine = 4096;
+
+// Digits at text[at, at + count), or -1.
+int Digits(std::string_view text, size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+constexpr const char* kReasons[] = {
+    "empty line",
+    "far too long for a record line",
+    "the line ends in CR; record lines end in LF alone",
+    "no checksum at the end of the line",
+    "the checksum is not four hexadecimal digits",
+    "checksum mismatch",
+    "not a record line of the form YYYY-MM-DD hh:mm:ss+hh:mm VALUE PRODUCT",
+    "more fields than date, time, value and product",
+};
+
+// The product field as the file's name says it: digits, leading zeros allowed ("0123" is 123); a
+// negative number is named by its unsigned 32-bit form, as the download names the file ("-1" is
+// 4294967295).
+bool SameProduct(std::string_view field, uint32_t named) {
+    const bool negative = !field.empty() && field[0] == '-';
+    if (negative) field.remove_prefix(1);
+    if (field.empty() || field.size() > 20) return false;
+    uint64_t value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    if (negative) return value != 0 && value <= 0x80000000u && (uint64_t{1} << 32) - value == named;
+    return value == named;
+}
+
+}  // namespace
+
+// "YYYY-MM-DD hh:mm:ss" (with `separator` between date and time) as seconds of that clock time.
+std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {
+    if (text.size() < kKeyLength || text[4] != '-' || text[7] != '-' || text[10] != separator ||
+        text[13] != ':' || text[16] != ':')
+        return {};
+    const int y = Digits(text, 0, 4), mo = Digits(text, 5, 2), d = Digits(text, 8, 2);
+    const int h = Digits(text, 11, 2), mi = Digits(text, 14, 2), s = Digits(text, 17, 2);
+    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+        return {};
+    if (static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(mo))) return {};
+    return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+           mi * 60 + s;
+}
+
+// "+hh:mm" / "-hh:mm" as minutes east of UTC.
+std::optional<int> ParseOffset(std::string_view text, bool* minus_zero) {
+    if (text.size() != kOffsetLength || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
+    const int h = Digits(text, 1, 2), m = Digits(text, 4, 2);
+    if (h < 0 || m < 0 || m > 59) return {};
+    const int minutes = h * 60 + m;
+    if (minus_zero) *minus_zero = text[0] == '-' && minutes == 0;
+    return text[0] == '-' ? -minutes : minutes;
+}
+
+std::string DamageReason(LineDamage damage, std::string_view product_field, uint32_t named) {
+    if (damage == LineDamage::kOtherProduct)
+        return "the product number " + Shown(product_field) + " is not the file's " + std::to_string(named);
+    const auto index = static_cast<size_t>(damage);
+    return index < std::size(kReasons) ? kReasons[index] : "";
+}
+
+void RecordLineChecker::ExpectProduct(std::optional<uint32_t> product) {
+    named_ = product;
+    product_text_ = "\n";
+}
+
+RecordLine RecordLineChecker::Check(std::string_view line) {
+    RecordLine parsed;
+    auto damaged = [&](LineDamage reason) {
+        parsed.damage = reason;
+        return parsed;
+    };
+    if (line.empty()) return damaged(LineDamage::kEmpty);
+    if (line.size() > kLongestLine) return damaged(LineDamage::kTooLong);
+    if (line.back() == '\r') return damaged(LineDamage::kCarriageReturn);
+    if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(LineDamage::kNoChecksum);
+    unsigned expected = 0;
+    for (size_t i = line.size() - 4; i < line.size(); ++i) {
+        const int digit = HexDigitValue(line[i]);
+        if (digit < 0) return damaged(LineDamage::kChecksumDigits);
+        expected = expected * 16 + static_cast<unsigned>(digit);
+    }
+    const std::string_view body = line.substr(0, line.size() - 5);
+    if (Crc16(body) != expected) return damaged(LineDamage::kChecksumMismatch);
+
+    // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
+    constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
+    const size_t last_space = body.rfind(' ');
+    if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt)
+        return damaged(LineDamage::kNotARecord);
+    const std::optional<int64_t> clock = ClockTime(body);
+    if (!clock || !Offset(body.data() + kKeyLength)) return damaged(LineDamage::kNotARecord);
+    parsed.value = body.substr(kValueAt, last_space - kValueAt);
+    parsed.product = body.substr(last_space + 1);
+    if (parsed.value.find(' ') != std::string_view::npos) return damaged(LineDamage::kExtraFields);
+    if (parsed.product != product_text_) {
+        product_text_.assign(parsed.product);
+        product_ok_ = !named_ || SameProduct(parsed.product, *named_);
+    }
+    if (!product_ok_) return damaged(LineDamage::kOtherProduct);
+    parsed.clock = *clock;
+    parsed.offset = offset_;
+    parsed.minus_zero = minus_zero_;
+    return parsed;
+}
+
+std::optional<int64_t> RecordLineChecker::ClockTime(std::string_view body) {
+    if (!have_date_ || std::memcmp(body.data(), date_, sizeof date_) != 0) {
+        const std::optional<int64_t> midnight =
+            ParseClockTime(std::string(body.data(), sizeof date_) + " 00:00:00", ' ');
+        if (!midnight) return {};
+        std::memcpy(date_, body.data(), sizeof date_);
+        have_date_ = true;
+        midnight_ = *midnight;
+    }
+    if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
+    const int h = Digits(body, 11, 2), m = Digits(body, 14, 2), s = Digits(body, 17, 2);
+    if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
+    return midnight_ + h * 3600 + m * 60 + s;
+}
+
+bool RecordLineChecker::Offset(const char* text) {
+    if (have_offset_ && std::memcmp(text, offset_text_, kOffsetLength) == 0) return true;
+    const std::optional<int> offset = ParseOffset(std::string_view(text, kOffsetLength), &minus_zero_);
+    if (!offset) return false;
+    std::memcpy(offset_text_, text, kOffsetLength);
+    have_offset_ = true;
+    offset_ = *offset;
+    return true;
+}
+
+}  // namespace korvel

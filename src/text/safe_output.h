@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// A file the user names for output, written without ever destroying what the name leads to: a pipe,
+// a character device or a terminal is written directly; a symbolic link's target is written and the link
+// stays; a regular file is replaced at once and whole through a temporary file of its own folder,
+// created exclusively under an unpredictable name and given the file's mode. The temporary goes again on
+// every failure and on SIGINT, SIGTERM or SIGHUP. OS calls in safe_output_posix.cpp and safe_output_win.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "text/failure.h"
+
+namespace korvel {
+
+class SafeOutput {
+  public:
+    SafeOutput() = default;
+    SafeOutput(const SafeOutput&) = delete;
+    SafeOutput& operator=(const SafeOutput&) = delete;
+    ~SafeOutput();  // an output not committed leaves nothing behind
+
+    // Gets ready to write to path. False, with the reason in *error, when it cannot be written.
+    bool Open(const std::string& path, Failure* error);
+    // Writes all the bytes or fails; a failure is kept and returned again by Commit.
+    bool Write(std::string_view bytes);
+    // Puts the written bytes under the name. False, with the reason, when they are not all there.
+    bool Commit(Failure* error);
+    // Throws away what was written; the name keeps what it had.
+    void Abandon();
+
+    // True when the name is written in place (a pipe, a device, a terminal).
+    bool Direct() const { return direct_; }
+    // Where the bytes are written before Commit: the temporary file, or the name itself when direct.
+    const std::string& Temporary() const { return temporary_; }
+
+  private:
+    bool Fail(const char* what, const std::string& path);
+    bool Refuse(const char* what, const std::string& path, Failure* error);  // Fail, then Abandon
+
+    intptr_t handle_ = -1;
+    bool direct_ = false;
+    std::string path_;       // as the user gave it
+    std::string target_;     // the name that gets the bytes: path_, or where its links lead
+    std::string temporary_;  // the exclusive temporary file beside target_
+    Failure error_;
+};
+
+// Creates a new folder only this user may enter, with an unpredictable name, in the system's temporary
+// folder, and puts its path in *folder.
+bool MakePrivateFolder(std::string_view prefix, std::string* folder, Failure* error);
+
+}  // namespace korvel
