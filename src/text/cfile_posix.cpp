@@ -16,13 +16,6 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
-CFile::~CFile() { Close(); }
-
-bool CFile::Fail(const char* what) {
-    m_lastError = LastSystemFailure(std::string(what) + " " + m_strPath);
-    return false;
-}
-
 bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     Close();
     m_strPath = path;

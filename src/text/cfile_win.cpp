@@ -13,13 +13,6 @@ HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-CFile::~CFile() { Close(); }
-
-bool CFile::Fail(const char* what) {
-    m_lastError = LastSystemFailure(std::string(what) + " " + m_strPath);
-    return false;
-}
-
 bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     Close();
     m_strPath = path;

@@ -73,21 +73,6 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-SafeOutput::~SafeOutput() { Abandon(); }
-
-bool SafeOutput::Fail(const char* what, const std::string& path) {
-    const int code = errno;
-    error_ = {KindOfError(code), std::string(what) + " " + path + ": " + std::strerror(code), code};
-    return false;
-}
-
-bool SafeOutput::Refuse(const char* what, const std::string& path, Failure* error) {
-    Fail(what, path);
-    if (error) *error = error_;
-    Abandon();
-    return false;
-}
-
 bool SafeOutput::Open(const std::string& path, Failure* error) {
     Abandon();
     error_ = {};

@@ -23,22 +23,6 @@ std::string RandomWord() {
 
 }  // namespace
 
-SafeOutput::~SafeOutput() { Abandon(); }
-
-bool SafeOutput::Fail(const char* what, const std::string& path) {
-    const DWORD code = GetLastError();
-    error_ = {KindOfError(ErrnoOf(code)), std::string(what) + " " + path + ": " + SystemMessage(code),
-              ErrnoOf(code)};
-    return false;
-}
-
-bool SafeOutput::Refuse(const char* what, const std::string& path, Failure* error) {
-    Fail(what, path);
-    if (error) *error = error_;
-    Abandon();
-    return false;
-}
-
 bool SafeOutput::Open(const std::string& path, Failure* error) {
     Abandon();
     error_ = {};
