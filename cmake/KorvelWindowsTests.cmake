@@ -70,6 +70,9 @@ foreach(folder text protocol ui serial threads engine records)
   endif()
 endforeach()
 
+# The download walk is answered by the simulator's device model.
+target_link_libraries(records_tests PRIVATE korvel_sim_model)
+
 file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
 list(FILTER _win_sources EXCLUDE REGEX "/window_test\\.cpp$")  # a program of its own, below
 if(_win_sources)

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -41,45 +42,52 @@ extern "C" void OnTerminationSignal(int signo) {
 }  // namespace
 
 std::optional<Options> ParseOptions(const QStringList& arguments, QString* error) {
-    Options options;
-    for (int i = 0; i < arguments.size(); ++i) {
-        QString option = arguments[i];
-        QString value;
-        const bool has_inline = option.startsWith("--") && option.contains('=');
-        if (has_inline) {
-            value = option.section('=', 1);
-            option = option.section('=', 0, 0);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringList{"port"}, QString(), "PATH");
+    const QCommandLineOption demo("demo");
+    const QCommandLineOption demo_records(QStringList{"demo-records"}, QString(), "N");
+    const QCommandLineOption help(QStringList{"h", "help"});
+    parser.addOptions({port, demo, demo_records, help});
+
+    const auto refuse = [error](const QString& sentence) {
+        *error = sentence;
+        return std::nullopt;
+    };
+    const auto unknown = [&](const QString& argument) {
+        return refuse("unknown option \"" + argument + "\" (korvel --help lists the options)");
+    };
+    // The parser skips the program name.
+    if (!parser.parse(QStringList{"korvel"} + arguments)) {
+        // Qt names the mistakes its own way; the first faulty argument gets our sentence.
+        for (const QString& argument : arguments) {
+            const QString option = argument.section('=', 0, 0);
+            QString name = option;
+            while (name.startsWith('-')) name.remove(0, 1);
+            if (!argument.startsWith('-') || name.isEmpty()) continue;
+            if (parser.unknownOptionNames().contains(name)) return unknown(argument);
+            const bool takes_value = port.names().contains(name) || demo_records.names().contains(name);
+            if (!takes_value && argument.contains('=')) return refuse(option + " takes no value");
         }
-        auto take_value = [&]() -> bool {
-            if (has_inline) return true;
-            if (i + 1 >= arguments.size()) {
-                *error = option + " needs a value";
-                return false;
-            }
-            value = arguments[++i];
-            return true;
-        };
-        if (option == "--port") {
-            if (!take_value()) return std::nullopt;
-            if (value.isEmpty()) {
-                *error = "--port needs a device path, for example --port /dev/pts/3";
-                return std::nullopt;
-            }
-            options.ports << value;
-        } else if (option == "--demo") {
-            options.demo = true;
-        } else if (option == "--demo-records") {
-            if (!take_value()) return std::nullopt;
-            bool ok = false;
-            options.demo_records = value.toInt(&ok);
-            if (!ok || options.demo_records < 0 || options.demo_records > 32767) {
-                *error = "--demo-records needs a whole number from 0 to 32767, not \"" + value + "\"";
-                return std::nullopt;
-            }
-        } else if (option == "--help" || option == "-h") {
-            options.help = true;
-        } else {
-            *error = "unknown option \"" + arguments[i] + "\" (korvel --help lists the options)";
+        // A value can only be missing after the last argument.
+        return refuse(arguments.back() + " needs a value");
+    }
+    if (!parser.positionalArguments().isEmpty()) return unknown(parser.positionalArguments().front());
+
+    Options options;
+    options.ports = parser.values(port);
+    if (options.ports.contains(QString())) {
+        *error = "--port needs a device path, for example --port /dev/pts/3";
+        return std::nullopt;
+    }
+    options.demo = parser.isSet(demo);
+    options.help = parser.isSet(help);
+    if (parser.isSet(demo_records)) {
+        const QString value = parser.value(demo_records);
+        bool ok = false;
+        options.demo_records = value.toInt(&ok);
+        if (!ok || options.demo_records < 0 || options.demo_records > 32767) {
+            *error = "--demo-records needs a whole number from 0 to 32767, not \"" + value + "\"";
             return std::nullopt;
         }
     }

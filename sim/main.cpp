@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // korvel-sim: a simulated winch speed recorder on a pseudo-terminal, for tests and demonstrations.
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,18 +57,18 @@ Faults:
                          (announced on stdout as "pty PATH"; --link follows it)
 )";
 
-[[noreturn]] void Fail(const std::string& message) {
-    std::fprintf(stderr, "korvel-sim: %s\n(korvel-sim --help lists the options)\n", message.c_str());
-    std::exit(2);
-}
+// A mistake on the command line: the sentence says what is wrong with which option.
+struct UsageError {
+    std::string message;
+};
 
 long ToLong(const std::string& option, const std::string& text, long low, long high) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
-        Fail(option + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-             ", not \"" + text + "\"");
+        throw UsageError{option + " needs a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + text + "\""};
     return value;
 }
 
@@ -74,9 +76,35 @@ double ToRate(const std::string& option, const std::string& text) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(value >= 0.0 && value <= 1.0))
-        Fail(option + " needs a share from 0 to 1, not \"" + text + "\"");
+        throw UsageError{option + " needs a share from 0 to 1, not \"" + text + "\""};
     return value;
 }
+
+// Options that take a value: each one converts and checks it when it is read, in the order given.
+class Options {
+  public:
+    explicit Options(CLI::App& app) : app_(app) {
+        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+
+    void Text(const std::string& name, std::string& target) { app_.add_option(name, target); }
+    void Flag(const std::string& name, bool& target) { app_.add_flag(name, target); }
+    void Call(const std::string& name, std::function<void(const std::string&)> read) {
+        app_.add_option_function<std::string>(name, std::move(read))->trigger_on_parse();
+    }
+    template <typename T>
+    void Number(const std::string& name, T& target, long low, long high) {
+        Call(name, [&target, name, low, high](const std::string& text) {
+            target = static_cast<T>(ToLong(name, text, low, high));
+        });
+    }
+    void Rate(const std::string& name, double& target) {
+        Call(name, [&target, name](const std::string& text) { target = ToRate(name, text); });
+    }
+
+  private:
+    CLI::App& app_;
+};
 
 int64_t LocalNow() {
     const std::time_t t = std::time(nullptr);
@@ -97,101 +125,76 @@ int main(int argc, char** argv) {
     bool wrap = false;
     bool clock_given = false;
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::string value;
-        bool has_value = false;
-        if (const size_t eq = option.find('='); option.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option = option.substr(0, eq);
-            has_value = true;
-        }
-        auto next = [&]() -> std::string {
-            if (has_value) return value;
-            if (i + 1 >= args.size()) Fail(option + " needs a value");
-            return args[++i];
-        };
-        if (option == "--help" || option == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (option == "--tty") {
-            io.tty_path = next();
-        } else if (option == "--link") {
-            io.link_path = next();
-        } else if (option == "--log") {
-            io.log_path = next();
-        } else if (option == "--control") {
-            io.control_path = next();
-        } else if (option == "--exit-on-stdin-eof") {
-            io.exit_on_stdin_eof = true;
-        } else if (option == "--records") {
-            device.records = static_cast<int>(ToLong(option, next(), 0, kMaxRecords));
-        } else if (option == "--head") {
-            device.head = static_cast<int>(ToLong(option, next(), 0, korvel::kIndexMask));
-        } else if (option == "--wrap") {
-            wrap = true;
-        } else if (option == "--protocol") {
-            device.protocol = static_cast<int>(ToLong(option, next(), 0, 9));
-        } else if (option == "--product") {
-            device.product = next();
-            if (device.product.empty() || device.product.find_first_of(" \t\r\n") != std::string::npos)
-                Fail("--product needs one word without spaces");
-        } else if (option == "--firmware") {
-            const std::string words = next();
-            const size_t space = words.find(' ');
-            device.firmware1 = words.substr(0, space);
-            device.firmware3 = space == std::string::npos ? "" : words.substr(space + 1);
-            if (device.firmware1.empty() || device.firmware3.empty() ||
-                device.firmware3.find(' ') != std::string::npos)
-                Fail("--firmware needs two words, e.g. \"KVR V3.1\"");
-        } else if (option == "--clock") {
-            const std::string text = next();
-            const std::optional<int64_t> t = ParseDeviceTime(text);
-            if (!t) Fail("--clock needs \"YYYY-MM-DD hh:mm:ss\", not \"" + text + "\"");
-            device.clock = *t;
-            clock_given = true;
-        } else if (option == "--seed") {
-            device.seed = static_cast<uint64_t>(ToLong(option, next(), 0, 0x7FFFFFFFL));
-        } else if (option == "--max-batch") {
-            device.max_batch = static_cast<int>(ToLong(option, next(), 1, kMaxRecords));
-        } else if (option == "--reply-delay-ms") {
-            io.reply_delay_ms = ToLong(option, next(), 0, 600'000);
-        } else if (option == "--crlf") {
-            faults.crlf = true;
-        } else if (option == "--info-crc") {
-            device.info_crc = true;
-        } else if (option == "--corrupt-crc") {
-            device.corrupt_crc = ToRate(option, next());
-        } else if (option == "--drop-replies") {
-            faults.drop_replies = ToRate(option, next());
-        } else if (option == "--stall") {
-            faults.stall = true;
-        } else if (option == "--stall-after") {
-            faults.stall_after = ToLong(option, next(), 0, 1L << 30);
-        } else if (option == "--chunk") {
-            io.chunk = ToLong(option, next(), 1, 1L << 20);
-        } else if (option == "--chunk-gap-us") {
-            io.chunk_gap_us = ToLong(option, next(), 0, 10'000'000);
-        } else if (option == "--baud") {
-            io.baud = ToLong(option, next(), 10, 100'000'000);
-        } else if (option == "--messages") {
-            faults.messages = ToRate(option, next());
-        } else if (option == "--overlong") {
-            faults.overlong = ToRate(option, next());
-        } else if (option == "--endless-reply") {
-            faults.endless = true;
-        } else if (option == "--endless-after") {
-            faults.endless_after = ToLong(option, next(), 0, 1L << 30);
-        } else if (option == "--endless-gap-ms") {
-            faults.endless_gap_ms = ToLong(option, next(), 0, 3'600'000);
-        } else if (option == "--hangup-after") {
-            io.hangup_after = ToLong(option, next(), 0, 1L << 40);
-        } else if (option == "--replug-after") {
-            io.replug_after_ms = ToLong(option, next(), 0, 3'600'000);
-        } else {
-            Fail("unknown option \"" + args[i] + "\"");
-        }
+    CLI::App app("korvel-sim");
+    app.allow_extras();
+    Options o(app);
+    o.Text("--tty", io.tty_path);
+    o.Text("--link", io.link_path);
+    o.Text("--log", io.log_path);
+    o.Text("--control", io.control_path);
+    o.Flag("--exit-on-stdin-eof", io.exit_on_stdin_eof);
+    o.Number("--records", device.records, 0, kMaxRecords);
+    o.Number("--head", device.head, 0, korvel::kIndexMask);
+    o.Flag("--wrap", wrap);
+    o.Number("--protocol", device.protocol, 0, 9);
+    o.Call("--product", [&](const std::string& text) {
+        if (text.empty() || text.find_first_of(" \t\r\n") != std::string::npos)
+            throw UsageError{"--product needs one word without spaces"};
+        device.product = text;
+    });
+    o.Call("--firmware", [&](const std::string& words) {
+        const size_t space = words.find(' ');
+        device.firmware1 = words.substr(0, space);
+        device.firmware3 = space == std::string::npos ? "" : words.substr(space + 1);
+        if (device.firmware1.empty() || device.firmware3.empty() ||
+            device.firmware3.find(' ') != std::string::npos)
+            throw UsageError{"--firmware needs two words, e.g. \"KVR V3.1\""};
+    });
+    o.Call("--clock", [&](const std::string& text) {
+        const std::optional<int64_t> t = ParseDeviceTime(text);
+        if (!t) throw UsageError{"--clock needs \"YYYY-MM-DD hh:mm:ss\", not \"" + text + "\""};
+        device.clock = *t;
+        clock_given = true;
+    });
+    o.Number("--seed", device.seed, 0, 0x7FFFFFFFL);
+    o.Number("--max-batch", device.max_batch, 1, kMaxRecords);
+    o.Number("--reply-delay-ms", io.reply_delay_ms, 0, 600'000);
+    o.Flag("--crlf", faults.crlf);
+    o.Flag("--info-crc", device.info_crc);
+    o.Rate("--corrupt-crc", device.corrupt_crc);
+    o.Rate("--drop-replies", faults.drop_replies);
+    o.Flag("--stall", faults.stall);
+    o.Number("--stall-after", faults.stall_after, 0, 1L << 30);
+    o.Number("--chunk", io.chunk, 1, 1L << 20);
+    o.Number("--chunk-gap-us", io.chunk_gap_us, 0, 10'000'000);
+    o.Number("--baud", io.baud, 10, 100'000'000);
+    o.Rate("--messages", faults.messages);
+    o.Rate("--overlong", faults.overlong);
+    o.Flag("--endless-reply", faults.endless);
+    o.Number("--endless-after", faults.endless_after, 0, 1L << 30);
+    o.Number("--endless-gap-ms", faults.endless_gap_ms, 0, 3'600'000);
+    o.Number("--hangup-after", io.hangup_after, 0, 1L << 40);
+    o.Number("--replug-after", io.replug_after_ms, 0, 3'600'000);
+
+    std::string mistake;
+    try {
+        app.parse(argc, argv);
+        if (!app.remaining().empty()) mistake = "unknown option \"" + app.remaining().front() + "\"";
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    } catch (const CLI::ArgumentMismatch& error) {
+        // The option that ends the command line lacks its value; CLI11 names it before the colon.
+        const std::string what = error.what();
+        mistake = what.substr(0, what.find(':')) + " needs a value";
+    } catch (const CLI::ParseError& error) {
+        mistake = error.what();
+    } catch (const UsageError& error) {
+        mistake = error.message;
+    }
+    if (!mistake.empty()) {
+        std::fprintf(stderr, "korvel-sim: %s\n(korvel-sim --help lists the options)\n", mistake.c_str());
+        return 2;
     }
     if (!clock_given) device.clock = LocalNow();
     if (wrap && device.head < 0) device.head = device.records / 2;

@@ -24,14 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
-}
-
 // Downloads into root, where the scan sees the earlier files, then moves the new file into root/dN, so
 // a later download of the same second keeps it. Returns the file's path below root.
 std::string Download(const SimProcess& sim, const std::string& root, int n) {

@@ -10,11 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace korvel::testing {
@@ -107,26 +103,6 @@ ProcessResult ChildProcess::Wait(std::chrono::seconds limit) {
 ProcessResult RunCli(std::vector<std::string> args) {
     args.insert(args.begin(), CliPath());
     return RunProcess(args);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::vector<std::string> ListFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace korvel::testing

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/temp_folder.h"
 
 namespace korvel::testing {
@@ -52,10 +53,5 @@ ProcessResult RunCli(std::vector<std::string> args);
 
 // A fresh folder below the system's temporary folder, removed with everything in it on destruction.
 using TempDir = TempFolder;
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-// Names of the regular files directly in a folder, sorted.
-std::vector<std::string> ListFiles(const std::string& folder);
 
 }  // namespace korvel::testing

@@ -27,18 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
-size_t CountLines(const std::string& text) { return Lines(text).size(); }
-
 // The file a download wrote: the last line of its output, which must be the only file in folder.
 std::string WrittenFile(const ProcessResult& result, const std::string& folder) {
     const std::vector<std::string> out = Lines(result.out);
@@ -77,7 +65,7 @@ TEST_P(CliDownload, FullThenIncrementalFilesAreTheEnginesByteForByte) {
     const std::string engine_full = EngineDownload(sim.pty_path(), engine_dir.path());
     ASSERT_FALSE(engine_full.empty());
     const std::string full_bytes = ReadFile(cli_full);
-    EXPECT_EQ(CountLines(full_bytes), 250u);
+    EXPECT_EQ(Lines(full_bytes).size(), 250u);
     EXPECT_EQ(full_bytes, ReadFile(engine_full));
 
     Archive(cli_dir.path());

@@ -21,11 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-size_t LineCount(const std::string& path) {
-    const std::string bytes = ReadFile(path);
-    return static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-}
-
 // The record file a download names as its last line of output.
 std::string NamedFile(const ProcessResult& result) {
     const size_t end = result.out.find_last_not_of('\n');
@@ -49,7 +44,7 @@ TEST(CliFaultyDevice, DamagedLinesAreAskedAgainAndWhatIsSkippedIsNamed) {
         ASSERT_EQ(result.exit_code, c.exit_code) << c.rate << "\n" << result.err;
         const std::vector<std::string> files = ListFiles(dir.path());
         ASSERT_EQ(files.size(), 1u) << c.rate;
-        const size_t lines = LineCount(dir / files[0]);
+        const size_t lines = Lines(ReadFile(dir / files[0])).size();
         std::smatch skipped;
         if (c.exit_code == 0) {
             EXPECT_EQ(lines, static_cast<size_t>(c.records));
@@ -80,7 +75,7 @@ TEST(CliFaultyDevice, RecordsMadeAfterTheClockWasSetBackAreDownloaded) {
     const ProcessResult second = RunCli({"download", "--port", sim.pty_path(), "--dir", dir.path()});
     ASSERT_EQ(second.exit_code, 0) << second.err;
     // The newest record saved before, then the six made since.
-    EXPECT_EQ(LineCount(NamedFile(second)), 7u);
+    EXPECT_EQ(Lines(ReadFile(NamedFile(second))).size(), 7u);
 }
 
 TEST(CliFaultyDevice, EarlierFilesOfTheSameSecondAreKeptAndLeftoversOfAKilledRunGo) {
@@ -103,7 +98,7 @@ TEST(CliFaultyDevice, EarlierFilesOfTheSameSecondAreKeptAndLeftoversOfAKilledRun
     const ProcessResult result = RunCli({"download", "--port", sim.pty_path(), "--dir", dir.path()});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     for (const std::string& name : earlier) EXPECT_EQ(ReadFile(dir / name), "") << name;
-    EXPECT_EQ(LineCount(NamedFile(result)), 20u);
+    EXPECT_EQ(Lines(ReadFile(NamedFile(result))).size(), 20u);
     EXPECT_EQ(ListFiles(dir.path()).size(), earlier.size() + 1);
     EXPECT_FALSE(fs::exists(dir / ".korvel-partial-killed00"));
 }

@@ -48,6 +48,7 @@ class OptionsTest : public QObject {
         QTest::newRow("records out of range") << QStringList{"--demo-records", "40000"} << "0 to 32767";
         QTest::newRow("records not a number") << QStringList{"--demo-records", "many"} << "\"many\"";
         QTest::newRow("unknown option") << QStringList{"--fast"} << "unknown option \"--fast\"";
+        QTest::newRow("a flag with a value") << QStringList{"--demo=1"} << "--demo takes no value";
         QTest::newRow("a stray word") << QStringList{"COM3"} << "unknown option \"COM3\"";
     }
     void refusedCommandLinesSayWhy() {

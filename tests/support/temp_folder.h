@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 namespace korvel::testing {
@@ -40,8 +41,7 @@ class TempFolder {
         return file.string();
     }
     std::string Read(const std::string& relative) const {
-        std::ifstream in(std::filesystem::path(path_) / relative, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return ReadFile((std::filesystem::path(path_) / relative).string());
     }
     // Names of the entries directly in the folder, sorted.
     std::vector<std::string> Names() const {
