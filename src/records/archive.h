@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -88,6 +89,8 @@ struct Archive {
 // Reads every record file below folder (links to folders are not followed). Files are taken in the
 // order of the time in their names, so an incremental archive is read in the order it was downloaded.
 Archive ReadArchive(const std::string& folder);
+// As ReadArchive, reading only the record files that take accepts (each asked once, in download order).
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take);
 
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
