@@ -9,6 +9,7 @@
 #include "archive_commands.h"
 #include "device_commands.h"
 #include "exit_codes.h"
+#include "ingest_commands.h"
 #include "system.h"
 #include "text/file_system.h"
 #include "ui/dialog_template.h"
@@ -25,7 +26,9 @@ constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli verify    PATH...                       record files, or folders searched recursively
   korvel-cli archive   [--dir DIR] [--json]          per device: records, gaps, clock set-backs, damage
   korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
-  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open])";
+  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open]
+  korvel-cli ingest    [--dir DIR] [--db URL]            the record files into a database
+  korvel-cli fleet     [--db URL] [--json] [--due DAYS]  per recorder: newest record, last load, due)";
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
@@ -33,8 +36,9 @@ constexpr const char* kExitCodes = R"(Exit codes:
      progress for too long, or sent none of the records it reported
   2  usage error
   3  the port could not be opened, or was lost
-  4  the record file could not be written
-  5  verify found a problem; archive found a gap, a clock set-back or damage
+  4  the record file could not be written; the database could not be reached or written
+  5  verify found a problem; archive found a gap, a clock set-back or damage; ingest
+     found damaged lines; fleet found a recorder incomplete or due
   6  the download ended but skipped records that kept failing their checksum
      (the record file is written; the message names the skipped indices)
   7  the report was written, but no browser could be started for it
@@ -132,6 +136,7 @@ int Main(int argc, char** argv) {
         ->type_name("PATH...");
 
     const ArchiveCommands archive_commands(app);
+    const IngestCommands ingest_commands(app);
 
     // Set last, so that the subcommands' help does not repeat it.
     app.footer(std::string(kSynopsis) + "\n\n" + kExitCodes);
@@ -139,10 +144,10 @@ int Main(int argc, char** argv) {
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
         if (word != "ports" && word != "info" && word != "sync-time" && word != "download" &&
-            word != "verify" && !ArchiveCommands::IsCommand(word)) {
+            word != "verify" && !ArchiveCommands::IsCommand(word) && !IngestCommands::IsCommand(word)) {
             std::cerr << "korvel-cli: unknown command " << argv[1]
-                      << "; the commands are ports, info, sync-time, download, verify, archive, export and "
-                         "report\n";
+                      << "; the commands are ports, info, sync-time, download, verify, archive, export, "
+                         "report, ingest and fleet\n";
             return kExitUsage;
         }
     }
@@ -177,6 +182,7 @@ int Main(int argc, char** argv) {
         return VerifyPaths(verify_paths, std::cout).problems == 0 ? kExitOk : kExitVerify;
     }
     if (const std::optional<int> code = archive_commands.Run()) return *code;
+    if (const std::optional<int> code = ingest_commands.Run()) return *code;
     return kExitUsage;
 }
 
