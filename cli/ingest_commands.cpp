@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ingest_commands.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -27,11 +28,16 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 }
 
 std::string UtcText(int64_t utc) {
-    const std::time_t t = static_cast<std::time_t>(utc);
-    std::tm parts{};
-    gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    using namespace std::chrono;
+    const sys_seconds at{seconds{utc}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss time{at - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return text;
 }
 

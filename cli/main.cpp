@@ -22,7 +22,7 @@ constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli ports                                   one port path per line, in the dialog's order
   korvel-cli info      --port PATH [--baud RATE] [--json] [--dir DIR]
   korvel-cli sync-time --port PATH [--baud RATE]
-  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
+  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N] [--ingest [URL]]
   korvel-cli verify    PATH...                       record files, or folders searched recursively
   korvel-cli archive   [--dir DIR] [--json]          per device: records, gaps, clock set-backs, damage
   korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
@@ -129,6 +129,15 @@ int Main(int argc, char** argv) {
             },
             ""));
 
+    std::string download_ingest_url;
+    CLI::Option* download_ingest =
+        download
+            ->add_option("--ingest", download_ingest_url,
+                         "after the download, load the folder's record files into a database (URL as ingest "
+                         "--db takes it; without one the SQLite file beside the upload folder)")
+            ->expected(0, 1)
+            ->type_name("[URL]");
+
     CLI::App* verify = app.add_subcommand(
         "verify", "Checks record files: checksums, product numbers, timestamp order, repeated lines.");
     verify->add_option("PATH", verify_paths, "record files, or folders searched recursively")
@@ -171,7 +180,14 @@ int Main(int argc, char** argv) {
     if (*ports) return RunPorts();
     if (*info) return RunInfo(options);
     if (*sync_time) return RunSyncTime(options);
-    if (*download) return RunDownload(options);
+    if (*download) {
+        const int code = RunDownload(options);
+        if (download_ingest->count() == 0 || (code != kExitOk && code != kExitSkipped)) return code;
+        const int ingested = IngestCommands::Ingest(
+            options.dir,
+            download_ingest_url.empty() ? std::nullopt : std::optional<std::string>(download_ingest_url));
+        return ingested != kExitOk ? ingested : code;
+    }
     if (*verify) {
         for (const std::string& path : verify_paths) {
             if (!FileExists(path)) {

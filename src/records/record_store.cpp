@@ -49,6 +49,12 @@ bool ReadWhole(const std::string& path, std::string& bytes, Failure& failure) {
     return true;
 }
 
+bool PlainAscii(std::string_view text) {
+    for (char c : text)
+        if (c <= 0 || c > 0x7E) return false;
+    return true;
+}
+
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -162,7 +168,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
             row.line = WithChecksum(text);
             // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out, and
             // counted, rather than failing its whole file.
-            if (!HoldsAsText(row.line)) {
+            if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
                 ++file.damaged;
                 continue;
             }

@@ -176,7 +176,11 @@ class PostgresStore final : public RecordStore {
     std::string Name() const override { return name_; }
 
     Failure Prepare() override {
-        if (Failure f = Exec("SET client_min_messages = warning", "cannot prepare the database")) return f;
+        // A commit need not wait for the server's disk: a server crash can only lose whole, recent files
+        // (their row goes with their records), and the next ingest loads them again.
+        if (Failure f = Exec("SET client_min_messages = warning; SET synchronous_commit = off",
+                             "cannot prepare the database"))
+            return f;
         if (Failure f = Exec("BEGIN", "cannot write to the database")) return f;
         // Several first runs at once: one creates the schema, the others wait and find it made.
         Failure failure =

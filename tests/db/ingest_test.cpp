@@ -19,6 +19,7 @@
 #include "cli_process.h"
 #include "support/databases.h"
 #include "support/record_lines.h"
+#include "support/sim_process.h"
 
 namespace korvel::testing {
 namespace {
@@ -242,6 +243,21 @@ TEST(SqliteIngest, FleetShowsEachRecorderItsLastLoadAndWhatIsDue) {
     EXPECT_EQ(rows[1]["damaged_lines"], 1);
     EXPECT_EQ(rows[1]["gaps"], 1);  // where the damaged record is missing
     EXPECT_EQ(rows[1]["missing"], 1);
+}
+
+TEST(SqliteIngest, DownloadWithIngestLoadsWhatItDownloadedAndTheStopRecordOnce) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--records", "300"})) << sim.error();
+    TempDir dir, db_dir;
+    const std::string db = db_dir / "korvel.sqlite";
+    for (const char* expected : {"records: 300 read, 300 new", "records: 1 read, 0 new"}) {
+        const ProcessResult result =
+            RunCli({"download", "--port", sim.pty_path(), "--dir", dir.path(), "--ingest", db});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(SqliteNumber(db, "SELECT count(*) FROM records"), 300);
+    EXPECT_EQ(SqliteNumber(db, "SELECT count(*) FROM files"), 2);
 }
 
 }  // namespace
