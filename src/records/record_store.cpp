@@ -135,9 +135,10 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
     units.reserve(archive.files.size());
     for (const ArchiveFile& file : archive.files) {
         Unit unit{&wanted.at(file.path), {}, false};
+        // The engine names an unreadable file as "cannot open PATH: ..." or "RELATIVE: ...".
         for (const std::string& problem : archive.problems)
-            if (problem.find(file.relative) != std::string::npos ||
-                problem.find(ShownText(file.path)) != std::string::npos)
+            if (problem.rfind(file.relative + ": ", 0) == 0 ||
+                problem.find(" " + ShownText(file.path) + ": ") != std::string::npos)
                 unit.unreadable = true;
         units.push_back(std::move(unit));
     }
