@@ -211,6 +211,26 @@ cp "$1"/korvel.sqlite* "$5"/)";
               static_cast<long long>(Lines(files).size()));
 }
 
+TEST(SqliteIngest, AFileThatCannotHoldTheDatabaseEndsInExit4WithItsReason) {
+    TempDir dir, db_dir;
+    dir.Write(RecordFileName(0), RecordLines(0, 9));
+    db_dir.Write("text.sqlite", std::string(4096, 'x'));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"sqlite:" + db_dir.path() + "/no/such/folder/korvel.sqlite",
+         "unable to open database file; check that the file and its folder exist and are writable"},
+        {db_dir / "text.sqlite", "file is not a database; it is no korvel database or it is damaged"},
+        {"sqlite:", "names no file"},
+    };
+    for (const auto& [url, words] : cases) {
+        SCOPED_TRACE(url);
+        const ProcessResult result = RunCli({"ingest", "--dir", dir.path(), "--db", url});
+        EXPECT_EQ(result.exit_code, 4);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(words), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(db_dir.Read("text.sqlite"), std::string(4096, 'x'));
+}
+
 TEST(SqliteIngest, FleetShowsEachRecorderItsLastLoadAndWhatIsDue) {
     TempDir dir, db_dir;
     const std::string db = db_dir / "korvel.sqlite";
