@@ -60,23 +60,35 @@ class PostgresIngest : public ::testing::Test {
 };
 PostgresServer* PostgresIngest::server_ = nullptr;
 
-TEST_F(PostgresIngest, TheSameFilesTwiceAddNothingAndTheMonthsGetTheirPartitions) {
+TEST_F(PostgresIngest,
+       SameFilesTwiceAddNothingMonthsGetPartitionsTheGapsViewSeesGapsAndOldSchemasAreUpgraded) {
     TempDir dir;
-    dir.Write(RecordFileName(0), RecordLines(0, 1999));  // 2024-01-31 into 2024-02-02
+    // 2024-01-31 into 2024-02-02, with ten records missing after record 999.
+    dir.Write(RecordFileName(0), RecordLines(0, 999) + RecordLines(1010, 1999));
     ProcessResult first = RunCli({"ingest", "--dir", dir.path(), "--db", url_});
     ASSERT_EQ(first.exit_code, 0) << first.err;
-    EXPECT_NE(first.out.find("records: 2000 read, 2000 new"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("records: 1990 read, 1990 new"), std::string::npos) << first.out;
     EXPECT_EQ(first.out.find(PostgresServer::kPassword), std::string::npos) << "the password is shown";
     ProcessResult second = RunCli({"ingest", "--dir", dir.path(), "--db", url_});
     ASSERT_EQ(second.exit_code, 0) << second.err;
     EXPECT_NE(second.out.find("files: 1 (0 loaded, 1 loaded before)"), std::string::npos) << second.out;
-    EXPECT_EQ(PostgresNumber(url_, "SELECT count(*) FROM records"), 2000);
+    EXPECT_EQ(PostgresNumber(url_, "SELECT count(*) FROM records"), 1990);
     EXPECT_EQ(PostgresQuery(url_,
                             "SELECT c.relname, (SELECT count(*) FROM records r WHERE r.tableoid = c.oid) > 0 "
                             "FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
                             "WHERE i.inhparent = 'records'::regclass ORDER BY 1"),
               (std::vector<std::string>{"records_2024_01|t", "records_2024_02|t"}));
-    EXPECT_EQ(PostgresNumber(url_, "SELECT count(*) FROM gaps"), 0);
+    const std::string before = RecordLine(999), after = RecordLine(1010);
+    const std::vector<std::string> gap = {"123|" + before.substr(0, 25) + "|" + after.substr(0, 25) + "|10"};
+    EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
+
+    // Back to the first schema, as an older korvel-cli left it: the next run upgrades it in place.
+    EXPECT_EQ(PostgresQuery(
+                  url_, "DROP VIEW gaps; DROP INDEX files_by_product; UPDATE korvel_schema SET version = 1"),
+              std::vector<std::string>{});
+    EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", url_}).exit_code, 0);
+    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 2);
+    EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
 }
 
 TEST_F(PostgresIngest, FourIngestsAtOnceLoseAndDoubleNothing) {
