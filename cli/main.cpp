@@ -9,6 +9,7 @@
 #include "archive_commands.h"
 #include "device_commands.h"
 #include "exit_codes.h"
+#include "ingest_commands.h"
 #include "system.h"
 #include "text/file_system.h"
 #include "ui/dialog_template.h"
@@ -21,11 +22,13 @@ constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli ports                                   one port path per line, in the dialog's order
   korvel-cli info      --port PATH [--baud RATE] [--json] [--dir DIR]
   korvel-cli sync-time --port PATH [--baud RATE]
-  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]
+  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N] [--ingest [URL]]
   korvel-cli verify    PATH...                       record files, or folders searched recursively
   korvel-cli archive   [--dir DIR] [--json]          per device: records, gaps, clock set-backs, damage
   korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
-  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open])";
+  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open]
+  korvel-cli ingest    [--dir DIR] [--db URL]            the record files into a database
+  korvel-cli fleet     [--db URL] [--json] [--due DAYS]  per recorder: newest record, last load, due)";
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
@@ -33,8 +36,9 @@ constexpr const char* kExitCodes = R"(Exit codes:
      progress for too long, or sent none of the records it reported
   2  usage error
   3  the port could not be opened, or was lost
-  4  the record file could not be written
-  5  verify found a problem; archive found a gap, a clock set-back or damage
+  4  the record file could not be written; the database could not be reached or written
+  5  verify found a problem; archive found a gap, a clock set-back or damage; ingest
+     found damaged lines; fleet found a recorder incomplete or due
   6  the download ended but skipped records that kept failing their checksum
      (the record file is written; the message names the skipped indices)
   7  the report was written, but no browser could be started for it
@@ -125,6 +129,15 @@ int Main(int argc, char** argv) {
             },
             ""));
 
+    std::string download_ingest_url;
+    CLI::Option* download_ingest =
+        download
+            ->add_option("--ingest", download_ingest_url,
+                         "after the download, load the folder's record files into a database (URL as ingest "
+                         "--db takes it; without one the SQLite file beside the upload folder)")
+            ->expected(0, 1)
+            ->type_name("[URL]");
+
     CLI::App* verify = app.add_subcommand(
         "verify", "Checks record files: checksums, product numbers, timestamp order, repeated lines.");
     verify->add_option("PATH", verify_paths, "record files, or folders searched recursively")
@@ -132,6 +145,7 @@ int Main(int argc, char** argv) {
         ->type_name("PATH...");
 
     const ArchiveCommands archive_commands(app);
+    const IngestCommands ingest_commands(app);
 
     // Set last, so that the subcommands' help does not repeat it.
     app.footer(std::string(kSynopsis) + "\n\n" + kExitCodes);
@@ -139,10 +153,10 @@ int Main(int argc, char** argv) {
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
         if (word != "ports" && word != "info" && word != "sync-time" && word != "download" &&
-            word != "verify" && !ArchiveCommands::IsCommand(word)) {
+            word != "verify" && !ArchiveCommands::IsCommand(word) && !IngestCommands::IsCommand(word)) {
             std::cerr << "korvel-cli: unknown command " << argv[1]
-                      << "; the commands are ports, info, sync-time, download, verify, archive, export and "
-                         "report\n";
+                      << "; the commands are ports, info, sync-time, download, verify, archive, export, "
+                         "report, ingest and fleet\n";
             return kExitUsage;
         }
     }
@@ -166,7 +180,14 @@ int Main(int argc, char** argv) {
     if (*ports) return RunPorts();
     if (*info) return RunInfo(options);
     if (*sync_time) return RunSyncTime(options);
-    if (*download) return RunDownload(options);
+    if (*download) {
+        const int code = RunDownload(options);
+        if (download_ingest->count() == 0 || (code != kExitOk && code != kExitSkipped)) return code;
+        const int ingested = IngestCommands::Ingest(
+            options.dir,
+            download_ingest_url.empty() ? std::nullopt : std::optional<std::string>(download_ingest_url));
+        return ingested != kExitOk ? ingested : code;
+    }
     if (*verify) {
         for (const std::string& path : verify_paths) {
             if (!FileExists(path)) {
@@ -177,6 +198,7 @@ int Main(int argc, char** argv) {
         return VerifyPaths(verify_paths, std::cout).problems == 0 ? kExitOk : kExitVerify;
     }
     if (const std::optional<int> code = archive_commands.Run()) return *code;
+    if (const std::optional<int> code = ingest_commands.Run()) return *code;
     return kExitUsage;
 }
 

@@ -14,5 +14,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "amd64")
 # The Debian packages the programs load; the CJK font draws the window's Chinese texts.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libudev1, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), qt6-qpa-plugins, fonts-wqy-microhei")
+    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libudev1, libsqlite3-0 (>= 3.35), libpq5, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), qt6-qpa-plugins, fonts-wqy-microhei")
+# Scheduled collection: a daily timer per serial port (korvel-download@ttyUSB0.timer) that downloads and
+# then loads the records into the database.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/korvel-download@.service
+              ${PROJECT_SOURCE_DIR}/packaging/systemd/korvel-download@.timer
+        DESTINATION lib/systemd/system)
 include(CPack)

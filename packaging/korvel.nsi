@@ -3,6 +3,8 @@
 ; uninstaller. Made by makensis on the build machine (cmake --build --preset windows --target installer);
 ; defines: VERSION, ARCH (x64 or x86), STAGE (folder with the programs and korvel.ico), OUTFILE.
 Unicode true
+!include nsDialogs.nsh
+!include LogicLib.nsh
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -28,7 +30,12 @@ VIAddVersionKey "LegalCopyright" "MIT License"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\korvel"
 
+Var ComPort
+Var ComPortField
+
+Page components
 Page directory
+Page custom ComPortPage ComPortLeave
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -39,6 +46,28 @@ Function .onInit
   !endif
 FunctionEnd
 
+; Asked only when the daily download is chosen: the COM port the recorder is on.
+Function ComPortPage
+  ${IfNot} ${SectionIsSelected} 1
+    Abort
+  ${EndIf}
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 24u "The daily download reads the recorder on this COM port into the upload folder of the user who installs korvel (%USERPROFILE%\hollin.data\upload):"
+  Pop $0
+  ${NSD_CreateText} 0 30u 60u 12u "COM1"
+  Pop $ComPortField
+  nsDialogs::Show
+FunctionEnd
+
+Function ComPortLeave
+  ${NSD_GetText} $ComPortField $ComPort
+  ${If} $ComPort == ""
+    MessageBox MB_OK "Enter the COM port of the recorder, for example COM5."
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Function un.onInit
   !if ${ARCH} == "x64"
     SetRegView 64
@@ -46,6 +75,7 @@ Function un.onInit
 FunctionEnd
 
 Section "korvel"
+  SectionIn RO
   SetOutPath "$INSTDIR"
   File "${STAGE}\korvel.exe"
   File "${STAGE}\korvel-cli.exe"
@@ -65,9 +95,20 @@ Section "korvel"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; Off unless chosen: a daily task of the installing user that downloads the recorder on the chosen port.
+Section /o "Daily download"
+  nsExec::ExecToLog 'schtasks /Create /F /SC DAILY /ST 12:00 /TN "korvel download" /TR "\"$INSTDIR\korvel-cli.exe\" download --port $ComPort"'
+  Pop $0
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONEXCLAMATION "The daily download task could not be created (schtasks ended with $0); create it in the Task Scheduler instead."
+  ${EndIf}
+SectionEnd
+
 ; The upload folder with the record files and the remembered settings (HKEY_CURRENT_USER) stay.
 Section "Uninstall"
   SetShellVarContext all
+  nsExec::ExecToLog 'schtasks /Delete /F /TN "korvel download"'
+  Pop $0
   Delete "$SMPROGRAMS\korvel.lnk"
   Delete "$INSTDIR\korvel.exe"
   Delete "$INSTDIR\korvel-cli.exe"

@@ -591,12 +591,15 @@ bool Archive::Complete() const {
            std::all_of(devices.begin(), devices.end(), [](const DeviceArchive& d) { return d.Complete(); });
 }
 
-Archive ReadArchive(const std::string& folder) {
+Archive ReadArchive(const std::string& folder) { return ReadArchive(folder, {}); }
+
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take) {
     Archive archive;
     archive.folder = folder;
     Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
+    if (take) std::erase_if(archive.files, [&](const ArchiveFile& file) { return !take(file); });
     ReadFiles(archive);
     return archive;
 }

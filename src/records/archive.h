@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -105,6 +106,8 @@ struct Archive {
 // in the order their records say (see Merger::Reorder), so a PC clock that was wrong when a file was
 // named cannot hide a gap.
 Archive ReadArchive(const std::string& folder);
+// As ReadArchive, reading only the record files that take accepts (each asked once, in download order).
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take);
 
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored

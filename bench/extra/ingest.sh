@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# korvel-cli ingest and fleet over folders written by archive_fixture.cpp: a million records into a fresh
+# SQLite file and into a fresh PostgreSQL database (COPY), the second ingest of the same files, and fleet
+# over 100 recorders. The fleet figure is scaled down to 100 × 10,000 records (two weeks each):
+# generating and loading 26 million takes longer than a benchmark run here. PostgreSQL runs in a
+# temporary folder on a Unix socket (as nobody when this runs as root); its rows are left out where it
+# is not installed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${KORVEL_BUILD_DIR:?KORVEL_BUILD_DIR names the build folder}
+cmake --build "$build" --target korvel-cli >&2
+work=$(mktemp -d)
+pg=/usr/lib/postgresql/15/bin
+as_user=()
+cleanup() {
+  if [ -f "$work/pg/data/postmaster.pid" ]; then
+    (cd "$work" && "${as_user[@]}" "$pg/pg_ctl" -D "$work/pg/data" -m immediate -w stop >/dev/null 2>&1) || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+c++ -O2 -std=c++20 -I"$root/src" -o "$work/fixture" "$here/archive_fixture.cpp" "$root/src/protocol/crc16.cpp"
+mkdir "$work/million" "$work/fleet"
+"$work/fixture" "$work/million" 1001 1000 1   # 1001 × 999 new records + 1 = 1,000,000
+"$work/fixture" "$work/fleet" 1000 1001 100   # 100 recorders × 10 files × 1,000 new records
+
+url=""
+if [ -x "$pg/initdb" ] && [ -x "$pg/pg_ctl" ]; then
+  mkdir "$work/pg"
+  chmod 755 "$work"
+  if [ "$(id -u)" -eq 0 ]; then
+    chown nobody:nogroup "$work/pg"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  (cd "$work/pg" && "${as_user[@]}" "$pg/initdb" -D "$work/pg/data" -U korvel --auth=trust -E UTF8 \
+     --locale=C.UTF-8 >/dev/null)
+  (cd "$work/pg" && "${as_user[@]}" "$pg/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
+     -o "-c listen_addresses='' -k $work/pg" start >/dev/null)
+  url="postgresql://korvel@/postgres?host=$work/pg"
+fi
+
+python3 - "$build/cli/korvel-cli" "$work" "$url" <<'PY'
+import json, os, subprocess, sys, time
+
+cli, work, url = sys.argv[1], sys.argv[2], sys.argv[3]
+
+def timed(args):
+    start = time.monotonic()
+    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    elapsed = time.monotonic() - start
+    if result.returncode not in (0, 5):
+        sys.exit(f"{args} ended with {result.returncode}: {result.stderr}")
+    return elapsed, result.stdout
+
+def row(name, value, unit, goal=""):
+    print(json.dumps({"name": name, "value": value, "unit": unit, "goal": goal}))
+
+def fresh_sqlite(name):
+    path = f"{work}/{name}.sqlite"
+    for suffix in ("", "-wal", "-shm"):
+        if os.path.exists(path + suffix):
+            os.remove(path + suffix)
+    return path
+
+best = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", fresh_sqlite("million")])[0] for _ in range(2))
+_, out = timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/million.sqlite"])
+row("ingest 1,000,000 records into SQLite", round(best, 3), "s", "<= 2 s")
+again = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/million.sqlite"])[0] for _ in range(3))
+row("ingest of the same files again (SQLite)", round(again, 3), "s", "<= 0.2 s")
+if url:
+    first, out = timed([cli, "ingest", "--dir", f"{work}/million", "--db", url])
+    if "1000000 new" not in out:
+        sys.exit("PostgreSQL did not take a million records: " + out)
+    row("ingest 1,000,000 records into PostgreSQL (COPY)", round(first, 3), "s", "<= 4 s")
+    again = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", url])[0] for _ in range(3))
+    row("ingest of the same files again (PostgreSQL)", round(again, 3), "s", "<= 0.2 s")
+    fleet_url = url.replace("/postgres?", "/fleet?")
+    subprocess.run(["psql", url, "-qc", "CREATE DATABASE fleet"], check=True, stdout=subprocess.DEVNULL)
+    load, _ = timed([cli, "ingest", "--dir", f"{work}/fleet", "--db", fleet_url])
+    row("ingest 1,000,100 records of 100 recorders into PostgreSQL", round(load, 3), "s")
+    fleet = min(timed([cli, "fleet", "--db", fleet_url])[0] for _ in range(3))
+    row("fleet over 100 recorders x 10,000 records (PostgreSQL)", round(fleet, 3), "s", "<= 1 s at 26 M")
+PY

@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+#include "ingest_commands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "exit_codes.h"
+#include "nlohmann/json.hpp"
+#include "protocol/record_index.h"
+#include "records/archive.h"
+#include "records/record_file.h"
+#include "records/record_store.h"
+#include "text/utf8.h"
+
+namespace korvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The ring keeps 32,767 records; the oldest not downloaded goes when that many newer are taken.
+constexpr int64_t kRingRecords = kRingSize - 1;
+
+std::string Plural(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + ' ' + (count == 1 ? one : many);
+}
+
+std::string UtcText(int64_t utc) {
+    using namespace std::chrono;
+    const sys_seconds at{seconds{utc}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss time{at - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+// The database named, opened and brought to this build's schema; nothing after saying why not.
+std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url, const char* command) {
+    const std::string name = url ? *url : DefaultDatabasePath();
+    Failure failure;
+    std::unique_ptr<RecordStore> store = OpenRecordStore(name, failure);
+    if (store) failure = store->Prepare();
+    if (failure) {
+        std::cerr << "korvel-cli: " << command << ": " << failure.message << '\n';
+        return nullptr;
+    }
+    return store;
+}
+
+struct FleetRow {
+    FleetDevice device;
+    int64_t pending = 0;      // records probably taken since the newest one in the database
+    int64_t lost = 0;         // of those, already overwritten
+    int64_t overwritten = 0;  // when the oldest pending one goes (UTC)
+    double days_left = 0;
+    bool due = false;
+    bool complete = false;
+};
+
+FleetRow Assess(const FleetDevice& device, int64_t now, int due_days) {
+    FleetRow row{device};
+    const int64_t taken = now > device.last_utc ? (now - device.last_utc) / kSecondsPerRecord : 0;
+    row.pending = std::min(taken, kRingRecords);
+    row.lost = taken - row.pending;
+    row.overwritten =
+        device.last_utc + (taken > kRingRecords ? taken + 1 : kRingRecords + 1) * kSecondsPerRecord;
+    row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
+    row.due = row.days_left <= due_days;
+    row.complete = device.gaps == 0 && device.damaged == 0;
+    return row;
+}
+
+}  // namespace
+
+IngestCommands::IngestCommands(CLI::App& app) {
+    ingest_ = app.add_subcommand(
+        "ingest",
+        "Loads the distinct records of the record files into a database, one transaction per file.\n"
+        "Files loaded before unchanged are skipped. Exit code 4 when the database cannot be reached or\n"
+        "written, 5 when files held damaged lines (those are counted, not loaded).");
+    ingest_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
+        ->type_name("DIR");
+    ingest_
+        ->add_option("--db", db_,
+                     "postgresql://USER@HOST/DATABASE, or a SQLite file (default: korvel.sqlite beside the "
+                     "upload folder)")
+        ->type_name("URL");
+
+    fleet_ = app.add_subcommand(
+        "fleet",
+        "One row per recorder in the database: newest record, last load and from where, records probably\n"
+        "not yet downloaded. Exit code 5 when a recorder is incomplete or due within DAYS.");
+    fleet_->add_option("--db", db_, "the database, as ingest takes it")->type_name("URL");
+    fleet_->add_flag("--json", json_, "print one JSON array");
+    fleet_
+        ->add_option("--due", due_days_,
+                     "days before the oldest record not downloaded is overwritten (default 7)")
+        ->type_name("DAYS")
+        ->check(CLI::Range(0, 36500));
+}
+
+bool IngestCommands::IsCommand(const std::string& word) { return word == "ingest" || word == "fleet"; }
+
+std::optional<int> IngestCommands::Run() const {
+    if (*ingest_) return Ingest(dir_, db_);
+    if (*fleet_) return RunFleet();
+    return {};
+}
+
+int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::optional<std::string>& url) {
+    std::string folder = dir ? *dir : WideToUtf8(ResolveUploadFolder());
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        std::cerr << "korvel-cli: ingest: " << ShownText(folder) << " is not a folder"
+                  << (dir ? "" : " (the upload folder)") << "; name the folder of record files with --dir\n";
+        return kExitUsage;
+    }
+    std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest");
+    if (!store) return kExitWrite;
+    const IngestReport report = IngestFolder(*store, folder, HostName());
+    std::cout << "database: " << store->Name() << '\n'
+              << "folder: " << ShownText(folder) << '\n'
+              << "files: " << report.files << " (" << report.loaded << " loaded, " << report.skipped
+              << " loaded before)\n"
+              << "records: " << report.records << " read, " << report.added << " new\n"
+              << "damaged lines: " << report.damaged << " (not loaded)\n";
+    for (const std::string& problem : report.problems) std::cout << "unreadable: " << problem << '\n';
+    if (report.failure) {
+        std::cerr << "korvel-cli: ingest: " << report.failure.message << '\n';
+        return kExitWrite;
+    }
+    if (report.damaged > 0 || !report.problems.empty()) {
+        std::cerr << "korvel-cli: ingest: "
+                  << (report.damaged > 0 ? Plural(report.damaged, "damaged line was", "damaged lines were") +
+                                               " not loaded (korvel-cli archive names them)"
+                                         : std::string("some files could not be read"))
+                  << '\n';
+        return kExitVerify;
+    }
+    return kExitOk;
+}
+
+int IngestCommands::RunFleet() const {
+    std::unique_ptr<RecordStore> store = OpenDatabase(db_, "fleet");
+    if (!store) return kExitWrite;
+    std::vector<FleetDevice> devices;
+    if (const Failure failure = store->Fleet(devices)) {
+        std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
+        return kExitWrite;
+    }
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    std::vector<FleetRow> rows;
+    bool attention = false;
+    for (const FleetDevice& device : devices) {
+        rows.push_back(Assess(device, now, due_days_));
+        attention = attention || rows.back().due || !rows.back().complete;
+    }
+    if (json_) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const FleetRow& row : rows) {
+            const FleetDevice& d = row.device;
+            nlohmann::ordered_json j;
+            j["product"] = d.product;
+            j["records"] = d.records;
+            j["first"] = UtcText(d.first_utc);
+            j["newest"] = UtcText(d.last_utc);
+            j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
+            j["last_ingest_host"] = d.ingested_host;
+            j["pending"] = row.pending;
+            j["lost"] = row.lost;
+            j["overwritten"] = UtcText(row.overwritten);
+            j["due"] = row.due;
+            j["complete"] = row.complete;
+            j["gaps"] = d.gaps;
+            j["missing"] = d.missing;
+            j["damaged_lines"] = d.damaged;
+            list.push_back(std::move(j));
+        }
+        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+        return attention ? kExitVerify : kExitOk;
+    }
+    std::cout << "database: " << store->Name() << '\n';
+    for (const FleetRow& row : rows) {
+        const FleetDevice& d = row.device;
+        std::cout << "product " << d.product << '\n'
+                  << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
+                  << UtcText(d.last_utc) << '\n'
+                  << "  last ingest: "
+                  << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + d.ingested_host
+                                     : std::string("never"))
+                  << '\n'
+                  << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
+        if (row.lost > 0) std::cout << " (" << row.lost << " more already overwritten)";
+        std::cout << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
+                  << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n'
+                  << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
+                  << ", damaged lines: " << d.damaged << '\n';
+    }
+    size_t due = 0, incomplete = 0;
+    for (const FleetRow& row : rows) {
+        due += row.due ? 1 : 0;
+        incomplete += row.complete ? 0 : 1;
+    }
+    std::cout << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due
+              << " due within " << Plural(due_days_, "day", "days") << ", " << incomplete << " incomplete\n";
+    return attention ? kExitVerify : kExitOk;
+}
+
+}  // namespace korvel::cli

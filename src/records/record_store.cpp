@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+// What every database shares: which files are new, their records as rows, one unit of work per file.
+#include "records/record_store.h"
+
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+
+#include "protocol/checked_line.h"
+#include "records/archive.h"
+#include "records/record_file.h"
+#include "text/cfile.h"
+#include "text/utf8.h"
+
+namespace korvel {
+namespace {
+
+// One step of a lane: the word multiplied in, rotated, multiplied again (the shape of the well-known
+// fast non-cryptographic hashes, with 64-bit arithmetic only, so 32-bit builds compile it too).
+uint64_t Step(uint64_t lane, uint64_t word, uint64_t k) {
+    lane ^= word * k;
+    lane = (lane << 27 | lane >> 37) * 0x9e3779b97f4a7c15ull;
+    return lane + 0x632be59bd9b4e019ull;
+}
+
+uint64_t Finish(uint64_t x) {
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+uint64_t Load64(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+bool ReadWhole(const std::string& path, std::string& bytes, Failure& failure) {
+    CFile in;
+    if (!in.Open(path, CFile::modeRead, &failure)) return false;
+    const int64_t length = in.GetLength();
+    bytes.resize(static_cast<size_t>(length < 0 ? 0 : length));
+    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size());
+    if (got < 0) {
+        failure = in.LastError();
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(got));
+    return true;
+}
+
+bool PlainAscii(std::string_view text) {
+    for (char c : text)
+        if (c <= 0 || c > 0x7E) return false;
+    return true;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string ContentHash(std::string_view bytes) {
+    constexpr uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull, k2 = 0x8ebc6af09c88c6e3ull;
+    uint64_t a = k0 ^ bytes.size(), b = k1 + bytes.size();
+    size_t at = 0;
+    for (; at + 16 <= bytes.size(); at += 16) {
+        const uint64_t x = Load64(bytes.data() + at), y = Load64(bytes.data() + at + 8);
+        a = Step(a, x, k1);
+        b = Step(b, y, k2);
+    }
+    char tail[16] = {};
+    if (at < bytes.size()) std::memcpy(tail, bytes.data() + at, bytes.size() - at);
+    a = Finish(Step(a, Load64(tail), k1) ^ b);
+    b = Finish(Step(b, Load64(tail + 8), k2) ^ a);
+    char hex[33];
+    for (int i = 0; i < 16; ++i) {
+        const uint64_t half = i < 8 ? a : b;
+        const unsigned byte = static_cast<unsigned>(half >> (8 * (7 - i % 8))) & 0xFF;
+        hex[2 * i] = "0123456789abcdef"[byte >> 4];
+        hex[2 * i + 1] = "0123456789abcdef"[byte & 15];
+    }
+    return std::string(hex, 32);
+}
+
+std::string DefaultDatabasePath() {
+    // Beside the upload folder, so the records and the files they came from stay together.
+    std::string folder = WideToUtf8(ResolveUploadFolder());
+    constexpr std::string_view kUpload = "/hollin.data/upload";
+    if (folder.size() >= kUpload.size() &&
+        folder.compare(folder.size() - kUpload.size(), kUpload.size(), kUpload) == 0)
+        folder.resize(folder.size() - std::string_view("/upload").size());
+    return folder + "/korvel.sqlite";
+}
+
+IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host) {
+    IngestReport report;
+    std::unordered_map<std::string, StoredFile> wanted;  // by path
+    std::string bytes;
+    const Archive archive = ReadArchive(folder, [&](const ArchiveFile& file) {
+        ++report.files;
+        if (report.failure) return false;
+        Failure unreadable;
+        if (!ReadWhole(file.path, bytes, unreadable)) {
+            report.problems.push_back(ShownText(unreadable.message));
+            return false;
+        }
+        StoredFile stored;
+        stored.name = BaseName(file.path);
+        stored.size = static_cast<int64_t>(bytes.size());
+        stored.hash = ContentHash(bytes);
+        stored.path = file.relative;
+        if (const std::optional<uint32_t> product = ProductFromFileName(stored.name))
+            stored.product = static_cast<int32_t>(*product);
+        stored.host = host;
+        if (store.HasFile(stored, report.failure)) {
+            ++report.skipped;
+            return false;
+        }
+        if (report.failure) return false;
+        wanted.emplace(file.path, std::move(stored));
+        return true;
+    });
+    if (report.failure) return report;
+
+    // Each record goes with the first file that holds it; a later file's repeat of it adds nothing.
+    struct Unit {
+        StoredFile* file;
+        std::vector<std::pair<const DeviceArchive*, size_t>> records;
+        bool unreadable = false;
+    };
+    std::vector<Unit> units;
+    units.reserve(archive.files.size());
+    for (const ArchiveFile& file : archive.files) {
+        Unit unit{&wanted.at(file.path), {}, false};
+        // The engine names an unreadable file as "cannot open PATH: ..." or "RELATIVE: ...".
+        for (const std::string& problem : archive.problems)
+            if (problem.rfind(file.relative + ": ", 0) == 0 ||
+                problem.find(" " + ShownText(file.path) + ": ") != std::string::npos)
+                unit.unreadable = true;
+        units.push_back(std::move(unit));
+    }
+    report.problems.insert(report.problems.end(), archive.problems.begin(), archive.problems.end());
+    for (const DeviceArchive& device : archive.devices) {
+        for (size_t i = 0; i < device.records.size(); ++i)
+            units[device.records[i].file].records.emplace_back(&device, i);
+        for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
+    }
+
+    std::string scratch;
+    for (Unit& unit : units) {
+        if (unit.unreadable) continue;
+        StoredFile& file = *unit.file;
+        file.records.reserve(unit.records.size());
+        for (const auto& [device, index] : unit.records) {
+            const ArchiveRecord& record = device->records[index];
+            StoredRecord row;
+            row.product = device->product;
+            row.utc = record.utc;
+            row.offset_minutes = record.offset;
+            row.value = RecordValue(*device, record, scratch);
+            std::string text = RecordTimestamp(record);
+            text += ' ';
+            text += row.value;
+            text += ' ';
+            text += device->spellings[record.spelling];
+            row.line = WithChecksum(text);
+            // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out, and
+            // counted, rather than failing its whole file.
+            if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
+                ++file.damaged;
+                continue;
+            }
+            file.records.push_back(std::move(row));
+        }
+        report.records += static_cast<int64_t>(file.records.size());
+        report.damaged += file.damaged;
+        int64_t added = 0;
+        bool loaded = false;
+        report.failure = store.AddFile(file, added, loaded);
+        if (report.failure) return report;
+        file.records = {};
+        report.added += added;
+        report.loaded += loaded ? 1 : 0;
+        if (!loaded) ++report.skipped;
+    }
+    return report;
+}
+
+}  // namespace korvel

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+// The records in a database: an embedded SQLite file on one machine, or a PostgreSQL server that many
+// collecting computers feed at once. A record is one row per product and record line, so loading the
+// same lines twice adds nothing; each record row names the file (and through it the computer) that
+// brought it first. A record file is loaded in one transaction: a killed run leaves it wholly in or
+// wholly out. The files' lines are read by the archive engine (records/archive.h), never parsed here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/failure.h"
+
+namespace korvel {
+
+// The schema this build writes; an older one is upgraded in place, a newer one is refused.
+inline constexpr int kRecordSchemaVersion = 2;
+
+// One record line as a database row.
+struct StoredRecord {
+    int32_t product;
+    int64_t utc;             // seconds since 1970-01-01 00:00 UTC
+    int16_t offset_minutes;  // east of UTC, as the line says
+    std::string value;       // as the line writes it
+    std::string line;        // the whole line, checksum included, without its LF
+};
+
+// One record file as one unit of work.
+struct StoredFile {
+    std::string name;  // the file's own name: with size and hash, what makes it the same file
+    int64_t size = 0;
+    std::string hash;                // ContentHash of its bytes
+    std::string path;                // below the folder it was read from
+    std::optional<int32_t> product;  // from the name
+    std::string host;                // the computer that loaded it
+    int64_t damaged = 0;             // lines not loaded
+    std::vector<StoredRecord> records;
+};
+
+// One recorder as the database knows it.
+struct FleetDevice {
+    int32_t product = 0;
+    int64_t records = 0;
+    int64_t first_utc = 0, last_utc = 0;  // the oldest and the newest record
+    int16_t last_offset = 0;              // the newest record's offset
+    std::optional<int64_t> ingested_utc;  // the newest load of one of its files
+    std::string ingested_host;            // from which computer
+    int64_t gaps = 0, missing = 0;        // as the gaps view lists them
+    int64_t damaged = 0;                  // damaged lines in its files
+};
+
+class RecordStore {
+  public:
+    virtual ~RecordStore() = default;
+    // Creates the schema, or upgrades an older one in place.
+    virtual Failure Prepare() = 0;
+    virtual int SchemaVersion(Failure& failure) = 0;
+    // Whether a file of this name, size and hash is already loaded.
+    virtual bool HasFile(const StoredFile& file, Failure& failure) = 0;
+    // Loads the file and its records in one transaction; added receives the records that were new. A
+    // file that another run loaded meanwhile adds nothing (and *loaded is false).
+    virtual Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) = 0;
+    virtual Failure Fleet(std::vector<FleetDevice>& devices) = 0;
+    // A description for messages: the file, or the server without its password.
+    virtual std::string Name() const = 0;
+};
+
+// Opens the database that url names: "postgresql://..." or "postgres://..." (libpq's URI), "sqlite:PATH",
+// "sqlite://PATH" or a plain path for a SQLite file. On failure returns nothing and fills failure with
+// a sentence that says what went wrong and what to do.
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure);
+
+// The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
+std::string DefaultDatabasePath();
+
+// This computer's name, for the files' provenance.
+std::string HostName();
+
+// A 128-bit hash of the bytes as 32 hexadecimal digits: quick enough to tell a changed file at
+// disk speed; not meant to stand against someone forging files.
+std::string ContentHash(std::string_view bytes);
+
+struct IngestReport {
+    size_t files = 0;                   // record files in the folder
+    size_t skipped = 0;                 // already loaded unchanged
+    size_t loaded = 0;                  // loaded by this run
+    int64_t records = 0;                // distinct records in the files read
+    int64_t added = 0;                  // new in the database
+    int64_t damaged = 0;                // lines not loaded
+    std::vector<std::string> problems;  // files that could not be read, with the reason
+    Failure failure;                    // the database failed; files before it stay loaded
+};
+
+// Loads every record file below folder that the store does not hold yet, one transaction per file.
+IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host);
+
+}  // namespace korvel

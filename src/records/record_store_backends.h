@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// The database libraries behind OpenRecordStore, one file each.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "records/record_store.h"
+
+namespace korvel {
+
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& failure);
+// conninfo as libpq takes it, a postgresql:// URI.
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure);
+
+}  // namespace korvel

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// Which database a --db URL names, and this computer's name. The Windows build has no database
+// library (record_store_win.cpp).
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "records/archive.h"
+#include "records/record_store.h"
+#include "records/record_store_backends.h"
+
+namespace korvel {
+namespace {
+
+bool StartsWith(const std::string& text, std::string_view prefix) { return text.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure) {
+    if (StartsWith(url, "postgresql://") || StartsWith(url, "postgres://"))
+        return OpenPostgresStore(url, failure);
+    std::string path = url;
+    if (StartsWith(path, "sqlite://")) {
+        path.erase(0, 9);
+    } else if (StartsWith(path, "sqlite:")) {
+        path.erase(0, 7);
+    } else if (const size_t colon = path.find("://"); colon != std::string::npos) {
+        failure = {FailureKind::Settings,
+                   "the database URL " + ShownText(url) + " names no database korvel-cli knows (\"" +
+                       ShownText(path.substr(0, colon)) +
+                       "\"); give postgresql://USER@HOST/DATABASE or the path of a SQLite file",
+                   0};
+        return nullptr;
+    }
+    if (path.empty()) {
+        failure = {FailureKind::Settings,
+                   "the database URL " + ShownText(url) +
+                       " names no file; give sqlite:PATH or the path of a SQLite file",
+                   0};
+        return nullptr;
+    }
+    return OpenSqliteStore(path, failure);
+}
+
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "unknown";
+    return ShownText(name);
+}
+
+}  // namespace korvel

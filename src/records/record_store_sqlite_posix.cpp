@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: MIT
+// The records in one SQLite file, through the library's C interface. Write-ahead logging lets readers
+// go on while a file loads, and a commit then needs no flush of the whole file: a crash keeps every
+// committed file whole. Several ingests of one machine take turns through the busy timeout.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/record_store.h"
+#include "records/record_store_backends.h"
+
+namespace korvel {
+namespace {
+
+Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message);
+
+constexpr const char* kSchemaSteps[] = {
+    // 1: the files and their records.
+    R"(CREATE TABLE korvel_schema (version INTEGER NOT NULL);
+INSERT INTO korvel_schema VALUES (0);
+CREATE TABLE files (
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  hash TEXT NOT NULL,
+  path TEXT NOT NULL,
+  product INTEGER,
+  host TEXT NOT NULL,
+  ingested INTEGER NOT NULL,
+  records INTEGER NOT NULL,
+  added INTEGER NOT NULL,
+  damaged INTEGER NOT NULL,
+  UNIQUE (name, size, hash));
+CREATE TABLE records (
+  product INTEGER NOT NULL,
+  line TEXT NOT NULL,
+  utc INTEGER NOT NULL,
+  offset_minutes INTEGER NOT NULL,
+  value TEXT NOT NULL,
+  file INTEGER NOT NULL,
+  PRIMARY KEY (product, line)) WITHOUT ROWID;)",
+    // 2: the gaps per device, and the newest load per device at a glance.
+    R"(CREATE INDEX files_by_product ON files (product, ingested);
+CREATE VIEW gaps AS
+WITH ordered AS (
+  SELECT product, utc, line, lag(utc) OVER w AS before_utc, lag(line) OVER w AS before_line
+  FROM records WINDOW w AS (PARTITION BY product ORDER BY utc, line)),
+steps AS (
+  SELECT product, utc - before_utc AS step, count(*) AS times
+  FROM ordered WHERE utc > before_utc GROUP BY product, utc - before_utc),
+usual AS (
+  SELECT product, step AS seconds FROM (
+    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
+    FROM steps) WHERE rank = 1)
+SELECT o.product AS product,
+       substr(o.before_line, 1, 25) AS gap_start, substr(o.line, 1, 25) AS gap_end,
+       o.before_utc AS start_utc, o.utc AS end_utc,
+       max((o.utc - o.before_utc + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
+FROM ordered o LEFT JOIN usual u ON u.product = o.product
+WHERE 2 * (o.utc - o.before_utc) > 3 * coalesce(u.seconds, 121);)",
+};
+static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
+
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    explicit operator bool() const { return statement_ != nullptr; }
+    sqlite3_stmt* get() const { return statement_; }
+    void Bind(int at, int64_t value) { sqlite3_bind_int64(statement_, at, value); }
+    void Bind(int at, const std::string& text) {
+        sqlite3_bind_text(statement_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    }
+    void BindNull(int at) { sqlite3_bind_null(statement_, at); }
+    int Step() { return sqlite3_step(statement_); }
+    void Reset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
+    bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement_, column))) : "";
+    }
+
+  private:
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+class SqliteStore final : public RecordStore {
+  public:
+    SqliteStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    ~SqliteStore() override { sqlite3_close_v2(db_); }
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    std::string Name() const override { return path_; }
+
+    Failure Prepare() override {
+        if (Failure f =
+                Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "cannot prepare the database"))
+            return f;
+        if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
+        Failure failure;
+        const int version = SchemaVersion(failure);
+        if (!failure && version > kRecordSchemaVersion) failure = Newer(version);
+        for (int step = version; !failure && step < kRecordSchemaVersion; ++step) {
+            failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
+            if (!failure)
+                failure = Exec(("UPDATE korvel_schema SET version = " + std::to_string(step + 1)).c_str(),
+                               "cannot create the database's tables");
+        }
+        if (!failure) failure = Exec("COMMIT", "cannot write to the database");
+        if (failure) Exec("ROLLBACK", "");
+        return failure;
+    }
+
+    int SchemaVersion(Failure& failure) override {
+        Statement exists(db_, "SELECT count(*) FROM sqlite_master WHERE name = 'korvel_schema'");
+        if (!exists || exists.Step() != SQLITE_ROW) {
+            failure = Error("cannot read the database");
+            return 0;
+        }
+        if (exists.Int(0) == 0) return 0;
+        Statement version(db_, "SELECT version FROM korvel_schema");
+        if (!version || version.Step() != SQLITE_ROW) {
+            failure = Error("cannot read the database's schema version");
+            return 0;
+        }
+        return static_cast<int>(version.Int(0));
+    }
+
+    bool HasFile(const StoredFile& file, Failure& failure) override {
+        if (!has_file_)
+            has_file_.emplace(db_, "SELECT 1 FROM files WHERE name = ? AND size = ? AND hash = ?");
+        Statement& query = *has_file_;
+        query.Bind(1, file.name);
+        query.Bind(2, file.size);
+        query.Bind(3, file.hash);
+        const int result = query.Step();
+        query.Reset();
+        if (result == SQLITE_ROW) return true;
+        if (result != SQLITE_DONE) failure = Error("cannot read the database");
+        return false;
+    }
+
+    Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) override {
+        added = 0;
+        loaded = false;
+        const std::string what = "cannot load " + file.path + " into the database";
+        if (Failure f = Exec("BEGIN IMMEDIATE", what.c_str())) return f;
+        Failure failure = Load(file, what, added, loaded);
+        if (!failure && loaded) failure = Exec("COMMIT", what.c_str());
+        if (failure || !loaded) {
+            Exec("ROLLBACK", "");
+            added = 0;
+            loaded = false;
+        }
+        return failure;
+    }
+
+    Failure Fleet(std::vector<FleetDevice>& devices) override {
+        Statement query(db_, R"(
+SELECT r.product, r.records, r.first_utc, r.last_utc,
+  (SELECT offset_minutes FROM records WHERE product = r.product AND utc = r.last_utc ORDER BY line DESC LIMIT 1),
+  (SELECT ingested FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
+  (SELECT host FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
+  coalesce(g.gaps, 0), coalesce(g.missing, 0),
+  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product)
+FROM (SELECT product, count(*) AS records, min(utc) AS first_utc, max(utc) AS last_utc
+      FROM records GROUP BY product) r
+LEFT JOIN (SELECT product, count(*) AS gaps, sum(missing) AS missing FROM gaps GROUP BY product) g
+  ON g.product = r.product
+ORDER BY r.product)");
+        if (!query) return Error("cannot read the database");
+        int result;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            FleetDevice device;
+            device.product = static_cast<int32_t>(query.Int(0));
+            device.records = query.Int(1);
+            device.first_utc = query.Int(2);
+            device.last_utc = query.Int(3);
+            device.last_offset = static_cast<int16_t>(query.Int(4));
+            if (!query.IsNull(5)) device.ingested_utc = query.Int(5);
+            device.ingested_host = query.Text(6);
+            device.gaps = query.Int(7);
+            device.missing = query.Int(8);
+            device.damaged = query.Int(9);
+            devices.push_back(std::move(device));
+        }
+        if (result != SQLITE_DONE) return Error("cannot read the database");
+        return {};
+    }
+
+  private:
+    Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
+        Statement insert_file(db_, R"(INSERT INTO files
+  (name, size, hash, path, product, host, ingested, records, added, damaged)
+  VALUES (?, ?, ?, ?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER), ?, 0, ?) ON CONFLICT DO NOTHING)");
+        if (!insert_file) return Error(what.c_str());
+        insert_file.Bind(1, file.name);
+        insert_file.Bind(2, file.size);
+        insert_file.Bind(3, file.hash);
+        insert_file.Bind(4, file.path);
+        if (file.product) {
+            insert_file.Bind(5, *file.product);
+        } else {
+            insert_file.BindNull(5);
+        }
+        insert_file.Bind(6, file.host);
+        insert_file.Bind(7, static_cast<int64_t>(file.records.size()));
+        insert_file.Bind(8, file.damaged);
+        if (insert_file.Step() != SQLITE_DONE) return Error(what.c_str());
+        // Another run loaded the same file first.
+        if (sqlite3_changes(db_) == 0) return {};
+        const int64_t id = sqlite3_last_insert_rowid(db_);
+
+        // Rows go in batches of kBatch per statement: one step per row costs more than the insert itself.
+        constexpr size_t kBatch = 64;
+        auto batch_sql = [](size_t rows) {
+            std::string sql = "INSERT INTO records (product, line, utc, offset_minutes, value, file) VALUES ";
+            for (size_t i = 0; i < rows; ++i) sql += i ? ",(?,?,?,?,?,?)" : "(?,?,?,?,?,?)";
+            return sql + " ON CONFLICT DO NOTHING";
+        };
+        Statement full(db_, batch_sql(kBatch).c_str());
+        if (!full) return Error(what.c_str());
+        const std::vector<StoredRecord>& records = file.records;
+        for (size_t at = 0; at < records.size(); at += kBatch) {
+            const size_t rows = std::min(kBatch, records.size() - at);
+            std::optional<Statement> rest;
+            if (rows < kBatch) {
+                rest.emplace(db_, batch_sql(rows).c_str());
+                if (!*rest) return Error(what.c_str());
+            }
+            Statement& insert = rest ? *rest : full;
+            for (size_t i = 0; i < rows; ++i) {
+                const StoredRecord& record = records[at + i];
+                const int base = static_cast<int>(i * 6);
+                insert.Bind(base + 1, record.product);
+                insert.Bind(base + 2, record.line);
+                insert.Bind(base + 3, record.utc);
+                insert.Bind(base + 4, record.offset_minutes);
+                insert.Bind(base + 5, record.value);
+                insert.Bind(base + 6, id);
+            }
+            if (insert.Step() != SQLITE_DONE) return Error(what.c_str());
+            added += sqlite3_changes(db_);
+            sqlite3_reset(insert.get());
+        }
+        Statement update(db_, "UPDATE files SET added = ? WHERE id = ?");
+        if (!update) return Error(what.c_str());
+        update.Bind(1, added);
+        update.Bind(2, id);
+        if (update.Step() != SQLITE_DONE) return Error(what.c_str());
+        loaded = true;
+        return {};
+    }
+
+    Failure Exec(const char* sql, const char* what) {
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return {};
+        return Error(what);
+    }
+
+    Failure Error(const char* what) const {
+        return SqliteFailure(what, path_, sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+    }
+
+    Failure Newer(int version) const {
+        return {FailureKind::Other,
+                "the database " + path_ + " has schema version " + std::to_string(version) +
+                    ", newer than this korvel-cli knows (" + std::to_string(kRecordSchemaVersion) +
+                    "); use a newer korvel-cli",
+                0};
+    }
+
+    sqlite3* db_;
+    std::string path_;
+    std::optional<Statement> has_file_;
+};
+
+Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {
+    std::string advice;
+    switch (code & 0xFF) {
+        case SQLITE_FULL:
+            advice = "free space on its disk and run ingest again; the files loaded before are kept";
+            break;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_CANTOPEN:
+            advice = "check that the file and its folder exist and are writable, or name another with --db";
+            break;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            advice = "another program holds it; run ingest again when it is done";
+            break;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            advice = "it is no korvel database or it is damaged; name another file with --db";
+            break;
+        default:
+            advice = "check the file, or name another with --db";
+            break;
+    }
+    return {FailureKind::Other, what + " " + path + ": " + message + "; " + advice, code};
+}
+
+}  // namespace
+
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& failure) {
+    // The library's memory statistics take a global mutex on every allocation; nothing here reads them.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)configured;
+    sqlite3* db = nullptr;
+    const int result = sqlite3_open_v2(
+        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (result != SQLITE_OK) {
+        failure = SqliteFailure("cannot open the database", path, result,
+                                db ? sqlite3_errmsg(db) : sqlite3_errstr(result));
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, 60000);
+    return std::make_unique<SqliteStore>(db, path);
+}
+
+}  // namespace korvel
