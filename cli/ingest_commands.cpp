@@ -13,6 +13,7 @@
 #include "records/archive.h"
 #include "records/record_file.h"
 #include "records/record_store.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 
 namespace korvel::cli {
@@ -119,7 +120,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
-        std::cerr << "korvel-cli: ingest: " << ShownText(folder) << " is not a folder"
+        std::cerr << "korvel-cli: ingest: " << Shown(folder) << " is not a folder"
                   << (dir ? "" : " (the upload folder)") << "; name the folder of record files with --dir\n";
         return kExitUsage;
     }
@@ -127,7 +128,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     if (!store) return kExitWrite;
     const IngestReport report = IngestFolder(*store, folder, HostName());
     std::cout << "database: " << store->Name() << '\n'
-              << "folder: " << ShownText(folder) << '\n'
+              << "folder: " << Shown(folder) << '\n'
               << "files: " << report.files << " (" << report.loaded << " loaded, " << report.skipped
               << " loaded before)\n"
               << "records: " << report.records << " read, " << report.added << " new\n"

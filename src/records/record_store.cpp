@@ -10,6 +10,7 @@
 #include "records/archive.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
+#include "text/shown.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -104,7 +105,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         if (report.failure) return false;
         Failure unreadable;
         if (!ReadWhole(file.path, bytes, unreadable)) {
-            report.problems.push_back(ShownText(unreadable.message));
+            report.problems.push_back(Shown(unreadable.message));
             return false;
         }
         StoredFile stored;
@@ -138,7 +139,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         // The engine names an unreadable file as "cannot open PATH: ..." or "RELATIVE: ...".
         for (const std::string& problem : archive.problems)
             if (problem.rfind(file.relative + ": ", 0) == 0 ||
-                problem.find(" " + ShownText(file.path) + ": ") != std::string::npos)
+                problem.find(" " + Shown(file.path) + ": ") != std::string::npos)
                 unit.unreadable = true;
         units.push_back(std::move(unit));
     }

@@ -9,6 +9,7 @@
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/shown.h"
 
 namespace korvel {
 namespace {
@@ -27,15 +28,15 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
         path.erase(0, 7);
     } else if (const size_t colon = path.find("://"); colon != std::string::npos) {
         failure = {FailureKind::Settings,
-                   "the database URL " + ShownText(url) + " names no database korvel-cli knows (\"" +
-                       ShownText(path.substr(0, colon)) +
+                   "the database URL " + Shown(url) + " names no database korvel-cli knows (\"" +
+                       Shown(path.substr(0, colon)) +
                        "\"); give postgresql://USER@HOST/DATABASE or the path of a SQLite file",
                    0};
         return nullptr;
     }
     if (path.empty()) {
         failure = {FailureKind::Settings,
-                   "the database URL " + ShownText(url) +
+                   "the database URL " + Shown(url) +
                        " names no file; give sqlite:PATH or the path of a SQLite file",
                    0};
         return nullptr;
@@ -46,7 +47,7 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
 std::string HostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "unknown";
-    return ShownText(name);
+    return Shown(name);
 }
 
 }  // namespace korvel

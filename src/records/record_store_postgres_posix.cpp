@@ -18,6 +18,7 @@
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/shown.h"
 
 namespace korvel {
 namespace {
@@ -94,13 +95,13 @@ std::string OneLine(const char* message) {
         }
     }
     while (!text.empty() && (text.back() == ' ' || text.back() == ';')) text.pop_back();
-    return ShownText(text);
+    return Shown(text);
 }
 
 // The URL as shown in messages: a password in it becomes "***".
 std::string WithoutPassword(const std::string& url) {
     const size_t scheme = url.find("://");
-    if (scheme == std::string::npos) return ShownText(url);
+    if (scheme == std::string::npos) return Shown(url);
     const size_t at = url.find('@', scheme + 3);
     const size_t slash = url.find('/', scheme + 3);
     std::string shown = url;
@@ -113,7 +114,7 @@ std::string WithoutPassword(const std::string& url) {
         const size_t end = shown.find('&', password);
         shown = shown.substr(0, password + 9) + "***" + (end == std::string::npos ? "" : shown.substr(end));
     }
-    return ShownText(shown);
+    return Shown(shown);
 }
 
 class Result {
