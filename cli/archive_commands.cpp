@@ -10,7 +10,10 @@
 #include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "report_page.h"
+#include "system.h"
+#include "text/file_system.h"
 #include "text/number.h"
+#include "text/os_path.h"
 #include "text/utf8.h"
 
 namespace korvel::cli {
@@ -31,8 +34,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     const bool given = dir.has_value();
     std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
+    if (!IsDirectory(folder)) {
         std::cerr << "korvel-cli: " << command << ": " << ShownText(folder) << " is not a folder"
                   << (given ? "; name the folder of record files with --dir"
                             : " (the upload folder); name the folder of record files with --dir")
@@ -151,6 +153,7 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
 bool Emit(const std::optional<std::string>& output, const char* command,
           const std::function<void(std::ostream&)>& write) {
     if (!output) {
+        BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
         if (std::cout) return true;
@@ -159,13 +162,13 @@ bool Emit(const std::optional<std::string>& output, const char* command,
     }
     const std::string partial = *output + ".partial";
     {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        std::ofstream out(OsPath(partial), std::ios::binary | std::ios::trunc);
         if (out) write(out);
         out.flush();
         if (out) {
             out.close();
             std::error_code error;
-            fs::rename(partial, *output, error);
+            fs::rename(OsPath(partial), OsPath(*output), error);
             if (!error) return true;
             std::cerr << "korvel-cli: " << command << ": cannot write " << ShownText(*output) << ": "
                       << error.message() << "; choose another file with --output\n";
@@ -175,7 +178,7 @@ bool Emit(const std::optional<std::string>& output, const char* command,
         }
     }
     std::error_code ignored;
-    fs::remove(partial, ignored);
+    fs::remove(OsPath(partial), ignored);
     return false;
 }
 
@@ -267,6 +270,7 @@ int ArchiveCommands::RunArchive() const {
     if (NoRecordFiles(archive, "archive")) return kExitUsage;
 
     if (json_) {
+        BinaryStandardOutput();
         nlohmann::ordered_json j;
         j["folder"] = ShownText(archive.folder);
         j["complete"] = archive.Complete();
@@ -340,9 +344,13 @@ int ArchiveCommands::RunReport() const {
     std::optional<std::string> output = output_;
     if (!output && open_) {
         std::error_code error;
-        output =
-            (fs::temp_directory_path(error) / ("korvel-report-" + std::to_string(device->product) + ".html"))
-                .string();
+        const fs::path temp = fs::temp_directory_path(error);
+        if (error) {
+            std::cerr << "korvel-cli: report: the temporary folder cannot be found (" << error.message()
+                      << "); name the file to write with --output\n";
+            return kExitWrite;
+        }
+        output = Utf8Path(temp / ("korvel-report-" + std::to_string(device->product) + ".html"));
     }
     const std::string page = MakeReportPage(archive, *device);
     if (!Emit(output, "report",
@@ -350,7 +358,10 @@ int ArchiveCommands::RunReport() const {
         return kExitWrite;
     if (output) std::cout << ShownText(*output) << '\n';
     if (open_) {
-        if (const std::string problem = OpenInBrowser(fs::absolute(*output).string()); !problem.empty()) {
+        std::error_code error;
+        const fs::path absolute = fs::absolute(OsPath(*output), error);
+        if (const std::string problem = OpenInBrowser(error ? *output : Utf8Path(absolute));
+            !problem.empty()) {
             std::cerr << "korvel-cli: report: the page was written, but " << problem << "; open "
                       << ShownText(*output) << " in a browser yourself\n";
             return kExitOpen;

@@ -114,6 +114,7 @@ int RunInfo(const DeviceOptions& options) {
             info["pending"] = p;
         }
         // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
+        BinaryStandardOutput();
         std::cout << info.dump() << '\n';
     } else {
         std::cout << "product: " << PlainText(d.m_strProductNo) << '\n'
@@ -138,9 +139,9 @@ int RunSyncTime(const DeviceOptions& options) {
 int RunDownload(const DeviceOptions& options) {
     const bool given = options.dir.has_value();
     // The dialog holds its folder as text: a name that is not UTF-8 would be written somewhere else.
-    const char* home = std::getenv("HOME");
-    if (!given && home && !HoldsAsText(home)) {
-        std::cerr << "korvel-cli: the home folder " << ShownPath(home)
+    const std::optional<std::string> home = HomeFolderVariable();
+    if (!given && home && !HoldsAsText(*home)) {
+        std::cerr << "korvel-cli: the home folder " << ShownPath(*home)
                   << " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder "
                      "with --dir\n";
         return kExitWrite;

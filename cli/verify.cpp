@@ -6,8 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string_view>
 #include <system_error>
@@ -17,12 +15,11 @@
 #include "protocol/crc16.h"
 #include "records/archive.h"
 #include "text/cfile.h"
+#include "text/file_system.h"
 #include "text/number.h"
 
 namespace korvel::cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Hex4(unsigned value) {
     char buffer[8];
@@ -46,7 +43,9 @@ class Verifier {
 
     void VerifyFile(const std::string& path) {
         ++summary_.files;
-        const std::optional<uint32_t> product = ProductFromFileName(fs::path(path).filename().string());
+        const size_t separator = path.find_last_of(PathSeparators());
+        const std::optional<uint32_t> product =
+            ProductFromFileName(separator == std::string::npos ? path : path.substr(separator + 1));
         if (!product) {
             Problem(path, "the name does not end in -N-hex.txt, so the product number cannot be checked");
         }
@@ -69,32 +68,16 @@ class Verifier {
         VerifyText(path, content, product);
     }
 
-    void VerifyFolder(const fs::path& folder) {
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        if (error) {
-            Problem(folder.string(), "cannot read the folder: " + error.message());
-            return;
-        }
-        std::vector<fs::directory_entry> entries;
-        for (const fs::directory_iterator end; it != end; it.increment(error)) {
-            entries.push_back(*it);
-        }
-        if (error) Problem(folder.string(), "cannot read the whole folder: " + error.message());
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-        for (const fs::directory_entry& entry : entries) {
-            // A link to a folder is not followed: it may lead back into the tree.
-            if (entry.is_symlink(error)) {
-                if (entry.is_directory(error)) continue;
-            } else if (entry.is_directory(error)) {
-                VerifyFolder(entry.path());
-                continue;
-            }
-            if (!ProductFromFileName(entry.path().filename().string())) continue;
-            if (!entry.is_regular_file(error)) continue;
-            VerifyFile(entry.path().string());
-        }
+    // The same walk as the scan's and the archive's, so verify checks the files a download finds.
+    void VerifyFolder(const std::string& folder) {
+        WalkFolder(
+            folder,
+            [&](const std::string& path, const std::string& name) {
+                if (ProductFromFileName(name)) VerifyFile(path);
+            },
+            [&](const std::string& unreadable, const Failure& error) {
+                Problem(unreadable, std::string("cannot read the folder: ") + std::strerror(error.code));
+            });
     }
 
     void VerifyText(const std::string& path, std::string_view content, std::optional<uint32_t> product) {
@@ -235,11 +218,9 @@ VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& o
     VerifySummary summary;
     Verifier verifier(out, summary);
     for (const std::string& path : paths) {
-        std::error_code error;
-        const fs::file_status status = fs::status(path, error);
-        if (fs::is_directory(status)) {
+        if (IsDirectory(path)) {
             verifier.VerifyFolder(path);
-        } else if (fs::exists(status)) {
+        } else if (FileExists(path)) {
             verifier.VerifyFile(path);
         } else {
             verifier.Problem(path, "no such file or folder");

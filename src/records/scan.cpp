@@ -54,23 +54,12 @@ bool ScanFileAt(const std::string& path, int n, std::u16string& last_saved) {
 
 void ScanTree(const std::string& folder, int n, const std::string& pattern, std::u16string& last_saved,
               const std::function<void(const std::u16string& path)>& on_open_error) {
-    std::vector<DirectoryEntry> entries;
-    const char separator = PathSeparators()[0];
-    if (!ListDirectory(folder.empty() ? std::string(1, separator) : folder, entries)) return;
-    for (const DirectoryEntry& entry : entries) {
-        std::string path = folder + separator + entry.name;
-        if (entry.type == EntryType::kDirectory) {
-            ScanTree(path, n, pattern, last_saved, on_open_error);
-            continue;
-        }
-        // Links to folders are not followed, so a link back into the tree cannot make the scan endless;
-        // pipes and devices are not record files (opening a pipe would wait for a writer).
-        if (entry.type == EntryType::kOther || (entry.type == EntryType::kSymlink && IsDirectory(path)))
-            continue;
-        if (entry.name.find(pattern) == std::string::npos) continue;
+    const std::string root = folder.empty() ? std::string(1, PathSeparators()[0]) : folder;
+    WalkFolder(root, [&](const std::string& path, const std::string& name) {
+        if (name.find(pattern) == std::string::npos) return;
         // The path goes on as it is: a name that is not UTF-8 would not survive a round trip through text.
         if (!ScanFileAt(path, n, last_saved)) on_open_error(Utf8ToWide(path));
-    }
+    });
 }
 
 }  // namespace

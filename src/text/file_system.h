@@ -4,6 +4,9 @@
 // (Names avoid DeleteFile/CreateDirectory, which the Windows headers turn into macros.)
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +35,23 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
 // The characters that end a folder name in a path; the first is the one this system writes.
 std::string_view PathSeparators();
 
+// The walk of a folder tree that the scan, the archive and verify share: on_file gets the path and the
+// name of every file below folder, each folder's entries in name order. Links to folders are not
+// followed (on Windows: junctions and symbolic links), so a link back into the tree cannot make the walk
+// endless; links to files are taken; pipes and devices are passed by (opening a pipe would wait for a
+// writer). on_error gets every folder that cannot be listed; the walk goes on with the rest.
+void WalkFolder(const std::string& folder,
+                const std::function<void(const std::string& path, const std::string& name)>& on_file,
+                const std::function<void(const std::string& folder, const Failure& error)>& on_error = {});
+
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included
+
+// Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
+// read-only mounts and quotas count too, and root is not waved through by the permission bits.
+std::string FolderProblem(const std::string& folder);
+
+// The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
+std::optional<uint64_t> FreeSpace(const std::string& folder);
 
 }  // namespace korvel
