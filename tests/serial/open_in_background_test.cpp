@@ -89,7 +89,7 @@ struct Bench {
     std::unique_ptr<CKorvelApp> app;
 
     Bench() {
-        ports.names = {u"/dev/ttyFAKE0"};
+        ports.names = {u"COM7"};  // a name that is a port on every system
         app = std::make_unique<CKorvelApp>(window, clock, ports, loop.Poster(),
                                            BlockingOpener(gate, FakeOpener(device)));
         app->Link().m_bOpenInBackground = true;
