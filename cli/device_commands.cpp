@@ -78,8 +78,7 @@ int RunPorts() {
     bool readable = true;
     for (const std::string& path : SystemPorts(&readable)) std::cout << path << '\n';
     if (readable) return kExitOk;
-    std::cerr << "korvel-cli: the system's list of serial ports (/sys/class/tty) cannot be read: check that "
-                 "sysfs is mounted and readable\n";
+    std::cerr << "korvel-cli: " << PortListProblem() << '\n';
     return kExitPort;
 }
 

@@ -26,6 +26,8 @@ bool StderrIsTerminal();
 // The serial ports of this machine as --port takes them, in the dialog's order. *readable turns false
 // when the system's list itself cannot be read.
 std::vector<std::string> SystemPorts(bool* readable);
+// What to say when that list cannot be read: where the system keeps it and what to check.
+std::string PortListProblem();
 
 // What --port takes on this system, for the help text.
 std::string PortOptionHelp();

@@ -25,6 +25,12 @@ bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 std::vector<std::string> SystemPorts(bool* readable) { return SysfsPortEnumerator().Paths(readable); }
 
+std::string PortListProblem() {
+    return "the system's list of serial ports (/sys/class/tty) cannot be read: check that sysfs is mounted "
+           "and "
+           "readable";
+}
+
 std::string AbsoluteFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::path path = std::filesystem::absolute(folder, error).lexically_normal();
