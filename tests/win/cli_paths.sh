@@ -91,6 +91,15 @@ expect 5 "verify of a damaged file" verify "$(winpath "${file[0]}")"
 grep -q ":3: checksum mismatch" "$work/out" || fail "verify: $(cat "$work/out")"
 echo "ok: verify of a Chinese folder and file"
 
+# On a terminal Wine gives the program a console: the text goes out through WriteConsoleW and must
+# reach the terminal as the same Chinese name.
+if command -v script >/dev/null; then
+  script -qec "'$wine_run' '$exe' verify '$(winpath "$work/无.txt")'" /dev/null >"$work/console" 2>&1 || true
+  # Wine's console draws with escape sequences (and may move the cursor for a space): only the name is compared.
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/console" | grep -q "无\.txt" || fail "the console shows: $(od -c "$work/console" | head)"
+  echo "ok: Chinese text through the console"
+fi
+
 # An installed program: its folder takes no file, and the profile has no upload folder yet.
 fresh=$work/李四
 program=$work/程序
