@@ -12,7 +12,10 @@
 #include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "report_page.h"
+#include "system.h"
+#include "text/file_system.h"
 #include "text/number.h"
+#include "text/os_path.h"
 #include "text/safe_output.h"
 #include "text/shown.h"
 #include "text/utf8.h"
@@ -35,8 +38,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     const bool given = dir.has_value();
     std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
+    if (!IsDirectory(folder)) {
         std::cerr << "korvel-cli: " << command << ": " << Shown(folder) << " is not a folder"
                   << (given ? "; name the folder of record files with --dir"
                             : " (the upload folder); name the folder of record files with --dir")
@@ -226,6 +228,7 @@ class OutputBuffer : public std::streambuf {
 bool Emit(const std::optional<std::string>& output, const char* command,
           const std::function<void(std::ostream&)>& write) {
     if (!output) {
+        BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
         if (std::cout) return true;
@@ -334,6 +337,7 @@ int ArchiveCommands::RunArchive() const {
     if (NoRecordFiles(archive, "archive")) return kExitUsage;
 
     if (json_) {
+        BinaryStandardOutput();
         nlohmann::ordered_json j;
         j["folder"] = Shown(archive.folder);
         j["complete"] = archive.Complete();
@@ -419,7 +423,10 @@ int ArchiveCommands::RunReport() const {
     SayIncomplete(archive, *device, "report");
     if (output) std::cout << Shown(*output) << '\n';
     if (open_) {
-        if (const std::string problem = OpenInBrowser(fs::absolute(*output).string()); !problem.empty()) {
+        std::error_code error;
+        const fs::path absolute = fs::absolute(OsPath(*output), error);
+        if (const std::string problem = OpenInBrowser(error ? *output : Utf8Path(absolute));
+            !problem.empty()) {
             std::cerr << "korvel-cli: report: the page was written, but " << problem << "; open "
                       << Shown(*output) << " in a browser yourself\n";
             return kExitOpen;

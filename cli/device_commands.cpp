@@ -97,8 +97,7 @@ int RunPorts() {
     bool readable = true;
     for (const std::string& path : SystemPorts(&readable)) std::cout << path << '\n';
     if (readable) return kExitOk;
-    std::cerr << "korvel-cli: the system's list of serial ports (/sys/class/tty) cannot be read: check that "
-                 "sysfs is mounted and readable\n";
+    std::cerr << "korvel-cli: " << PortListProblem() << '\n';
     return kExitPort;
 }
 
@@ -133,6 +132,7 @@ int RunInfo(const DeviceOptions& options) {
             info["pending"] = p;
         }
         // Text that is not valid UTF-8 has already become U+FFFD; nothing can make the dump throw.
+        BinaryStandardOutput();
         std::cout << info.dump() << '\n';
     } else {
         std::cout << "product: " << Shown(d.ProductNo()) << '\n'
@@ -157,9 +157,9 @@ int RunSyncTime(const DeviceOptions& options) {
 int RunDownload(const DeviceOptions& options) {
     const bool given = options.dir.has_value();
     // The dialog holds its folder as text: a name that is not UTF-8 would be written somewhere else.
-    const char* home = std::getenv("HOME");
-    if (!given && home && !HoldsAsText(home)) {
-        std::cerr << "korvel-cli: the home folder " << Shown(home)
+    const std::optional<std::string> home = HomeFolderVariable();
+    if (!given && home && !HoldsAsText(*home)) {
+        std::cerr << "korvel-cli: the home folder " << Shown(*home)
                   << " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder "
                      "with --dir\n";
         return kExitWrite;

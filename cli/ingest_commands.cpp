@@ -13,6 +13,7 @@
 #include "records/archive.h"
 #include "records/record_file.h"
 #include "records/record_store.h"
+#include "text/file_system.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 
@@ -118,8 +119,7 @@ std::optional<int> IngestCommands::Run() const {
 int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::optional<std::string>& url) {
     std::string folder = dir ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
+    if (!IsDirectory(folder)) {
         std::cerr << "korvel-cli: ingest: " << Shown(folder) << " is not a folder"
                   << (dir ? "" : " (the upload folder)") << "; name the folder of record files with --dir\n";
         return kExitUsage;

@@ -9,17 +9,25 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "text/file_system.h"  // FolderProblem, FreeSpace
 
 namespace korvel::cli {
 
-// The arguments as UTF-8, whatever the system hands a program; also makes the console show UTF-8.
+// The arguments as UTF-8, whatever the system hands a program. Also sets up std::cout and std::cerr: on
+// Windows a console gets the text as UTF-16 (its code page stays as it was), a pipe or a file UTF-8.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// From here on standard output carries the bytes as written, line ends included (CSV, JSON, HTML): on
+// Windows no CR is added before LF.
+void BinaryStandardOutput();
 
 bool StderrIsTerminal();
 
 // The serial ports of this machine as --port takes them, in the dialog's order. *readable turns false
 // when the system's list itself cannot be read.
 std::vector<std::string> SystemPorts(bool* readable);
+// What to say when that list cannot be read: where the system keeps it and what to check.
+std::string PortListProblem();
 
 // What --port takes on this system, for the help text.
 std::string PortOptionHelp();
@@ -27,15 +35,12 @@ std::string PortOptionHelp();
 // folder as an absolute path without a trailing separator.
 std::string AbsoluteFolder(const std::string& folder);
 
+// The home folder as the environment names it, where it decides the upload folder (POSIX systems: HOME);
+// nothing on Windows, where the profile folder comes from the system as UTF-16.
+std::optional<std::string> HomeFolderVariable();
+
 // Where the operator creates the default upload folder, for the message that asks for it.
 std::string UploadFolderHint();
-
-// Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
-// read-only mounts and quotas count too, and root is not waved through by the permission bits.
-std::string FolderProblem(const std::string& folder);
-
-// The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
-std::optional<uint64_t> FreeSpace(const std::string& folder);
 
 // Delivers Ctrl-C, SIGTERM and SIGHUP through the event loop instead of ending the process, so a running
 // walk is stopped like the operator stops it. Created before any other thread starts.

@@ -19,9 +19,17 @@ namespace korvel::cli {
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
+void BinaryStandardOutput() {}
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 std::vector<std::string> SystemPorts(bool* readable) { return SysfsPortEnumerator().Paths(readable); }
+
+std::string PortListProblem() {
+    return "the system's list of serial ports (/sys/class/tty) cannot be read: check that sysfs is mounted "
+           "and "
+           "readable";
+}
 
 std::string AbsoluteFolder(const std::string& folder) {
     std::error_code error;
@@ -33,33 +41,13 @@ std::string AbsoluteFolder(const std::string& folder) {
 
 std::string PortOptionHelp() { return "the serial port's device path, e.g. /dev/ttyUSB0"; }
 
+std::optional<std::string> HomeFolderVariable() {
+    const char* home = getenv("HOME");
+    if (!home) return std::nullopt;
+    return std::string(home);
+}
+
 std::string UploadFolderHint() { return "~/hollin.data/upload"; }
-
-std::string FolderProblem(const std::string& folder) {
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISDIR(st.st_mode)) return "not a folder";
-    // An unnamed file: nothing appears in the folder, not even for a moment.
-    int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        close(fd);
-        return {};
-    }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
-    // File systems without unnamed files: a probe whose name can never look like a record file's.
-    std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
-    fd = mkstemp(probe.data());
-    if (fd < 0) return std::strerror(errno);
-    close(fd);
-    unlink(probe.c_str());
-    return {};
-}
-
-std::optional<uint64_t> FreeSpace(const std::string& folder) {
-    struct statvfs fs {};
-    if (statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
-    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
 
 // Blocked before the reader threads start, so they inherit the mask and the signals come only through
 // the descriptor.

@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <iostream>
+#include <streambuf>
 
+#include "console_text.h"
 #include "serial/port_name.h"
 #include "serial/registry_ports.h"
 #include "system.h"
@@ -33,12 +36,83 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return TRUE;
 }
 
+// Standard output or standard error as the program's UTF-8 text reaches it. A console gets UTF-16
+// through WriteConsoleW, which shows Chinese under any code page (Windows 7's console included) and
+// leaves the console's code page as it was; a pipe or a file gets the UTF-8 bytes, with CR LF line ends
+// unless binary. The C runtime's text mode is not involved, so no line end is doubled.
+class StandardStream : public std::streambuf {
+  public:
+    explicit StandardStream(DWORD which) : handle_(GetStdHandle(which)) {
+        DWORD mode = 0;
+        console_ = handle_ && handle_ != INVALID_HANDLE_VALUE && GetConsoleMode(handle_, &mode);
+        setp(buffer_, buffer_ + sizeof buffer_);
+    }
+    void SetBinary() {
+        sync();
+        binary_ = true;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!Flush(false)) return traits_type::eof();
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+        return c;
+    }
+    int sync() override { return Flush(true) ? 0 : -1; }
+
+  private:
+    // Writes what the buffer holds; a UTF-8 sequence cut by the buffer's end waits for its rest unless
+    // all is to go out.
+    bool Flush(bool all) {
+        const std::string_view held(pbase(), static_cast<size_t>(pptr() - pbase()));
+        const size_t ready = console_ && !all ? CompleteUtf8Length(held) : held.size();
+        const bool ok = console_ ? ToConsole(held.substr(0, ready)) : ToFile(held.substr(0, ready));
+        const std::string rest(held.substr(ready));
+        setp(buffer_, buffer_ + sizeof buffer_);
+        for (const char c : rest) sputc(c);
+        return ok;
+    }
+    bool ToConsole(std::string_view text) {
+        const std::wstring wide = ToWide(text);
+        for (size_t done = 0; done < wide.size();) {
+            DWORD written = 0;
+            const DWORD count = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+            if (!WriteConsoleW(handle_, wide.data() + done, count, &written, nullptr) || written == 0)
+                return false;
+            done += written;
+        }
+        return true;
+    }
+    bool ToFile(std::string_view text) {
+        const std::string shaped = binary_ ? std::string(text) : WithCarriageReturns(text, after_cr_);
+        for (size_t done = 0; done < shaped.size();) {
+            DWORD written = 0;
+            const DWORD count = static_cast<DWORD>(std::min<size_t>(shaped.size() - done, 1 << 20));
+            if (!WriteFile(handle_, shaped.data() + done, count, &written, nullptr) || written == 0)
+                return false;
+            done += written;
+        }
+        return true;
+    }
+
+    HANDLE handle_;
+    bool console_ = false;
+    bool binary_ = false;
+    bool after_cr_ = false;
+    char buffer_[4096];
+};
+
+// Made once and never destroyed: the streams flush into them while the program ends.
+StandardStream* g_stdout = nullptr;
+
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
-    // The console shows what we write as UTF-8, so the device's and the dialog's Chinese texts
-    // print as they are in cmd.exe and PowerShell.
-    SetConsoleOutputCP(CP_UTF8);
+    g_stdout = new StandardStream(STD_OUTPUT_HANDLE);
+    std::cout.rdbuf(g_stdout);
+    std::cerr.rdbuf(new StandardStream(STD_ERROR_HANDLE));
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return {argv, argv + argc};
@@ -48,14 +122,28 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return arguments;
 }
 
+void BinaryStandardOutput() {
+    std::cout.flush();
+    if (g_stdout) g_stdout->SetBinary();
+}
+
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-// A missing SERIALCOMM key only means that no port is there.
+// A missing SERIALCOMM key only means that no port is there; a key that cannot be read is a failure.
 std::vector<std::string> SystemPorts(bool* readable) {
-    if (readable) *readable = true;
+    bool absent = false;
+    const std::optional<std::vector<std::u16string>> list = RegistryPortEnumerator().Read(&absent);
+    if (readable) *readable = list || absent;
     std::vector<std::string> names;
-    for (const std::u16string& name : RegistryPortEnumerator().List()) names.push_back(WideToUtf8(name));
+    for (const std::u16string& name : list.value_or(std::vector<std::u16string>()))
+        names.push_back(WideToUtf8(name));
     return names;
+}
+
+std::string PortListProblem() {
+    return "the system's list of serial ports (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM) cannot "
+           "be "
+           "read: check that this user may read the registry";
 }
 
 std::string AbsoluteFolder(const std::string& folder) {
@@ -71,25 +159,9 @@ std::string AbsoluteFolder(const std::string& folder) {
 
 std::string PortOptionHelp() { return "the serial port, e.g. COM5 or \\\\.\\COM10"; }
 
+std::optional<std::string> HomeFolderVariable() { return std::nullopt; }
+
 std::string UploadFolderHint() { return "%USERPROFILE%\\hollin.data\\upload"; }
-
-std::string FolderProblem(const std::string& folder) {
-    const std::wstring wide = ToWide(folder);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemMessage(GetLastError());
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "not a folder";
-    // A probe that is gone when its handle closes, and whose name never looks like a record file's.
-    wchar_t probe[MAX_PATH + 1];
-    if (GetTempFileNameW(wide.c_str(), L"kvl", 0, probe) == 0) return SystemMessage(GetLastError());
-    DeleteFileW(probe);
-    return {};
-}
-
-std::optional<uint64_t> FreeSpace(const std::string& folder) {
-    ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(ToWide(folder).c_str(), &available, nullptr, nullptr)) return std::nullopt;
-    return available.QuadPart;
-}
 
 InterruptWatch::InterruptWatch(EventLoop& loop, std::function<void()> on_interrupt) : loop_(loop) {
     g_on_interrupt = new std::function<void()>(std::move(on_interrupt));

@@ -6,8 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string_view>
 #include <system_error>
@@ -19,13 +17,12 @@
 #include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"
+#include "text/file_system.h"
 #include "text/number.h"
 #include "text/shown.h"
 
 namespace korvel::cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 class Verifier {
   public:
@@ -43,7 +40,9 @@ class Verifier {
 
     void VerifyFile(const std::string& path) {
         ++summary_.files;
-        const std::optional<uint32_t> product = ProductFromFileName(fs::path(path).filename().string());
+        const size_t separator = path.find_last_of(PathSeparators());
+        const std::optional<uint32_t> product =
+            ProductFromFileName(separator == std::string::npos ? path : path.substr(separator + 1));
         if (!product) {
             Problem(path, "the name does not end in -N-hex.txt, so the product number cannot be checked");
         }
@@ -66,12 +65,11 @@ class Verifier {
     }
 
     void VerifyFolder(const std::string& folder) {
-        WalkRecordTree(
-            folder, {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
-                     [&](const std::string& path, const std::string&) { VerifyFile(path); },
-                     [&](const std::string& path, const Failure& error) {
-                         Problem(path, std::string("cannot read the folder: ") + std::strerror(error.code));
-                     }});
+        WalkRecordTree(folder, {[](std::string_view name) { return ProductFromFileName(name).has_value(); },
+                                [&](const std::string& path, const std::string&) { VerifyFile(path); },
+                                [&](const std::string& path, const Failure& error) {
+                                    Problem(path, std::string("cannot read the folder: ") + error.reason);
+                                }});
     }
 
     void VerifyText(const std::string& path, std::string_view content, std::optional<uint32_t> product) {
@@ -130,11 +128,9 @@ VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& o
     VerifySummary summary;
     Verifier verifier(out, summary);
     for (const std::string& path : paths) {
-        std::error_code error;
-        const fs::file_status status = fs::status(path, error);
-        if (fs::is_directory(status)) {
+        if (IsDirectory(path)) {
             verifier.VerifyFolder(path);
-        } else if (fs::exists(status)) {
+        } else if (FileExists(path)) {
             verifier.VerifyFile(path);
         } else {
             verifier.Problem(path, "no such file or folder");

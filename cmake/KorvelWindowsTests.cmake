@@ -87,6 +87,11 @@ if(TARGET korvel-cli)
            ${KORVEL_LINUX_BUILD}/cli/korvel-cli ${KORVEL_LINUX_BUILD}/sim/korvel-sim)
   set_tests_properties(win.cli_e2e PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 900
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+  # archive, export, report and verify as a Chinese user: profile, --dir, --output and %TEMP%.
+  add_test(NAME win.cli_paths COMMAND bash ${_tests}/win/cli_paths.sh $<TARGET_FILE:korvel-cli>
+           ${KORVEL_LINUX_BUILD}/cli/korvel-cli ${KORVEL_LINUX_BUILD}/sim/korvel-sim)
+  set_tests_properties(win.cli_paths PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()
 
 # The window under Wine and a virtual display, against the simulator.

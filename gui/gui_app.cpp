@@ -149,7 +149,8 @@ bool GuiApp::Start(QString* error) {
         QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
     };
     core_ = std::make_unique<CKorvelApp>(*window_, clock_, ports_, std::move(post));
-    if (shut_down_) return false;  // a signal came while "InfoCreate false!" was open
+    core_->Link().m_bOpenInBackground = true;  // an open blocked in the driver never freezes the window
+    if (shut_down_) return false;              // a signal came while "InfoCreate false!" was open
     window_->SetHandler([this](const Message& message) { OnMessage(message); });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
         if (!core_) return;

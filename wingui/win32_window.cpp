@@ -352,6 +352,7 @@ intptr_t RunMainDialog(HINSTANCE__* instance, const RunOptions& options) {
         if (!hwnd || !PostMessageW(hwnd, kTaskMessage, 0, reinterpret_cast<LPARAM>(owned))) delete owned;
     };
     context.app = std::make_unique<CKorvelApp>(context.window, context.clock, context.ports, post);
+    context.app->Link().m_bOpenInBackground = true;  // an open blocked in the driver never freezes the window
     const std::vector<uint16_t> dialog = BuildDialogTemplate(MainDialogTemplate());
     const INT_PTR result = DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()),
                                                    nullptr, DialogProc, reinterpret_cast<LPARAM>(&context));

@@ -9,6 +9,7 @@
 #include "records/scan.h"
 #include "text/format.h"
 #include "text/number.h"
+#include "text/utf8.h"
 #include "ui/controls.h"
 #include "ui/korvel_dlg.h"
 #include "ui/texts.h"
@@ -40,6 +41,21 @@ void CKorvelDlg::OnReadData() {
         return;
     }
 
+    // The file is written whole at the end: a folder that cannot take it is found out before the device
+    // is asked anything, not after the walk.
+    const std::string problem =
+        SaveFolderProblem(WideToUtf8(m_strUploadDir), RingDistance(m_nTailIndex, m_nHeadIndex));
+    if (!problem.empty()) {
+        m_bSaveFailed = true;
+        m_saveFailure = {FailureKind::Other, "cannot save record files in " + WideToUtf8(m_strUploadDir) +
+                                                 ": " + problem + "; make room or let this user write there"};
+        std::u16string message(text::kSaveFailedPrefix);
+        message += m_strUploadDir;
+        message += u"：";
+        message += Utf8ToWide(problem);
+        m_window.SetText(IDC_RESULT, message);
+        return;
+    }
     m_recordBuffer.clear();
     m_stStart = m_clock.Local();
     int n = ToInt(m_strProductNo);

@@ -35,8 +35,16 @@ void RemoveStalePartialFiles(const std::string& folder);
 // The local time one second later, across minutes, days, months and years.
 LocalTime NextSecond(LocalTime time);
 
-// home + "/hollin.data/upload" when that is a directory, otherwise the running program's folder.
+// The upload folder: hollin.data/upload in the user's profile (the home folder, %USERPROFILE% on
+// Windows) when that is a folder; otherwise the running program's folder, when a file can be created
+// there (a portable copy); otherwise the profile's hollin.data/upload, created now (an installed program,
+// whose folder a standard user cannot write). When even that cannot be created, the program's folder:
+// the check before a download then says why nothing can be saved.
 std::u16string ResolveUploadFolder();
+
+// Why a download of `records` records cannot be saved in folder, or empty when it can: the folder must
+// take a new file and have room for about 64 bytes a record. Asked before the first request.
+std::string SaveFolderProblem(const std::string& folder, int records);
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
 

@@ -19,8 +19,14 @@ void Walk(const std::string& folder, const std::string& relative, const RecordTr
     }
     std::sort(entries.begin(), entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    // A drive's root ("Z:\\", "/") already ends in its separator.
+    const bool ends_in_separator =
+        !folder.empty() && PathSeparators().find(folder.back()) != std::string_view::npos;
+    const std::string prefix = folder.empty()      ? std::string(1, separator)
+                               : ends_in_separator ? folder
+                                                   : folder + separator;
     for (const DirectoryEntry& entry : entries) {
-        const std::string path = folder + separator + entry.name;
+        const std::string path = prefix + entry.name;
         const std::string rel = relative.empty() ? entry.name : relative + "/" + entry.name;
         if (entry.type == EntryType::kDirectory) {
             Walk(path, rel, visitor);

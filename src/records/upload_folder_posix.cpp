@@ -37,9 +37,16 @@ std::string ProgramFolder() {
 
 std::u16string ResolveUploadFolder() {
     // A home whose name is not UTF-8 cannot be held as text: its folder is not taken.
-    std::string candidate = HomeFolder() + "/hollin.data/upload";
-    if (HoldsAsText(candidate) && IsDirectory(candidate)) return Utf8ToWide(candidate);
-    return Utf8ToWide(ProgramFolder());
+    const std::string home = HomeFolder();
+    const std::string data = home + "/hollin.data";
+    const std::string candidate = data + "/upload";
+    const bool usable = !home.empty() && HoldsAsText(candidate);
+    if (usable && IsDirectory(candidate)) return Utf8ToWide(candidate);
+    const std::string program = ProgramFolder();
+    if (!program.empty() && FolderProblem(program).empty()) return Utf8ToWide(program);
+    // An installed program (/usr/bin): the records go to the profile, whose folder is made for them.
+    if (usable && MakeDirectory(data) && MakeDirectory(candidate)) return Utf8ToWide(candidate);
+    return Utf8ToWide(program);
 }
 
 }  // namespace korvel

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The dialog's port connection: OpenPort, ClosePort, WritePort and OnPortLost, which drive the
 // SerialLink and the port it holds.
+#include <system_error>
 #include <thread>
 
+#include "serial/pending_open.h"
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
 #include "text/failure_texts.h"
@@ -18,6 +20,7 @@ void CKorvelDlg::OpenPort() {
         if (m_link.m_reopenPause.count() > 0) std::this_thread::sleep_for(m_link.m_reopenPause);
         m_link.ReleaseEvents();
     }
+    m_link.AbandonOpen();  // the choice changed while an earlier open was still under way
     Window& w = window();
     const int baud_index = w.ComboSelection(IDC_BAUD);
     const long long baud = baud_index < 0 ? 0 : ToInt(w.ComboItemText(IDC_BAUD, baud_index));
@@ -37,12 +40,53 @@ void CKorvelDlg::OpenPort() {
     } else if (m_link.m_strPath.empty()) {
         failure = {FailureKind::Absent, failure_text::PortWithoutName()};
     } else {
-        const PortOpener& opener = m_link.m_opener ? m_link.m_opener : PortOpener(OpenSerialPort);
-        if (auto port = opener(m_link.m_strPath, m_link.m_nBaud, failure)) {
-            m_link.m_hPort = std::move(port);
-            m_link.m_bOpen = 1;
-            failure = {};
-        }
+        const PortOpener opener = m_link.m_opener ? m_link.m_opener : PortOpener(OpenSerialPort);
+        if (m_link.m_bOpenInBackground && m_link.m_hNotifyWnd && OpenInBackground(opener)) return;
+        std::unique_ptr<Port> port = opener(m_link.m_strPath, m_link.m_nBaud, failure);
+        TakeUpOpen(std::move(port), std::move(failure));
+        return;
+    }
+    TakeUpOpen(nullptr, std::move(failure));
+}
+
+bool CKorvelDlg::OpenInBackground(const PortOpener& opener) {
+    auto pending = std::make_shared<PendingOpen>();
+    const UiPost post = m_link.m_hNotifyWnd;
+    try {
+        std::thread([this, pending, post, opener, path = m_link.m_strPath, baud = m_link.m_nBaud] {
+            Failure failure;
+            std::unique_ptr<Port> port = opener(path, baud, failure);
+            const std::lock_guard<std::mutex> lock(pending->mutex);
+            if (pending->abandoned) {
+                if (port) port->Close();
+                return;
+            }
+            // Posted while the link still waits for it: the user-interface thread is there to take it.
+            auto result = std::make_shared<std::unique_ptr<Port>>(std::move(port));
+            post([this, pending, result, failure] {
+                {
+                    const std::lock_guard<std::mutex> check(pending->mutex);
+                    if (pending->abandoned) {
+                        if (*result) (*result)->Close();
+                        return;
+                    }
+                }
+                m_link.m_pendingOpen.reset();
+                TakeUpOpen(std::move(*result), failure);
+            });
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: the open runs in place
+    }
+    m_link.m_pendingOpen = std::move(pending);
+    return true;
+}
+
+void CKorvelDlg::TakeUpOpen(std::unique_ptr<Port> port, Failure failure) {
+    if (port) {
+        m_link.m_hPort = std::move(port);
+        m_link.m_bOpen = 1;
+        failure = {};
     }
     m_link.m_lastFailure = failure;
     m_nRxBytes = 0;
@@ -59,6 +103,7 @@ void CKorvelDlg::OpenPort() {
 }
 
 void CKorvelDlg::ClosePort() {
+    m_link.AbandonOpen();
     if (!m_link.m_bOpen) return;
     m_link.m_bOpen = 0;
     if (m_link.m_hPort) {

@@ -3,6 +3,7 @@
 // enumeration order (not sorted).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ class RegistryPortEnumerator : public PortEnumerator {
         : key_(std::move(key)) {}
     // The value data of the key, one name each; empty when the key cannot be opened.
     std::vector<std::u16string> List() override;
+    // As List, but nothing when the key cannot be opened (absent or denied), so the dialog keeps its list
+    // and looks again, as it does when the Linux list cannot be read. *absent, when given, tells which.
+    std::optional<std::vector<std::u16string>> Read() override { return Read(nullptr); }
+    std::optional<std::vector<std::u16string>> Read(bool* absent);
 
   private:
     std::u16string key_;

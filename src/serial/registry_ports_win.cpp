@@ -7,10 +7,15 @@
 namespace korvel {
 
 std::vector<std::u16string> RegistryPortEnumerator::List() {
+    return Read(nullptr).value_or(std::vector<std::u16string>());
+}
+
+std::optional<std::vector<std::u16string>> RegistryPortEnumerator::Read(bool* absent) {
     std::vector<std::u16string> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(key_).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(key_).c_str(), 0, KEY_READ, &key);
+    if (absent) *absent = opened == ERROR_FILE_NOT_FOUND;
+    if (opened != ERROR_SUCCESS) return std::nullopt;
     for (DWORD index = 0;; ++index) {
         wchar_t value_name[256];
         DWORD name_size = 256;

@@ -34,6 +34,15 @@ class SerialLink {
     Failure m_lastFailure;  // why the last attempt failed, for front ends
     // DTR stays low this long when a port is reopened (devices may rely on it); tests set it to 0.
     std::chrono::milliseconds m_reopenPause{500};
+    // The windows open ports on a thread of their own and take the result up when it is posted back, so
+    // an open that blocks in the driver (a Bluetooth port whose device is off) never blocks the
+    // user-interface thread. Otherwise (the command line, most tests) OpenPort opens in place.
+    bool m_bOpenInBackground = false;
+    // The open under way in the background, if any; abandoned when the port is closed or the link ends,
+    // after which its thread closes whatever it opened and touches nothing else.
+    std::shared_ptr<struct PendingOpen> m_pendingOpen;
+    bool Opening() const { return m_pendingOpen != nullptr; }
+    void AbandonOpen();
 
   private:
     static constexpr intptr_t kNoEvent = -1;

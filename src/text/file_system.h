@@ -4,6 +4,9 @@
 // (Names avoid DeleteFile/CreateDirectory, which the Windows headers turn into macros.)
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +37,12 @@ std::string_view PathSeparators();
 
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included
+
+// Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
+// read-only mounts and quotas count too, and root is not waved through by the permission bits.
+std::string FolderProblem(const std::string& folder);
+
+// The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
+std::optional<uint64_t> FreeSpace(const std::string& folder);
 
 }  // namespace korvel

@@ -2,9 +2,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "text/file_system.h"
@@ -114,6 +116,32 @@ bool IsDirectory(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string FolderProblem(const std::string& folder) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return "not a folder";
+    // An unnamed file: nothing appears in the folder, not even for a moment.
+    int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        close(fd);
+        return {};
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
+    // File systems without unnamed files: a probe whose name can never look like a record file's.
+    std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
+    fd = mkstemp(probe.data());
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+    struct statvfs fs {};
+    if (statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 }  // namespace korvel

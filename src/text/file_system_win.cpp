@@ -65,9 +65,11 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
         const std::wstring_view name = found.cFileName;
         if (name == L"." || name == L"..") continue;
         EntryType type = EntryType::kFile;
-        // Junctions and symbolic links are reparse points: reported as links, never entered, so a
-        // junction that leads back up the tree cannot make a walk endless.
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Junctions and symbolic links are name-surrogate reparse points: reported as links, never
+        // entered, so a junction that leads back up the tree cannot make a walk endless. Other reparse
+        // points (cloud placeholders, deduplicated files) are the folders and files they look like.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            IsReparseTagNameSurrogate(found.dwReserved0)) {
             type = EntryType::kSymlink;
         } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             type = EntryType::kDirectory;
@@ -94,6 +96,35 @@ bool IsDirectory(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FolderProblem(const std::string& folder) {
+    const std::wstring wide = ToWide(folder);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemMessage(GetLastError());
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "not a folder";
+    // A probe that is gone when its handle closes, and whose name never looks like a record file's.
+    // Created by hand: GetTempFileNameW is not relied on to report a file it could not create.
+    std::wstring probe = wide;
+    if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
+    probe +=
+        L"kvl" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L".tmp";
+    const HANDLE file =
+        CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS) return SystemMessage(code);
+        return {};  // another probe of this name: the folder takes files
+    }
+    CloseHandle(file);
+    return {};
+}
+
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(ToWide(folder).c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
 }
 
 }  // namespace korvel

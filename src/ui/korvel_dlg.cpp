@@ -126,7 +126,8 @@ void CKorvelDlg::OnTimer() {
     TickReplyTimeout();
 
     // A closed port is tried again every tick, so a missing or busy one is taken up once it is free.
-    if (!m_link.m_bOpen) OpenPort();
+    // An open still under way in the background is waited for, not started again.
+    if (!m_link.m_bOpen && !m_link.Opening()) OpenPort();
     const int open = m_link.m_bOpen ? 1 : 0;
 
     if (open != m_nShownOpenState) {
@@ -161,6 +162,7 @@ void CKorvelDlg::OnSelChangeMode() {
 
 void CKorvelDlg::OnDestroy() {
     m_window.StopTimer(kTimerId);
+    m_link.AbandonOpen();  // an open still blocked in the driver is left to end on its own
     if (m_link.m_bOpen) ClosePort();
     // Released at most once: a second run (session end, then destroy) finds nothing left to release.
     m_link.ReleaseEvents();

@@ -103,6 +103,10 @@ class CKorvelDlg : public LineSink {
 
     // --- port connection ---
     void OpenPort();
+    // The open's result taken up on the user-interface thread: the port, or why there is none.
+    void TakeUpOpen(std::unique_ptr<Port> port, Failure failure);
+    // Starts the open on a thread of its own; false when no thread could be had.
+    bool OpenInBackground(const PortOpener& opener);
     void ClosePort();
     void WritePort(const uint8_t* bytes, size_t length);
     void OnPortLost();  // the reader saw the device vanish

@@ -373,6 +373,20 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     EXPECT_EQ(ListFiles(folder).size(), 1u);
 }
 
+TEST_F(WalkTest, AFolderThatCannotTakeTheFileStopsTheWalkBeforeAnyRequest) {
+    Device(2, 0, 1);
+    recorder.Fill(1, 2);
+    std::filesystem::remove_all(folder);
+    rig.dlg.OnReadData();
+    EXPECT_EQ(rig.dlg.m_strCommand, u"");  // nothing asked of the device
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"");
+    EXPECT_TRUE(rig.dlg.m_bSaveFailed);
+    const std::u16string shown = rig.Text(IDC_RESULT);
+    EXPECT_EQ(shown.rfind(u"保存失败：" + rig.dlg.m_strUploadDir + u"：", 0), 0u) << WideToUtf8(shown);
+    EXPECT_GT(shown.size(), (u"保存失败：" + rig.dlg.m_strUploadDir + u"：").size());  // and the reason
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
+}
+
 TEST_F(WalkTest, RecordsOlderThanTheSavedKeyAreNewAndStillMoveAHundredAtATime) {
     // The device clock was set back: every record is older than the saved key, and none is it.
     Device(300, 0, 2);

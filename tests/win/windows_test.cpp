@@ -274,24 +274,32 @@ TEST(UploadFolder, TheProfileFolderWhenItExistsElseTheProgramFolder) {
     RemoveDirectoryW(upload.c_str());
 }
 
-TEST(Clock, StandardOffsetFromTheRuntimeTimeZone) {
-    const struct {
-        const char* tz;
-        int32_t seconds;
-    } cases[] = {{"UTC0", 0},
-                 {"CST-8", 8 * 3600},
-                 {"NST+3:30", -(3 * 3600 + 30 * 60)},
-                 {"NPT-5:45", 5 * 3600 + 45 * 60},
-                 // Daylight saving is not part of the offset, in summer or winter.
-                 {"CET-1CEST", 3600}};
-    for (const auto& c : cases) {
-        _putenv_s("TZ", c.tz);
+// The offset is the Windows time zone's, the one GetLocalTime follows; a TZ variable that the C runtime
+// would honour changes nothing.
+TEST(Clock, StandardOffsetFromTheWindowsTimeZone) {
+    const int32_t plain = StandardUtcOffset(1659175200);  // 2022-07-30
+    for (const char* tz : {"UTC0", "NPT-5:45", "CET-1CEST"}) {
+        _putenv_s("TZ", tz);
         _tzset();
-        EXPECT_EQ(StandardUtcOffset(1659175200), c.seconds) << c.tz;  // 2022-07-30, summer in the north
-        EXPECT_EQ(StandardUtcOffset(1640995200), c.seconds) << c.tz;  // 2022-01-01
+        EXPECT_EQ(StandardUtcOffset(1659175200), plain) << tz;
     }
     _putenv_s("TZ", "");
     _tzset();
+    TIME_ZONE_INFORMATION zone{};
+    if (GetTimeZoneInformation(&zone) != TIME_ZONE_ID_UNKNOWN)
+        GTEST_SKIP() << "this zone keeps daylight saving";
+    // Without daylight saving, local time now is UTC now plus that offset.
+    SYSTEMTIME utc{}, local{};
+    GetSystemTime(&utc);
+    GetLocalTime(&local);
+    FILETIME u{}, l{};
+    SystemTimeToFileTime(&utc, &u);
+    SystemTimeToFileTime(&local, &l);
+    const auto ticks = [](FILETIME f) {
+        return (static_cast<int64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
+    const int64_t minutes = (ticks(l) - ticks(u) + 300'000'000) / 600'000'000;  // 100 ns ticks, rounded
+    EXPECT_EQ(StandardUtcOffset(_time64(nullptr)), minutes * 60);
 }
 
 }  // namespace
