@@ -425,9 +425,8 @@ int ArchiveCommands::RunReport() const {
     if (open_) {
         std::error_code error;
         const fs::path absolute = fs::absolute(OsPath(*output), error);
-        if (const std::string problem = OpenInBrowser(error ? *output : Utf8Path(absolute));
-            !problem.empty()) {
-            std::cerr << "korvel-cli: report: the page was written, but " << problem << "; open "
+        if (const Failure problem = OpenInBrowser(error ? *output : Utf8Path(absolute))) {
+            std::cerr << "korvel-cli: report: the page was written, but " << problem.message << "; open "
                       << Shown(*output) << " in a browser yourself\n";
             return kExitOpen;
         }

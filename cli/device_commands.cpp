@@ -94,10 +94,10 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
 }  // namespace
 
 int RunPorts() {
-    bool readable = true;
-    for (const std::string& path : SystemPorts(&readable)) std::cout << path << '\n';
-    if (readable) return kExitOk;
-    std::cerr << "korvel-cli: " << PortListProblem() << '\n';
+    const SystemPortList list = SystemPorts();
+    for (const std::string& path : list.ports) std::cout << path << '\n';
+    if (!list.failure) return kExitOk;
+    std::cerr << "korvel-cli: " << list.failure.message << '\n';
     return kExitPort;
 }
 
@@ -172,8 +172,8 @@ int RunDownload(const DeviceOptions& options) {
         return kExitUsage;
     }
     // Found out before the device is asked anything: a long download must not end in a lost file.
-    if (const std::string problem = FolderProblem(folder); !problem.empty()) {
-        std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem
+    if (const Failure problem = FolderProblem(folder)) {
+        std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem.reason
                   << (given ? "; choose a writable folder with --dir"
                             : "; create " + UploadFolderHint() + " or choose a writable folder with --dir")
                   << '\n';

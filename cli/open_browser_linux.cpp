@@ -16,14 +16,21 @@ extern char** environ;
 
 namespace korvel::cli {
 
-std::string OpenInBrowser(const std::string& path) {
+namespace {
+
+Failure Refused(std::string why) { return {FailureKind::Other, std::move(why)}; }
+
+}  // namespace
+
+Failure OpenInBrowser(const std::string& path) {
     char program[] = "xdg-open";
     std::string argument = path;
     char* argv[] = {program, argument.data(), nullptr};
     pid_t pid = -1;
     if (const int error = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ); error != 0) {
-        return error == ENOENT ? "xdg-open was not found (install xdg-utils)"
-                               : std::string("xdg-open could not be started: ") + std::strerror(error);
+        if (error == ENOENT)
+            return {FailureKind::Absent, "xdg-open was not found (install xdg-utils)", error};
+        return SystemFailure(error, "xdg-open could not be started");
     }
     // xdg-open hands the file on and ends, unless it runs the browser itself in the foreground. So its
     // failures are waited for a few seconds, a browser never.
@@ -37,9 +44,10 @@ std::string OpenInBrowser(const std::string& path) {
     if (::waitpid(pid, &status, 0) != pid) return {};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
     if (WIFEXITED(status)) {
-        return "xdg-open found no browser for it (it ended with " + std::to_string(WEXITSTATUS(status)) + ")";
+        return Refused("xdg-open found no browser for it (it ended with " +
+                       std::to_string(WEXITSTATUS(status)) + ")");
     }
-    return "xdg-open ended with signal " + std::to_string(WTERMSIG(status));
+    return Refused("xdg-open ended with signal " + std::to_string(WTERMSIG(status)));
 }
 
 }  // namespace korvel::cli

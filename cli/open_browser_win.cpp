@@ -11,7 +11,13 @@
 
 namespace korvel::cli {
 
-std::string OpenInBrowser(const std::string& path) {
+namespace {
+
+Failure Refused(std::string why) { return {FailureKind::Other, std::move(why)}; }
+
+}  // namespace
+
+Failure OpenInBrowser(const std::string& path) {
     const std::u16string wide = Utf8ToWide(path);
     std::wstring file(wide.begin(), wide.end());
     for (wchar_t& c : file)
@@ -23,14 +29,14 @@ std::string OpenInBrowser(const std::string& path) {
     switch (result) {
         case SE_ERR_NOASSOC:
         case SE_ERR_ASSOCINCOMPLETE:
-            return "no program is registered to open .html files";
+            return Refused("no program is registered to open .html files");
         case SE_ERR_FNF:
         case SE_ERR_PNF:
-            return "the shell did not find the file";
+            return Refused("the shell did not find the file");
         case SE_ERR_ACCESSDENIED:
-            return "the shell was denied access to the file";
+            return Refused("the shell was denied access to the file");
         default:
-            return "the shell could not open the file (error " + std::to_string(result) + ")";
+            return Refused("the shell could not open the file (error " + std::to_string(result) + ")");
     }
 }
 

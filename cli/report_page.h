@@ -7,12 +7,15 @@
 
 #include "records/archive.h"
 
+#include "text/failure.h"
+
 namespace korvel::cli {
 
 std::string MakeReportPage(const Archive& archive, const DeviceArchive& device);
 
-// Hands a file to the desktop's browser. Empty when that worked, else why not. One file per OS.
-std::string OpenInBrowser(const std::string& path);
+// Hands a file to the desktop's browser: kind None when that worked, else why not in the message. One
+// file per OS.
+Failure OpenInBrowser(const std::string& path);
 
 // Built into the program from the npm package (see cli/CMakeLists.txt).
 std::string_view UplotScript();

@@ -23,11 +23,13 @@ void BinaryStandardOutput();
 
 bool StderrIsTerminal();
 
-// The serial ports of this machine as --port takes them, in the dialog's order. *readable turns false
-// when the system's list itself cannot be read.
-std::vector<std::string> SystemPorts(bool* readable);
-// What to say when that list cannot be read: where the system keeps it and what to check.
-std::string PortListProblem();
+// The serial ports of this machine as --port takes them, in the dialog's order; when the system's list
+// itself cannot be read, the failure says where the system keeps it and what to check.
+struct SystemPortList {
+    std::vector<std::string> ports;
+    Failure failure;
+};
+SystemPortList SystemPorts();
 
 // What --port takes on this system, for the help text.
 std::string PortOptionHelp();

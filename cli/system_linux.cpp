@@ -23,12 +23,14 @@ void BinaryStandardOutput() {}
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-std::vector<std::string> SystemPorts(bool* readable) { return SysfsPortEnumerator().Paths(readable); }
-
-std::string PortListProblem() {
-    return "the system's list of serial ports (/sys/class/tty) cannot be read: check that sysfs is mounted "
-           "and "
-           "readable";
+SystemPortList SystemPorts() {
+    bool readable = true;
+    SystemPortList list{SysfsPortEnumerator().Paths(&readable), {}};
+    if (!readable)
+        list.failure = {FailureKind::Other,
+                        "the system's list of serial ports (/sys/class/tty) cannot be read: check that sysfs "
+                        "is mounted and readable"};
+    return list;
 }
 
 std::string AbsoluteFolder(const std::string& folder) {

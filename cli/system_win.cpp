@@ -130,20 +130,18 @@ void BinaryStandardOutput() {
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 // A missing SERIALCOMM key only means that no port is there; a key that cannot be read is a failure.
-std::vector<std::string> SystemPorts(bool* readable) {
+SystemPortList SystemPorts() {
     bool absent = false;
     const std::optional<std::vector<std::u16string>> list = RegistryPortEnumerator().Read(&absent);
-    if (readable) *readable = list || absent;
-    std::vector<std::string> names;
+    SystemPortList result;
     for (const std::u16string& name : list.value_or(std::vector<std::u16string>()))
-        names.push_back(WideToUtf8(name));
-    return names;
-}
-
-std::string PortListProblem() {
-    return "the system's list of serial ports (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM) cannot "
-           "be "
-           "read: check that this user may read the registry";
+        result.ports.push_back(WideToUtf8(name));
+    if (!list && !absent)
+        result.failure = {
+            FailureKind::Other,
+            "the system's list of serial ports (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM) "
+            "cannot be read: check that this user may read the registry"};
+    return result;
 }
 
 std::string AbsoluteFolder(const std::string& folder) {

@@ -12,7 +12,8 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 file(GLOB _support CONFIGURE_DEPENDS ${_tests}/support/*.cpp)
-list(FILTER _support EXCLUDE REGEX "/(pty|pty_pair|sim_process)\\.cpp$")
+# Pseudo-terminals, the simulator process and the database servers are Linux-side helpers.
+list(FILTER _support EXCLUDE REGEX "/(pty|pty_pair|sim_process|databases)\\.cpp$")
 add_library(korvel_test_support STATIC ${_support})
 target_include_directories(korvel_test_support PUBLIC ${_tests})
 target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock nlohmann_json::nlohmann_json)
@@ -27,7 +28,9 @@ korvel_warnings(korvel_test_support)
 # Windows forms of what they cover are tested in tests/win.
 set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_port_test.cpp threads/port_cycles_test.cpp
   threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
-  ui/dialog_test.cpp records/scan_test.cpp)
+  ui/dialog_test.cpp records/scan_test.cpp
+  # The record store: the Windows build has no database library.
+  records/record_store_test.cpp)
 # POSIX cases inside portable files: symbolic links, errno values, permission bits, file names.
 set(_posix_cases
   UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin

@@ -43,16 +43,14 @@ void CKorvelDlg::OnReadData() {
 
     // The file is written whole at the end: a folder that cannot take it is found out before the device
     // is asked anything, not after the walk.
-    const std::string problem =
-        SaveFolderProblem(WideToUtf8(m_strUploadDir), RingDistance(m_nTailIndex, m_nHeadIndex));
-    if (!problem.empty()) {
+    if (Failure problem =
+            SaveFolderProblem(WideToUtf8(m_strUploadDir), RingDistance(m_nTailIndex, m_nHeadIndex))) {
         m_bSaveFailed = true;
-        m_saveFailure = {FailureKind::Other, "cannot save record files in " + WideToUtf8(m_strUploadDir) +
-                                                 ": " + problem + "; make room or let this user write there"};
+        m_saveFailure = problem;
         std::u16string message(text::kSaveFailedPrefix);
         message += m_strUploadDir;
         message += u"：";
-        message += Utf8ToWide(problem);
+        message += Utf8ToWide(problem.reason);
         m_window.SetText(IDC_RESULT, message);
         return;
     }

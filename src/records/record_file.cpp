@@ -189,18 +189,22 @@ std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
     return path;
 }
 
-std::string SaveFolderProblem(const std::string& folder, int records) {
-    if (std::string problem = FolderProblem(folder); !problem.empty()) return problem;
+Failure SaveFolderProblem(const std::string& folder, int records) {
+    Failure problem = FolderProblem(folder);
     // The file is written whole at the end: a full disk is found out now, not after the walk. A stored
     // line takes about 50 bytes; the final write still checks its own result.
     constexpr uint64_t kBytesPerRecord = 64;
     const uint64_t need = static_cast<uint64_t>(records < 0 ? 0 : records) * kBytesPerRecord;
-    if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < need) {
-        return "not enough free space: the " + std::to_string(records) + " records need about " +
-               std::to_string((need + 1023) / 1024) + " KiB, " + std::to_string(*free / 1024) +
-               " KiB are free";
+    if (!problem) {
+        const std::optional<uint64_t> free = FreeSpace(folder);
+        if (!free || *free >= need) return {};
+        problem = {FailureKind::Other, "", ENOSPC,
+                   "not enough free space: the " + std::to_string(records) + " records need about " +
+                       std::to_string((need + 1023) / 1024) + " KiB, " + std::to_string(*free / 1024) +
+                       " KiB are free"};
     }
-    return {};
+    problem.message = failure_text::SaveFolderRefused(folder, problem.reason);
+    return problem;
 }
 
 }  // namespace korvel

@@ -42,9 +42,10 @@ LocalTime NextSecond(LocalTime time);
 // the check before a download then says why nothing can be saved.
 std::u16string ResolveUploadFolder();
 
-// Why a download of `records` records cannot be saved in folder, or empty when it can: the folder must
-// take a new file and have room for about 64 bytes a record. Asked before the first request.
-std::string SaveFolderProblem(const std::string& folder, int records);
+// Why a download of `records` records cannot be saved in folder (kind None when it can): the folder must
+// take a new file and have room for about 64 bytes a record. Asked before the first request. The
+// reason says what is wrong with the folder, the message also what to do.
+Failure SaveFolderProblem(const std::string& folder, int records);
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
 

@@ -43,7 +43,7 @@ std::u16string ResolveUploadFolder() {
     const bool usable = !home.empty() && HoldsAsText(candidate);
     if (usable && IsDirectory(candidate)) return Utf8ToWide(candidate);
     const std::string program = ProgramFolder();
-    if (!program.empty() && FolderProblem(program).empty()) return Utf8ToWide(program);
+    if (!program.empty() && !FolderProblem(program)) return Utf8ToWide(program);
     // An installed program (/usr/bin): the records go to the profile, whose folder is made for them.
     if (usable && MakeDirectory(data) && MakeDirectory(candidate)) return Utf8ToWide(candidate);
     return Utf8ToWide(program);

@@ -42,7 +42,7 @@ std::u16string ResolveUploadFolder() {
     const DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
     const bool has_program = n != 0 && n < MAX_PATH;
     if (has_program) PathRemoveFileSpecW(program);
-    if (has_program && FolderProblem(ToUtf8(program)).empty()) return FromWide(program);
+    if (has_program && !FolderProblem(ToUtf8(program))) return FromWide(program);
     // An installed program (Program Files, which a standard user cannot write; the manifest's asInvoker
     // turns file virtualisation off): the records go to the profile, whose folder is made for them.
     if (has_profile && MakeDirectory(ToUtf8(data)) && MakeDirectory(ToUtf8(candidate)))

@@ -35,6 +35,10 @@ inline std::string PortRefusedRate(const std::string& port, unsigned baud) {
 inline std::string PortLost(const std::string& port) {
     return port + " was unplugged or hung up: plug it back in; the port reopens by itself";
 }
+inline std::string SaveFolderRefused(const std::string& folder, const std::string& reason) {
+    return "cannot save record files in " + folder + ": " + reason +
+           "; make room or let this user write there";
+}
 inline std::string RecordFileNotWritten(const std::string& path, const std::string& reason) {
     return "cannot write the record file " + path + ": " + reason +
            "; check that the folder exists, is writable and has free space";

@@ -38,9 +38,10 @@ std::string_view PathSeparators();
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included
 
-// Why record files cannot be created in folder, or empty when they can. Tried with a real file, so
-// read-only mounts and quotas count too, and root is not waved through by the permission bits.
-std::string FolderProblem(const std::string& folder);
+// Why record files cannot be created in folder (kind None when they can); its reason is the system's
+// words, or "not a folder". Tried with a real file, so read-only mounts and quotas count too, and root
+// is not waved through by the permission bits.
+Failure FolderProblem(const std::string& folder);
 
 // The bytes an unprivileged writer may still put in folder's file system, or nothing when unknown.
 std::optional<uint64_t> FreeSpace(const std::string& folder);

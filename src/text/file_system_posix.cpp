@@ -118,21 +118,22 @@ bool FileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string FolderProblem(const std::string& folder) {
+Failure FolderProblem(const std::string& folder) {
+    const std::string what = "cannot create files in " + folder;
     struct stat st {};
-    if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISDIR(st.st_mode)) return "not a folder";
+    if (stat(folder.c_str(), &st) != 0) return LastSystemFailure(what);
+    if (!S_ISDIR(st.st_mode)) return {FailureKind::Other, what + ": not a folder", ENOTDIR, "not a folder"};
     // An unnamed file: nothing appears in the folder, not even for a moment.
     int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
         close(fd);
         return {};
     }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::strerror(errno);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return LastSystemFailure(what);
     // File systems without unnamed files: a probe whose name can never look like a record file's.
     std::string probe = folder + "/.korvel-cli-probe-XXXXXX";
     fd = mkstemp(probe.data());
-    if (fd < 0) return std::strerror(errno);
+    if (fd < 0) return LastSystemFailure(what);
     close(fd);
     unlink(probe.c_str());
     return {};

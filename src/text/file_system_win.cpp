@@ -98,11 +98,13 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string FolderProblem(const std::string& folder) {
+Failure FolderProblem(const std::string& folder) {
+    const std::string what = "cannot create files in " + folder;
     const std::wstring wide = ToWide(folder);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemMessage(GetLastError());
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "not a folder";
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemFailure(what);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {FailureKind::Other, what + ": not a folder", ENOTDIR, "not a folder"};
     // A probe that is gone when its handle closes, and whose name never looks like a record file's.
     // Created by hand: GetTempFileNameW is not relied on to report a file it could not create.
     std::wstring probe = wide;
@@ -114,7 +116,7 @@ std::string FolderProblem(const std::string& folder) {
                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        if (code != ERROR_FILE_EXISTS) return SystemMessage(code);
+        if (code != ERROR_FILE_EXISTS) return SystemFailure(static_cast<int>(code), what);
         return {};  // another probe of this name: the folder takes files
     }
     CloseHandle(file);
