@@ -30,14 +30,16 @@ set(_linux_only serial/port_test.cpp serial/discovery_test.cpp serial/dialog_por
   threads/event_loop_test.cpp engine/app_test.cpp engine/device_info_test.cpp records/record_file_test.cpp
   ui/dialog_test.cpp records/scan_test.cpp
   # The record store: the Windows build has no database library.
-  records/record_store_test.cpp)
+  records/record_store_test.cpp
+  # Signals, FIFOs and forked children.
+  text/safe_output_test.cpp)
 # POSIX cases inside portable files: symbolic links, errno values, permission bits, file names.
 set(_posix_cases
   UniFileTest.ReportsWhatWentWrong UniFileTest.FileClosesOnDestructionAndSeeksFromEachOrigin
   UniFileTest.FileSystemHelpers WalkTest.AFileThatCannotBeWrittenIsReportedAsAFailure
   WalkTest.UnreadableSavedFileShowsTheOpenError ScanFolder.LinksToFoldersAreNotFollowedSoLoopsEnd
   ScanFolder.UnopenableFilesAreReportedAndTheScanGoesOn
-  Archive.FolderLinksAreNotFollowedAndUnreadableFoldersAreReported
+  Archive.FolderLinksAreNotFollowedAndUnreadableFoldersAreReported Archive.AnUnreadableFileMakesItsDeviceIncomplete
   # File names with quotes, which Windows does not allow.
   ArchiveExport.CsvQuotesWhatNeedsItAndJsonKeepsTypes)
 list(JOIN _posix_cases ":" _posix_filter)

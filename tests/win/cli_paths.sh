@@ -79,7 +79,9 @@ grep -q "记录.json" "$work/out" || fail "export --output printed $(cat "$work/
 echo "ok: export --output to a Chinese file name"
 
 expect 7 "report --open" report --product 123 --dir "$(winpath "$upload")" --open  # Wine has no browser
-[[ -s "$temp/korvel-report-123.html" ]] || fail "report --open: nothing in %TEMP%: $(ls "$temp")"
+# The page goes into a private folder of its own in %TEMP%.
+pages=("$temp"/korvel-report-*/korvel-report-123.html)
+[[ -s "${pages[0]}" ]] || fail "report --open: nothing in %TEMP%: $(ls -R "$temp")"
 grep -q "临时" "$work/out" || fail "report --open printed $(cat "$work/out")"
 echo "ok: report --open writes into a Chinese %TEMP%"
 
