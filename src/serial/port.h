@@ -39,8 +39,11 @@ class Port {
 using PortOpener =
     std::function<std::unique_ptr<Port>(const std::string& path, uint32_t baud, Failure& failure)>;
 
-// The real port of this OS: exclusive open, 8N1 at baud, raw, both directions purged.
+// The real port of this OS: exclusive open, 8N1 at baud, raw, both directions purged. A baud of 0 is
+// refused before the system is asked (it would divide the write timeout by zero).
 std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure);
+// The OS part of OpenSerialPort, for a baud above 0 (port_posix.cpp, port_win.cpp).
+std::unique_ptr<Port> OpenSystemPort(const std::string& path, uint32_t baud, Failure& failure);
 
 // What an open of path that failed with this OS's error number means, and what to do about it.
 Failure DescribeOpenError(int error, const std::string& path);

@@ -258,12 +258,7 @@ Failure DescribeOpenError(int error, const std::string& path) {
     return failure;
 }
 
-std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
-    failure = {};
-    if (baud == 0) {
-        failure = Fail(FailureKind::Settings, failure_text::NoBaudRate());
-        return nullptr;
-    }
+std::unique_ptr<Port> OpenSystemPort(const std::string& path, uint32_t baud, Failure& failure) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         failure = DescribeOpenError(errno, path);

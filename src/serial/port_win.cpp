@@ -211,12 +211,7 @@ Failure DescribeOpenError(int error, const std::string& path) {
     return failure;
 }
 
-std::unique_ptr<Port> OpenSerialPort(const std::string& path, uint32_t baud, Failure& failure) {
-    failure = {};
-    if (baud == 0) {
-        failure = Fail(FailureKind::Settings, failure_text::NoBaudRate());
-        return nullptr;
-    }
+std::unique_ptr<Port> OpenSystemPort(const std::string& path, uint32_t baud, Failure& failure) {
     if (path.empty()) {
         failure = Fail(FailureKind::Absent, failure_text::PortWithoutNumber());
         return nullptr;
