@@ -164,6 +164,7 @@ table { border-collapse: collapse; font-size: 13px; }
 td, th { border: 1px solid #ccc; padding: 3px 10px; text-align: left; }
 th { background: #f2f2f2; }
 table.summary td:first-child { background: #f7f7f7; }
+#overview td { white-space: nowrap; }
 .ok { color: #1a7f37; } .bad { color: #b42318; }
 .tools { margin: 8px 0; font-size: 13px; }
 .tools button { margin-right: 12px; }
@@ -266,8 +267,9 @@ constexpr const char* kScript = R"(
       // The date only where it changes, the time of day on every tick.
       axes: [{ label: s.axis, space: 80, values: (u, splits) => {
                  let day = "";
+                 const seconds = splits.some(ts => ts % 60);
                  return splits.map(ts => {
-                   const text = clock(ts), hm = text.slice(11, ts % 60 ? 19 : 16);
+                   const text = clock(ts), hm = text.slice(11, seconds ? 19 : 16);
                    if (text.slice(0, 10) === day) return hm;
                    day = text.slice(0, 10);
                    return day + "\n" + hm;
@@ -350,6 +352,7 @@ PendingCells Pending(const DeviceArchive& device, int64_t now) {
     std::string count = "约 " + std::to_string(pending->records) + " 条";
     if (pending->lost > 0) count += "（约 " + std::to_string(pending->lost) + " 条已被覆盖）";
     if (pending->records == 0) return {count, "—"};
+    if (pending->lost > 0) return {count, "正在被覆盖，请尽快下载"};
     return {count, "约 " + ClockText(local_now + static_cast<int64_t>(pending->days * 86400)).substr(0, 10)};
 }
 
