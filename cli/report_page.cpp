@@ -241,13 +241,19 @@ constexpr const char* kScript = R"(
     };
     // The ten highest values of the time the plot shows.
     const top = u => {
+      // One pass keeping the ten best, highest first and of equal values the oldest first.
       const min = u.scales.x.min, max = u.scales.x.max, found = [];
-      for (let i = 0; i < xs.length; i++)
-        if (d.v[i] !== null && xs[i] >= min && xs[i] <= max) found.push(i);
-      found.sort((a, b) => d.v[b] - d.v[a] || a - b);
+      for (let i = 0; i < xs.length; i++) {
+        const y = d.v[i];
+        if (y === null || xs[i] < min || xs[i] > max) continue;
+        if (found.length === 10 && !(y > d.v[found[9]])) continue;
+        let at = found.length === 10 ? 9 : found.length;
+        while (at > 0 && d.v[found[at - 1]] < y) { found[at] = found[at - 1]; at--; }
+        found[at] = i;
+      }
       const table = el("top");
       clear(table);
-      found.slice(0, 10).forEach((i, n) => row(table, "top", [String(n + 1), when(i), String(d.v[i])]));
+      found.forEach((i, n) => row(table, "top", [String(n + 1), when(i), String(d.v[i])]));
     };
     let marked = false;
     const box = el("plot");
@@ -289,6 +295,7 @@ constexpr const char* kScript = R"(
           }
           if (marked) return;
           marked = true;
+          if (!document.body.dataset.firstDrawMs) document.body.dataset.firstDrawMs = Math.round(performance.now());
           total += points;
           if (--waiting === 0) finish();
         }],
