@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "archive_commands.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -10,6 +13,7 @@
 
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
+#include "records/inspection.h"
 #include "records/record_file.h"
 #include "report_page.h"
 #include "system.h"
@@ -154,7 +158,14 @@ void PrintDevice(const Archive& archive, const DeviceArchive& device) {
     for (const std::string& problem : device.unreadable) std::cout << "  unreadable: " << problem << '\n';
 }
 
-nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device) {
+nlohmann::ordered_json Number(const DeviceArchive& device, size_t index) {
+    const std::optional<double> number = RecordNumber(device, device.records[index]);
+    if (!(device.records[index].flags & ArchiveRecord::kTextValue)) return device.records[index].value;
+    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json();
+}
+
+nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device,
+                                  const std::optional<double>& limit) {
     const auto& records = device.records;
     nlohmann::ordered_json j;
     j["product"] = device.product;
@@ -194,6 +205,35 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
                                             {"other_file", archive.files[records[b].file].relative}});
     }
     j["unreadable"] = device.unreadable;
+
+    const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
+    const std::vector<size_t> highest = HighestRecords(device, order, 1);
+    j["highest"] = highest.empty()
+                       ? nlohmann::ordered_json()
+                       : nlohmann::ordered_json({{"value", Number(device, highest.front())},
+                                                 {"time", RecordIsoTime(records[highest.front()])}});
+    j["days"] = nlohmann::ordered_json::array();
+    for (const DaySummary& day : SummariseDays(device, order)) {
+        j["days"].push_back(
+            {{"date", day.date},
+             {"records", day.records},
+             {"running_seconds", day.running_seconds},
+             {"highest", day.has_highest ? Number(device, day.highest_at) : nlohmann::ordered_json()},
+             {"highest_time", day.has_highest ? nlohmann::ordered_json(RecordIsoTime(records[day.highest_at]))
+                                              : nlohmann::ordered_json()}});
+    }
+    if (limit) {
+        j["limit"] = *limit;
+        j["periods_above_limit"] = nlohmann::ordered_json::array();
+        for (const LimitPeriod& period : PeriodsAbove(device, order, *limit)) {
+            j["periods_above_limit"].push_back({{"start", RecordIsoTime(records[period.first])},
+                                                {"end", RecordIsoTime(records[period.last])},
+                                                {"records", period.records},
+                                                {"duration_seconds", period.seconds},
+                                                {"highest", Number(device, period.highest_at)},
+                                                {"highest_time", RecordIsoTime(records[period.highest_at])}});
+        }
+    }
     return j;
 }
 
@@ -259,6 +299,18 @@ CLI::Validator TimeValidator() {
         "");
 }
 
+CLI::Validator LimitValidator() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            double number = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+            if (error == std::errc() && end == value.data() + value.size() && std::isfinite(number))
+                return {};
+            return "the limit must be a number like 2.5, not " + value;
+        },
+        "");
+}
+
 CLI::Validator ProductValidator() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
@@ -281,6 +333,11 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
     archive_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
         ->type_name("DIR");
     archive_->add_flag("--json", json_, "print one JSON object");
+    archive_
+        ->add_option("--limit", limit_,
+                     "the permitted value: the JSON lists per device the periods of records above it")
+        ->type_name("V")
+        ->check(LimitValidator());
 
     export_ = app.add_subcommand("export", "Writes a device's records oldest first as CSV or JSON.");
     export_->add_option("--product", product_, "the device's product number")
@@ -303,9 +360,9 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
 
     report_ = app.add_subcommand(
         "report",
-        "Writes one HTML page with the device's summary, its gaps and a plot of the values over time.");
-    report_->add_option("--product", product_, "the device's product number")
-        ->required()
+        "Writes one HTML page with the device's summary, its days, its gaps and a plot of the values over\n"
+        "time; without --product an overview of every device with a section each.");
+    report_->add_option("--product", product_, "the device's product number (default: every device)")
         ->type_name("N")
         ->check(ProductValidator());
     report_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
@@ -316,6 +373,12 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
             "the file to write (default: standard output, or with --open a file in the temporary folder)")
         ->type_name("FILE");
     report_->add_flag("--open", open_, "open the page in the desktop's browser");
+    report_
+        ->add_option("--limit", limit_,
+                     "the permitted value: a line on the plot and a table of the periods above it (also "
+                     "settable in the page)")
+        ->type_name("V")
+        ->check(LimitValidator());
 }
 
 bool ArchiveCommands::IsCommand(const std::string& word) {
@@ -344,7 +407,7 @@ int ArchiveCommands::RunArchive() const {
         j["files"] = archive.files.size();
         j["devices"] = nlohmann::ordered_json::array();
         for (const DeviceArchive& device : archive.devices)
-            j["devices"].push_back(DeviceJson(archive, device));
+            j["devices"].push_back(DeviceJson(archive, device, limit_));
         j["unreadable"] = archive.problems;
         std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
         return archive.Complete() ? kExitOk : kExitVerify;
@@ -402,8 +465,8 @@ int ArchiveCommands::RunReport() const {
     if (!folder) return code;
     const Archive archive = ReadArchive(*folder);
     if (NoRecordFiles(archive, "report")) return kExitUsage;
-    const DeviceArchive* device = Device(archive, product_, "report");
-    if (!device) return kExitUsage;
+    const DeviceArchive* device = nullptr;
+    if (!product_.empty() && !(device = Device(archive, product_, "report"))) return kExitUsage;
 
     std::optional<std::string> output = output_;
     if (!output && open_) {
@@ -414,13 +477,22 @@ int ArchiveCommands::RunReport() const {
             std::cerr << "korvel-cli: report: " << Shown(error.message) << '\n';
             return kExitWrite;
         }
-        output = private_folder + "/korvel-report-" + std::to_string(device->product) + ".html";
+        output = private_folder + "/korvel-report" +
+                 (device ? "-" + std::to_string(device->product) : std::string()) + ".html";
     }
-    const std::string page = MakeReportPage(archive, *device);
+    ReportOptions options;
+    options.limit = limit_;
+    options.now = static_cast<int64_t>(std::time(nullptr));
+    const std::string page =
+        device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     if (!Emit(output, "report",
               [&](std::ostream& out) { out.write(page.data(), static_cast<std::streamsize>(page.size())); }))
         return kExitWrite;
-    SayIncomplete(archive, *device, "report");
+    if (device) {
+        SayIncomplete(archive, *device, "report");
+    } else {
+        for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
+    }
     if (output) std::cout << Shown(*output) << '\n';
     if (open_) {
         std::error_code error;

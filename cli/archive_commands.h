@@ -34,6 +34,7 @@ class ArchiveCommands {
     std::string format_ = "csv";
     std::optional<std::string> output_;
     bool open_ = false;
+    std::optional<double> limit_;
 };
 
 }  // namespace korvel::cli

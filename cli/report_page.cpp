@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 
+#include "records/inspection.h"
 #include "text/shown.h"
 
 namespace korvel::cli {
@@ -76,7 +77,7 @@ struct Series {
     int offset = 0;
 };
 
-Series MakeSeries(const DeviceArchive& device) {
+Series MakeSeries(const DeviceArchive& device, const std::vector<size_t>& order) {
     std::map<int, size_t> offsets;
     for (const ArchiveRecord& record : device.records) ++offsets[record.offset];
     Series series;
@@ -85,7 +86,6 @@ Series MakeSeries(const DeviceArchive& device) {
                             return a.second < b.second;
                         })->first;
     }
-    const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
     std::string dt = "[";
     std::string v = "[";
     int64_t t0 = 0;
@@ -158,77 +158,228 @@ constexpr const char* kStyle = R"(
 body { font-family: "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Microsoft YaHei", sans-serif; margin: 16px 24px; color: #222; }
 h1 { font-size: 20px; margin: 0 0 12px; }
 h2 { font-size: 16px; margin: 20px 0 8px; }
+h3 { font-size: 14px; margin: 16px 0 6px; }
+section { border-top: 2px solid #ddd; margin-top: 24px; }
 table { border-collapse: collapse; font-size: 13px; }
 td, th { border: 1px solid #ccc; padding: 3px 10px; text-align: left; }
 th { background: #f2f2f2; }
-#summary td:first-child { background: #f7f7f7; }
+table.summary td:first-child { background: #f7f7f7; }
+#overview td { white-space: nowrap; }
 .ok { color: #1a7f37; } .bad { color: #b42318; }
-#tools { margin: 8px 0; font-size: 13px; }
-#tools button { margin-right: 12px; }
+.tools { margin: 8px 0; font-size: 13px; }
+.tools button { margin-right: 12px; }
+.tools input { width: 7em; }
 .more { font-size: 13px; color: #666; }
 )";
 
-// Draws once the page is read; sets data-drawn (points drawn) on <body> when the plot is first drawn.
+// Draws every plot once the page is read. Sets data-drawn (points drawn, all plots) on <body> when the
+// last plot is first drawn. The limit's line and its table, and the highest values of the time shown,
+// follow the limit field and the zoom.
 constexpr const char* kScript = R"(
 (function () {
-  const d = DATA;
-  const xs = new Array(d.dt.length);
-  let t = d.t0;
-  for (let i = 0; i < d.dt.length; i++) { t += d.dt[i]; xs[i] = t; }
-  const points = d.v.reduce((n, y) => n + (y === null ? 0 : 1), 0);
-  const box = document.getElementById("plot");
-  const size = () => ({ width: Math.max(box.clientWidth, 400), height: 420 });
-  const format = uPlot.fmtDate("{YYYY}-{MM}-{DD}\n{HH}:{mm}");
-  const stamp = date => format(date);
+  const sections = SECTIONS;
+  let waiting = sections.length, total = 0;
+  const finish = () => {
+    document.body.dataset.drawMs = Math.round(performance.now());
+    document.body.dataset.gaps = document.querySelectorAll("tr.gap").length;
+    document.body.dataset.drawn = total;
+  };
+  const pad = n => String(n).padStart(2, "0");
   // The times are the records' own clock times, shown as they are whatever the browser's time zone.
+  const clock = ts => {
+    const d = new Date(ts * 1e3);
+    return d.getUTCFullYear() + "-" + pad(d.getUTCMonth() + 1) + "-" + pad(d.getUTCDate()) + " " +
+      pad(d.getUTCHours()) + ":" + pad(d.getUTCMinutes()) + ":" + pad(d.getUTCSeconds());
+  };
+  const duration = s => Math.floor(s / 3600) + ":" + pad(Math.floor(s / 60) % 60) + ":" + pad(s % 60);
+  const row = (table, cls, cells) => {
+    const tr = document.createElement("tr");
+    if (cls) tr.className = cls;
+    for (const text of cells) { const td = document.createElement("td"); td.textContent = text; tr.appendChild(td); }
+    table.appendChild(tr);
+  };
+  const clear = table => { while (table.rows.length > 1) table.deleteRow(1); };
   const utc = ts => uPlot.tzDate(new Date(ts * 1e3), "Etc/UTC");
-  let marked = false;
-  const plot = new uPlot(Object.assign(size(), {
-    tzDate: utc,
-    cursor: { drag: { x: true, y: false } },
-    scales: { x: { time: true } },
-    series: [
-      { label: "时间", value: "{YYYY}-{MM}-{DD} {HH}:{mm}:{ss}" },
-      { label: "速度", stroke: "#1f6fb5", width: 1, spanGaps: false,
-        value: (u, y) => y === null ? "—" : y },
-    ],
-    axes: [{ label: AXIS, space: 80, values: (u, splits) => splits.map(ts => stamp(utc(ts))) },
-           { label: "速度" }],
-    hooks: { draw: [() => {
-      if (marked) return;
-      marked = true;
-      document.body.dataset.drawMs = Math.round(performance.now());
-      document.body.dataset.gaps = document.querySelectorAll("#gaps tr.gap").length;
-      document.body.dataset.drawn = points;
-    }] },
-  }), [xs, d.v], box);
-  document.getElementById("reset").addEventListener("click", () => {
-    if (xs.length) plot.setScale("x", { min: xs[0], max: xs[xs.length - 1] });
-  });
-  window.addEventListener("resize", () => plot.setSize(size()));
-  if (!xs.length) document.body.dataset.drawn = 0;
+  if (!waiting) finish();
+  for (const s of sections) {
+    const el = id => document.getElementById(s.p + id);
+    const d = s.data;
+    const xs = new Array(d.dt.length);
+    let t = d.t0;
+    for (let i = 0; i < d.dt.length; i++) { t += d.dt[i]; xs[i] = t; }
+    const points = d.v.reduce((n, y) => n + (y === null ? 0 : 1), 0);
+    const when = i => clock(xs[i]) + s.off;
+    const input = el("limit");
+    const read = () => {
+      const text = input.value.trim();
+      const v = Number(text);
+      return text === "" || !Number.isFinite(v) ? null : v;
+    };
+    let limit = read();
+    // Runs of values above the limit; a null (a gap, or no number) ends a run.
+    const periods = () => {
+      const table = el("periods");
+      clear(table);
+      el("periods-note").textContent = limit === null ? "输入限值后列出超过它的时段。" : "";
+      if (limit === null) return;
+      let count = 0, open = null;
+      const close = () => {
+        if (open && ++count <= 1000)
+          row(table, "period", [when(open.first), when(open.last), duration(open.n * s.iv), String(open.top)]);
+        open = null;
+      };
+      for (let i = 0; i < xs.length; i++) {
+        const y = d.v[i];
+        if (y === null || !(y > limit)) { close(); continue; }
+        if (!open) open = { first: i, last: i, n: 0, top: y };
+        open.last = i; open.n++;
+        if (y > open.top) open.top = y;
+      }
+      close();
+      if (count === 0) el("periods-note").textContent = "没有超过 " + limit + " 的记录。";
+      if (count > 1000) el("periods-note").textContent = "另有 " + (count - 1000) + " 个时段未列出。";
+    };
+    // The ten highest values of the time the plot shows.
+    const top = u => {
+      // One pass keeping the ten best, highest first and of equal values the oldest first.
+      const min = u.scales.x.min, max = u.scales.x.max, found = [];
+      for (let i = 0; i < xs.length; i++) {
+        const y = d.v[i];
+        if (y === null || xs[i] < min || xs[i] > max) continue;
+        if (found.length === 10 && !(y > d.v[found[9]])) continue;
+        let at = found.length === 10 ? 9 : found.length;
+        while (at > 0 && d.v[found[at - 1]] < y) { found[at] = found[at - 1]; at--; }
+        found[at] = i;
+      }
+      const table = el("top");
+      clear(table);
+      found.forEach((i, n) => row(table, "top", [String(n + 1), when(i), String(d.v[i])]));
+    };
+    let marked = false;
+    const box = el("plot");
+    const size = () => ({ width: Math.max(box.clientWidth, 400), height: 420 });
+    const plot = new uPlot(Object.assign(size(), {
+      tzDate: utc,
+      cursor: { drag: { x: true, y: false } },
+      scales: { x: { time: true }, y: { range: (u, min, max) => {
+        if (limit !== null) { min = Math.min(min ?? limit, limit); max = Math.max(max ?? limit, limit); }
+        return uPlot.rangeNum(min, max, 0.1, true);
+      } } },
+      series: [
+        { label: "时间", value: (u, ts) => ts == null ? "—" : clock(ts) },
+        { label: "速度", stroke: "#1f6fb5", width: 1, spanGaps: false,
+          value: (u, y) => y === null ? "—" : y },
+      ],
+      // The date only where it changes, the time of day on every tick.
+      axes: [{ label: s.axis, space: 80, values: (u, splits) => {
+                 let day = "";
+                 const seconds = splits.some(ts => ts % 60);
+                 return splits.map(ts => {
+                   const text = clock(ts), hm = text.slice(11, seconds ? 19 : 16);
+                   if (text.slice(0, 10) === day) return hm;
+                   day = text.slice(0, 10);
+                   return day + "\n" + hm;
+                 });
+               } },
+             { label: "速度" }],
+      hooks: {
+        draw: [u => {
+          if (limit !== null) {
+            const y = Math.round(u.valToPos(limit, "y", true)), c = u.ctx;
+            c.save();
+            c.strokeStyle = "#b42318";
+            c.lineWidth = devicePixelRatio;
+            c.setLineDash([6 * devicePixelRatio, 4 * devicePixelRatio]);
+            c.beginPath(); c.moveTo(u.bbox.left, y); c.lineTo(u.bbox.left + u.bbox.width, y); c.stroke();
+            c.restore();
+          }
+          if (marked) return;
+          marked = true;
+          if (!document.body.dataset.firstDrawMs) document.body.dataset.firstDrawMs = Math.round(performance.now());
+          total += points;
+          if (--waiting === 0) finish();
+        }],
+        setScale: [(u, key) => { if (key === "x") top(u); }],
+      },
+    }), [xs, d.v], box);
+    periods();
+    top(plot);
+    const again = () => plot.setScale("x", { min: plot.scales.x.min, max: plot.scales.x.max });
+    input.addEventListener("input", () => { limit = read(); periods(); again(); });
+    el("reset").addEventListener("click", () => {
+      if (xs.length) plot.setScale("x", { min: xs[0], max: xs[xs.length - 1] });
+    });
+    window.addEventListener("resize", () => plot.setSize(size()));
+  }
 })();
 )";
 
-}  // namespace
+std::string NumberText(double value) {
+    std::string out;
+    AppendNumber(out, value);
+    return out;
+}
 
-std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) {
+std::string ValueText(const DeviceArchive& device, size_t index) {
+    std::string scratch;
+    return Html(RecordValue(device, device.records[index], scratch));
+}
+
+// "YYYY-MM-DD hh:mm:ss" from a name's yyyymmddhhmmss, or nothing when unreadable.
+std::string NameTimeText(int64_t t) {
+    if (t < 0) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(t / 10000000000),
+                  static_cast<int>(t / 100000000 % 100), static_cast<int>(t / 1000000 % 100),
+                  static_cast<int>(t / 10000 % 100), static_cast<int>(t / 100 % 100),
+                  static_cast<int>(t % 100));
+    return text;
+}
+
+std::string LastDownload(const Archive& archive, const DeviceArchive& device) {
+    int64_t newest = -1;
+    for (uint32_t file : device.files) newest = std::max(newest, archive.files[file].name_time);
+    const std::string text = NameTimeText(newest);
+    return text.empty() ? "未知" : text;
+}
+
+// What the device probably holds that no file has, told from the newest saved record and the time the
+// page is written, as if it kept recording since: the count, and when the oldest of them is overwritten.
+struct PendingCells {
+    std::string count, overwritten;
+};
+
+PendingCells Pending(const DeviceArchive& device, int64_t now) {
+    if (device.records.empty()) return {"—", "—"};
+    const ArchiveRecord& newest = device.records[device.newest];
+    const int64_t local_now = now + int64_t{newest.offset} * 60;
+    const std::optional<PendingRecords> pending =
+        EstimatePending(RecordTimestamp(newest).substr(0, 19), ClockText(local_now), 32767, device.interval);
+    if (!pending) return {"未知（最新记录晚于现在）", "—"};
+    std::string count = "约 " + std::to_string(pending->records) + " 条";
+    if (pending->lost > 0) count += "（约 " + std::to_string(pending->lost) + " 条已被覆盖）";
+    if (pending->records == 0) return {count, "—"};
+    if (pending->lost > 0) return {count, "正在被覆盖，请尽快下载"};
+    return {count, "约 " + ClockText(local_now + static_cast<int64_t>(pending->days * 86400)).substr(0, 10)};
+}
+
+struct Section {
+    std::string html;
+    std::string script;  // {p, data, axis, off, iv}
+};
+
+std::string OffsetOnly(int minutes) { return OffsetText(minutes).substr(3); }
+
+Section MakeSection(const Archive& archive, const DeviceArchive& device, const std::string& p,
+                    const ReportOptions& options) {
     const auto& records = device.records;
-    const Series series = MakeSeries(device);
-    const std::string product = std::to_string(device.product);
-    const std::string spelled = device.spellings.empty() ? product : Html(device.spellings.front());
+    const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
+    const Series series = MakeSeries(device, order);
+    Section out;
+    std::string& page = out.html;
+    auto id = [&](const char* name) { return " id=\"" + p + name + "\""; };
 
-    std::string page;
-    page.reserve(series.data.size() + UplotScript().size() + 16384);
-    page += "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n";
-    page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    page += "<title>产品编号 " + spelled + " 运行速度记录报告</title>\n<style>\n";
-    page += UplotStyle();
-    page += kStyle;
-    page += "</style>\n</head>\n<body>\n";
-    page += "<h1>产品编号 " + spelled + " 运行速度记录</h1>\n";
-
-    page += "<table id=\"summary\">\n";
+    page += "<table class=\"summary\"" + id("summary") + ">\n";
     page += Row({"记录文件夹", Html(archive.folder)});
     page += Row({"文件数", std::to_string(device.files.size())});
     page += Row({"有效行数", std::to_string(device.valid_lines)});
@@ -248,13 +399,33 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) 
                                                   : "<span class=\"bad\">不完整</span>"});
     page += "</table>\n";
 
-    page +=
-        "<h2>运行速度曲线</h2>\n<div id=\"tools\"><button id=\"reset\" type=\"button\">重置缩放</button>"
-        "拖动鼠标选择时间段可放大，双击也可复原。</div>\n<div id=\"plot\"></div>\n";
+    page += "<h3>运行速度曲线</h3>\n<div class=\"tools\"><button" + id("reset") +
+            " type=\"button\">重置缩放</button><label>限值 <input" + id("limit") +
+            " type=\"number\" step=\"any\" value=\"" + (options.limit ? NumberText(*options.limit) : "") +
+            "\"></label> 拖动鼠标选择时间段可放大，双击也可复原。</div>\n<div" + id("plot") + "></div>\n";
 
+    page += "<h3>所示时段的最高值</h3>\n<table" + id("top") +
+            ">\n<tr><th>序号</th><th>时间</th><th>值</th></tr>\n</table>\n";
     page +=
-        "<h2>缺口</h2>\n<table "
-        "id=\"gaps\">\n<tr><th>序号</th><th>开始</th><th>结束</th><th>缺少记录数</th></tr>\n";
+        "<h3>超过限值的时段</h3>\n<table" + id("periods") +
+        ">\n<tr><th>开始</th><th>结束</th><th>时长</th><th>最高值</th></tr>\n</table>\n<p class=\"more\"" +
+        id("periods-note") + "></p>\n";
+
+    const std::vector<DaySummary> days = SummariseDays(device, order);
+    page +=
+        "<h3>每日运行</h3>\n<table" + id("days") +
+        ">\n<tr><th>日期</th><th>记录数</th><th>运行时间（值大于 0 的记录 × 间隔）</th><th>最高值</th><th>"
+        "最高值时间</th></tr>\n";
+    for (const DaySummary& day : days) {
+        page += Row({day.date, std::to_string(day.records), DurationText(day.running_seconds),
+                     day.has_highest ? ValueText(device, day.highest_at) : "—",
+                     day.has_highest ? RecordTimestamp(records[day.highest_at]) : "—"},
+                    "day");
+    }
+    page += "</table>\n";
+
+    page += "<h3>缺口</h3>\n<table" + id("gaps") +
+            ">\n<tr><th>序号</th><th>开始</th><th>结束</th><th>缺少记录数</th></tr>\n";
     for (size_t i = 0; i < device.gaps.size() && i < kListedAtMost; ++i) {
         const ArchiveGap& gap = device.gaps[i];
         page += Row({std::to_string(i + 1), RecordTimestamp(records[gap.before]),
@@ -264,7 +435,8 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) 
     page += "</table>\n" + More(device.gaps.size());
 
     if (!device.jumps.empty()) {
-        page += "<h2>时钟回拨</h2>\n<table id=\"jumps\">\n<tr><th>位置</th><th>之前</th><th>之后</th></tr>\n";
+        page += "<h3>时钟回拨</h3>\n<table" + id("jumps") +
+                ">\n<tr><th>位置</th><th>之前</th><th>之后</th></tr>\n";
         for (size_t i = 0; i < device.jumps.size() && i < kListedAtMost; ++i) {
             const ClockJump& jump = device.jumps[i];
             page += Row({Where(archive, jump.where), RecordTimestamp(records[jump.before]),
@@ -273,7 +445,7 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) 
         page += "</table>\n" + More(device.jumps.size());
     }
     if (!device.damaged.empty()) {
-        page += "<h2>损坏行</h2>\n<table id=\"damaged\">\n<tr><th>位置</th><th>原因</th></tr>\n";
+        page += "<h3>损坏行</h3>\n<table" + id("damaged") + ">\n<tr><th>位置</th><th>原因</th></tr>\n";
         for (size_t i = 0; i < device.damaged.size() && i < kListedAtMost; ++i) {
             const DamagedLine& line = device.damaged[i];
             page += Row({Where(archive, line.where), Html(line.reason)});
@@ -281,14 +453,87 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device) 
         page += "</table>\n" + More(device.damaged.size());
     }
 
-    page += "<script>\n";
+    out.script = "{\"p\":\"" + p + "\",\"data\":" + series.data + ",\"axis\":\"时间 (" +
+                 OffsetText(series.offset) + ")\",\"off\":\"" + OffsetOnly(series.offset) +
+                 "\",\"iv\":" + std::to_string(device.interval) + "}";
+    return out;
+}
+
+std::string Head(const std::string& title) {
+    std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n";
+    page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    page += "<title>" + title + "</title>\n<style>\n";
+    page += UplotStyle();
+    page += kStyle;
+    page += "</style>\n</head>\n<body>\n";
+    return page;
+}
+
+std::string Tail(const std::string& sections) {
+    std::string page = "<script>\n";
     page += InlineScript(UplotScript());
     page += "\n</script>\n<script>\n";
     std::string script = kScript;
-    script.replace(script.find("DATA"), 4, series.data);
-    script.replace(script.find("AXIS"), 4, "\"时间 (" + OffsetText(series.offset) + ")\"");
+    script.replace(script.find("SECTIONS"), 8, "[" + sections + "]");
     page += InlineScript(script);
     page += "</script>\n</body>\n</html>\n";
+    return page;
+}
+
+std::string Spelled(const DeviceArchive& device) {
+    return device.spellings.empty() ? std::to_string(device.product) : Html(device.spellings.front());
+}
+
+}  // namespace
+
+std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
+                           const ReportOptions& options) {
+    const std::string spelled = Spelled(device);
+    const Section section = MakeSection(archive, device, "", options);
+    std::string page = Head("产品编号 " + spelled + " 运行速度记录报告");
+    page += "<h1>产品编号 " + spelled + " 运行速度记录</h1>\n";
+    page += section.html;
+    page += Tail(section.script);
+    return page;
+}
+
+std::string MakeOverviewPage(const Archive& archive, const ReportOptions& options) {
+    std::string page = Head("运行速度记录总览");
+    page += "<h1>运行速度记录总览</h1>\n<p>记录文件夹：" + Html(archive.folder) + "，" +
+            std::to_string(archive.devices.size()) + " 台设备，" + std::to_string(archive.files.size()) +
+            " 个文件。待下载记录按生成本页的时间估计，假设设备一直在记录。</p>\n";
+    page +=
+        "<table id=\"overview\">\n<tr><th>产品编号</th><th>文件数</th><th>记录数</th><th>最早记录</th>"
+        "<th>最新记录</th><th>完整性</th><th>缺口</th><th>最后下载</th><th>待下载（估计）</th>"
+        "<th>最早待下载记录被覆盖</th><th>最高值</th></tr>\n";
+    std::string sections, scripts;
+    for (const DeviceArchive& device : archive.devices) {
+        const std::string anchor = "product-" + std::to_string(device.product);
+        const std::string p = "p" + std::to_string(device.product) + "-";
+        const auto& records = device.records;
+        const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
+        const std::vector<size_t> highest = HighestRecords(device, order, 1);
+        const PendingCells pending = Pending(device, options.now);
+        page += Row({"<a href=\"#" + anchor + "\">" + Spelled(device) + "</a>",
+                     std::to_string(device.files.size()), std::to_string(records.size()),
+                     records.empty() ? "—" : RecordTimestamp(records[device.earliest]),
+                     records.empty() ? "—" : RecordTimestamp(records[device.newest]),
+                     archive.Complete(device) ? "<span class=\"ok\">完整</span>"
+                                              : "<span class=\"bad\">不完整</span>",
+                     std::to_string(device.gaps.size()), LastDownload(archive, device), pending.count,
+                     pending.overwritten,
+                     highest.empty() ? "—"
+                                     : ValueText(device, highest.front()) + "（" +
+                                           RecordTimestamp(records[highest.front()]) + "）"},
+                    "device");
+        const Section section = MakeSection(archive, device, p, options);
+        sections += "<section id=\"" + anchor + "\">\n<h2>产品编号 " + Spelled(device) + "</h2>\n" +
+                    section.html + "<p><a href=\"#overview\">回到总览</a></p>\n</section>\n";
+        if (!scripts.empty()) scripts += ",\n";
+        scripts += section.script;
+    }
+    page += "</table>\n" + sections;
+    page += Tail(scripts);
     return page;
 }
 

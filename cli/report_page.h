@@ -2,6 +2,8 @@
 // The report: one HTML file with everything inline (script, style, data), so it opens anywhere, offline.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,7 +13,16 @@
 
 namespace korvel::cli {
 
-std::string MakeReportPage(const Archive& archive, const DeviceArchive& device);
+struct ReportOptions {
+    std::optional<double> limit;  // the permitted value the page starts with: its line and its periods
+    int64_t now = 0;              // seconds since 1970 UTC, for the pending estimate of the overview
+};
+
+// One device's page.
+std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
+                           const ReportOptions& options = {});
+// Every device of the archive: a row each that links to the device's own section with its plot.
+std::string MakeOverviewPage(const Archive& archive, const ReportOptions& options);
 
 // Hands a file to the desktop's browser: kind None when that worked, else why not in the message. One
 // file per OS.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # korvel-cli archive, export and report over folders written by archive_fixture.cpp: the archive of
 # 10,000 files of 1,000 lines (warm: the files were just written and read once), the export of a
-# million records to CSV, and the report of 100,000 records (its size, and its first drawing in
-# headless Chromium without a network, as the page itself measures it). Beside the archive, `cat` reads the
+# million records to CSV, the report of 100,000 records and the overview of 20 devices of 100,000 records
+# each (their size, and their first drawing in headless Chromium without a network, as the page itself
+# measures it). Beside the archive, `cat` reads the
 # same files once in the same run, and the ratio of the two is a row. Hostile folders: a 20 MB file of
 # newlines named as a record file (time and peak memory), a CRLF copy of an archive against its LF
 # original, and 100,000 records of distinct decimal values.
@@ -15,10 +16,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 c++ -O2 -std=c++20 -I"$root/src" -o "$work/fixture" "$here/archive_fixture.cpp" "$root/src/protocol/crc16.cpp"
 c++ -O2 -std=c++20 -o "$work/max_rss" "$here/max_rss.cpp"
-mkdir "$work/big" "$work/million" "$work/report"
+mkdir "$work/big" "$work/million" "$work/report" "$work/site"
 "$work/fixture" "$work/big" 10000 1000 10
 "$work/fixture" "$work/million" 1001 1000 1      # 1001 × 999 new records + 1 = 1,000,000
 "$work/fixture" "$work/report" 101 1000 1        # 101 × 999 + 1 = 100,900
+"$work/fixture" "$work/site" 2020 1000 20        # 20 devices × 100,900
 mkdir "$work/lf" "$work/crlf" "$work/newlines" "$work/decimals"
 "$work/fixture" "$work/lf" 200 10000 1            # 200 × 9,999 + 1 = 1,999,801 records
 for f in "$work/lf"/*.txt; do sed 's/$/\r/' "$f" > "$work/crlf/$(basename "$f")"; done
@@ -102,4 +104,21 @@ if chromium:
     if not drawn or not points or points.group(1) != "100900":
         sys.exit("the report was not drawn with every record")
     row("report of 100,900 records: first drawing in Chromium", int(drawn.group(1)) / 1000, "s", "<= 1 s")
+site = f"{work}/site.html"
+subprocess.run([cli, "report", "--dir", f"{work}/site", "--output", site], check=True, stdout=subprocess.DEVNULL)
+row("overview of 20 devices x 100,900 records: page size", round(os.path.getsize(site) / 1e6, 2), "MB")
+if chromium:
+    out = subprocess.run(["unshare", "-n", chromium, "--headless", "--no-sandbox", "--disable-gpu",
+                          "--disable-quic", "--no-first-run", "--disable-background-networking",
+                          "--disable-component-update", "--disable-sync", f"--user-data-dir={work}/profile-site",
+                          "--virtual-time-budget=60000", "--dump-dom", f"file://{site}"],
+                         capture_output=True, text=True).stdout
+    first = re.search(r'data-first-draw-ms="(\d+)"', out)
+    drawn = re.search(r'data-draw-ms="(\d+)"', out)
+    points = re.search(r'data-drawn="(\d+)"', out)
+    if not first or not drawn or not points or points.group(1) != "2018000":
+        sys.exit("the overview was not drawn with every record")
+    row("overview of 20 devices x 100,900 records: first drawing in Chromium", int(first.group(1)) / 1000, "s",
+        "<= 1.5 s")
+    row("overview of 20 devices x 100,900 records: every plot drawn", int(drawn.group(1)) / 1000, "s")
 PY

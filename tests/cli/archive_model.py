@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # A differential test of `korvel-cli archive --json` and `export`: a small model of its own builds random
 # archives (devices, subfolders, lost ranges, clock set-backs, damaged lines, repeated files, PC clocks
-# that were wrong when a file was named) and works out from the rules what the tool must print. Every
-# seed must match exactly.
+# that were wrong when a file was named) and works out from the rules what the tool must print, the
+# days, highest values and periods above a limit included. Every seed must match exactly.
 #   archive_model.py KORVEL_CLI [--seeds N] [--first S]
 import json
 import os
@@ -157,6 +157,53 @@ def iso(body):
     return (body[:10] + b"T" + body[11:25]).decode()
 
 
+LIMIT = 500
+
+
+def value_of(body):
+    text = body.decode().split(" ")[2]
+    return float(text) if "." in text else int(text)
+
+
+def first_highest(bodies):
+    """The highest value of bodies (oldest first) and the first record that has it."""
+    best = None
+    for b in bodies:
+        if best is None or value_of(b) > value_of(best):
+            best = b
+    return best
+
+
+def inspection(records, interval):
+    """Highest value, days by the lines' own clock date, and the runs above LIMIT with no gap."""
+    chrono = sorted(records, key=utc_of)
+    top = first_highest(chrono)
+    out = {"highest": {"value": value_of(top), "time": iso(top)} if top else None, "days": []}
+    for date in sorted({b[:10] for b in chrono}):
+        day = [b for b in chrono if b[:10] == date]
+        top = first_highest(day)
+        out["days"].append({"date": date.decode(), "records": len(day),
+                            "running_seconds": sum(1 for b in day if value_of(b) > 0) * interval,
+                            "highest": value_of(top), "highest_time": iso(top)})
+    runs, previous = [], None
+    for b in chrono:
+        joined = runs and runs[-1][-1] is previous and 2 * (utc_of(b) - utc_of(previous)) <= 3 * interval
+        previous = b
+        if value_of(b) > LIMIT:
+            if joined:
+                runs[-1].append(b)
+            else:
+                runs.append([b])
+    out["limit"] = LIMIT
+    out["periods_above_limit"] = []
+    for run in runs:
+        top = first_highest(run)
+        out["periods_above_limit"].append({"start": iso(run[0]), "end": iso(run[-1]), "records": len(run),
+                                           "duration_seconds": len(run) * interval, "highest": value_of(top),
+                                           "highest_time": iso(top)})
+    return out
+
+
 def model(folder):
     files = walk(folder)
     devices = {}
@@ -249,6 +296,7 @@ def model(folder):
             "last": iso(records[newest]) if records else None, "interval_seconds": interval,
             "gaps": gaps, "clock_set_backs": d["jumps"], "damaged_lines": d["damaged"][:100],
             "damaged_lines_unlisted": 0, "conflicting_records": conflicts, "unreadable": [],
+            **inspection(records, interval),
         })
         csv = ["time,value,product,file"]
         for body in sorted(records, key=utc_of):
@@ -266,7 +314,7 @@ def run_seed(cli, seed):
     try:
         build(rng, folder)
         files, devices = model(folder)
-        result = subprocess.run([cli, "archive", "--dir", folder, "--json"], capture_output=True)
+        result = subprocess.run([cli, "archive", "--dir", folder, "--json", "--limit", str(LIMIT)], capture_output=True)
         got = json.loads(result.stdout)
         csvs = {d["product"]: d.pop("csv") for d in devices}
         expected = {"folder": folder, "complete": all(d["complete"] for d in devices), "files": len(files),

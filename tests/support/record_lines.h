@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Record files as downloads leave them, written by the tests: lines "YYYY-MM-DD hh:mm:ss+08:00 VALUE
-// PRODUCT xxxx", 121 s apart from a fixed start, and the file names the archive takes.
+// PRODUCT xxxx" (121 s apart from a fixed start, or from a clock time of the case's own), and the file
+// names the archive takes. Times come from the standard library's calendar, not from korvel's own.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "protocol/crc16.h"
@@ -16,8 +18,7 @@ namespace korvel::testing {
 // records of a few thousand cross into February.
 inline std::string RecordLine(int64_t seq, const std::string& product = "0123", int64_t value = -1) {
     const std::time_t utc = static_cast<std::time_t>(1706659200 + seq * 121 + 8 * 3600);
-    std::tm t{};
-    gmtime_r(&utc, &t);
+    const std::tm t = *std::gmtime(&utc);  // the tests run these on one thread
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d+08:00 %lld %s", t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
@@ -41,5 +42,13 @@ inline std::string RecordFileName(int k, unsigned n = 123) {
                   k / 60 % 60, k % 60, n, n);
     return name;
 }
+
+// "YYYY-MM-DD hh:mm:ss+hh:mm value product" with its checksum and line end.
+std::string RecordLine(const std::string& text);
+
+// count lines `interval` seconds apart from the clock time `start` ("YYYY-MM-DD hh:mm:ss"), all with
+// the offset given ("+08:00"); record i has the value value(i).
+std::string ClockLines(const char* start, const char* offset, int count, const std::function<int(int)>& value,
+                       const char* product = "0123", int interval = 121);
 
 }  // namespace korvel::testing
