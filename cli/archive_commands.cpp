@@ -13,8 +13,8 @@
 
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
-#include "records/inspection.h"
 #include "records/record_file.h"
+#include "records/running_summary.h"
 #include "report_page.h"
 #include "system.h"
 #include "text/file_system.h"

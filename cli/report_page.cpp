@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <map>
 
-#include "records/inspection.h"
+#include "records/running_summary.h"
 #include "text/shown.h"
 
 namespace korvel::cli {

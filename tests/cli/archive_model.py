@@ -174,7 +174,7 @@ def first_highest(bodies):
     return best
 
 
-def inspection(records, interval):
+def running_summary(records, interval):
     """Highest value, days by the lines' own clock date, and the runs above LIMIT with no gap."""
     chrono = sorted(records, key=utc_of)
     top = first_highest(chrono)
@@ -296,7 +296,7 @@ def model(folder):
             "last": iso(records[newest]) if records else None, "interval_seconds": interval,
             "gaps": gaps, "clock_set_backs": d["jumps"], "damaged_lines": d["damaged"][:100],
             "damaged_lines_unlisted": 0, "conflicting_records": conflicts, "unreadable": [],
-            **inspection(records, interval),
+            **running_summary(records, interval),
         })
         csv = ["time,value,product,file"]
         for body in sorted(records, key=utc_of):

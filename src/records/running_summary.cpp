@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "records/inspection.h"
+#include "records/running_summary.h"
 
 #include <algorithm>
 #include <cmath>
