@@ -25,6 +25,16 @@ constexpr int HexDigitValue(char32_t c) {
     return -1;
 }
 
+// The decimal number in text[at, at + count), every character a digit; -1 otherwise (also past the end).
+constexpr int DecimalDigits(std::string_view text, size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
 // A line cut before its suffix: the text, the character where the space belongs and the four digits.
 template <typename Char>
 struct ChecksumSplit {

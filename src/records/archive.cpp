@@ -30,16 +30,6 @@ namespace {
 
 constexpr size_t kKeyLength = kTimestampKeyLength;
 
-// Digits at text[at, at + count), or -1.
-int Digits(std::string_view text, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (i >= text.size() || text[i] < '0' || text[i] > '9') return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
 // A whole number written the way a number prints (no leading zeros, no plus sign) that fits 32 bits:
 // only then can the text be written again from the number.
 std::optional<int32_t> CanonicalInt(std::string_view text) {
@@ -82,7 +72,7 @@ struct Lister {
             if (name[i] < '0' || name[i] > '9') return -1;
             date = date * 10 + (name[i] - '0');
         }
-        const int time = Digits(name, dash + 1, 6);
+        const int time = DecimalDigits(name, dash + 1, 6);
         if (time < 0) return -1;
         const int64_t year = 2000 + date / 10000;
         return (year * 10000 + date % 10000) * 1000000 + time;

@@ -17,16 +17,6 @@ constexpr size_t kOffsetLength = 6;  // "+08:00"
 // No record line comes near this; longer lines are damage and are not checksummed byte by byte.
 constexpr size_t kLongestLine = 4096;
 
-// Digits at text[at, at + count), or -1.
-int Digits(std::string_view text, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (i >= text.size() || text[i] < '0' || text[i] > '9') return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
 constexpr const char* kReasons[] = {
     "empty line",
     "far too long for a record line",
@@ -62,8 +52,8 @@ std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {
     if (text.size() < kKeyLength || text[4] != '-' || text[7] != '-' || text[10] != separator ||
         text[13] != ':' || text[16] != ':')
         return {};
-    const int y = Digits(text, 0, 4), mo = Digits(text, 5, 2), d = Digits(text, 8, 2);
-    const int h = Digits(text, 11, 2), mi = Digits(text, 14, 2), s = Digits(text, 17, 2);
+    const int y = DecimalDigits(text, 0, 4), mo = DecimalDigits(text, 5, 2), d = DecimalDigits(text, 8, 2);
+    const int h = DecimalDigits(text, 11, 2), mi = DecimalDigits(text, 14, 2), s = DecimalDigits(text, 17, 2);
     if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return {};
     if (static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(mo))) return {};
@@ -74,7 +64,7 @@ std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {
 // "+hh:mm" / "-hh:mm" as minutes east of UTC.
 std::optional<int> ParseOffset(std::string_view text, bool* minus_zero) {
     if (text.size() != kOffsetLength || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
-    const int h = Digits(text, 1, 2), m = Digits(text, 4, 2);
+    const int h = DecimalDigits(text, 1, 2), m = DecimalDigits(text, 4, 2);
     if (h < 0 || m < 0 || m > 59) return {};
     const int minutes = h * 60 + m;
     if (minus_zero) *minus_zero = text[0] == '-' && minutes == 0;
@@ -143,7 +133,7 @@ std::optional<int64_t> RecordLineChecker::ClockTime(std::string_view body) {
         midnight_ = *midnight;
     }
     if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
-    const int h = Digits(body, 11, 2), m = Digits(body, 14, 2), s = Digits(body, 17, 2);
+    const int h = DecimalDigits(body, 11, 2), m = DecimalDigits(body, 14, 2), s = DecimalDigits(body, 17, 2);
     if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
     return midnight_ + h * 3600 + m * 60 + s;
 }
