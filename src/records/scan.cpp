@@ -20,9 +20,21 @@ namespace {
 
 constexpr size_t kWindow = 2047;
 
-std::u16string Window(const char* bytes, int64_t count) {
+// Only whole lines of the file count: a piece cut by a window's edge may pass the check as a line of
+// its own although the file holds no such line. cut_before: the window starts inside a line;
+// cut_after: it ends inside one.
+std::u16string Window(const char* bytes, int64_t count, bool cut_before, bool cut_after) {
     if (count <= 0) return {};
-    return Utf8ToWide(std::string_view(bytes, static_cast<size_t>(count)));
+    std::string_view text(bytes, static_cast<size_t>(count));
+    if (cut_before) {
+        const size_t first = text.find('\n');
+        text = first == std::string_view::npos ? std::string_view() : text.substr(first + 1);
+    }
+    if (cut_after) {
+        const size_t last = text.rfind('\n');
+        text = last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+    }
+    return Utf8ToWide(text);
 }
 
 // The length of a byte-order mark at the start of bytes; the head window starts behind it, where the
@@ -41,14 +53,19 @@ bool ScanFileAt(const std::string& path, int n, std::u16string& last_saved) {
     CFile file;
     if (!file.Open(path, CFile::modeRead)) return false;
     const int64_t length = file.GetLength();
-    char head[kWindow + 3];
+    char head[kWindow + 4];
     int64_t got = file.Read(head, sizeof head);
     int64_t mark = MarkLength(reinterpret_cast<const unsigned char*>(head), got);
-    ScanRecordText(Window(head + mark, std::min<int64_t>(got - mark, kWindow)), n, last_saved);
+    const int64_t head_count = std::min<int64_t>(got - mark, kWindow);
+    const bool head_cut = got - mark > head_count && head[mark + head_count] != '\n';
+    ScanRecordText(Window(head + mark, head_count, false, head_cut), n, last_saved);
     if (length >= static_cast<int64_t>(kWindow) + 1) {
-        char tail[kWindow];
-        got = file.Seek(-static_cast<int64_t>(kWindow), CFile::end) >= 0 ? file.Read(tail, kWindow) : -1;
-        ScanRecordText(Window(tail, got), n, last_saved);
+        // One byte more than the window tells whether the window starts at a line's beginning.
+        char tail[kWindow + 1];
+        got = file.Seek(-static_cast<int64_t>(kWindow) - 1, CFile::end) >= 0 ? file.Read(tail, kWindow + 1)
+                                                                             : -1;
+        if (got == kWindow + 1)
+            ScanRecordText(Window(tail + 1, kWindow, tail[0] != '\n', false), n, last_saved);
     }
     return true;
 }

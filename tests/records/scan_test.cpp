@@ -118,15 +118,17 @@ TEST(ScanRecordText, ShortLinesGiveTheirWholeTextAsKey) {
 }
 
 // A file of exactly length bytes: filler that never validates, with one valid line placed at [start, ...).
-// The valid line has no LF of its own; the byte after it (if any) is an LF.
-std::string Sized(size_t length, size_t start, const std::string& key) {
+// The valid line has no LF of its own; the bytes around it are LFs, or filler (before, after) when the
+// valid text is only a piece of a longer line.
+std::string Sized(size_t length, size_t start, const std::string& key, char before = '\n',
+                  char after = '\n') {
     std::string line = Line(key);
     line.pop_back();
     std::string bytes(length, 'x');
     for (size_t i = 49; i < length; i += 50) bytes[i] = '\n';
-    if (start > 0) bytes[start - 1] = '\n';
+    if (start > 0) bytes[start - 1] = before;
     bytes.replace(start, line.size(), line);
-    if (start + line.size() < length) bytes[start + line.size()] = '\n';
+    if (start + line.size() < length) bytes[start + line.size()] = after;
     bytes.resize(length);
     return bytes;
 }
@@ -138,6 +140,8 @@ TEST(ScanRecordFile, ReadsTheHeadAndTailWindowsOnly) {
         size_t start;
         bool found;
         const char* why;
+        char before = '\n';
+        char after = '\n';
     };
     const Case cases[] = {
         {2047, 2047 - kLine, true, "the whole file is the head window"},
@@ -150,10 +154,16 @@ TEST(ScanRecordFile, ReadsTheHeadAndTailWindowsOnly) {
         {4095, 4095 - kLine, true, "the last line is in the tail"},
         {100000, 100000 - kLine, true, "the last line of a long file"},
         {100000, 50000, false, "the middle of a long file is not read"},
+        // A window's edge inside a line: the piece it leaves is no line of the file.
+        {4094, 2047, false, "the tail starts inside a line whose end reads as a valid line", 'x'},
+        {4094, 2047 - kLine, false, "the head ends inside a line whose start reads as a valid line", '\n',
+         'x'},
+        {4094, 2047 - kLine, true, "the head ends where its last line ends"},
     };
     for (const Case& c : cases) {
         TempFolder folder;
-        std::string path = folder.Write("f-123-7b.txt", Sized(c.length, c.start, "2022-07-30 10:15:42"));
+        std::string path =
+            folder.Write("f-123-7b.txt", Sized(c.length, c.start, "2022-07-30 10:15:42", c.before, c.after));
         ASSERT_EQ(std::filesystem::file_size(path), c.length);
         std::u16string last;
         EXPECT_TRUE(ScanRecordFile(W(path), 123, last));
