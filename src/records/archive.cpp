@@ -119,10 +119,11 @@ class FileParser {
         // Shrinking keeps the memory of a larger file before; a huge file's is given back.
         if (out.bytes.capacity() > (64u << 20)) out.bytes = std::string();
         out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-        const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
+        Failure read_error;
+        const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size(), &read_error);
         if (got < 0 || got != length) {
             out.problem = got < 0
-                              ? Shown(in.LastError().message)
+                              ? Shown(read_error.message)
                               : file.relative + ": the file changed while it was read; run the command again";
             return;
         }
