@@ -5,6 +5,7 @@
 #include <chrono>
 #include <iostream>
 
+#include "console_text.h"
 #include "exit_codes.h"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
@@ -103,8 +104,7 @@ Session::Session(const DeviceOptions& options)
     window_.on_tick = [this] { OnTick(); };
     window_.on_text = [this](int id, std::u16string_view text) { OnText(id, text); };
     dlg_.on_device_message = [this](const std::u16string& text) {
-        if (progress_shown_) std::cerr << "\r\x1b[K";
-        progress_shown_ = false;
+        EndProgressLine();
         std::cerr << "korvel-cli: device: " << Shown(text) << '\n';
     };
 }
@@ -172,8 +172,9 @@ void Session::OnText(int id, std::u16string_view text) {
     } else {
         return;
     }
-    std::cerr << "\r\x1b[K" << line << std::flush;
+    std::cerr << EraseProgressLine(progress_shown_ ? progress_columns_ : 0) << line << std::flush;
     progress_shown_ = true;
+    progress_columns_ = ConsoleColumns(line);
 }
 
 Session::Outcome Session::Pump(const std::function<bool()>& done) {
@@ -189,7 +190,7 @@ Session::Outcome Session::Pump(const std::function<bool()>& done) {
 }
 
 void Session::EndProgressLine() {
-    if (progress_shown_) std::cerr << "\r\x1b[K" << std::flush;
+    if (progress_shown_) std::cerr << EraseProgressLine(progress_columns_) << std::flush;
     progress_shown_ = false;
 }
 

@@ -115,6 +115,7 @@ class Session {
 
     bool show_progress_ = false;
     bool progress_shown_ = false;
+    size_t progress_columns_ = 0;  // the cells the progress line takes
 };
 
 }  // namespace korvel::cli
