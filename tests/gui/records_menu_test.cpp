@@ -136,6 +136,7 @@ class RecordsMenuTest : public QObject {
         auto app = StartApp(QString::fromStdString(sim.link_path()));
         QVERIFY(app);
         QtWindow& window = app->window();
+        window.activateWindow();  // a display without a window manager activates nothing itself
         QVERIFY(QTest::qWaitForWindowActive(&window));
 
         // The check, by its shortcut: a text window that fills in once the folder was read.
@@ -150,6 +151,9 @@ class RecordsMenuTest : public QObject {
         QVERIFY(window.RecordCheck()->findChild<QPlainTextEdit*>("checkText")->isReadOnly());
         QTest::mouseClick(window.RecordCheck()->findChild<QPushButton*>("checkCopy"), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        if (const QString dir = qEnvironmentVariable("KORVEL_SCREENSHOT_DIR");
+            !dir.isEmpty() && QDir().mkpath(dir))
+            QVERIFY(window.RecordCheck()->grab().save(dir + "/check-qt.png"));
 
         // The folder, and the overview while no device information was read.
         QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
