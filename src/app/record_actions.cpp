@@ -137,9 +137,15 @@ void CKorvelApp::WriteSpeedReport() {
 }
 
 void CKorvelApp::UpdateRecordCountTip() {
-    if (!m_dlg->InfoRead()) return;
-    // A new answer to "info" brings a new PC time.
-    const std::u16string asked = m_dlg->ProductNo() + u"|" + m_dlg->DeviceTime() + u"|" + m_dlg->PcTime();
+    if (!m_dlg->InfoRead()) {
+        // The fields were emptied (another port, a lost device): so is the tooltip.
+        if (!m_tipFor.empty()) m_dlg->window().SetToolTip(IDC_RECORD_COUNT, u"");
+        m_tipFor.clear();
+        return;
+    }
+    // A new answer to "info" brings a new PC time, a download a new saved file.
+    const std::u16string asked = m_dlg->ProductNo() + u"|" + m_dlg->DeviceTime() + u"|" + m_dlg->PcTime() +
+                                 u"|" + m_dlg->SavedFilePath();
     if (asked == m_tipFor) return;
     m_tipFor = asked;
     const std::string folder = WideToUtf8(m_dlg->UploadFolder());

@@ -180,6 +180,14 @@ class RecordsMenuTest : public QObject {
         QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 3, kWaitMs);
         QVERIFY2(Opened()[2].endsWith("/korvel-report-4711.html"), qPrintable(Opened()[2]));
+
+        // A download saves what was pending: the tooltip follows.
+        QTest::mouseClick(window.Control(korvel::IDC_READ_DATA), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            qobject_cast<QLabel*>(window.Control(korvel::IDC_RESULT))->text().startsWith("读取完成"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.Control(korvel::IDC_RECORD_COUNT)->toolTip().contains("约 2000 条"),
+                                 kWaitMs);
+        QVERIFY(window.Control(korvel::IDC_RECORD_COUNT)->toolTip().contains("条记录尚未下载"));
         QVERIFY(boxes_.isEmpty());
     }
 
