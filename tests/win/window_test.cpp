@@ -171,6 +171,18 @@ std::wstring ToolTipOf(HWND dialog, int id) {
     return search.text;
 }
 
+// Ctrl+key as the operator types it, to the window in the foreground.
+void PressCtrl(WORD key) {
+    INPUT keys[4] = {};
+    const WORD order[4] = {VK_CONTROL, key, key, VK_CONTROL};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    SendInput(4, keys, sizeof(INPUT));
+}
+
 void RecordItems(HWND dialog, const std::wstring& upload) {
     // Below a separator, each with its shortcut.
     const HMENU menu = GetSystemMenu(dialog, FALSE);
@@ -184,7 +196,9 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
         Check(std::wstring(text) == expected[i], "system menu item " + ToUtf8(text));
     }
 
-    PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[1], 0);
+    // The check by its shortcut, typed into the dialog.
+    SetForegroundWindow(dialog);
+    PressCtrl('K');
     HWND check = nullptr;
     const bool shown = WaitUntil(
         [&] {
