@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "open_in_desktop.h"
 
@@ -44,7 +46,14 @@ Failure OpenInDesktop(const std::string& path) {
     pollfd ready{pidfd, POLLIN, 0};
     const int polled = ::poll(&ready, 1, 5000);
     ::close(pidfd);
-    if (polled <= 0) return {};
+    if (polled <= 0) {
+        // Still running: it is reaped whenever it ends, so a window that opens many leaves no zombies.
+        try {
+            std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+        } catch (const std::system_error&) {
+        }
+        return {};
+    }
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return {};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
