@@ -13,9 +13,11 @@
 
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
+#include "platform/open_in_desktop.h"
+#include "records/archive_text.h"
 #include "records/record_file.h"
+#include "records/report_page.h"
 #include "records/running_summary.h"
-#include "report_page.h"
 #include "system.h"
 #include "text/file_system.h"
 #include "text/number.h"
@@ -28,14 +30,6 @@ namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
-
-std::string Where(const Archive& archive, const ArchiveLine& where) {
-    return archive.files[where.file].relative + ':' + std::to_string(where.line);
-}
 
 // The folder to read, or the exit code after saying why there is none.
 std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code) {
@@ -89,25 +83,10 @@ const DeviceArchive* Device(const Archive& archive, const std::string& product, 
     return device;
 }
 
-std::string Incomplete(const DeviceArchive& device) {
-    std::string text;
-    auto add = [&](size_t count, const char* one, const char* many) {
-        if (count == 0) return;
-        if (!text.empty()) text += ", ";
-        text += Plural(count, one, many);
-    };
-    add(device.gaps.size(), "gap", "gaps");
-    add(device.jumps.size(), "clock set-back", "clock set-backs");
-    add(device.DamagedLines(), "damaged line", "damaged lines");
-    add(device.conflicts.size(), "conflicting record", "conflicting records");
-    add(device.unreadable.size(), "unreadable file", "unreadable files");
-    return text;
-}
-
 // What export and report say below their output when the device's records are not known whole.
 void SayIncomplete(const Archive& archive, const DeviceArchive& device, const char* command) {
     if (archive.Complete(device)) return;
-    std::string text = Incomplete(device);
+    std::string text = IncompleteText(device);
     if (!archive.folders.empty()) {
         if (!text.empty()) text += ", and ";
         text += Plural(archive.folders.size(), "folder", "folders") + " that could not be read may hold more";
@@ -118,44 +97,6 @@ void SayIncomplete(const Archive& archive, const DeviceArchive& device, const ch
         std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
     for (const std::string& problem : archive.folders)
         std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
-}
-
-void PrintDevice(const Archive& archive, const DeviceArchive& device) {
-    const auto& records = device.records;
-    std::cout << "product " << device.product << '\n'
-              << "  files: " << device.files.size() << '\n'
-              << "  valid lines: " << device.valid_lines << '\n'
-              << "  records: " << records.size() << '\n';
-    if (!records.empty()) {
-        std::cout << "  first: " << RecordTimestamp(records[device.earliest]) << '\n'
-                  << "  last: " << RecordTimestamp(records[device.newest]) << '\n';
-    }
-    std::cout << "  interval: " << device.interval << " s\n"
-              << "  gaps: " << device.gaps.size() << '\n';
-    for (const ArchiveGap& gap : device.gaps) {
-        std::cout << "    " << RecordTimestamp(records[gap.before]) << " to "
-                  << RecordTimestamp(records[gap.after]) << ": "
-                  << Plural(static_cast<size_t>(gap.missing), "record", "records") << " missing\n";
-    }
-    std::cout << "  clock set back: " << device.jumps.size() << '\n';
-    for (const ClockJump& jump : device.jumps) {
-        std::cout << "    " << Where(archive, jump.where) << ": " << RecordTimestamp(records[jump.after])
-                  << " after " << RecordTimestamp(records[jump.before]) << '\n';
-    }
-    std::cout << "  conflicting records: " << device.conflicts.size() << '\n';
-    for (const auto& [a, b] : device.conflicts) {
-        std::cout << "    " << RecordTimestamp(records[a]) << ": "
-                  << Shown(archive.files[records[a].file].relative) << " and "
-                  << Shown(archive.files[records[b].file].relative) << " hold different records\n";
-    }
-    std::cout << "  damaged lines: " << device.DamagedLines() << '\n';
-    for (const DamagedLine& line : device.damaged)
-        std::cout << "    " << Where(archive, line.where) << ": " << Shown(line.reason) << '\n';
-    for (const UnlistedDamage& more : device.unlisted) {
-        std::cout << "    " << archive.files[more.file].relative << ": "
-                  << Plural(more.lines, "more damaged line", "more damaged lines") << " not listed\n";
-    }
-    for (const std::string& problem : device.unreadable) std::cout << "  unreadable: " << problem << '\n';
 }
 
 nlohmann::ordered_json Number(const DeviceArchive& device, size_t index) {
@@ -413,26 +354,8 @@ int ArchiveCommands::RunArchive() const {
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
-    std::cout << "folder: " << Shown(archive.folder) << '\n';
-    for (const std::string& problem : archive.problems) std::cout << "unreadable: " << problem << '\n';
-    size_t incomplete = 0;
-    for (const DeviceArchive& device : archive.devices) {
-        PrintDevice(archive, device);
-        incomplete += device.Complete() ? 0 : 1;
-    }
-    const std::string counts = Plural(archive.devices.size(), "device", "devices") + ", " +
-                               Plural(archive.files.size(), "file", "files");
-    if (archive.Complete()) {
-        std::cout << "archive complete: " << counts << '\n';
-        return kExitOk;
-    }
-    std::cout << "archive incomplete: " << counts;
-    if (incomplete)
-        std::cout << "; " << Plural(incomplete, "device has", "devices have") << " gaps, set-backs or damage";
-    if (!archive.problems.empty())
-        std::cout << "; " << Plural(archive.problems.size(), "unreadable entry", "unreadable entries");
-    std::cout << '\n';
-    return kExitVerify;
+    std::cout << ArchiveCheckText(archive);
+    return archive.Complete() ? kExitOk : kExitVerify;
 }
 
 int ArchiveCommands::RunExport() const {
@@ -497,7 +420,7 @@ int ArchiveCommands::RunReport() const {
     if (open_) {
         std::error_code error;
         const fs::path absolute = fs::absolute(OsPath(*output), error);
-        if (const Failure problem = OpenInBrowser(error ? *output : Utf8Path(absolute))) {
+        if (const Failure problem = OpenInDesktop(error ? *output : Utf8Path(absolute))) {
             std::cerr << "korvel-cli: report: the page was written, but " << problem.message << "; open "
                       << Shown(*output) << " in a browser yourself\n";
             return kExitOpen;

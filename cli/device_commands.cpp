@@ -12,6 +12,7 @@
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
 #include "records/archive.h"
+#include "records/archive_text.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "session.h"
@@ -25,18 +26,6 @@
 
 namespace korvel::cli {
 namespace {
-
-// The product field as the device writes it ("0123") is the number its files carry (123).
-bool SameNumber(std::string_view text, uint32_t number) {
-    if (text.empty() || text.size() > 20) return false;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    return value == number;
-}
 
 double ShownHours(int count) {
     // As the dialog shows it: the seconds of each record, one decimal.
@@ -56,9 +45,7 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
     }
     const Archive archive = ReadArchive(folder);
     const std::string product = WideToUtf8(d.ProductNo());
-    const DeviceArchive* device = nullptr;
-    for (const DeviceArchive& candidate : archive.devices)
-        if (SameNumber(product, candidate.product)) device = &candidate;
+    const DeviceArchive* device = FindByProductField(archive, product);
     std::string unread;
     if (device && !device->unreadable.empty()) {
         unread = "; " + std::to_string(device->unreadable.size()) +
@@ -70,10 +57,9 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
         if (unread.empty()) return {};
         return "unknown" + unread;
     }
-    // The device's clock time of the newest saved record, "YYYY-MM-DD hh:mm:ss".
-    const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);
-    pending = EstimatePending(newest, WideToUtf8(d.DeviceTime()), count, device->interval);
+    pending = DevicePending(*device, WideToUtf8(d.DeviceTime()), count);
     if (!pending) {
+        const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);
         return "unknown: the device clock reads earlier than the newest saved record (" + newest +
                "); set it with sync-time" + unread;
     }

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Run with cmake -P: writes OUTPUT, a C++ source that defines one std::string_view function per file.
-#   -DOUTPUT=out.cpp -DNAMESPACE=korvel::cli -DFILES="Name1=path1|Name2=path2"
+#   -DOUTPUT=out.cpp -DNAMESPACE=korvel -DFILES="Name1=path1|Name2=path2"
 set(source "// Generated from the files named below; edit those, not this.\n#include <string_view>\n\nnamespace ${NAMESPACE} {\n")
 string(REPLACE "|" ";" FILES "${FILES}")
 foreach(entry IN LISTS FILES)

@@ -152,6 +152,12 @@ bool GuiApp::Start(QString* error) {
     core_->Link().m_bOpenInBackground = true;  // an open blocked in the driver never freezes the window
     if (shut_down_) return false;              // a signal came while "InfoCreate false!" was open
     window_->SetHandler([this](const Message& message) { OnMessage(message); });
+    window_->SetRecordHandler([this](RecordItem item) {
+        if (!core_) return;
+        if (item == RecordItem::CheckRecords) window_->ShowRecordCheck(ToQString(text::kCheckRunning));
+        core_->RunRecordItem(item,
+                             [this](std::u16string text) { window_->ShowRecordCheck(ToQString(text)); });
+    });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
         if (!core_) return;
         dialog().Dispatch(Message{Msg::QueryEndSession});
@@ -185,6 +191,7 @@ void GuiApp::OnMessage(const Message& message) {
     if (message.msg == Msg::Timer) {
         // Without udev the port list is compared once a tick instead.
         if (hotplug_ && !hotplug_->UsesUdev()) hotplug_->Tick();
+        core_->UpdateRecordCountTip();
         window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(dialog().LastOpenFailure().message));
         // While the status line reports a failed save, its tooltip gives the system's reason.
         const auto* result = qobject_cast<QLabel*>(window_->Control(IDC_RESULT));

@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "qt_window.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDebug>
+#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -14,8 +21,10 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include "ui/controls.h"
+#include "ui/texts.h"
 
 // Resources of a static library must be registered by hand; outside any namespace, as Qt requires.
 static void InitKorvelResources() { Q_INIT_RESOURCE(korvel); }
@@ -106,6 +115,58 @@ QtWindow::QtWindow(const QString& settings_file, QWidget* parent) : QDialog(pare
             previous = widget;
         }
     }
+
+    // The record items: the window's title-bar menu belongs to the window manager, so they are the
+    // context menu of the dialog's background; their shortcuts work anywhere in the window.
+    record_menu_ = new QMenu(this);
+    record_menu_->setObjectName("recordMenu");
+    for (const RecordMenuItem& entry : kRecordMenu) {
+        auto* action = new QAction(ToQString(entry.text), this);
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(entry.key)));
+        action->setShortcutContext(Qt::ApplicationShortcut);  // also from the check's window
+        const RecordItem item = entry.item;
+        connect(action, &QAction::triggered, this, [this, item] {
+            if (record_handler_) record_handler_(item);
+        });
+        addAction(action);  // the shortcut, also while the menu is closed
+        record_menu_->addAction(action);
+    }
+}
+
+void QtWindow::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu key gives no pointer position: the menu opens at the window's corner then.
+    const QPoint at =
+        event->reason() == QContextMenuEvent::Mouse ? event->globalPos() : mapToGlobal(QPoint(8, 8));
+    record_menu_->popup(at);
+    event->accept();
+}
+
+void QtWindow::ShowRecordCheck(const QString& text) {
+    if (!check_) {
+        check_ = new QDialog(this);
+        check_->setObjectName("recordCheck");
+        check_->setWindowTitle(ToQString(text::kCheckTitle));
+        check_->setModal(false);
+        auto* layout = new QVBoxLayout(check_);
+        check_text_ = new QPlainTextEdit(check_);
+        check_text_->setObjectName("checkText");
+        check_text_->setReadOnly(true);  // plain text: device and file text is never markup
+        check_text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        check_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        layout->addWidget(check_text_);
+        auto* row = new QHBoxLayout();
+        row->addStretch();
+        auto* copy = new QPushButton(ToQString(text::kCheckCopy), check_);
+        copy->setObjectName("checkCopy");
+        connect(copy, &QPushButton::clicked, this,
+                [this] { QGuiApplication::clipboard()->setText(check_text_->toPlainText()); });
+        row->addWidget(copy);
+        layout->addLayout(row);
+        check_->resize(units_.X(300), units_.Y(200));
+    }
+    check_text_->setPlainText(text);
+    check_->show();
+    check_->raise();
 }
 
 QtWindow::~QtWindow() = default;

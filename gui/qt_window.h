@@ -11,14 +11,20 @@
 #include <memory>
 #include <vector>
 
+#include "app/korvel_app.h"
 #include "ui/dialog_template.h"
 #include "ui/korvel_dlg.h"
 #include "ui/window.h"
 
+class QMenu;
+class QPlainTextEdit;
 class QSettings;
 class QTimer;
 
 namespace korvel::gui {
+
+QString ToQString(std::u16string_view text);
+std::u16string ToU16(const QString& text);
 
 // Dialog units of a font, as the platform defines them: x pixels = x × average character width ÷ 4,
 // y pixels = y × character height ÷ 8, each rounded to the nearest pixel.
@@ -53,6 +59,10 @@ class QtWindow : public QDialog, public Window {
 
     // Where the window's events go (combo changes, clicks, ticks, destruction).
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
+    // Where the record items of the context menu go (right click on the dialog, the menu key, Ctrl+key).
+    void SetRecordHandler(std::function<void(RecordItem)> handler) { record_handler_ = std::move(handler); }
+    // The check's text window, opened (or brought forward) with text; read-only, with a copy button.
+    void ShowRecordCheck(const QString& text);
     // Replaces the modal box, for tests that must not block.
     void SetMessageBoxHook(std::function<void(const QString&)> hook) { message_box_hook_ = std::move(hook); }
 
@@ -79,17 +89,27 @@ class QtWindow : public QDialog, public Window {
     const std::vector<QWidget*>& TemplateWidgets() const { return widgets_; }  // one per template row
     const DialogUnits& Units() const { return units_; }
     void SetToolTip(int id, const QString& text);
+    void SetToolTip(int id, std::u16string_view text) override { SetToolTip(id, ToQString(text)); }
+    QMenu* RecordMenu() const { return record_menu_; }
+    QDialog* RecordCheck() const { return check_; }  // nullptr before the first check
     bool Destroyed() const { return destroyed_; }
     QString SettingsFile() const;
 
   public slots:
     void done(int result) override;
 
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
   private:
     QWidget* Create(const ControlTemplate& row);
     void Send(const Message& message);
 
     Handler handler_;
+    std::function<void(RecordItem)> record_handler_;
+    QMenu* record_menu_ = nullptr;
+    QDialog* check_ = nullptr;
+    QPlainTextEdit* check_text_ = nullptr;
     std::function<void(const QString&)> message_box_hook_;
     DialogUnits units_;
     std::vector<QWidget*> widgets_;
@@ -99,8 +119,5 @@ class QtWindow : public QDialog, public Window {
     bool destroyed_ = false;
     bool settings_warned_ = false;
 };
-
-QString ToQString(std::u16string_view text);
-std::u16string ToU16(const QString& text);
 
 }  // namespace korvel::gui

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "win32_window.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "app/korvel_app.h"
@@ -83,7 +86,162 @@ struct Context {
     HICON small_icon = nullptr;
     HWND tooltip = nullptr;
     std::string tooltip_text;
+    HWND check = nullptr;  // the check's text window while it is open
 };
+
+// The dialog of this thread, for the keyboard hook: one modal dialog runs at a time.
+Context* g_context = nullptr;
+HHOOK g_keyboard_hook = nullptr;
+
+// The check's text window: a read-only edit and a copy button, built in memory like the main dialog.
+std::vector<uint16_t> CheckTemplate() {
+    TemplateWriter t;
+    t.Word(1);
+    t.Word(0xFFFF);
+    t.Dword(0);
+    t.Dword(0);
+    t.Dword(DS_SHELLFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
+    t.Word(2);
+    t.Word(20);
+    t.Word(20);
+    t.Word(320);
+    t.Word(200);
+    t.Word(0);
+    t.Word(0);
+    t.Text(text::kCheckTitle);
+    t.Word(static_cast<unsigned>(MainDialogTemplate().font_points));
+    t.Word(FW_NORMAL);
+    t.Word(DEFAULT_CHARSET << 8);
+    t.Text(u"MS Shell Dlg");
+    const struct {
+        int id;
+        DWORD style;
+        unsigned cls, x, y, w, h;
+        std::u16string_view text;
+    } items[] = {
+        {kCheckTextId,
+         WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |
+             ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+         0x0081, 7, 7, 306, 166, u""},
+        {kCheckCopyId, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0x0080, 256, 179, 57, 14,
+         text::kCheckCopy},
+    };
+    for (const auto& item : items) {
+        t.Align();
+        t.Dword(0);
+        t.Dword(0);
+        t.Dword(item.style);
+        t.Word(item.x);
+        t.Word(item.y);
+        t.Word(item.w);
+        t.Word(item.h);
+        t.Dword(static_cast<DWORD>(item.id));
+        t.Word(0xFFFF);
+        t.Word(item.cls);
+        t.Text(item.text);
+        t.Word(0);
+    }
+    return t.Take();
+}
+
+void CopyToClipboard(HWND owner, const std::wstring& text) {
+    if (!OpenClipboard(owner)) return;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        if (void* target = GlobalLock(memory)) {
+            std::memcpy(target, text.c_str(), bytes);
+            GlobalUnlock(memory);
+            if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+        } else {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
+}
+
+INT_PTR CALLBACK CheckProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* c = reinterpret_cast<Context*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kCheckCopyId && HIWORD(wParam) == BN_CLICKED) {
+                const HWND edit = GetDlgItem(hwnd, kCheckTextId);
+                std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+                text.resize(
+                    static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+                CopyToClipboard(hwnd, text);
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                DestroyWindow(hwnd);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_DESTROY:
+            if (c) c->check = nullptr;
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+// The check's text, the edit control's line ends.
+void ShowCheck(Context& c, std::u16string_view text) {
+    if (!c.check) {
+        const std::vector<uint16_t> dialog = CheckTemplate();
+        c.check = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                             reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), c.hwnd,
+                                             CheckProc, reinterpret_cast<LPARAM>(&c));
+        if (!c.check) return;
+    }
+    std::wstring shown;
+    for (char16_t ch : text) {
+        if (ch == u'\n') shown += L'\r';
+        shown += static_cast<wchar_t>(ch);
+    }
+    SetDlgItemTextW(c.check, kCheckTextId, shown.c_str());
+    ShowWindow(c.check, SW_SHOW);
+    SetForegroundWindow(c.check);
+}
+
+void RunRecordItem(Context& c, RecordItem item) {
+    if (item == RecordItem::CheckRecords) ShowCheck(c, text::kCheckRunning);
+    c.app->RunRecordItem(item, [&c](std::u16string text) { ShowCheck(c, text); });
+}
+
+// The record items' system menu entries, below a separator, each naming its shortcut.
+void AddRecordItems(HWND hwnd) {
+    const HMENU menu = GetSystemMenu(hwnd, FALSE);
+    if (!menu) return;
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    for (size_t i = 0; i < std::size(kRecordMenu); ++i) {
+        const std::wstring entry = ToWide(kRecordMenu[i].text) + L"\tCtrl+" + wchar_t(kRecordMenu[i].key);
+        AppendMenuW(menu, MF_STRING, kRecordCommands[i], entry.c_str());
+    }
+}
+
+// Ctrl+key of a record item, in either window of the tool, as its system command. The modal loop of
+// the dialog hands each message to this hook before it dispatches it.
+LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code >= 0 && g_context && msg->message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_MENU) >= 0) {
+        const HWND dialog = g_context->hwnd;
+        const HWND check = g_context->check;
+        const bool ours = dialog && (msg->hwnd == dialog || IsChild(dialog, msg->hwnd) ||
+                                     (check && (msg->hwnd == check || IsChild(check, msg->hwnd))));
+        for (size_t i = 0; ours && i < std::size(kRecordMenu); ++i) {
+            if (msg->wParam == static_cast<WPARAM>(kRecordMenu[i].key)) {
+                PostMessageW(dialog, WM_SYSCOMMAND, kRecordCommands[i], 0);
+                return 1;
+            }
+        }
+    }
+    return CallNextHookEx(g_keyboard_hook, code, wParam, lParam);
+}
 
 // Status field 1007 says in its tooltip why the last open attempt failed. A static control lets the
 // mouse through, so the tool is its rectangle on the dialog.
@@ -156,6 +314,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(c->icon));
         SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(c->small_icon));
         AddStatusTooltip(*c, hwnd);
+        AddRecordItems(hwnd);
         c->app->InitInstance();
         if (c->options.on_shown) {
             // Runs once the modal loop has shown the window.
@@ -189,7 +348,16 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         case WM_TIMER:
             Dispatch(*c, Msg::Timer, wParam);
             UpdateStatusTooltip(*c, hwnd);
+            c->app->UpdateRecordCountTip();
             return TRUE;
+        case WM_SYSCOMMAND:
+            for (size_t i = 0; i < std::size(kRecordMenu); ++i) {
+                if ((wParam & 0xFFF0) == kRecordCommands[i]) {
+                    RunRecordItem(*c, kRecordMenu[i].item);
+                    return TRUE;
+                }
+            }
+            return FALSE;
         case WM_DEVICECHANGE:
             return Result(hwnd, Dispatch(*c, Msg::DeviceChange, wParam, lParam));
         case WM_QUERYENDSESSION:
@@ -198,6 +366,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             Dispatch(*c, Msg::EndSession, wParam, lParam);
             return Result(hwnd, 0);
         case WM_DESTROY:
+            if (c->check) DestroyWindow(c->check);
             c->app->ExitInstance();
             return FALSE;
         case WM_NCDESTROY:
@@ -343,6 +512,32 @@ void Win32Window::WriteProfileInt(std::string_view section, std::string_view key
     profile_.WriteInt(section, key, value);
 }
 
+void Win32Window::SetToolTip(int id, std::u16string_view text) {
+    if (!tooltip_) {
+        tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
+        if (!tooltip_) return;
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 400);
+    }
+    std::wstring wide = ToWide(text);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd_;
+    tool.uId = static_cast<UINT_PTR>(id);
+    tool.lpszText = wide.data();
+    if (std::find(tools_.begin(), tools_.end(), id) == tools_.end()) {
+        // A static control lets the mouse through, so the tool is its rectangle on the dialog.
+        tool.uFlags = TTF_SUBCLASS;
+        GetWindowRect(Item(id), &tool.rect);
+        MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&tool.rect), 2);
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        tools_.push_back(id);
+    } else {
+        SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
 intptr_t RunMainDialog(HINSTANCE__* instance, const RunOptions& options) {
     Context context(options);
     // Received chunks come back to this thread as posted tasks; the reader waits until each was handled.
@@ -354,8 +549,13 @@ intptr_t RunMainDialog(HINSTANCE__* instance, const RunOptions& options) {
     context.app = std::make_unique<CKorvelApp>(context.window, context.clock, context.ports, post);
     context.app->Link().m_bOpenInBackground = true;  // an open blocked in the driver never freezes the window
     const std::vector<uint16_t> dialog = BuildDialogTemplate(MainDialogTemplate());
+    g_context = &context;
+    g_keyboard_hook = SetWindowsHookExW(WH_MSGFILTER, KeyboardFilter, nullptr, GetCurrentThreadId());
     const INT_PTR result = DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()),
                                                    nullptr, DialogProc, reinterpret_cast<LPARAM>(&context));
+    if (g_keyboard_hook) UnhookWindowsHookEx(g_keyboard_hook);
+    g_keyboard_hook = nullptr;
+    g_context = nullptr;
     context.app.reset();
     if (context.icon) DestroyIcon(context.icon);
     if (context.small_icon) DestroyIcon(context.small_icon);

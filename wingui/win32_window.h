@@ -48,12 +48,22 @@ class Win32Window : public Window {
     void MessageBox(std::u16string_view text) override;
     int GetProfileInt(std::string_view section, std::string_view key, int default_value) override;
     void WriteProfileInt(std::string_view section, std::string_view key, int value) override;
+    void SetToolTip(int id, std::u16string_view text) override;
 
   private:
     HWND Item(int id) const;
     HWND hwnd_ = nullptr;
+    HWND tooltip_ = nullptr;  // made at the first SetToolTip
+    std::vector<int> tools_;  // the controls it has a tool for
     RegistryProfile profile_;
 };
+
+// The system menu's commands of the record items, in menu order (multiples of 16 below 0xF000, as
+// system commands are).
+inline constexpr unsigned kRecordCommands[] = {0x0110, 0x0120, 0x0130};
+// The check's text window: its edit control and its copy button.
+inline constexpr int kCheckTextId = 100;
+inline constexpr int kCheckCopyId = 101;
 
 struct RunOptions {
     std::u16string settings_name;        // the registry key's application name

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/clock.h"
 #include "serial/port.h"
@@ -15,6 +16,15 @@
 #include "ui/window.h"
 
 namespace korvel {
+
+// The record items both windows offer in their menu, in this order, each with the shortcut Ctrl+key.
+enum class RecordItem { OpenFolder, CheckRecords, SpeedReport };
+struct RecordMenuItem {
+    RecordItem item;
+    std::u16string_view text;
+    char key;  // an upper-case letter
+};
+extern const RecordMenuItem kRecordMenu[3];
 
 class CKorvelApp {
   public:
@@ -31,11 +41,28 @@ class CKorvelApp {
                PortOpener opener = OpenSerialPort, const DialogFactory& make_dialog = PlainDialog);
     CKorvelApp(const CKorvelApp&) = delete;
     CKorvelApp& operator=(const CKorvelApp&) = delete;
+    ~CKorvelApp();
 
     // Initialises the dialog: settings, port list, the one-second timer. The port opens on the first tick.
     bool InitInstance();
     // The dialog's destruction steps; safe to run more than once.
     void ExitInstance();
+
+    // The record items. Each returns at once: the folder is read on a thread of its own and the result
+    // comes back through ui. A failure is told in a message box, with what to do.
+    // The upload folder in the file manager.
+    void OpenRecordFolder();
+    // The archive check of the upload folder; show gets its plain text on the user-interface thread.
+    void CheckRecords(std::function<void(std::u16string)> show);
+    // The report of the device whose information was last read, or the overview of every device when
+    // none was, written to a private temporary folder and opened in the browser.
+    void WriteSpeedReport();
+    // Runs the item's action; show is CheckRecords's.
+    void RunRecordItem(RecordItem item, std::function<void(std::u16string)> show);
+    // Once a tick: after 读信息, the record count's tooltip tells how many records of the device are
+    // probably not yet downloaded and by when the oldest of them is overwritten, when the upload folder
+    // holds files of the device.
+    void UpdateRecordCountTip();
 
     CKorvelDlg& Dialog() { return *m_dlg; }
     const CKorvelDlg& Dialog() const { return *m_dlg; }
@@ -43,9 +70,16 @@ class CKorvelApp {
     const SerialLink& Link() const { return m_link; }
 
   private:
+    struct Background;
+    // Runs work on a thread of its own; the function it returns runs on the user-interface thread,
+    // unless the application has ended by then.
+    void OffUiThread(std::function<std::function<void()>()> work);
+
     SerialLink m_link;  // before the dialog: constructed first, destroyed last
     std::unique_ptr<CKorvelDlg> m_dlg;
     UiPost m_ui;
+    std::shared_ptr<Background> m_background;
+    std::u16string m_tipFor;  // the device information the record count's tooltip was last asked for
 };
 
 }  // namespace korvel

@@ -36,6 +36,12 @@ class Window {
     // Modal, one OK button: returns when the operator closed it.
     virtual void MessageBox(std::u16string_view text) = 0;
 
+    // The control's tooltip, plain text; empty removes it. Front ends without tooltips ignore it.
+    virtual void SetToolTip(int id, std::u16string_view text) {
+        (void)id;
+        (void)text;
+    }
+
     // Profile integers: a read returns the stored value or the default; a write is stored at once.
     virtual int GetProfileInt(std::string_view section, std::string_view key, int default_value) = 0;
     virtual void WriteProfileInt(std::string_view section, std::string_view key, int value) = 0;

@@ -5,18 +5,25 @@
 //   window_test.exe PRODUCT SCREENSHOT.bmp
 //
 // Checks the exact title and client size, that every Chinese text of the template has its glyphs in
-// the dialog's font, and that "读信息" fills the product number; saves a screenshot; prints
-// "startup-ms N" (process start to the window shown). Exit 0 when every check held.
+// the dialog's font, and that "读信息" fills the product number; that the record items of the system menu
+// do their work on planted record files (the opener is this program again, noting what it was handed);
+// saves a screenshot; prints "startup-ms N" (process start to the window shown). Exit 0 when every check
+// held.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "app/korvel_app.h"
 #include "app/registry_profile.h"
+#include "records/record_file.h"
 #include "serial/registry_ports.h"
+#include "support/record_lines.h"
 #include "ui/controls.h"
 #include "ui/dialog_template.h"
 #include "ui/texts.h"
@@ -110,12 +117,127 @@ double MillisecondsSinceProcessStart() {
     return static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
 }
 
-void Operate(HWND dialog, std::wstring product, std::string screenshot) {
+// The opener's log: one path a line, as the stand-in was handed them.
+std::wstring g_log;
+
+std::vector<std::wstring> Opened() {
+    std::ifstream in(std::filesystem::path(g_log), std::ios::binary);
+    std::vector<std::wstring> lines;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(ToWide(line));
+    return lines;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// The tooltip text of control id, whichever tooltip window of the dialog holds it.
+std::wstring ToolTipOf(HWND dialog, int id) {
+    struct Search {
+        HWND dialog;
+        int id;
+        std::wstring text;
+    } search{dialog, id, {}};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(dialog, nullptr),
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (std::wstring(name) != TOOLTIPS_CLASSW) return TRUE;
+            wchar_t text[1024] = {};
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.hwnd = s.dialog;
+            tool.uId = static_cast<UINT_PTR>(s.id);
+            tool.lpszText = text;
+            SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+            if (text[0]) s.text = text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.text;
+}
+
+// Ctrl+key as the operator types it, to the window in the foreground.
+void PressCtrl(WORD key) {
+    INPUT keys[4] = {};
+    const WORD order[4] = {VK_CONTROL, key, key, VK_CONTROL};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    SendInput(4, keys, sizeof(INPUT));
+}
+
+void RecordItems(HWND dialog, const std::wstring& upload) {
+    // Below a separator, each with its shortcut.
+    const HMENU menu = GetSystemMenu(dialog, FALSE);
+    const int count = GetMenuItemCount(menu);
+    Check(count >= 4 && (GetMenuState(menu, static_cast<UINT>(count - 4), MF_BYPOSITION) & MF_SEPARATOR),
+          "a separator above the record items");
+    const wchar_t* expected[] = {L"打开记录文件夹\tCtrl+O", L"检查记录…\tCtrl+K", L"运行速度报告…\tCtrl+P"};
+    for (int i = 0; i < 3; ++i) {
+        wchar_t text[128] = {};
+        GetMenuStringW(menu, win::kRecordCommands[i], text, 128, MF_BYCOMMAND);
+        Check(std::wstring(text) == expected[i], "system menu item " + ToUtf8(text));
+    }
+
+    // The check by its shortcut, typed into the dialog.
+    SetForegroundWindow(dialog);
+    PressCtrl('K');
+    HWND check = nullptr;
+    const bool shown = WaitUntil(
+        [&] {
+            check = FindWindowW(L"#32770", L"检查记录");
+            return check &&
+                   WindowText(GetDlgItem(check, win::kCheckTextId)).find(L"verdict") != std::wstring::npos;
+        },
+        std::chrono::seconds(20));
+    const std::wstring text = check ? WindowText(GetDlgItem(check, win::kCheckTextId)) : L"";
+    Check(shown && text.find(L"10 records missing") != std::wstring::npos &&
+              text.find(L"verdict: incomplete: 1 gap") != std::wstring::npos,
+          "检查记录… shows the planted gap:\n" + ToUtf8(text));
+    Check(check && (GetWindowLongW(GetDlgItem(check, win::kCheckTextId), GWL_STYLE) & ES_READONLY),
+          "the check's text is read-only");
+    if (check) PostMessageW(check, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+
+    PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[0], 0);
+    Check(WaitUntil([] { return Opened().size() == 1; }, std::chrono::seconds(20)) && Opened()[0] == upload,
+          "打开记录文件夹 hands the upload folder to the file manager");
+    PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[2], 0);
+    const bool page = WaitUntil([] { return Opened().size() == 2; }, std::chrono::seconds(30));
+    const std::wstring path = page ? Opened()[1] : L"";
+    Check(page && path.size() > 24 && path.substr(path.size() - 24) == L"\\korvel-report-4711.html" &&
+              std::filesystem::exists(std::filesystem::path(path)),
+          "运行速度报告… opens the device's page: " + ToUtf8(path));
+    Check(
+        WaitUntil(
+            [&] { return ToolTipOf(dialog, IDC_RECORD_COUNT).find(L"条记录尚未下载") != std::wstring::npos; },
+            std::chrono::seconds(20)),
+        "the record count's tooltip: " + ToUtf8(ToolTipOf(dialog, IDC_RECORD_COUNT)));
+}
+
+void Operate(HWND dialog, std::wstring product, std::string screenshot, std::wstring upload) {
     Check(WaitFor(dialog, IDC_PORT_STATUS, ToWide(text::kPortOpen), std::chrono::seconds(20)), "COM5 opens");
     SendMessageW(GetDlgItem(dialog, IDC_READ_INFO), BM_CLICK, 0, 0);
     const bool filled = WaitFor(dialog, IDC_PRODUCT_NO, product, std::chrono::seconds(20));
     Check(filled, "读信息 fills the product number: " + ToUtf8(ItemText(dialog, IDC_PRODUCT_NO)));
     Check(IsWindowVisible(GetDlgItem(dialog, IDC_READ_DATA)) != FALSE, "读数据 is shown");
+    RecordItems(dialog, upload);
     // Two ticks, so the counters show the bytes of the exchange too.
     WaitFor(dialog, IDC_RX_BYTES, L"", std::chrono::seconds(2));
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -128,11 +250,37 @@ void Operate(HWND dialog, std::wstring product, std::string screenshot) {
 
 int wmain(int argc, wchar_t** argv) {
     using namespace korvel;
+    // The stand-in opener: this program again, with the path alone.
+    wchar_t log[1024] = {};
+    if (argc == 2 && GetEnvironmentVariableW(L"KORVEL_STAND_IN_LOG", log, 1024) > 0) {
+        std::ofstream(std::filesystem::path(log), std::ios::binary | std::ios::app)
+            << ToUtf8(argv[1]) << '\n';
+        return 0;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: window_test.exe PRODUCT SCREENSHOT.bmp\n");
         return 2;
     }
     const std::wstring product = argv[1];
+    // Device PRODUCT's records 0..99 and 110..199 in two downloads: one gap of ten records.
+    // In the profile (of the test's own Wine prefix), where the window looks first.
+    wchar_t profile[1024] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", profile, 1024);
+    std::filesystem::create_directories(std::filesystem::path(profile) / L"hollin.data" / L"upload");
+    const std::wstring upload = ToWide(ResolveUploadFolder());
+    const std::string number = ToUtf8(product);
+    for (const auto& [k, first, last] : {std::tuple{0, 0, 99}, std::tuple{60, 110, 199}}) {
+        std::ofstream(std::filesystem::path(upload) / testing::RecordFileName(k, std::stoul(number)),
+                      std::ios::binary)
+            << testing::RecordLines(first, last, number);
+    }
+    wchar_t self[1024] = {}, temp[1024] = {};
+    GetModuleFileNameW(nullptr, self, 1024);
+    GetTempPathW(1024, temp);
+    g_log = std::wstring(temp) + L"korvel-opened.log";
+    std::filesystem::remove(std::filesystem::path(g_log));
+    SetEnvironmentVariableW(L"KORVEL_OPEN_WITH", self);
+    SetEnvironmentVariableW(L"KORVEL_STAND_IN_LOG", g_log.c_str());
     const std::string screenshot = ToUtf8(argv[2]);
     // The simulator's COM5 is the remembered port.
     const auto ports = RegistryPortEnumerator().List();
@@ -157,7 +305,7 @@ int wmain(int argc, wchar_t** argv) {
                                           std::to_string(client.bottom) + " = 359x142 dialog units");
                                 Check(GlyphsPresent(dialog),
                                       "the Chinese texts have glyphs in the dialog font");
-                                operator_thread = std::thread(Operate, dialog, product, screenshot);
+                                operator_thread = std::thread(Operate, dialog, product, screenshot, upload);
                             }};
     win::RunMainDialog(GetModuleHandleW(nullptr), options);
     if (operator_thread.joinable()) operator_thread.join();

@@ -9,9 +9,7 @@
 
 #include "records/archive.h"
 
-#include "text/failure.h"
-
-namespace korvel::cli {
+namespace korvel {
 
 struct ReportOptions {
     std::optional<double> limit;  // the permitted value the page starts with: its line and its periods
@@ -24,12 +22,8 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
 // Every device of the archive: a row each that links to the device's own section with its plot.
 std::string MakeOverviewPage(const Archive& archive, const ReportOptions& options);
 
-// Hands a file to the desktop's browser: kind None when that worked, else why not in the message. One
-// file per OS.
-Failure OpenInBrowser(const std::string& path);
-
-// Built into the program from the npm package (see cli/CMakeLists.txt).
+// Built into the library from the npm package (see the top CMakeLists.txt).
 std::string_view UplotScript();
 std::string_view UplotStyle();
 
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -10,7 +10,7 @@
 #include "records/running_summary.h"
 #include "text/shown.h"
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 // Every text from a file or a device goes through here: it is shown, never read as markup.
@@ -548,4 +548,4 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
     return page;
 }
 
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: MIT
+// The record items of the windows' menus: the upload folder in the file manager, the archive check, the
+// running-speed report; and the record count's tooltip after 读信息.
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "app/korvel_app.h"
+#include "platform/open_in_desktop.h"
+#include "records/archive.h"
+#include "records/archive_text.h"
+#include "records/report_page.h"
+#include "text/file_system.h"
+#include "text/format.h"
+#include "text/os_path.h"
+#include "text/safe_output.h"
+#include "text/utf8.h"
+#include "ui/controls.h"
+#include "ui/texts.h"
+
+namespace korvel {
+
+const RecordMenuItem kRecordMenu[3] = {
+    {RecordItem::OpenFolder, text::kMenuOpenFolder, 'O'},
+    {RecordItem::CheckRecords, text::kMenuCheckRecords, 'K'},
+    {RecordItem::SpeedReport, text::kMenuSpeedReport, 'P'},
+};
+
+namespace {
+
+std::u16string Sentence(std::u16string_view what, const std::string& why, std::u16string_view hint,
+                        std::u16string_view path = {}) {
+    std::u16string text(what);
+    text += Utf8ToWide(why);
+    text += hint;
+    text += path;
+    return text;
+}
+
+// The page written to a folder of its own that nobody else can enter; its path, or why there is none.
+std::string WritePage(const std::string& page, const std::string& name, Failure* error) {
+    std::string folder;
+    if (!MakePrivateFolder("korvel-report-", &folder, error)) return {};
+    const std::string path = folder + "/" + name;
+    SafeOutput file;
+    if (!file.Open(path, error) || !file.Write(page) || !file.Commit(error)) return {};
+    return path;
+}
+
+}  // namespace
+
+void CKorvelApp::RunRecordItem(RecordItem item, std::function<void(std::u16string)> show) {
+    switch (item) {
+        case RecordItem::OpenFolder:
+            return OpenRecordFolder();
+        case RecordItem::CheckRecords:
+            return CheckRecords(std::move(show));
+        case RecordItem::SpeedReport:
+            return WriteSpeedReport();
+    }
+}
+
+void CKorvelApp::OpenRecordFolder() {
+    const std::u16string folder = m_dlg->UploadFolder();
+    Window& window = m_dlg->window();
+    if (!IsDirectory(WideToUtf8(folder))) {
+        window.MessageBox(std::u16string(text::kNoRecordFolder) + folder +
+                          std::u16string(text::kNoRecordFolderHint));
+        return;
+    }
+    OffUiThread([this, folder]() -> std::function<void()> {
+        const Failure failure = OpenInDesktop(WideToUtf8(folder));
+        if (!failure) return [] {};
+        return [this, folder, failure] {
+            m_dlg->window().MessageBox(
+                Sentence(text::kOpenFolderFailed, failure.message, text::kOpenFolderFailedHint, folder));
+        };
+    });
+}
+
+void CKorvelApp::CheckRecords(std::function<void(std::u16string)> show) {
+    const std::string folder = WideToUtf8(m_dlg->UploadFolder());
+    OffUiThread([folder, show = std::move(show)]() -> std::function<void()> {
+        std::u16string text;
+        if (!IsDirectory(folder)) {
+            text = std::u16string(text::kNoRecordFolder) + Utf8ToWide(folder) +
+                   std::u16string(text::kNoRecordFolderHint);
+        } else {
+            const Archive archive = ReadArchive(folder);
+            if (archive.files.empty()) {
+                text = std::u16string(text::kNoRecordFiles) + Utf8ToWide(folder) +
+                       std::u16string(text::kNoRecordFilesHint);
+                for (const std::string& problem : archive.problems) text += u"\n" + Utf8ToWide(problem);
+            } else {
+                text = Utf8ToWide(ArchiveCheckText(archive, {static_cast<int64_t>(std::time(nullptr))}));
+            }
+        }
+        return [show, text = std::move(text)] { show(text); };
+    });
+}
+
+void CKorvelApp::WriteSpeedReport() {
+    const std::string folder = WideToUtf8(m_dlg->UploadFolder());
+    const std::string product = m_dlg->InfoRead() ? WideToUtf8(m_dlg->ProductNo()) : std::string();
+    OffUiThread([this, folder, product]() -> std::function<void()> {
+        auto tell = [this](std::u16string message) -> std::function<void()> {
+            return [this, message = std::move(message)] { m_dlg->window().MessageBox(message); };
+        };
+        if (!IsDirectory(folder))
+            return tell(std::u16string(text::kNoRecordFolder) + Utf8ToWide(folder) +
+                        std::u16string(text::kNoRecordFolderHint));
+        const Archive archive = ReadArchive(folder);
+        if (archive.files.empty())
+            return tell(std::u16string(text::kNoRecordFiles) + Utf8ToWide(folder) +
+                        std::u16string(text::kNoRecordFilesHint));
+        const DeviceArchive* device = FindByProductField(archive, product);
+        if (device && device->records.empty()) device = nullptr;
+        ReportOptions options;
+        options.now = static_cast<int64_t>(std::time(nullptr));
+        const std::string page =
+            device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
+        Failure error;
+        const std::string path = WritePage(
+            page,
+            "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html",
+            &error);
+        if (path.empty())
+            return tell(Sentence(text::kReportWriteFailed, error.message, text::kReportWriteFailedHint));
+        std::error_code absolute_error;
+        const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
+        const std::string shown = absolute_error ? path : Utf8Path(absolute);
+        if (const Failure failure = OpenInDesktop(shown))
+            return tell(Sentence(text::kReportOpenFailed, failure.message, text::kReportOpenFailedHint,
+                                 Utf8ToWide(shown)));
+        return [] {};
+    });
+}
+
+void CKorvelApp::UpdateRecordCountTip() {
+    if (!m_dlg->InfoRead()) {
+        // The fields were emptied (another port, a lost device): so is the tooltip.
+        if (!m_tipFor.empty()) m_dlg->window().SetToolTip(IDC_RECORD_COUNT, u"");
+        m_tipFor.clear();
+        return;
+    }
+    // A new answer to "info" brings a new PC time, a download a new saved file.
+    const std::u16string asked = m_dlg->ProductNo() + u"|" + m_dlg->DeviceTime() + u"|" + m_dlg->PcTime() +
+                                 u"|" + m_dlg->SavedFilePath();
+    if (asked == m_tipFor) return;
+    m_tipFor = asked;
+    const std::string folder = WideToUtf8(m_dlg->UploadFolder());
+    const std::string product = WideToUtf8(m_dlg->ProductNo());
+    const std::string device_time = WideToUtf8(m_dlg->DeviceTime());
+    const int count = m_dlg->RecordCount();
+    OffUiThread([this, folder, product, device_time, count, asked]() -> std::function<void()> {
+        std::u16string tip;
+        if (IsDirectory(folder)) {
+            // Only the files that carry the device's number are read.
+            const std::optional<uint32_t> number = ProductFieldNumber(product);
+            const Archive archive = ReadArchive(
+                folder, [&](const ArchiveFile& file) { return number && file.product == *number; });
+            const DeviceArchive* device = FindByProductField(archive, product);
+            if (device && !device->records.empty()) {
+                const std::optional<PendingRecords> pending = DevicePending(*device, device_time, count);
+                if (!pending) {
+                    tip = text::kPendingUnknown;
+                } else {
+                    tip = Format(text::kPendingFormat, pending->records);
+                    if (pending->records > 0 && pending->lost == 0)
+                        tip += Format(text::kPendingOverwriteFormat,
+                                      Utf8ToWide(DateAfter(device_time, pending->days)));
+                    if (pending->lost > 0) tip += Format(text::kPendingLostFormat, pending->lost);
+                }
+            }
+        }
+        return [this, tip = std::move(tip), asked] {
+            // A later answer to "info" asks for its own tooltip.
+            if (asked == m_tipFor) m_dlg->window().SetToolTip(IDC_RECORD_COUNT, tip);
+        };
+    });
+}
+
+}  // namespace korvel

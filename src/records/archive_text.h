@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// The archive check as text: per device its records, first and newest record, gaps, clock set-backs,
+// conflicts and damaged lines, and the verdict over the folder. Device and file text is shown plain.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "records/archive.h"
+
+namespace korvel {
+
+struct ArchiveTextOptions {
+    // Seconds since 1970 UTC: with it, each device also gets the records its ring probably holds that no
+    // file has (as if it kept recording since its newest saved record) and a verdict line of its own.
+    std::optional<int64_t> now;
+};
+
+std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options = {});
+
+// What keeps the device's records from being known whole ("2 gaps, 1 damaged line"); empty when
+// nothing does.
+std::string IncompleteText(const DeviceArchive& device);
+
+// "N thing(s)".
+std::string Plural(size_t count, const char* one, const char* many);
+
+// The number a product field as the device writes it names ("0123" is 123); nothing when it names none.
+std::optional<uint32_t> ProductFieldNumber(std::string_view product);
+// The device whose files carry the number that a product field as the device writes it names ("0123"
+// is 123); nullptr when none does.
+const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product);
+
+// The ring's estimate for the device, told from its newest saved record, the device's clock and its
+// record count as "info" read them; nothing when the folder holds no record of it or the clock reads
+// earlier than that record.
+std::optional<PendingRecords> DevicePending(const DeviceArchive& device, std::string_view device_time,
+                                            int count);
+
+// The device clock's date ("YYYY-MM-DD") days after device_time; empty when that is no clock time.
+std::string DateAfter(std::string_view device_time, double days);
+
+}  // namespace korvel
