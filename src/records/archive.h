@@ -109,6 +109,15 @@ Archive ReadArchive(const std::string& folder);
 // As ReadArchive, reading only the record files that take accepts (each asked once, in download order).
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take);
 
+// Where a record file's bytes come from: the file system, or a database that keeps each file's bytes.
+// Fills bytes, or problem with a sentence naming file.relative; called from several threads at once.
+using ArchiveSource = std::function<void(const ArchiveFile& file, std::string& bytes, std::string& problem)>;
+// As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
+// bytes from source. The folder is what messages name as where the files are.
+Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);
+// The download's start a record file's name carries (yyyymmddhhmmss), or -1.
+int64_t NameTimeFromFileName(std::string_view name);
+
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
 std::string RecordIsoTime(const ArchiveRecord& record);    // "2022-07-30T10:15:42+08:00"

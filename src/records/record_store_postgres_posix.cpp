@@ -81,6 +81,10 @@ SELECT s.product AS product,
        greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
 FROM stepped s LEFT JOIN usual u ON u.product = s.product
 WHERE 2 * s.step > 3 * coalesce(u.seconds, 121);)",
+    // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
+    R"(CREATE TABLE file_contents (
+  file bigint PRIMARY KEY REFERENCES files (id),
+  bytes bytea NOT NULL);)",
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -231,7 +235,9 @@ class PostgresStore final : public RecordStore {
     // would cost more than the whole skip. A file another run loads meanwhile is caught by its claim.
     bool HasFile(const StoredFile& file, Failure& failure) override {
         if (!known_) {
-            Result result(PQexec(connection_, "SELECT name, size, hash FROM files"));
+            Result result(PQexec(connection_,
+                                 "SELECT f.name, f.size, f.hash FROM files f "
+                                 "JOIN file_contents c ON c.file = f.id"));
             if (!result.Ok()) {
                 failure = Error("cannot read the database", result.get());
                 return false;
@@ -299,7 +305,52 @@ ORDER BY r.product)"));
         return {};
     }
 
+    Failure ListFiles(std::vector<StoredFileEntry>& files) override {
+        Result result(PQexec(connection_,
+                             "SELECT f.id, f.name, f.path, c.file IS NOT NULL FROM files f "
+                             "LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id"));
+        if (!result.Ok()) return Error("cannot read the database", result.get());
+        for (int row = 0; row < result.Rows(); ++row)
+            files.push_back(
+                {result.Int(row, 0), result.Text(row, 1), result.Text(row, 2), result.Text(row, 3) == "t"});
+        return {};
+    }
+
+    Failure FileBytes(int64_t id, std::string& bytes) override {
+        const std::string key = std::to_string(id);
+        const char* values[] = {key.c_str()};
+        Result result(PQexecParams(connection_, "SELECT bytes FROM file_contents WHERE file = $1", 1, nullptr,
+                                   values, nullptr, nullptr, 1));
+        if (!result.Ok() || result.Rows() != 1)
+            return Error("cannot read a file's lines from the database", result.get());
+        bytes.assign(PQgetvalue(result.get(), 0, 0), static_cast<size_t>(PQgetlength(result.get(), 0, 0)));
+        return {};
+    }
+
   private:
+    // Puts the file's bytes beside its row; with by_key, for the row of its name, size and hash, when an
+    // older korvel-cli loaded it without them. Whether a row was added.
+    Failure AddContents(const std::string& id, const StoredFile& file, bool by_key, bool& added,
+                        std::string& state, const std::string& what) {
+        const std::string size = std::to_string(file.size);
+        const char* values[] = {file.bytes.data(), by_key ? file.name.c_str() : id.c_str(), size.c_str(),
+                                file.hash.c_str()};
+        const int lengths[] = {static_cast<int>(file.bytes.size()), 0, 0, 0};
+        const int formats[] = {1, 0, 0, 0};
+        Result result(by_key ? PQexecParams(connection_, R"(INSERT INTO file_contents (file, bytes)
+  SELECT id, $1 FROM files WHERE name = $2 AND size = $3 AND hash = $4 ON CONFLICT DO NOTHING)",
+                                            4, nullptr, values, lengths, formats, 0)
+                             : PQexecParams(connection_,
+                                            "INSERT INTO file_contents (file, bytes) VALUES ($2, $1)", 2,
+                                            nullptr, values, lengths, formats, 0));
+        if (!result.Ok()) {
+            state = result.State();
+            return Error(what.c_str(), result.get());
+        }
+        added = std::string_view(PQcmdTuples(result.get())) != "0";
+        return {};
+    }
+
     Failure AddMonths(const StoredFile& file) {
         std::set<int64_t> months;
         for (const StoredRecord& record : file.records) {
@@ -343,9 +394,12 @@ ORDER BY r.product)"));
   VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id)",
                                   8, nullptr, values, nullptr, nullptr, 0));
         if (!claim.Ok()) return fail(claim);
-        // Another run loaded the same file first.
-        if (claim.Rows() == 0) return {};
+        // Another run loaded the same file first, or an older korvel-cli did without its bytes: they are
+        // added now, its records are there.
+        if (claim.Rows() == 0) return AddContents("0", file, true, loaded, state, what);
         const std::string id = claim.Text(0, 0);
+        bool stored = false;
+        if (Failure f = AddContents(id, file, false, stored, state, what)) return f;
 
         {
             Result copy(

@@ -62,6 +62,10 @@ SELECT o.product AS product,
        max((o.utc - o.before_utc + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
 FROM ordered o LEFT JOIN usual u ON u.product = o.product
 WHERE 2 * (o.utc - o.before_utc) > 3 * coalesce(u.seconds, 121);)",
+    // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
+    R"(CREATE TABLE file_contents (
+  file INTEGER PRIMARY KEY REFERENCES files (id),
+  bytes BLOB NOT NULL);)",
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -78,6 +82,9 @@ class Statement {
         sqlite3_bind_text(statement_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     }
     void BindNull(int at) { sqlite3_bind_null(statement_, at); }
+    void BindBlob(int at, const std::string& bytes) {
+        sqlite3_bind_blob64(statement_, at, bytes.data(), bytes.size(), SQLITE_STATIC);
+    }
     int Step() { return sqlite3_step(statement_); }
     void Reset() {
         sqlite3_reset(statement_);
@@ -139,7 +146,9 @@ class SqliteStore final : public RecordStore {
 
     bool HasFile(const StoredFile& file, Failure& failure) override {
         if (!has_file_)
-            has_file_.emplace(db_, "SELECT 1 FROM files WHERE name = ? AND size = ? AND hash = ?");
+            has_file_.emplace(db_,
+                              "SELECT 1 FROM files f JOIN file_contents c ON c.file = f.id "
+                              "WHERE f.name = ? AND f.size = ? AND f.hash = ?");
         Statement& query = *has_file_;
         query.Bind(1, file.name);
         query.Bind(2, file.size);
@@ -199,6 +208,33 @@ ORDER BY r.product)");
         return {};
     }
 
+    Failure ListFiles(std::vector<StoredFileEntry>& files) override {
+        Statement query(db_,
+                        "SELECT f.id, f.name, f.path, c.file IS NOT NULL FROM files f "
+                        "LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id");
+        if (!query) return Error("cannot read the database");
+        int result;
+        while ((result = query.Step()) == SQLITE_ROW)
+            files.push_back({query.Int(0), query.Text(1), query.Text(2), query.Int(3) != 0});
+        if (result != SQLITE_DONE) return Error("cannot read the database");
+        return {};
+    }
+
+    Failure FileBytes(int64_t id, std::string& bytes) override {
+        if (!file_bytes_) file_bytes_.emplace(db_, "SELECT bytes FROM file_contents WHERE file = ?");
+        Statement& query = *file_bytes_;
+        query.Bind(1, id);
+        const int result = query.Step();
+        if (result == SQLITE_ROW) {
+            const auto* data = static_cast<const char*>(sqlite3_column_blob(query.get(), 0));
+            bytes.assign(data ? data : "", static_cast<size_t>(sqlite3_column_bytes(query.get(), 0)));
+        }
+        Failure failure;
+        if (result != SQLITE_ROW) failure = Error("cannot read a file's lines from the database");
+        query.Reset();
+        return failure;
+    }
+
   private:
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
         Statement insert_file(db_, R"(INSERT INTO files
@@ -218,9 +254,28 @@ ORDER BY r.product)");
         insert_file.Bind(7, static_cast<int64_t>(file.records.size()));
         insert_file.Bind(8, file.damaged);
         if (insert_file.Step() != SQLITE_DONE) return Error(what.c_str());
-        // Another run loaded the same file first.
-        if (sqlite3_changes(db_) == 0) return {};
+        if (sqlite3_changes(db_) == 0) {
+            // Another run loaded the same file first, or an older korvel-cli did without its bytes: they
+            // are added now, its records are there.
+            Statement complete(db_, R"(INSERT INTO file_contents (file, bytes)
+  SELECT id, ? FROM files WHERE name = ? AND size = ? AND hash = ? ON CONFLICT DO NOTHING)");
+            if (!complete) return Error(what.c_str());
+            complete.BindBlob(1, file.bytes);
+            complete.Bind(2, file.name);
+            complete.Bind(3, file.size);
+            complete.Bind(4, file.hash);
+            if (complete.Step() != SQLITE_DONE) return Error(what.c_str());
+            loaded = sqlite3_changes(db_) > 0;
+            return {};
+        }
         const int64_t id = sqlite3_last_insert_rowid(db_);
+        {
+            Statement contents(db_, "INSERT INTO file_contents (file, bytes) VALUES (?, ?)");
+            if (!contents) return Error(what.c_str());
+            contents.Bind(1, id);
+            contents.BindBlob(2, file.bytes);
+            if (contents.Step() != SQLITE_DONE) return Error(what.c_str());
+        }
 
         // Rows go in batches of kBatch per statement: one step per row costs more than the insert itself.
         constexpr size_t kBatch = 64;
@@ -283,6 +338,7 @@ ORDER BY r.product)");
     sqlite3* db_;
     std::string path_;
     std::optional<Statement> has_file_;
+    std::optional<Statement> file_bytes_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {
