@@ -83,11 +83,12 @@ TEST_F(PostgresIngest,
     EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
 
     // Back to the first schema, as an older korvel-cli left it: the next run upgrades it in place.
-    EXPECT_EQ(PostgresQuery(
-                  url_, "DROP VIEW gaps; DROP INDEX files_by_product; UPDATE korvel_schema SET version = 1"),
+    EXPECT_EQ(PostgresQuery(url_,
+                            "DROP TABLE file_contents; DROP VIEW gaps; DROP INDEX files_by_product; "
+                            "UPDATE korvel_schema SET version = 1"),
               std::vector<std::string>{});
     EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", url_}).exit_code, 0);
-    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 2);
+    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 3);
     EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
 }
 
