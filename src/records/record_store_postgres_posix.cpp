@@ -8,22 +8,47 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/civil_time.h"
 #include "text/shown.h"
 
 namespace korvel {
 namespace {
 
-constexpr const char* kSchemaSteps[] = {
+// The gaps per device, as archive finds them in an archive whose clock was never set back.
+const std::string kGapsView = R"(CREATE VIEW gaps AS
+WITH ordered AS (
+  SELECT product, taken, line, lag(taken) OVER w AS before_taken, lag(line) OVER w AS before_line
+  FROM records WINDOW w AS (PARTITION BY product ORDER BY taken, line)),
+stepped AS (
+  SELECT *, extract(epoch FROM taken - before_taken)::bigint AS step FROM ordered
+  WHERE before_taken IS NOT NULL),
+steps AS (
+  SELECT product, step, count(*) AS times FROM stepped WHERE step > 0 GROUP BY product, step),
+usual AS (
+  SELECT product, step AS seconds FROM (
+    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
+    FROM steps) ranked WHERE rank = 1)
+SELECT s.product AS product,
+       substr(s.before_line, 1, 25) AS gap_start, substr(s.line, 1, 25) AS gap_end,
+       s.before_taken AS start_time, s.taken AS end_time,
+       greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
+FROM stepped s LEFT JOIN usual u ON u.product = s.product
+WHERE 2 * s.step > 3 * coalesce(u.seconds, 121);)";
+
+const std::string kSchemaSteps[] = {
     // 1: the files, their records partitioned by month, and the function that adds a month.
     R"(CREATE TABLE korvel_schema (version integer NOT NULL);
 INSERT INTO korvel_schema VALUES (0);
@@ -61,30 +86,24 @@ BEGIN
   END IF;
 END $$;)",
     // 2: the gaps per device, and the newest load per device at a glance.
-    R"(CREATE INDEX files_by_product ON files (product, ingested);
-CREATE VIEW gaps AS
-WITH ordered AS (
-  SELECT product, taken, line, lag(taken) OVER w AS before_taken, lag(line) OVER w AS before_line
-  FROM records WINDOW w AS (PARTITION BY product ORDER BY taken, line)),
-stepped AS (
-  SELECT *, extract(epoch FROM taken - before_taken)::bigint AS step FROM ordered
-  WHERE before_taken IS NOT NULL),
-steps AS (
-  SELECT product, step, count(*) AS times FROM stepped WHERE step > 0 GROUP BY product, step),
-usual AS (
-  SELECT product, step AS seconds FROM (
-    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
-    FROM steps) ranked WHERE rank = 1)
-SELECT s.product AS product,
-       substr(s.before_line, 1, 25) AS gap_start, substr(s.line, 1, 25) AS gap_end,
-       s.before_taken AS start_time, s.taken AS end_time,
-       greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
-FROM stepped s LEFT JOIN usual u ON u.product = s.product
-WHERE 2 * s.step > 3 * coalesce(u.seconds, 121);)",
+    std::string("CREATE INDEX files_by_product ON files (product, ingested);\n") + kGapsView,
     // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
-    R"(CREATE TABLE file_contents (
+    // And one index for the records rather than two: the key in time order per device serves the gaps
+    // view and fleet as it is, new records go in at its end, and lines compare byte by byte.
+    std::string(R"(CREATE TABLE file_contents (
   file bigint PRIMARY KEY REFERENCES files (id),
-  bytes bytea NOT NULL);)",
+  bytes bytea NOT NULL);
+DROP VIEW gaps;
+DROP INDEX IF EXISTS records_by_time;
+ALTER TABLE records DROP CONSTRAINT records_pkey;
+ALTER TABLE records ALTER COLUMN line TYPE text COLLATE "C";
+ALTER TABLE records ADD PRIMARY KEY (product, taken, line);
+CREATE OR REPLACE FUNCTION korvel_claim_device(p bigint) RETURNS bigint LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtext('korvel device')::bigint * 4294967296 + p);
+  RETURN (SELECT extract(epoch FROM max(taken))::bigint FROM records WHERE product = p);
+END $$;
+)") + kGapsView,
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -173,6 +192,16 @@ int64_t MonthStart(int64_t utc) {
     return sys_seconds{sys_days{date.year() / date.month() / 1}}.time_since_epoch().count();
 }
 
+// "YYYY-MM-DD hh:mm:ss+00", as timestamptz reads it.
+void AppendUtcTime(std::string& out, int64_t utc) {
+    const CivilTime c = CivilFromSeconds(utc);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u+00", static_cast<long long>(c.year),
+                  static_cast<unsigned>(c.month), static_cast<unsigned>(c.day), static_cast<unsigned>(c.hour),
+                  static_cast<unsigned>(c.minute), static_cast<unsigned>(c.second));
+    out += text;
+}
+
 class PostgresStore final : public RecordStore {
   public:
     PostgresStore(PGconn* connection, std::string name) : connection_(connection), name_(std::move(name)) {}
@@ -201,7 +230,7 @@ class PostgresStore final : public RecordStore {
                        0};
         }
         for (int step = version; !failure && step < kRecordSchemaVersion; ++step) {
-            failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
+            failure = Exec(kSchemaSteps[step].c_str(), "cannot create the database's tables");
             if (!failure)
                 failure = Exec(("UPDATE korvel_schema SET version = " + std::to_string(step + 1)).c_str(),
                                "cannot create the database's tables");
@@ -212,7 +241,8 @@ class PostgresStore final : public RecordStore {
             return failure;
         }
         return Exec(R"(CREATE TEMPORARY TABLE incoming (
-  product bigint, utc bigint, offset_minutes smallint, value text, line text) ON COMMIT DELETE ROWS)",
+  product bigint, utc bigint, line text COLLATE "C", offset_minutes smallint, value text)
+  ON COMMIT DELETE ROWS)",
                     "cannot prepare the database");
     }
 
@@ -258,7 +288,7 @@ class PostgresStore final : public RecordStore {
             added = 0;
             loaded = false;
             std::string state;
-            Failure failure = Load(file, what, attempt > 0, added, loaded, state);
+            Failure failure = Load(file, what, added, loaded, state);
             if (!failure && loaded) {
                 Result commit(PQexec(connection_, "COMMIT"));
                 if (commit.Ok()) return {};
@@ -367,7 +397,7 @@ ORDER BY r.product)"));
         return {};
     }
 
-    Failure Load(const StoredFile& file, const std::string& what, bool careful, int64_t& added, bool& loaded,
+    Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded,
                  std::string& state) {
         auto fail = [&](const Result& result) {
             state = result.State();
@@ -401,56 +431,93 @@ ORDER BY r.product)"));
         bool stored = false;
         if (Failure f = AddContents(id, file, false, stored, state, what)) return f;
 
-        {
-            Result copy(
-                PQexec(connection_, "COPY incoming (product, utc, offset_minutes, value, line) FROM STDIN"));
-            if (PQresultStatus(copy.get()) != PGRES_COPY_IN) return fail(copy);
+        // Each device's loads take turns: a record newer than all its device's records in the database
+        // cannot be there yet, so it goes straight in by COPY, without a test; only the others (the
+        // overlap of downloads) go through the temporary table and ON CONFLICT DO NOTHING.
+        std::map<int64_t, int64_t> newest;  // product → its newest record's UTC, or INT64_MIN for none
+        for (const StoredRecord& record : file.records) newest.emplace(record.product, INT64_MIN);
+        for (auto& [device, utc] : newest) {
+            const std::string key = std::to_string(device);
+            const char* device_value[] = {key.c_str()};
+            Result claimed(PQexecParams(connection_, "SELECT korvel_claim_device($1)", 1, nullptr,
+                                        device_value, nullptr, nullptr, 0));
+            if (!claimed.Ok() || claimed.Rows() != 1) return fail(claimed);
+            if (!claimed.IsNull(0, 0)) utc = claimed.Int(0, 0);
         }
-        std::string chunk;
-        for (const StoredRecord& record : file.records) {
-            chunk += std::to_string(record.product);
-            chunk += '\t';
-            chunk += std::to_string(record.utc);
-            chunk += '\t';
-            chunk += std::to_string(record.offset_minutes);
-            chunk += '\t';
-            AppendCopyField(chunk, record.value);
-            chunk += '\t';
-            AppendCopyField(chunk, record.line);
-            chunk += '\n';
-            if (chunk.size() > (1u << 16)) {
-                if (PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size())) != 1) break;
-                chunk.clear();
-            }
+        std::vector<const StoredRecord*> fresh, overlap;
+        for (const StoredRecord& record : file.records)
+            (record.utc > newest[record.product] ? fresh : overlap).push_back(&record);
+        if (Failure f = Copy("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN",
+                             fresh, id, true, fail))
+            return f;
+        added = static_cast<int64_t>(fresh.size());
+        if (!overlap.empty()) {
+            if (Failure f = Copy("COPY incoming (product, utc, line, offset_minutes, value) FROM STDIN",
+                                 overlap, id, false, fail))
+                return f;
+            const char* id_value[] = {id.c_str()};
+            // In key order, so that two loads of overlapping records cannot deadlock. (A NOT EXISTS test
+            // beside a plain insert lets the planner hash the whole records table for each file once it
+            // has grown: each file then costs as much as all before it.)
+            const char* insert = R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
+  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, utc, line
+  ON CONFLICT DO NOTHING)";
+            Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
+            if (!moved.Ok()) return fail(moved);
+            added += std::stoll(PQcmdTuples(moved.get()));
         }
-        if (!chunk.empty()) PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size()));
-        PQputCopyEnd(connection_, nullptr);
-        {
-            Result copied(PQgetResult(connection_));
-            while (PGresult* more = PQgetResult(connection_)) PQclear(more);
-            if (!copied.Ok()) return fail(copied);
-        }
-        const char* id_value[] = {id.c_str()};
-        // First a plain insert of the records not yet there, three times quicker than ON CONFLICT; when
-        // another load put one of them in meanwhile (a unique violation) the file goes again, with ON
-        // CONFLICT DO NOTHING in key order, which cannot fail so.
-        const char* insert = careful
-                                 ? R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
-  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, line
-  ON CONFLICT DO NOTHING)"
-                                 : R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
-  SELECT i.product, to_timestamp(i.utc), i.line, i.offset_minutes, i.value, $1 FROM incoming i
-  WHERE NOT EXISTS (SELECT 1 FROM records r
-                    WHERE r.product = i.product AND r.line = i.line AND r.taken = to_timestamp(i.utc)))";
-        Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
-        if (!moved.Ok()) return fail(moved);
-        added = std::stoll(PQcmdTuples(moved.get()));
         const std::string added_text = std::to_string(added);
         const char* update_values[] = {added_text.c_str(), id.c_str()};
         Result update(PQexecParams(connection_, "UPDATE files SET added = $1 WHERE id = $2", 2, nullptr,
                                    update_values, nullptr, nullptr, 0));
         if (!update.Ok()) return fail(update);
         loaded = true;
+        return {};
+    }
+
+    // Sends rows by COPY: product, the time (as timestamptz text when as_time, else seconds since 1970),
+    // line, offset, value, and with as_time the file's id.
+    template <typename Fail>
+    Failure Copy(const char* sql, const std::vector<const StoredRecord*>& rows, const std::string& id,
+                 bool as_time, const Fail& fail) {
+        if (rows.empty()) return {};
+        {
+            Result copy(PQexec(connection_, sql));
+            if (PQresultStatus(copy.get()) != PGRES_COPY_IN) return fail(copy);
+        }
+        std::string chunk;
+        bool sent = true;
+        for (const StoredRecord* record : rows) {
+            chunk += std::to_string(record->product);
+            chunk += '\t';
+            if (as_time) {
+                AppendUtcTime(chunk, record->utc);
+            } else {
+                chunk += std::to_string(record->utc);
+            }
+            chunk += '\t';
+            AppendCopyField(chunk, record->line);
+            chunk += '\t';
+            chunk += std::to_string(record->offset_minutes);
+            chunk += '\t';
+            AppendCopyField(chunk, record->value);
+            if (as_time) {
+                chunk += '\t';
+                chunk += id;
+            }
+            chunk += '\n';
+            if (chunk.size() > (1u << 16)) {
+                if ((sent = PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size())) == 1) ==
+                    false)
+                    break;
+                chunk.clear();
+            }
+        }
+        if (sent && !chunk.empty()) PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size()));
+        PQputCopyEnd(connection_, nullptr);
+        Result copied(PQgetResult(connection_));
+        while (PGresult* more = PQgetResult(connection_)) PQclear(more);
+        if (!copied.Ok()) return fail(copied);
         return {};
     }
 
