@@ -7,6 +7,7 @@
 // in its own short transaction before the file that needs it.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -89,7 +90,10 @@ END $$;)",
     std::string("CREATE INDEX files_by_product ON files (product, ingested);\n") + kGapsView,
     // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
     // And one index for the records rather than two: the key in time order per device serves the gaps
-    // view and fleet as it is, new records go in at its end, and lines compare byte by byte.
+    // view as it is, new records go in at its end, and lines compare byte by byte. Per device its count,
+    // first and last record, and how often each step between neighbouring record times occurs (which
+    // gives the usual interval, the gaps and the records missing, as the gaps view finds them), kept up to
+    // date by every load, so that fleet need not read every record.
     std::string(R"(CREATE TABLE file_contents (
   file bigint PRIMARY KEY REFERENCES files (id),
   bytes bytea NOT NULL);
@@ -103,6 +107,33 @@ BEGIN
   PERFORM pg_advisory_xact_lock(hashtext('korvel device')::bigint * 4294967296 + p);
   RETURN (SELECT extract(epoch FROM max(taken))::bigint FROM records WHERE product = p);
 END $$;
+CREATE TABLE devices (
+  product bigint PRIMARY KEY,
+  records bigint NOT NULL,
+  first_taken timestamptz NOT NULL,
+  last_taken timestamptz NOT NULL);
+CREATE TABLE device_steps (
+  product bigint NOT NULL,
+  step bigint NOT NULL,
+  times bigint NOT NULL,
+  PRIMARY KEY (product, step));
+INSERT INTO devices SELECT product, count(*), min(taken), max(taken) FROM records GROUP BY product;
+INSERT INTO device_steps
+  SELECT product, step, count(*) FROM (
+    SELECT product, extract(epoch FROM taken - lag(taken) OVER (PARTITION BY product ORDER BY taken))::bigint AS step
+    FROM (SELECT DISTINCT product, taken FROM records) t) s
+  WHERE step IS NOT NULL GROUP BY product, step;
+CREATE OR REPLACE FUNCTION korvel_steps(p bigint, lo bigint, hi bigint) RETURNS TABLE (step bigint, times bigint)
+LANGUAGE sql STABLE AS $$
+  WITH bounds AS (
+    SELECT coalesce((SELECT max(taken) FROM records WHERE product = p AND taken < to_timestamp(lo)),
+                    to_timestamp(lo)) AS a,
+           coalesce((SELECT min(taken) FROM records WHERE product = p AND taken > to_timestamp(hi)),
+                    to_timestamp(hi)) AS b),
+  times AS (SELECT DISTINCT taken FROM records, bounds WHERE product = p AND taken BETWEEN a AND b),
+  stepped AS (SELECT extract(epoch FROM taken - lag(taken) OVER (ORDER BY taken))::bigint AS step FROM times)
+  SELECT step, count(*) FROM stepped WHERE step IS NOT NULL GROUP BY step
+$$;
 )") + kGapsView,
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
@@ -304,18 +335,27 @@ class PostgresStore final : public RecordStore {
     }
 
     Failure Fleet(std::vector<FleetDevice>& devices) override {
+        // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
+        // finds them, without reading every record.
         Result result(PQexec(connection_, R"(
-SELECT r.product, r.records, extract(epoch FROM r.first_time)::bigint, extract(epoch FROM r.last_time)::bigint,
-  (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_time
+WITH usual AS (
+  SELECT DISTINCT ON (product) product, step AS seconds FROM device_steps WHERE step > 0 AND times > 0
+  ORDER BY product, times DESC, step),
+g AS (
+  SELECT s.product, sum(s.times) AS gaps,
+         sum(s.times * greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1))
+           AS missing
+  FROM device_steps s LEFT JOIN usual u ON u.product = s.product
+  WHERE 2 * s.step > 3 * coalesce(u.seconds, 121) AND s.times > 0 GROUP BY s.product)
+SELECT r.product, r.records, extract(epoch FROM r.first_taken)::bigint, extract(epoch FROM r.last_taken)::bigint,
+  (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_taken
    ORDER BY line DESC LIMIT 1),
   extract(epoch FROM f.ingested)::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
   (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product)
-FROM (SELECT product, count(*) AS records, min(taken) AS first_time, max(taken) AS last_time
-      FROM records GROUP BY product) r
+FROM devices r
 LEFT JOIN LATERAL (SELECT ingested, host FROM files WHERE product = r.product
                    ORDER BY ingested DESC, id DESC LIMIT 1) f ON true
-LEFT JOIN (SELECT product, count(*) AS gaps, sum(missing) AS missing FROM gaps GROUP BY product) g
-  ON g.product = r.product
+LEFT JOIN g ON g.product = r.product
 ORDER BY r.product)"));
         if (!result.Ok()) return Error("cannot read the database", result.get());
         for (int row = 0; row < result.Rows(); ++row) {
@@ -447,10 +487,21 @@ ORDER BY r.product)"));
         std::vector<const StoredRecord*> fresh, overlap;
         for (const StoredRecord& record : file.records)
             (record.utc > newest[record.product] ? fresh : overlap).push_back(&record);
-        if (Failure f = Copy("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN",
-                             fresh, id, true, fail))
-            return f;
-        added = static_cast<int64_t>(fresh.size());
+        std::map<int64_t, DeviceChange> changes;
+        for (const StoredRecord& record : file.records) changes[record.product].Span(record.utc);
+
+        // The overlap can fill a gap: the steps of the times it lands among are counted before and after.
+        std::map<int64_t, std::pair<int64_t, int64_t>> landing;  // product → the overlap's first, last UTC
+        for (const StoredRecord* record : overlap) {
+            auto [it, added_now] = landing.try_emplace(record->product, record->utc, record->utc);
+            it->second.first = std::min(it->second.first, record->utc);
+            it->second.second = std::max(it->second.second, record->utc);
+        }
+        std::map<int64_t, std::map<int64_t, int64_t>> before;
+        for (const auto& [device, span] : landing)
+            if (Failure f = Steps(device, span, before[device], fail)) return f;
+
+        added = 0;
         if (!overlap.empty()) {
             if (Failure f = Copy("COPY incoming (product, utc, line, offset_minutes, value) FROM STDIN",
                                  overlap, id, false, fail))
@@ -461,10 +512,37 @@ ORDER BY r.product)"));
             // has grown: each file then costs as much as all before it.)
             const char* insert = R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
   SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, utc, line
-  ON CONFLICT DO NOTHING)";
+  ON CONFLICT DO NOTHING RETURNING product)";
             Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
             if (!moved.Ok()) return fail(moved);
-            added += std::stoll(PQcmdTuples(moved.get()));
+            added += moved.Rows();
+            for (int row = 0; row < moved.Rows(); ++row) ++changes[moved.Int(row, 0)].records;
+            for (const auto& [device, span] : landing) {
+                if (changes[device].records == 0) continue;
+                std::map<int64_t, int64_t> after;
+                if (Failure f = Steps(device, span, after, fail)) return f;
+                for (const auto& [step, times] : before[device]) changes[device].steps[step] -= times;
+                for (const auto& [step, times] : after) changes[device].steps[step] += times;
+            }
+        }
+        // The new records beyond the newest, after the overlap's steps are counted: their steps are those
+        // between their distinct times.
+        if (Failure f = Copy("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN",
+                             fresh, id, true, fail))
+            return f;
+        added += static_cast<int64_t>(fresh.size());
+        for (const StoredRecord* record : fresh) {
+            ++changes[record->product].records;
+            changes[record->product].fresh.push_back(record->utc);
+        }
+        for (auto& [device, change] : changes) {
+            std::sort(change.fresh.begin(), change.fresh.end());
+            int64_t previous = newest[device];
+            for (int64_t utc : change.fresh) {
+                if (previous != INT64_MIN && utc != previous) ++change.steps[utc - previous];
+                previous = utc;
+            }
+            if (Failure f = Summarize(device, change, fail)) return f;
         }
         const std::string added_text = std::to_string(added);
         const char* update_values[] = {added_text.c_str(), id.c_str()};
@@ -472,6 +550,63 @@ ORDER BY r.product)"));
                                    update_values, nullptr, nullptr, 0));
         if (!update.Ok()) return fail(update);
         loaded = true;
+        return {};
+    }
+
+    // What a load changes in a device's summary.
+    struct DeviceChange {
+        int64_t records = 0;
+        int64_t first = INT64_MAX, last = INT64_MIN;  // of the file's records
+        std::map<int64_t, int64_t> steps;             // seconds → change of how often
+        std::vector<int64_t> fresh;                   // the times of the records beyond the newest
+        void Span(int64_t utc) {
+            first = std::min(first, utc);
+            last = std::max(last, utc);
+        }
+    };
+
+    // How often each step occurs between the device's distinct record times from the one before first
+    // to the one after last.
+    template <typename Fail>
+    Failure Steps(int64_t device, std::pair<int64_t, int64_t> span, std::map<int64_t, int64_t>& steps,
+                  const Fail& fail) {
+        const std::string key = std::to_string(device), lo = std::to_string(span.first),
+                          hi = std::to_string(span.second);
+        const char* values[] = {key.c_str(), lo.c_str(), hi.c_str()};
+        Result result(PQexecParams(connection_, "SELECT step, times FROM korvel_steps($1, $2, $3)", 3,
+                                   nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return fail(result);
+        for (int row = 0; row < result.Rows(); ++row) steps[result.Int(row, 0)] += result.Int(row, 1);
+        return {};
+    }
+
+    template <typename Fail>
+    Failure Summarize(int64_t device, const DeviceChange& change, const Fail& fail) {
+        std::string steps = "{", times = "{";
+        for (const auto& [step, count] : change.steps) {
+            if (count == 0) continue;
+            if (steps.size() > 1) {
+                steps += ',';
+                times += ',';
+            }
+            steps += std::to_string(step);
+            times += std::to_string(count);
+        }
+        steps += '}';
+        times += '}';
+        const std::string key = std::to_string(device), records = std::to_string(change.records),
+                          first = std::to_string(change.first), last = std::to_string(change.last);
+        const char* values[] = {key.c_str(),  records.c_str(), first.c_str(),
+                                last.c_str(), steps.c_str(),   times.c_str()};
+        Result result(PQexecParams(connection_, R"(WITH device AS (
+  INSERT INTO devices VALUES ($1, $2, to_timestamp($3), to_timestamp($4))
+  ON CONFLICT (product) DO UPDATE SET records = devices.records + excluded.records,
+    first_taken = least(devices.first_taken, excluded.first_taken),
+    last_taken = greatest(devices.last_taken, excluded.last_taken))
+INSERT INTO device_steps SELECT $1, step, times FROM unnest($5::bigint[], $6::bigint[]) AS u (step, times)
+ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.times)",
+                                   6, nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return fail(result);
         return {};
     }
 
