@@ -20,7 +20,8 @@ namespace korvel {
 std::optional<uint32_t> ProductFromFileName(std::string_view name);
 
 struct ArchiveFile {
-    std::string path;      // as the file system takes it (the folder joined with the relative path)
+    std::string path;      // as the file system takes it (the folder joined with the relative path), or
+                           // for a file of another ArchiveSource the key that source knows it by
     std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
     int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
     uint32_t product;      // the product number of the name

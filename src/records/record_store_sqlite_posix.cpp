@@ -111,8 +111,9 @@ class SqliteStore final : public RecordStore {
     std::string Name() const override { return path_; }
 
     Failure Prepare() override {
-        if (Failure f =
-                Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "cannot prepare the database"))
+        if (Failure f = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
+                             "PRAGMA wal_autocheckpoint=16384;",
+                             "cannot prepare the database"))
             return f;
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
@@ -237,10 +238,11 @@ ORDER BY r.product)");
 
   private:
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
-        Statement insert_file(db_, R"(INSERT INTO files
+        Statement& insert_file = Cached(insert_file_, R"(INSERT INTO files
   (name, size, hash, path, product, host, ingested, records, added, damaged)
   VALUES (?, ?, ?, ?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER), ?, 0, ?) ON CONFLICT DO NOTHING)");
         if (!insert_file) return Error(what.c_str());
+        const Reuse insert_file_again{insert_file};
         insert_file.Bind(1, file.name);
         insert_file.Bind(2, file.size);
         insert_file.Bind(3, file.hash);
@@ -270,8 +272,9 @@ ORDER BY r.product)");
         }
         const int64_t id = sqlite3_last_insert_rowid(db_);
         {
-            Statement contents(db_, "INSERT INTO file_contents (file, bytes) VALUES (?, ?)");
+            Statement& contents = Cached(contents_, "INSERT INTO file_contents (file, bytes) VALUES (?, ?)");
             if (!contents) return Error(what.c_str());
+            const Reuse contents_again{contents};
             contents.Bind(1, id);
             contents.BindBlob(2, file.bytes);
             if (contents.Step() != SQLITE_DONE) return Error(what.c_str());
@@ -284,7 +287,7 @@ ORDER BY r.product)");
             for (size_t i = 0; i < rows; ++i) sql += i ? ",(?,?,?,?,?,?)" : "(?,?,?,?,?,?)";
             return sql + " ON CONFLICT DO NOTHING";
         };
-        Statement full(db_, batch_sql(kBatch).c_str());
+        Statement& full = Cached(batch_, batch_sql(kBatch).c_str());
         if (!full) return Error(what.c_str());
         const std::vector<StoredRecord>& records = file.records;
         for (size_t at = 0; at < records.size(); at += kBatch) {
@@ -295,6 +298,7 @@ ORDER BY r.product)");
                 if (!*rest) return Error(what.c_str());
             }
             Statement& insert = rest ? *rest : full;
+            const Reuse insert_again{insert};
             for (size_t i = 0; i < rows; ++i) {
                 const StoredRecord& record = records[at + i];
                 const int base = static_cast<int>(i * 6);
@@ -307,16 +311,26 @@ ORDER BY r.product)");
             }
             if (insert.Step() != SQLITE_DONE) return Error(what.c_str());
             added += sqlite3_changes(db_);
-            sqlite3_reset(insert.get());
         }
-        Statement update(db_, "UPDATE files SET added = ? WHERE id = ?");
+        Statement& update = Cached(update_, "UPDATE files SET added = ? WHERE id = ?");
         if (!update) return Error(what.c_str());
+        const Reuse update_again{update};
         update.Bind(1, added);
         update.Bind(2, id);
         if (update.Step() != SQLITE_DONE) return Error(what.c_str());
         loaded = true;
         return {};
     }
+
+    // A statement prepared once and used for every file; a Reuse resets it when its use ends.
+    Statement& Cached(std::optional<Statement>& slot, const char* sql) {
+        if (!slot || !*slot) slot.emplace(db_, sql);
+        return *slot;
+    }
+    struct Reuse {
+        Statement& statement;
+        ~Reuse() { statement.Reset(); }
+    };
 
     Failure Exec(const char* sql, const char* what) {
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return {};
@@ -339,6 +353,7 @@ ORDER BY r.product)");
     std::string path_;
     std::optional<Statement> has_file_;
     std::optional<Statement> file_bytes_;
+    std::optional<Statement> insert_file_, contents_, batch_, update_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {
