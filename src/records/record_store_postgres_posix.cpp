@@ -318,10 +318,15 @@ class PostgresStore final : public RecordStore {
         for (int attempt = 0;; ++attempt) {
             added = 0;
             loaded = false;
-            std::string state;
-            Failure failure = Load(file, what, added, loaded, state);
+            std::string state, id;
+            Failure failure = Load(file, what, added, loaded, id, state);
             if (!failure && loaded) {
-                Result commit(PQexec(connection_, "COMMIT"));
+                // The count of new records goes with the commit.
+                const std::string commit_sql =
+                    id.empty() ? std::string("COMMIT")
+                               : "UPDATE files SET added = " + std::to_string(added) +
+                                     " WHERE id = " + std::to_string(std::stoll(id)) + "; COMMIT";
+                Result commit(PQexec(connection_, commit_sql.c_str()));
                 if (commit.Ok()) return {};
                 state = commit.State();
                 failure = Error(what.c_str(), commit.get());
@@ -398,21 +403,16 @@ ORDER BY r.product)"));
     }
 
   private:
-    // Puts the file's bytes beside its row; with by_key, for the row of its name, size and hash, when an
-    // older korvel-cli loaded it without them. Whether a row was added.
-    Failure AddContents(const std::string& id, const StoredFile& file, bool by_key, bool& added,
-                        std::string& state, const std::string& what) {
+    // Puts the file's bytes beside the row of its name, size and hash, which an older korvel-cli loaded
+    // without them. Whether a row was added.
+    Failure AddContents(const StoredFile& file, bool& added, std::string& state, const std::string& what) {
         const std::string size = std::to_string(file.size);
-        const char* values[] = {file.bytes.data(), by_key ? file.name.c_str() : id.c_str(), size.c_str(),
-                                file.hash.c_str()};
+        const char* values[] = {file.bytes.data(), file.name.c_str(), size.c_str(), file.hash.c_str()};
         const int lengths[] = {static_cast<int>(file.bytes.size()), 0, 0, 0};
         const int formats[] = {1, 0, 0, 0};
-        Result result(by_key ? PQexecParams(connection_, R"(INSERT INTO file_contents (file, bytes)
+        Result result(PQexecParams(connection_, R"(INSERT INTO file_contents (file, bytes)
   SELECT id, $1 FROM files WHERE name = $2 AND size = $3 AND hash = $4 ON CONFLICT DO NOTHING)",
-                                            4, nullptr, values, lengths, formats, 0)
-                             : PQexecParams(connection_,
-                                            "INSERT INTO file_contents (file, bytes) VALUES ($2, $1)", 2,
-                                            nullptr, values, lengths, formats, 0));
+                                   4, nullptr, values, lengths, formats, 0));
         if (!result.Ok()) {
             state = result.State();
             return Error(what.c_str(), result.get());
@@ -437,8 +437,9 @@ ORDER BY r.product)"));
         return {};
     }
 
+    // Loads the file in a transaction left open; id receives its row's id when it is new.
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded,
-                 std::string& state) {
+                 std::string& id, std::string& state) {
         auto fail = [&](const Result& result) {
             state = result.State();
             return Error(what.c_str(), result.get());
@@ -458,18 +459,22 @@ ORDER BY r.product)"));
                                 file.product ? product.c_str() : nullptr,
                                 file.host.c_str(),
                                 records.c_str(),
-                                damaged.c_str()};
-        Result claim(PQexecParams(connection_, R"(INSERT INTO files
-  (name, size, hash, path, product, host, records, added, damaged)
-  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id)",
-                                  8, nullptr, values, nullptr, nullptr, 0));
+                                damaged.c_str(),
+                                file.bytes.data()};
+        const int lengths[] = {0, 0, 0, 0, 0, 0, 0, 0, static_cast<int>(file.bytes.size())};
+        const int formats[] = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+        // The file's row, its bytes beside it and its device's turn, in one round trip.
+        Result claim(PQexecParams(connection_, R"(WITH claim AS (
+  INSERT INTO files (name, size, hash, path, product, host, records, added, damaged)
+  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id),
+contents AS (INSERT INTO file_contents (file, bytes) SELECT id, $9 FROM claim)
+SELECT id, korvel_claim_device($5) FROM claim)",
+                                  9, nullptr, values, lengths, formats, 0));
         if (!claim.Ok()) return fail(claim);
         // Another run loaded the same file first, or an older korvel-cli did without its bytes: they are
         // added now, its records are there.
-        if (claim.Rows() == 0) return AddContents("0", file, true, loaded, state, what);
-        const std::string id = claim.Text(0, 0);
-        bool stored = false;
-        if (Failure f = AddContents(id, file, false, stored, state, what)) return f;
+        if (claim.Rows() == 0) return AddContents(file, loaded, state, what);
+        id = claim.Text(0, 0);
 
         // Each device's loads take turns: a record newer than all its device's records in the database
         // cannot be there yet, so it goes straight in by COPY, without a test; only the others (the
@@ -477,6 +482,10 @@ ORDER BY r.product)"));
         std::map<int64_t, int64_t> newest;  // product → its newest record's UTC, or INT64_MIN for none
         for (const StoredRecord& record : file.records) newest.emplace(record.product, INT64_MIN);
         for (auto& [device, utc] : newest) {
+            if (file.product && device == *file.product) {
+                if (!claim.IsNull(0, 1)) utc = claim.Int(0, 1);
+                continue;
+            }
             const std::string key = std::to_string(device);
             const char* device_value[] = {key.c_str()};
             Result claimed(PQexecParams(connection_, "SELECT korvel_claim_device($1)", 1, nullptr,
@@ -544,11 +553,6 @@ ORDER BY r.product)"));
             }
             if (Failure f = Summarize(device, change, fail)) return f;
         }
-        const std::string added_text = std::to_string(added);
-        const char* update_values[] = {added_text.c_str(), id.c_str()};
-        Result update(PQexecParams(connection_, "UPDATE files SET added = $1 WHERE id = $2", 2, nullptr,
-                                   update_values, nullptr, nullptr, 0));
-        if (!update.Ok()) return fail(update);
         loaded = true;
         return {};
     }
