@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "console_text.h"
 
+#include <algorithm>
+
+#include "text/utf8.h"
+
 namespace korvel::cli {
 
 size_t CompleteUtf8Length(std::string_view bytes) {
@@ -24,6 +28,23 @@ std::string WithCarriageReturns(std::string_view text, bool& after_cr) {
         after_cr = c == '\r';
     }
     return out;
+}
+
+size_t ConsoleColumns(std::string_view text) {
+    size_t columns = 0;
+    for (const char16_t unit : Utf8ToWide(text)) {
+        if (unit < 0x20 || unit == 0x7F || (unit >= 0xDC00 && unit <= 0xDFFF)) continue;  // low surrogates
+        const bool wide = (unit >= 0x1100 && unit <= 0x115F) || (unit >= 0x2E80 && unit <= 0xA4CF) ||
+                          (unit >= 0xAC00 && unit <= 0xD7A3) || (unit >= 0xF900 && unit <= 0xFAFF) ||
+                          (unit >= 0xFE30 && unit <= 0xFE4F) || (unit >= 0xFF00 && unit <= 0xFF60) ||
+                          (unit >= 0xFFE0 && unit <= 0xFFE6);
+        columns += wide ? 2 : 1;
+    }
+    return columns;
+}
+
+std::string BlankedLine(size_t columns) {
+    return "\r" + std::string(std::min<size_t>(columns, 79), ' ') + "\r";
 }
 
 }  // namespace korvel::cli

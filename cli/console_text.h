@@ -18,4 +18,12 @@ size_t CompleteUtf8Length(std::string_view bytes);
 // CR may have ended the piece before; after_cr carries that from piece to piece.
 std::string WithCarriageReturns(std::string_view text, bool& after_cr);
 
+// The console cells the UTF-8 text takes: two for an East Asian wide character (Chinese, Japanese,
+// Korean, full-width forms), none for a control character, one for the rest.
+size_t ConsoleColumns(std::string_view text);
+
+// What erases a progress line of `columns` cells and puts the cursor at its start, for a console that
+// knows no escape sequences: spaces over it, at most a line of 79.
+std::string BlankedLine(size_t columns);
+
 }  // namespace korvel::cli

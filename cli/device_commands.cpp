@@ -16,6 +16,7 @@
 #include "records/scan.h"
 #include "session.h"
 #include "system.h"
+#include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/number.h"
 #include "text/shown.h"
@@ -96,15 +97,13 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
 int RunPorts() {
     const SystemPortList list = SystemPorts();
     for (const std::string& path : list.ports) std::cout << path << '\n';
-    if (!list.failure) return kExitOk;
-    std::cerr << "korvel-cli: " << list.failure.message << '\n';
-    return kExitPort;
+    return Report({list.failure ? kExitPort : kExitOk, list.failure});
 }
 
 int RunInfo(const DeviceOptions& options) {
     Session session(options);
-    if (const int code = session.Open(); code != kExitOk) return code;
-    if (const int code = session.ReadInfo(); code != kExitOk) return code;
+    if (const StepResult open = session.Open(); !open.ok()) return Report(open);
+    if (const StepResult info = session.ReadInfo(); !info.ok()) return Report(info);
     const CliDialog& d = session.dialog();
     const int count = d.RecordCount();
     std::optional<PendingRecords> pending;
@@ -150,8 +149,8 @@ int RunInfo(const DeviceOptions& options) {
 
 int RunSyncTime(const DeviceOptions& options) {
     Session session(options);
-    if (const int code = session.Open(); code != kExitOk) return code;
-    return session.SyncTime();
+    if (const StepResult open = session.Open(); !open.ok()) return Report(open);
+    return Report(session.SyncTime());
 }
 
 int RunDownload(const DeviceOptions& options) {
@@ -159,29 +158,23 @@ int RunDownload(const DeviceOptions& options) {
     // The dialog holds its folder as text: a name that is not UTF-8 would be written somewhere else.
     const std::optional<std::string> home = HomeFolderVariable();
     if (!given && home && !HoldsAsText(*home)) {
-        std::cerr << "korvel-cli: the home folder " << Shown(*home)
-                  << " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder "
-                     "with --dir\n";
-        return kExitWrite;
+        return Report({kExitWrite, {FailureKind::Other, failure_text::HomeNotText(Shown(*home))}});
     }
     const std::string folder = AbsoluteFolder(given ? *options.dir : WideToUtf8(ResolveUploadFolder()));
     if (!HoldsAsText(folder)) {
-        std::cerr << "korvel-cli: --dir: the folder " << Shown(folder)
-                  << " is not named in UTF-8, which record file paths must be; rename it or choose another "
-                     "folder\n";
-        return kExitUsage;
+        return Report({kExitUsage, {FailureKind::Other, failure_text::DirNotText(Shown(folder))}});
     }
     // Found out before the device is asked anything: a long download must not end in a lost file.
-    if (const Failure problem = FolderProblem(folder)) {
-        std::cerr << "korvel-cli: cannot write record files to " << folder << ": " << problem.reason
-                  << (given ? "; choose a writable folder with --dir"
-                            : "; create " + UploadFolderHint() + " or choose a writable folder with --dir")
-                  << '\n';
-        return kExitWrite;
+    if (Failure problem = FolderProblem(folder)) {
+        problem.message = failure_text::CannotWriteRecordFiles(
+            folder, problem.reason,
+            given ? "choose a writable folder with --dir"
+                  : "create " + UploadFolderHint() + " or choose a writable folder with --dir");
+        return Report({kExitWrite, problem});
     }
     Session session(options);
-    if (const int code = session.Open(); code != kExitOk) return code;
-    return session.Download(folder);
+    if (const StepResult open = session.Open(); !open.ok()) return Report(open);
+    return Report(session.Download(folder));
 }
 
 }  // namespace korvel::cli

@@ -172,9 +172,10 @@ table.summary td:first-child { background: #f7f7f7; }
 .more { font-size: 13px; color: #666; }
 )";
 
-// Draws every plot once the page is read. Sets data-drawn (points drawn, all plots) on <body> when the
-// last plot is first drawn. The limit's line and its table, and the highest values of the time shown,
-// follow the limit field and the zoom.
+// Draws the plots once the page is read, one section a task, so the first shows before the others are
+// built. Sets data-drawn (points drawn, all plots) on <body> when the last plot is first drawn. The
+// limit's line and its table, and the highest values of the time shown, follow the limit field and the
+// zoom.
 constexpr const char* kScript = R"(
 (function () {
   const sections = SECTIONS;
@@ -201,9 +202,9 @@ constexpr const char* kScript = R"(
   const clear = table => { while (table.rows.length > 1) table.deleteRow(1); };
   const utc = ts => uPlot.tzDate(new Date(ts * 1e3), "Etc/UTC");
   if (!waiting) finish();
-  for (const s of sections) {
+  const build = s => {
     const el = id => document.getElementById(s.p + id);
-    const d = s.data;
+    const d = JSON.parse(el("data").textContent);
     const xs = new Array(d.dt.length);
     let t = d.t0;
     for (let i = 0; i < d.dt.length; i++) { t += d.dt[i]; xs[i] = t; }
@@ -310,7 +311,13 @@ constexpr const char* kScript = R"(
       if (xs.length) plot.setScale("x", { min: xs[0], max: xs[xs.length - 1] });
     });
     window.addEventListener("resize", () => plot.setSize(size()));
-  }
+  };
+  const queue = sections.slice();
+  const next = () => {
+    build(queue.shift());
+    if (queue.length) setTimeout(next, 0);
+  };
+  if (queue.length) next();
 })();
 )";
 
@@ -365,7 +372,8 @@ PendingCells Pending(const DeviceArchive& device, int64_t now) {
 
 struct Section {
     std::string html;
-    std::string script;  // {p, data, axis, off, iv}
+    std::string script;  // {p, axis, off, iv}
+    std::string data;    // the plot's points as JSON, read by the script when it draws this section
 };
 
 std::string OffsetOnly(int minutes) { return OffsetText(minutes).substr(3); }
@@ -453,9 +461,9 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
         page += "</table>\n" + More(device.damaged.size());
     }
 
-    out.script = "{\"p\":\"" + p + "\",\"data\":" + series.data + ",\"axis\":\"时间 (" +
-                 OffsetText(series.offset) + ")\",\"off\":\"" + OffsetOnly(series.offset) +
-                 "\",\"iv\":" + std::to_string(device.interval) + "}";
+    out.data = "<script type=\"application/json\" id=\"" + p + "data\">" + series.data + "</script>\n";
+    out.script = "{\"p\":\"" + p + "\",\"axis\":\"时间 (" + OffsetText(series.offset) + ")\",\"off\":\"" +
+                 OffsetOnly(series.offset) + "\",\"iv\":" + std::to_string(device.interval) + "}";
     return out;
 }
 
@@ -469,8 +477,10 @@ std::string Head(const std::string& title) {
     return page;
 }
 
-std::string Tail(const std::string& sections) {
-    std::string page = "<script>\n";
+// The points of every plot stand in JSON blocks of their own, parsed one section at a time as it is
+// drawn: the first plot shows without waiting for the parse of all the others.
+std::string Tail(const std::string& sections, const std::string& data) {
+    std::string page = data + "<script>\n";
     page += InlineScript(UplotScript());
     page += "\n</script>\n<script>\n";
     std::string script = kScript;
@@ -493,7 +503,7 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
     std::string page = Head("产品编号 " + spelled + " 运行速度记录报告");
     page += "<h1>产品编号 " + spelled + " 运行速度记录</h1>\n";
     page += section.html;
-    page += Tail(section.script);
+    page += Tail(section.script, section.data);
     return page;
 }
 
@@ -506,7 +516,7 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
         "<table id=\"overview\">\n<tr><th>产品编号</th><th>文件数</th><th>记录数</th><th>最早记录</th>"
         "<th>最新记录</th><th>完整性</th><th>缺口</th><th>最后下载</th><th>待下载（估计）</th>"
         "<th>最早待下载记录被覆盖</th><th>最高值</th></tr>\n";
-    std::string sections, scripts;
+    std::string sections, scripts, data;
     for (const DeviceArchive& device : archive.devices) {
         const std::string anchor = "product-" + std::to_string(device.product);
         const std::string p = "p" + std::to_string(device.product) + "-";
@@ -531,9 +541,10 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
                     section.html + "<p><a href=\"#overview\">回到总览</a></p>\n</section>\n";
         if (!scripts.empty()) scripts += ",\n";
         scripts += section.script;
+        data += section.data;
     }
     page += "</table>\n" + sections;
-    page += Tail(scripts);
+    page += Tail(scripts, data);
     return page;
 }
 

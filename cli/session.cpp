@@ -5,11 +5,13 @@
 #include <chrono>
 #include <iostream>
 
+#include "console_text.h"
 #include "exit_codes.h"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
 #include "serial/port_name.h"
 #include "system.h"
+#include "text/failure_texts.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
@@ -102,8 +104,7 @@ Session::Session(const DeviceOptions& options)
     window_.on_tick = [this] { OnTick(); };
     window_.on_text = [this](int id, std::u16string_view text) { OnText(id, text); };
     dlg_.on_device_message = [this](const std::u16string& text) {
-        if (progress_shown_) std::cerr << "\r\x1b[K";
-        progress_shown_ = false;
+        EndProgressLine();
         std::cerr << "korvel-cli: device: " << Shown(text) << '\n';
     };
 }
@@ -171,8 +172,9 @@ void Session::OnText(int id, std::u16string_view text) {
     } else {
         return;
     }
-    std::cerr << "\r\x1b[K" << line << std::flush;
+    std::cerr << EraseProgressLine(progress_shown_ ? progress_columns_ : 0) << line << std::flush;
     progress_shown_ = true;
+    progress_columns_ = ConsoleColumns(line);
 }
 
 Session::Outcome Session::Pump(const std::function<bool()>& done) {
@@ -187,79 +189,76 @@ Session::Outcome Session::Pump(const std::function<bool()>& done) {
     }
 }
 
-int Session::Fail(Outcome outcome, const std::string& what, bool download) {
-    if (progress_shown_) std::cerr << "\r\x1b[K";
+void Session::EndProgressLine() {
+    if (progress_shown_) std::cerr << EraseProgressLine(progress_columns_) << std::flush;
     progress_shown_ = false;
+}
+
+StepResult Session::Fail(Outcome outcome, const std::string& what, bool download) {
+    namespace say = failure_text;
+    EndProgressLine();
     const std::string no_file = download ? "; no record file was written" : "";
+    const std::string command = Shown(window_.Text(IDC_LAST_COMMAND));
     switch (outcome) {
         case Outcome::Lost:
-            std::cerr << "korvel-cli: port lost: " << options_.port << " was unplugged or hung up during "
-                      << what << no_file << '\n';
-            return kExitPort;
+            return {kExitPort, {FailureKind::Absent, say::PortLostDuring(options_.port, what, no_file)}};
         case Outcome::GaveUp:
             // A device that answers, but not with records, has not stopped answering.
             if (dlg_.LastRefusal() != ReplyRefusal::None) {
-                std::cerr << "korvel-cli: the device refused \"" << Shown(window_.Text(IDC_LAST_COMMAND))
-                          << "\": " << RefusalReason(dlg_.LastRefusal(), "record line")
-                          << ", also when repeated " << options_.retries
-                          << (options_.retries == 1 ? " time" : " times") << no_file << '\n';
-                return kExitNoAnswer;
+                return {kExitNoAnswer,
+                        {FailureKind::Other,
+                         say::DeviceRefusedRepeated(command, RefusalReason(dlg_.LastRefusal(), "record line"),
+                                                    options_.retries, no_file)}};
             }
-            std::cerr << "korvel-cli: the device stopped answering: \""
-                      << Shown(window_.Text(IDC_LAST_COMMAND)) << "\" was repeated " << options_.retries
-                      << (options_.retries == 1 ? " time" : " times") << " without a reply" << no_file
-                      << '\n';
-            return kExitNoAnswer;
+            return {kExitNoAnswer,
+                    {FailureKind::Other, say::DeviceStoppedAnswering(command, options_.retries, no_file)}};
         case Outcome::Stalled:
-            std::cerr << "korvel-cli: the device made no progress on \""
-                      << Shown(window_.Text(IDC_LAST_COMMAND)) << "\" for "
-                      << std::chrono::duration_cast<std::chrono::seconds>(StallLimit()).count()
-                      << " s: its reply never ended or never came" << no_file
-                      << "; check the device and the rate\n";
-            return kExitNoAnswer;
+            return {kExitNoAnswer,
+                    {FailureKind::Other,
+                     say::DeviceMadeNoProgress(
+                         command, std::chrono::duration_cast<std::chrono::seconds>(StallLimit()).count(),
+                         no_file)}};
         case Outcome::Interrupted:
-            std::cerr << "korvel-cli: interrupted" << no_file << '\n';
-            return kExitInterrupted;
+            return {kExitInterrupted, {FailureKind::Other, say::Interrupted(no_file)}};
         case Outcome::Done:
             break;
     }
-    return kExitOk;
+    return {};
 }
 
-int Session::Open() {
+StepResult Session::Open() {
     app_.InitInstance();
     // The dialog opens its port on the first tick; the command need not wait a second for it. The
     // heartbeat then goes on at its own pace, a full period after this tick.
     OnTick();
     window_.StartTimer(kTimerId, kTimerPeriodMs);
     if (!dlg_.PortOpen()) {
-        const Failure& failure = dlg_.LastOpenFailure();
-        std::cerr << "korvel-cli: cannot open the port (" << FailureWord(failure.kind)
-                  << "): " << (failure.message.empty() ? options_.port : failure.message) << '\n';
-        return kExitPort;
+        Failure failure = dlg_.LastOpenFailure();
+        failure.message = failure_text::PortNotOpened(
+            FailureWord(failure.kind), failure.message.empty() ? options_.port : failure.message);
+        if (!failure) failure.kind = FailureKind::Other;
+        return {kExitPort, failure};
     }
     opened_ = true;
-    return kExitOk;
+    return {};
 }
 
-int Session::AskUntilAnswered(int button, const std::string& what,
-                              const std::function<std::optional<std::string>()>& judge) {
+StepResult Session::AskUntilAnswered(int button, const std::string& what,
+                                     const std::function<std::optional<std::string>()>& judge) {
     std::string problem;
     for (int attempt = 0; attempt <= options_.retries; ++attempt) {
         Click(button);
         const Outcome outcome = Pump([this] { return dlg_.LastOutcome() != CKorvelDlg::Outcome::Pending; });
         if (outcome != Outcome::Done) return Fail(outcome, what);
         const std::optional<std::string> why = judge();
-        if (!why) return kExitOk;
+        if (!why) return {};
         problem = *why;
     }
-    std::cerr << "korvel-cli: " << problem << " (asked " << options_.retries + 1
-              << (options_.retries == 0 ? " time" : " times")
-              << "); check the port, the rate and the cable\n";
-    return kExitNoAnswer;
+    return {kExitNoAnswer,
+            {FailureKind::Other, failure_text::NoAnswerAfterAsking(problem, options_.retries + 1)}};
 }
 
-int Session::ReadInfo() {
+StepResult Session::ReadInfo() {
     return AskUntilAnswered(IDC_READ_INFO, "the information request", [this]() -> std::optional<std::string> {
         const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
         if (reply != CKorvelDlg::Outcome::NoReply && dlg_.InfoRead()) return std::nullopt;
@@ -270,7 +269,7 @@ int Session::ReadInfo() {
     });
 }
 
-int Session::SyncTime() {
+StepResult Session::SyncTime() {
     return AskUntilAnswered(IDC_SYNC_TIME, "the clock setting", [this]() -> std::optional<std::string> {
         const CKorvelDlg::Outcome reply = dlg_.LastOutcome();
         if (reply == CKorvelDlg::Outcome::Answered) {
@@ -285,21 +284,22 @@ int Session::SyncTime() {
     });
 }
 
-int Session::Download(const std::string& folder) {
-    if (const int code = ReadInfo(); code != kExitOk) return code;
+StepResult Session::Download(const std::string& folder) {
+    namespace say = failure_text;
+    if (StepResult info = ReadInfo(); !info.ok()) return info;
     if (dlg_.RecordCount() == 0) {
         std::cout << "the device holds no records: no record file was written\n";
-        return kExitOk;
+        return {};
     }
     // The file is written whole at the end: a full file system is found out now, not after the walk. A
     // stored line takes about 50 bytes; the final write still checks its own result.
     constexpr uint64_t kBytesPerRecord = 64;
     const uint64_t records = static_cast<uint64_t>(dlg_.RecordCount());
     if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
-        std::cerr << "korvel-cli: not enough free space in " << folder << ": the " << records
-                  << " records need about " << (records * kBytesPerRecord + 1023) / 1024 << " KiB, "
-                  << *free / 1024 << " KiB are free; free some space or choose another folder with --dir\n";
-        return kExitWrite;
+        return {
+            kExitWrite,
+            {FailureKind::Other,
+             say::NotEnoughSpace(folder, records, (records * kBytesPerRecord + 1023) / 1024, *free / 1024)}};
     }
     dlg_.SetUploadFolder(Utf8ToWide(folder));
     show_progress_ = StderrIsTerminal();
@@ -309,17 +309,17 @@ int Session::Download(const std::string& folder) {
     last_progress_ = Snapshot();
     const Outcome outcome = Pump([this] { return !dlg_.Downloading(); });
     watch_repeats_ = false;
-    if (progress_shown_) std::cerr << "\r\x1b[K" << std::flush;
-    progress_shown_ = false;
+    EndProgressLine();
     // Stopped like the operator stops it: the walk ends without a file.
     if (dlg_.Downloading() && dlg_.PortOpen()) Click(IDC_READ_DATA);
     if (outcome != Outcome::Done) return Fail(outcome, "the download", true);
 
     const std::string path = WideToUtf8(dlg_.SavedFilePath());
     if (dlg_.SaveFailed()) {
-        std::cerr << "korvel-cli: " << Shown(window_.Text(IDC_RESULT)) << ": " << dlg_.SaveFailure().message
-                  << '\n';
-        return kExitWrite;
+        Failure failure = dlg_.SaveFailure();
+        failure.message = Shown(window_.Text(IDC_RESULT)) + ": " + failure.message;
+        if (!failure) failure.kind = FailureKind::Other;
+        return {kExitWrite, failure};
     }
     const std::vector<int>& skipped = dlg_.SkippedIndices();
     std::string skipped_text;
@@ -329,18 +329,21 @@ int Session::Download(const std::string& folder) {
                        (skipped.size() == 1 ? "index " : "indices ") + IndexList(skipped) + ")";
     }
     if (dlg_.RecordsHeld() == 0) {
-        std::cerr << "korvel-cli: the device reported " << dlg_.RecordCount() << " records but none arrived"
-                  << (skipped.empty() ? "" : ": " + skipped_text) << "; the record file " << path
-                  << " is empty; check the cable and the rate, then download again\n";
-        return kExitNoAnswer;
+        return {kExitNoAnswer,
+                {FailureKind::Other, say::NoRecordsArrived(dlg_.RecordCount(), skipped_text, path)}};
     }
     std::cout << Shown(window_.Text(IDC_RESULT)) << '\n' << path << '\n';
     if (!skipped.empty()) {
-        std::cerr << "korvel-cli: " << Shown(window_.Text(IDC_MESSAGE)) << ": " << skipped_text
-                  << "; they are missing from " << path << "\n";
-        return kExitSkipped;
+        return {
+            kExitSkipped,
+            {FailureKind::Other, say::RecordsMissing(Shown(window_.Text(IDC_MESSAGE)), skipped_text, path)}};
     }
-    return kExitOk;
+    return {};
+}
+
+int Report(const StepResult& result) {
+    if (!result.failure.message.empty()) std::cerr << "korvel-cli: " << result.failure.message << '\n';
+    return result.exit;
 }
 
 }  // namespace korvel::cli

@@ -12,11 +12,13 @@
 #include "app/korvel_app.h"
 #include "cli_window.h"
 #include "device_commands.h"
+#include "exit_codes.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "serial/port_enumerator.h"
 #include "serial/serial_link.h"
 #include "system.h"
+#include "text/failure.h"
 #include "ui/korvel_dlg.h"
 
 namespace korvel::cli {
@@ -39,6 +41,17 @@ class CliDialog : public CKorvelDlg {
     std::function<void(const std::u16string&)> on_device_message;
 };
 
+// How a step of the session ends: exit code 0 without a failure, or the exit code scripts rely on with
+// the failure whose sentence the command prints as it is.
+struct StepResult {
+    ExitCode exit = kExitOk;
+    Failure failure{};
+    bool ok() const { return exit == kExitOk; }
+};
+
+// Prints the step's sentence, when it has one, as "korvel-cli: SENTENCE" on stderr; returns its exit code.
+int Report(const StepResult& result);
+
 class Session {
   public:
     explicit Session(const DeviceOptions& options);
@@ -46,11 +59,10 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Each returns the exit code of the command (after saying what went wrong on stderr).
-    int Open();
-    int ReadInfo();
-    int SyncTime();
-    int Download(const std::string& folder);
+    StepResult Open();
+    StepResult ReadInfo();
+    StepResult SyncTime();
+    StepResult Download(const std::string& folder);
 
     const CliDialog& dialog() const { return dlg_; }
     const CliWindow& window() const { return window_; }
@@ -66,11 +78,12 @@ class Session {
     void OnTick();
     void OnText(int id, std::u16string_view text);
     Outcome Pump(const std::function<bool()>& done);
-    // after: what was under way ("the download"); download: a record file was about to be written.
-    int Fail(Outcome outcome, const std::string& what, bool download = false);
+    // what: what was under way ("the download"); download: a record file was about to be written.
+    StepResult Fail(Outcome outcome, const std::string& what, bool download = false);
     // Clicks button until judge(), after the reply, says nothing is wrong: at most retries + 1 times.
-    int AskUntilAnswered(int button, const std::string& what,
-                         const std::function<std::optional<std::string>()>& judge);
+    StepResult AskUntilAnswered(int button, const std::string& what,
+                                const std::function<std::optional<std::string>()>& judge);
+    void EndProgressLine();
     void Click(int id);
     Progress Snapshot() const;
     std::chrono::steady_clock::duration StallLimit() const;
@@ -102,6 +115,7 @@ class Session {
 
     bool show_progress_ = false;
     bool progress_shown_ = false;
+    size_t progress_columns_ = 0;  // the cells the progress line takes
 };
 
 }  // namespace korvel::cli

@@ -23,6 +23,10 @@ void BinaryStandardOutput();
 
 bool StderrIsTerminal();
 
+// What erases the progress line on standard error, `columns` cells wide, and returns to its start: an
+// escape sequence for a terminal; spaces on a Windows console, which shows escape sequences as text.
+std::string EraseProgressLine(size_t columns);
+
 // The serial ports of this machine as --port takes them, in the dialog's order; when the system's list
 // itself cannot be read, the failure says where the system keeps it and what to check.
 struct SystemPortList {

@@ -23,6 +23,8 @@ void BinaryStandardOutput() {}
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+std::string EraseProgressLine(size_t) { return "\r\x1b[K"; }
+
 SystemPortList SystemPorts() {
     bool readable = true;
     SystemPortList list{SysfsPortEnumerator().Paths(&readable), {}};

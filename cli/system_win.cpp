@@ -129,6 +129,8 @@ void BinaryStandardOutput() {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+std::string EraseProgressLine(size_t columns) { return BlankedLine(columns); }
+
 // A missing SERIALCOMM key only means that no port is there; a key that cannot be read is a failure.
 SystemPortList SystemPorts() {
     bool absent = false;

@@ -64,7 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const korvel::fuzz::MemoryFile file(content);
     std::u16string from_file;
     Check(korvel::ScanRecordFile(korvel::Utf8ToWide(file.Path()), n, from_file));
-    if (content.size() - mark <= 2047) Check(from_file == expected);
+    // (Text is taken up to a NUL; with one, the tail window, which starts behind a cut line, can see
+    // lines the head window stopped before.)
+    if (content.size() - mark <= 2047 && view.find('\0') == std::string_view::npos)
+        Check(from_file == expected);
     // A larger file is seen through its head and tail only, whole lines of each, so it finds no more
     // than its lines give one by one. (Text is taken up to a NUL, so a window may see fewer lines.)
     std::u16string greatest;

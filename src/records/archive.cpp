@@ -179,9 +179,10 @@ void ReadFromDisk(const ArchiveFile& file, std::string& bytes, std::string& prob
     // Shrinking keeps the memory of a larger file before; a huge file's is given back.
     if (bytes.capacity() > (64u << 20)) bytes = std::string();
     bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size());
+    Failure read_error;
+    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size(), &read_error);
     if (got < 0 || got != length) {
-        problem = got < 0 ? Shown(in.LastError().message)
+        problem = got < 0 ? Shown(read_error.message)
                           : file.relative + ": the file changed while it was read; run the command again";
     }
 }

@@ -45,8 +45,7 @@ class PartialFile {
                 if (error.code == EEXIST) continue;
                 return false;
             }
-            if (!file_.TryLock()) {
-                error = file_.LastError();
+            if (!file_.TryLock(&error)) {
                 Remove();
                 return false;
             }
@@ -63,13 +62,10 @@ class PartialFile {
         for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
             chunk.clear();
             while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
-            ok = file_.Write(chunk.data(), chunk.size());
+            ok = file_.Write(chunk.data(), chunk.size(), &error);
         }
-        ok = ok && file_.Flush();
-        if (!ok) {
-            error = file_.LastError();
-            Remove();
-        }
+        ok = ok && file_.Flush(&error);
+        if (!ok) Remove();
         return ok;
     }
     // Gives the bytes their name, which must be free.

@@ -43,11 +43,8 @@ bool ReadWhole(const std::string& path, std::string& bytes, Failure& failure) {
     if (!in.Open(path, CFile::modeRead, &failure)) return false;
     const int64_t length = in.GetLength();
     bytes.resize(static_cast<size_t>(length < 0 ? 0 : length));
-    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size());
-    if (got < 0) {
-        failure = in.LastError();
-        return false;
-    }
+    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size(), &failure);
+    if (got < 0) return false;
     bytes.resize(static_cast<size_t>(got));
     return true;
 }

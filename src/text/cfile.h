@@ -28,41 +28,43 @@ class CFile {
     CFile& operator=(const CFile&) = delete;
     virtual ~CFile();
 
-    // False when the file cannot be opened; then `error`, when given, says why. A file opened for reading
-    // must be a regular file: a pipe or a device is refused without waiting for a writer.
+    // Each operation that can fail says so by its result (false, or -1) and then fills `error`, when
+    // given, with the Failure that says why.
+
+    // A file opened for reading must be a regular file: a pipe or a device is refused without waiting
+    // for a writer.
     virtual bool Open(const std::string& path, unsigned flags, Failure* error = nullptr);
     void Close();
     bool IsOpen() const { return m_hFile != kInvalidHandle; }
     const std::string& GetFilePath() const { return m_strPath; }
 
     // Reads until `count` bytes or the end of the file; returns the number read, -1 on an error.
-    int64_t Read(void* buffer, size_t count);
+    int64_t Read(void* buffer, size_t count, Failure* error = nullptr);
     // Writes all `count` bytes or fails.
-    bool Write(const void* buffer, size_t count);
+    bool Write(const void* buffer, size_t count, Failure* error = nullptr);
     // Returns the new position, -1 on an error.
-    int64_t Seek(int64_t offset, SeekPosition from);
+    int64_t Seek(int64_t offset, SeekPosition from, Failure* error = nullptr);
     int64_t GetPosition() const;
     int64_t GetLength() const;
     // Pushes the written bytes to the disk itself (fsync), so a later rename never exposes a half file.
-    bool Flush();
+    bool Flush(Failure* error = nullptr);
 
     // Takes an advisory lock on the open file without waiting; false when another holder has it. The lock
     // ends with the file's closing, also when the process is killed.
-    bool TryLock();
+    bool TryLock(Failure* error = nullptr);
     // False once the file's name was removed.
     bool HasName() const;
-
-    // The error of the last operation that failed.
-    const Failure& LastError() const { return m_lastError; }
 
   protected:
     static constexpr intptr_t kInvalidHandle = -1;
 
-    bool Fail(const char* what);
+    // Fills error, when given, from the system's error of the call that just failed; returns false.
+    bool Fail(const char* what, Failure* error) const;
+    // A file opened for reading that is no regular file; closes it and returns false.
+    bool NotRegular(Failure* error);
 
     intptr_t m_hFile = kInvalidHandle;
     std::string m_strPath;
-    Failure m_lastError;
 };
 
 }  // namespace korvel

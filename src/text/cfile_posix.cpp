@@ -39,29 +39,19 @@ bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     do {
         fd = ::open(path.c_str(), oflags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        Fail("cannot open");
-        if (error) *error = m_lastError;
-        return false;
-    }
+    if (fd < 0) return Fail("cannot open", error);
     m_hFile = fd;
     if (reading) {
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            Fail("cannot open");
-        } else if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            Fail("cannot open");
-        } else if (!S_ISREG(st.st_mode)) {
-            m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL,
-                           "not a regular file"};
-        } else {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            return true;
+        const bool stated = ::fstat(fd, &st) == 0;
+        if (stated && S_ISDIR(st.st_mode)) errno = EISDIR;
+        if (!stated || S_ISDIR(st.st_mode)) {
+            Fail("cannot open", error);
+            Close();
+            return false;
         }
-        if (error) *error = m_lastError;
-        Close();
-        return false;
+        if (!S_ISREG(st.st_mode)) return NotRegular(error);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     return true;
 }
@@ -72,35 +62,35 @@ void CFile::Close() {
     m_hFile = kInvalidHandle;
 }
 
-int64_t CFile::Read(void* buffer, size_t count) {
+int64_t CFile::Read(void* buffer, size_t count, Failure* error) {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {
         const ssize_t n = ::read(Fd(m_hFile), out + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail("cannot read"), -1;
+        if (n < 0) return Fail("cannot read", error), -1;
         if (n == 0) break;
         done += static_cast<size_t>(n);
     }
     return static_cast<int64_t>(done);
 }
 
-bool CFile::Write(const void* buffer, size_t count) {
+bool CFile::Write(const void* buffer, size_t count, Failure* error) {
     const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(Fd(m_hFile), in + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail("cannot write");
+        if (n < 0) return Fail("cannot write", error);
         done += static_cast<size_t>(n);
     }
     return true;
 }
 
-int64_t CFile::Seek(int64_t offset, SeekPosition from) {
+int64_t CFile::Seek(int64_t offset, SeekPosition from, Failure* error) {
     const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
     const off_t pos = ::lseek(Fd(m_hFile), static_cast<off_t>(offset), whence);
-    if (pos < 0) return Fail("cannot seek in"), -1;
+    if (pos < 0) return Fail("cannot seek in", error), -1;
     return pos;
 }
 
@@ -112,9 +102,9 @@ int64_t CFile::GetLength() const {
     return st.st_size;
 }
 
-bool CFile::TryLock() {
+bool CFile::TryLock(Failure* error) {
     while (::flock(Fd(m_hFile), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) return Fail("cannot lock");
+        if (errno != EINTR) return Fail("cannot lock", error);
     }
     return true;
 }
@@ -124,9 +114,9 @@ bool CFile::HasName() const {
     return ::fstat(Fd(m_hFile), &st) == 0 && st.st_nlink > 0;
 }
 
-bool CFile::Flush() {
+bool CFile::Flush(Failure* error) {
     while (::fsync(Fd(m_hFile)) != 0) {
-        if (errno != EINTR) return Fail("cannot write to disk");
+        if (errno != EINTR) return Fail("cannot write to disk", error);
     }
     return true;
 }

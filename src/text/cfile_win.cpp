@@ -33,20 +33,10 @@ bool CFile::Open(const std::string& path, unsigned flags, Failure* error) {
     const HANDLE h =
         CreateFileW(ToWide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        Fail("cannot open");
-        if (error) *error = m_lastError;
-        return false;
-    }
+    if (h == INVALID_HANDLE_VALUE) return Fail("cannot open", error);
     m_hFile = reinterpret_cast<intptr_t>(h);
     // A file opened for reading must be a file on a disk: a pipe or a device is refused.
-    if (reading && GetFileType(h) != FILE_TYPE_DISK) {
-        m_lastError = {FailureKind::Other, "cannot open " + m_strPath + ": not a regular file", EINVAL,
-                       "not a regular file"};
-        if (error) *error = m_lastError;
-        Close();
-        return false;
-    }
+    if (reading && GetFileType(h) != FILE_TYPE_DISK) return NotRegular(error);
     return true;
 }
 
@@ -56,36 +46,36 @@ void CFile::Close() {
     m_hFile = kInvalidHandle;
 }
 
-int64_t CFile::Read(void* buffer, size_t count) {
+int64_t CFile::Read(void* buffer, size_t count, Failure* error) {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {
         const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
         DWORD got = 0;
-        if (!ReadFile(H(m_hFile), out + done, want, &got, nullptr)) return Fail("cannot read"), -1;
+        if (!ReadFile(H(m_hFile), out + done, want, &got, nullptr)) return Fail("cannot read", error), -1;
         if (got == 0) break;
         done += got;
     }
     return static_cast<int64_t>(done);
 }
 
-bool CFile::Write(const void* buffer, size_t count) {
+bool CFile::Write(const void* buffer, size_t count, Failure* error) {
     const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
         const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
         DWORD put = 0;
-        if (!WriteFile(H(m_hFile), in + done, want, &put, nullptr)) return Fail("cannot write");
+        if (!WriteFile(H(m_hFile), in + done, want, &put, nullptr)) return Fail("cannot write", error);
         done += put;
     }
     return true;
 }
 
-int64_t CFile::Seek(int64_t offset, SeekPosition from) {
+int64_t CFile::Seek(int64_t offset, SeekPosition from, Failure* error) {
     const DWORD method = from == begin ? FILE_BEGIN : from == current ? FILE_CURRENT : FILE_END;
     LARGE_INTEGER distance{}, position{};
     distance.QuadPart = offset;
-    if (!SetFilePointerEx(H(m_hFile), distance, &position, method)) return Fail("cannot seek in"), -1;
+    if (!SetFilePointerEx(H(m_hFile), distance, &position, method)) return Fail("cannot seek in", error), -1;
     return position.QuadPart;
 }
 
@@ -101,11 +91,11 @@ int64_t CFile::GetLength() const {
     return size.QuadPart;
 }
 
-bool CFile::TryLock() {
+bool CFile::TryLock(Failure* error) {
     OVERLAPPED whole{};
     if (!LockFileEx(H(m_hFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
                     &whole))
-        return Fail("cannot lock");
+        return Fail("cannot lock", error);
     return true;
 }
 
@@ -116,8 +106,8 @@ bool CFile::HasName() const {
     return !info.DeletePending;
 }
 
-bool CFile::Flush() {
-    if (!FlushFileBuffers(H(m_hFile))) return Fail("cannot write to disk");
+bool CFile::Flush(Failure* error) {
+    if (!FlushFileBuffers(H(m_hFile))) return Fail("cannot write to disk", error);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The sentences of the failures that ports and record files report, in one place, as ui/texts.h holds
-// the window's texts: each names the port or file, what went wrong and what to do.
+// The sentences of the failures that ports, record files and the command line's device steps report,
+// in one place, as ui/texts.h holds the window's texts: each names the port, file or command, what went
+// wrong and what to do.
 #pragma once
 
 #include <string>
@@ -42,6 +43,62 @@ inline std::string SaveFolderRefused(const std::string& folder, const std::strin
 inline std::string RecordFileNotWritten(const std::string& path, const std::string& reason) {
     return "cannot write the record file " + path + ": " + reason +
            "; check that the folder exists, is writable and has free space";
+}
+
+// The command line's steps with the device. `during` is what was under way ("the download"); `after`
+// what a download adds when it ends without a file ("; no record file was written").
+inline std::string PortNotOpened(const std::string& word, const std::string& sentence) {
+    return "cannot open the port (" + word + "): " + sentence;
+}
+inline std::string PortLostDuring(const std::string& port, const std::string& during,
+                                  const std::string& after) {
+    return "port lost: " + port + " was unplugged or hung up during " + during + after;
+}
+inline std::string Times(int count) { return std::to_string(count) + (count == 1 ? " time" : " times"); }
+inline std::string DeviceRefusedRepeated(const std::string& command, const std::string& why, int repeats,
+                                         const std::string& after) {
+    return "the device refused \"" + command + "\": " + why + ", also when repeated " + Times(repeats) +
+           after;
+}
+inline std::string DeviceStoppedAnswering(const std::string& command, int repeats, const std::string& after) {
+    return "the device stopped answering: \"" + command + "\" was repeated " + Times(repeats) +
+           " without a reply" + after;
+}
+inline std::string DeviceMadeNoProgress(const std::string& command, long long seconds,
+                                        const std::string& after) {
+    return "the device made no progress on \"" + command + "\" for " + std::to_string(seconds) +
+           " s: its reply never ended or never came" + after + "; check the device and the rate";
+}
+inline std::string Interrupted(const std::string& after) { return "interrupted" + after; }
+inline std::string NoAnswerAfterAsking(const std::string& problem, int asked) {
+    return problem + " (asked " + Times(asked) + "); check the port, the rate and the cable";
+}
+inline std::string NotEnoughSpace(const std::string& folder, unsigned long long records,
+                                  unsigned long long need_kib, unsigned long long free_kib) {
+    return "not enough free space in " + folder + ": the " + std::to_string(records) +
+           " records need about " + std::to_string(need_kib) + " KiB, " + std::to_string(free_kib) +
+           " KiB are free; free some space or choose another folder with --dir";
+}
+inline std::string NoRecordsArrived(int reported, const std::string& skipped, const std::string& path) {
+    return "the device reported " + std::to_string(reported) + " records but none arrived" +
+           (skipped.empty() ? "" : ": " + skipped) + "; the record file " + path +
+           " is empty; check the cable and the rate, then download again";
+}
+inline std::string RecordsMissing(const std::string& message, const std::string& skipped,
+                                  const std::string& path) {
+    return message + ": " + skipped + "; they are missing from " + path;
+}
+inline std::string HomeNotText(const std::string& home) {
+    return "the home folder " + home +
+           " is not named in UTF-8, so the upload folder in it cannot be used; choose a folder with --dir";
+}
+inline std::string DirNotText(const std::string& folder) {
+    return "--dir: the folder " + folder +
+           " is not named in UTF-8, which record file paths must be; rename it or choose another folder";
+}
+inline std::string CannotWriteRecordFiles(const std::string& folder, const std::string& reason,
+                                          const std::string& advice) {
+    return "cannot write record files to " + folder + ": " + reason + "; " + advice;
 }
 
 }  // namespace korvel::failure_text

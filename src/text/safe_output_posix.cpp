@@ -192,12 +192,10 @@ bool MakePrivateFolder(std::string_view prefix, std::string* folder, Failure* er
     std::string pattern =
         (base && *base ? std::string(base) : std::string("/tmp")) + "/" + std::string(prefix) + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
-        const int code = errno;
-        if (error)
-            *error = {KindOfError(code),
-                      "cannot create a folder in " + FolderOf(pattern) + ": " + std::strerror(code) +
-                          "; set TMPDIR to a writable folder or name the file with --output",
-                      code};
+        if (error) {
+            *error = LastSystemFailure("cannot create a folder in " + FolderOf(pattern));
+            error->message += "; set TMPDIR to a writable folder or name the file with --output";
+        }
         return false;
     }
     *folder = pattern;

@@ -14,9 +14,8 @@ bool CUniFile::Open(const std::string& path, unsigned flags, Failure* error) {
     if (flags & modeCreate) return true;
 
     const auto buffer = std::make_unique<char[]>(kSniffBufferSize);
-    const int64_t got = Read(buffer.get(), kSniffBufferSize - 1);
+    const int64_t got = Read(buffer.get(), kSniffBufferSize - 1, error);
     if (got < 0) {
-        if (error) *error = LastError();
         Close();
         return false;
     }
@@ -40,8 +39,7 @@ bool CUniFile::Open(const std::string& path, unsigned flags, Failure* error) {
         m_bUtf8 = IsValidUtf8(buffer.get());
     }
     // The callers read the text from the current position: leave it just past the mark.
-    if (Seek(m_nBomLength, begin) < 0) {
-        if (error) *error = LastError();
+    if (Seek(m_nBomLength, begin, error) < 0) {
         Close();
         return false;
     }

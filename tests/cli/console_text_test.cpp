@@ -39,5 +39,23 @@ TEST(ConsoleText, EveryLineEndGetsExactlyOneCarriageReturnAcrossPieces) {
     EXPECT_EQ(out, "a\r\nb\r\nc\r\nd\r\n\r\ne\r\r\n");
 }
 
+TEST(ConsoleText, AProgressLineIsBlankedOverTheCellsItTakes) {
+    const struct {
+        const char* text;
+        size_t columns;
+    } cases[] = {
+        {"", 0},
+        {"42%", 3},
+        {"\xe8\xaf\xbb\xe5\x8f\x96\xe4\xb8\xad 42%", 10},  // 读取中: two cells each, then four
+        {"\xef\xbc\x85", 2},                               // a full-width percent sign
+        {"\xc3\xa9t\xc3\xa9", 3},                          // accented letters: one cell each
+        {"a\tb\x1b", 2},                                   // controls take none
+        {"\xf0\x9f\x98\x80", 1},                           // outside the wide ranges: one
+    };
+    for (const auto& c : cases) EXPECT_EQ(ConsoleColumns(c.text), c.columns) << c.text;
+    EXPECT_EQ(BlankedLine(3), "\r   \r");
+    EXPECT_EQ(BlankedLine(500), "\r" + std::string(79, ' ') + "\r");  // never wraps onto a second line
+}
+
 }  // namespace
 }  // namespace korvel::cli

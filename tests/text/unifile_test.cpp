@@ -142,8 +142,9 @@ TEST_F(UniFileTest, FileClosesOnDestructionAndSeeksFromEachOrigin) {
         EXPECT_EQ(file.Read(&c, 1), 1);
         EXPECT_EQ(c, '5');
         EXPECT_EQ(file.Seek(1, CFile::begin), 1);
-        EXPECT_EQ(file.Seek(-1, CFile::begin), -1);
-        EXPECT_EQ(file.LastError().code, EINVAL);
+        Failure error;
+        EXPECT_EQ(file.Seek(-1, CFile::begin, &error), -1);
+        EXPECT_EQ(error.code, EINVAL);
     }
     // Nothing keeps the file open: removing it leaves no descriptor behind in this process.
     ASSERT_TRUE(RemoveFile(path));
