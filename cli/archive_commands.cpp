@@ -16,6 +16,7 @@
 #include "platform/open_in_desktop.h"
 #include "records/archive_text.h"
 #include "records/record_file.h"
+#include "records/record_store.h"
 #include "records/report_page.h"
 #include "records/running_summary.h"
 #include "system.h"
@@ -47,8 +48,42 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     return folder;
 }
 
-bool NoRecordFiles(const Archive& archive, const char* command) {
+// The records the command reads: the folder of --dir (by default the upload folder) or the database of
+// --db, which answers the same for the files loaded into it. Nothing, and the exit code, after saying why.
+std::optional<Archive> Source(const std::optional<std::string>& dir, const std::optional<std::string>& db,
+                              const char* command, int& code) {
+    if (dir && db) {
+        std::cerr << "korvel-cli: " << command
+                  << ": --dir and --db both name where the records are; give one of them\n";
+        code = kExitUsage;
+        return {};
+    }
+    if (!db) {
+        const std::optional<std::string> folder = Folder(dir, command, code);
+        if (!folder) return {};
+        return ReadArchive(*folder);
+    }
+    Failure failure;
+    std::unique_ptr<RecordStore> store = OpenRecordStore(*db, failure);
+    if (store) failure = store->Prepare();
+    std::optional<Archive> archive;
+    if (!failure) archive = ReadStoredArchive(*store, failure);
+    if (failure) {
+        std::cerr << "korvel-cli: " << command << ": " << failure.message << '\n';
+        code = kExitWrite;
+        return {};
+    }
+    return archive;
+}
+
+bool NoRecordFiles(const Archive& archive, const char* command, bool database) {
     if (!archive.files.empty()) return false;
+    if (database) {
+        std::cerr
+            << "korvel-cli: " << command << ": no record files in the database " << Shown(archive.folder)
+            << "; load them with korvel-cli ingest --db, or name the folder of record files with --dir\n";
+        return true;
+    }
     std::cerr << "korvel-cli: " << command << ": no record files in " << Shown(archive.folder)
               << " or its subfolders (record files are named like 220730-102005-123-7b.txt); name the "
                  "folder of record files with --dir\n";
@@ -273,6 +308,9 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         "Exit code 0 when the archive is complete, 5 when it found a gap, a set-back or damage.");
     archive_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
         ->type_name("DIR");
+    archive_
+        ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
+        ->type_name("URL");
     archive_->add_flag("--json", json_, "print one JSON object");
     archive_
         ->add_option("--limit", limit_,
@@ -287,6 +325,9 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         ->check(ProductValidator());
     export_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
         ->type_name("DIR");
+    export_
+        ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
+        ->type_name("URL");
     export_->add_option("--from", from_, "the first time to include: YYYY-MM-DD[ hh:mm[:ss]][+hh:mm]")
         ->type_name("TIME")
         ->check(TimeValidator());
@@ -308,6 +349,9 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         ->check(ProductValidator());
     report_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
         ->type_name("DIR");
+    report_
+        ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
+        ->type_name("URL");
     report_
         ->add_option(
             "--output", output_,
@@ -335,15 +379,15 @@ std::optional<int> ArchiveCommands::Run() const {
 
 int ArchiveCommands::RunArchive() const {
     int code = kExitOk;
-    const std::optional<std::string> folder = Folder(dir_, "archive", code);
-    if (!folder) return code;
-    const Archive archive = ReadArchive(*folder);
-    if (NoRecordFiles(archive, "archive")) return kExitUsage;
+    const std::optional<Archive> source = Source(dir_, db_, "archive", code);
+    if (!source) return code;
+    const Archive& archive = *source;
+    if (NoRecordFiles(archive, "archive", db_.has_value())) return kExitUsage;
 
     if (json_) {
         BinaryStandardOutput();
         nlohmann::ordered_json j;
-        j["folder"] = Shown(archive.folder);
+        j[db_ ? "database" : "folder"] = Shown(archive.folder);
         j["complete"] = archive.Complete();
         j["files"] = archive.files.size();
         j["devices"] = nlohmann::ordered_json::array();
@@ -354,16 +398,16 @@ int ArchiveCommands::RunArchive() const {
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
-    std::cout << ArchiveCheckText(archive);
+    std::cout << ArchiveCheckText(archive, {.now = std::nullopt, .database = db_.has_value()});
     return archive.Complete() ? kExitOk : kExitVerify;
 }
 
 int ArchiveCommands::RunExport() const {
     int code = kExitOk;
-    const std::optional<std::string> folder = Folder(dir_, "export", code);
-    if (!folder) return code;
-    const Archive archive = ReadArchive(*folder);
-    if (NoRecordFiles(archive, "export")) return kExitUsage;
+    const std::optional<Archive> source = Source(dir_, db_, "export", code);
+    if (!source) return code;
+    const Archive& archive = *source;
+    if (NoRecordFiles(archive, "export", db_.has_value())) return kExitUsage;
     const DeviceArchive* device = Device(archive, product_, "export");
     if (!device) return kExitUsage;
     const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
@@ -384,10 +428,10 @@ int ArchiveCommands::RunExport() const {
 
 int ArchiveCommands::RunReport() const {
     int code = kExitOk;
-    const std::optional<std::string> folder = Folder(dir_, "report", code);
-    if (!folder) return code;
-    const Archive archive = ReadArchive(*folder);
-    if (NoRecordFiles(archive, "report")) return kExitUsage;
+    const std::optional<Archive> source = Source(dir_, db_, "report", code);
+    if (!source) return code;
+    const Archive& archive = *source;
+    if (NoRecordFiles(archive, "report", db_.has_value())) return kExitUsage;
     const DeviceArchive* device = nullptr;
     if (!product_.empty() && !(device = Device(archive, product_, "report"))) return kExitUsage;
 
@@ -406,6 +450,7 @@ int ArchiveCommands::RunReport() const {
     ReportOptions options;
     options.limit = limit_;
     options.now = static_cast<int64_t>(std::time(nullptr));
+    options.database = db_.has_value();
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     if (!Emit(output, "report",

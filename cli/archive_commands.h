@@ -27,6 +27,7 @@ class ArchiveCommands {
     CLI::App* report_;
 
     std::optional<std::string> dir_;
+    std::optional<std::string> db_;
     bool json_ = false;
     std::string product_;
     std::optional<std::string> from_;

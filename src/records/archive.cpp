@@ -61,23 +61,29 @@ struct Lister {
              }});
     }
 
-    // "%u%02u%02u-%02u%02u%02u-..." with the year less 2000 unpadded, as yyyymmddhhmmss.
-    static int64_t NameTime(std::string_view name) {
-        const size_t dash = name.find('-');
-        if (dash == std::string_view::npos || dash < 5 || dash > 9 || name.size() < dash + 8 ||
-            name[dash + 7] != '-')
-            return -1;
-        int64_t date = 0;
-        for (size_t i = 0; i < dash; ++i) {
-            if (name[i] < '0' || name[i] > '9') return -1;
-            date = date * 10 + (name[i] - '0');
-        }
-        const int time = DecimalDigits(name, dash + 1, 6);
-        if (time < 0) return -1;
-        const int64_t year = 2000 + date / 10000;
-        return (year * 10000 + date % 10000) * 1000000 + time;
-    }
+    static int64_t NameTime(std::string_view name) { return NameTimeFromFileName(name); }
 };
+
+}  // namespace
+
+// "%u%02u%02u-%02u%02u%02u-..." with the year less 2000 unpadded, as yyyymmddhhmmss.
+int64_t NameTimeFromFileName(std::string_view name) {
+    const size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash < 5 || dash > 9 || name.size() < dash + 8 ||
+        name[dash + 7] != '-')
+        return -1;
+    int64_t date = 0;
+    for (size_t i = 0; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9') return -1;
+        date = date * 10 + (name[i] - '0');
+    }
+    const int time = DecimalDigits(name, dash + 1, 6);
+    if (time < 0) return -1;
+    const int64_t year = 2000 + date / 10000;
+    return (year * 10000 + date % 10000) * 1000000 + time;
+}
+
+namespace {
 
 // One line as read from its file, before it meets the other files: either a record or damage.
 struct ParsedLine {
@@ -108,25 +114,11 @@ uint32_t NamedProduct(const ArchiveFile& file) { return file.product; }
 // Reads and checks the lines of one file. Runs on several threads at once: it touches nothing shared.
 class FileParser {
   public:
+    explicit FileParser(const ArchiveSource& source) : source_(source) {}
+
     void Parse(const ArchiveFile& file, ParsedFile& out) {
-        CFile in;
-        Failure error;
-        if (!in.Open(file.path, CFile::modeRead, &error)) {
-            out.problem = Shown(error.message);
-            return;
-        }
-        const int64_t length = in.GetLength();
-        // Shrinking keeps the memory of a larger file before; a huge file's is given back.
-        if (out.bytes.capacity() > (64u << 20)) out.bytes = std::string();
-        out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-        Failure read_error;
-        const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size(), &read_error);
-        if (got < 0 || got != length) {
-            out.problem = got < 0
-                              ? Shown(read_error.message)
-                              : file.relative + ": the file changed while it was read; run the command again";
-            return;
-        }
+        source_(file, out.bytes, out.problem);
+        if (!out.problem.empty()) return;
         checker_.ExpectProduct(NamedProduct(file));
         const std::string_view bytes = out.bytes;
         uint32_t number = 0;
@@ -171,8 +163,29 @@ class FileParser {
         return parsed;
     }
 
+    const ArchiveSource& source_;
     RecordLineChecker checker_;
 };
+
+// The file system as the source of a file's bytes.
+void ReadFromDisk(const ArchiveFile& file, std::string& bytes, std::string& problem) {
+    CFile in;
+    Failure error;
+    if (!in.Open(file.path, CFile::modeRead, &error)) {
+        problem = Shown(error.message);
+        return;
+    }
+    const int64_t length = in.GetLength();
+    // Shrinking keeps the memory of a larger file before; a huge file's is given back.
+    if (bytes.capacity() > (64u << 20)) bytes = std::string();
+    bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
+    Failure read_error;
+    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size(), &read_error);
+    if (got < 0 || got != length) {
+        problem = got < 0 ? Shown(read_error.message)
+                          : file.relative + ": the file changed while it was read; run the command again";
+    }
+}
 
 // Puts the files' lines together: one device per product number of the files' names, each record once,
 // steps, set-backs and conflicts; then each device's files in the order their records say.
@@ -416,7 +429,7 @@ void Reuse(ParsedFile& slot) {
 
 // Files are read and checked by a few threads ahead of the merge, which takes them strictly in order.
 // The window bounds how many files' bytes are held at once.
-void ReadFiles(Archive& archive) {
+void ReadFiles(Archive& archive, const ArchiveSource& source) {
     constexpr uint32_t kWindow = 64;
     const auto count = static_cast<uint32_t>(archive.files.size());
     std::vector<ParsedFile> slots(std::min(count, kWindow));
@@ -428,7 +441,7 @@ void ReadFiles(Archive& archive) {
     uint32_t merged = 0;                           // files the merge is done with; under mutex
     std::atomic<uint32_t> next{0};
     auto work = [&] {
-        FileParser parser;
+        FileParser parser(source);
         for (uint32_t i; (i = next.fetch_add(1)) < count;) {
             {
                 // Wait until the merge has let go of the file that had this slot before.
@@ -450,7 +463,7 @@ void ReadFiles(Archive& archive) {
     for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back(work);
 
     Merger merger(archive);
-    FileParser own;
+    FileParser own(source);
     for (uint32_t i = 0; i < count; ++i) {
         if (workers.empty()) {
             // Alone: read each file as its turn comes.
@@ -591,7 +604,17 @@ Archive ReadArchive(const std::string& folder, const std::function<bool(const Ar
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     if (take) std::erase_if(archive.files, [&](const ArchiveFile& file) { return !take(file); });
-    ReadFiles(archive);
+    ReadFiles(archive, ReadFromDisk);
+    return archive;
+}
+
+Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source) {
+    Archive archive;
+    archive.folder = std::move(folder);
+    archive.files = std::move(files);
+    std::stable_sort(archive.files.begin(), archive.files.end(),
+                     [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
+    ReadFiles(archive, source);
     return archive;
 }
 

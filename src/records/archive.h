@@ -20,7 +20,8 @@ namespace korvel {
 std::optional<uint32_t> ProductFromFileName(std::string_view name);
 
 struct ArchiveFile {
-    std::string path;      // as the file system takes it (the folder joined with the relative path)
+    std::string path;      // as the file system takes it (the folder joined with the relative path), or
+                           // for a file of another ArchiveSource the key that source knows it by
     std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
     int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
     uint32_t product;      // the product number of the name
@@ -108,6 +109,15 @@ struct Archive {
 Archive ReadArchive(const std::string& folder);
 // As ReadArchive, reading only the record files that take accepts (each asked once, in download order).
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take);
+
+// Where a record file's bytes come from: the file system, or a database that keeps each file's bytes.
+// Fills bytes, or problem with a sentence naming file.relative; called from several threads at once.
+using ArchiveSource = std::function<void(const ArchiveFile& file, std::string& bytes, std::string& problem)>;
+// As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
+// bytes from source. The folder is what messages name as where the files are.
+Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);
+// The download's start a record file's name carries (yyyymmddhhmmss), or -1.
+int64_t NameTimeFromFileName(std::string_view name);
 
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored

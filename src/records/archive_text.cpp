@@ -100,7 +100,7 @@ std::string Plural(size_t count, const char* one, const char* many) {
 }
 
 std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options) {
-    std::string out = "folder: " + Shown(archive.folder) + '\n';
+    std::string out = (options.database ? "database: " : "folder: ") + Shown(archive.folder) + '\n';
     for (const std::string& problem : archive.problems) out += "unreadable: " + problem + '\n';
     size_t incomplete = 0;
     for (const DeviceArchive& device : archive.devices) {

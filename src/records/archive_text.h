@@ -16,6 +16,8 @@ struct ArchiveTextOptions {
     // Seconds since 1970 UTC: with it, each device also gets the records its ring probably holds that no
     // file has (as if it kept recording since its newest saved record) and a verdict line of its own.
     std::optional<int64_t> now;
+    // The archive was read from a database (its folder is the database's name), not from a folder.
+    bool database = false;
 };
 
 std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options = {});

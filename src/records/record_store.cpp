@@ -2,7 +2,9 @@
 // What every database shares: which files are new, their records as rows, one unit of work per file.
 #include "records/record_store.h"
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 
@@ -58,6 +60,20 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The order a folder's walk meets two files in: name by name, folder by folder.
+bool WalkOrder(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const size_t a_end = std::min(a.find('/', i), a.size()), b_end = std::min(b.find('/', j), b.size());
+        const int order =
+            std::string_view(a).substr(i, a_end - i).compare(std::string_view(b).substr(j, b_end - j));
+        if (order != 0) return order < 0;
+        i = a_end + 1;
+        j = b_end + 1;
+    }
+    return a.size() - std::min(i, a.size()) < b.size() - std::min(j, b.size());
+}
+
 }  // namespace
 
 std::string ContentHash(std::string_view bytes) {
@@ -91,6 +107,47 @@ std::string DefaultDatabasePath() {
         folder.compare(folder.size() - kUpload.size(), kUpload.size(), kUpload) == 0)
         folder.resize(folder.size() - std::string_view("/upload").size());
     return folder + "/korvel.sqlite";
+}
+
+Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
+    std::vector<StoredFileEntry> entries;
+    if ((failure = store.ListFiles(entries))) return {};
+    std::stable_sort(entries.begin(), entries.end(), [](const StoredFileEntry& a, const StoredFileEntry& b) {
+        return WalkOrder(a.path, b.path);
+    });
+    std::vector<ArchiveFile> files;
+    std::unordered_map<std::string, const StoredFileEntry*> by_key;  // the ArchiveFile's path is the row's id
+    for (const StoredFileEntry& entry : entries) {
+        const std::optional<uint32_t> product = ProductFromFileName(entry.name);
+        if (!product) continue;
+        files.push_back({std::to_string(entry.id), entry.path, NameTimeFromFileName(entry.name), *product});
+        by_key.emplace(files.back().path, &entry);
+    }
+    // One connection serves the readers one at a time; they check the lines of the files meanwhile.
+    std::mutex mutex;
+    Failure first_failure;
+    Archive archive = ReadArchive(store.Name(), std::move(files),
+                                  [&](const ArchiveFile& file, std::string& bytes, std::string& problem) {
+                                      const StoredFileEntry& entry = *by_key.at(file.path);
+                                      if (!entry.has_bytes) {
+                                          problem = file.relative +
+                                                    ": loaded by an older korvel-cli that kept no copy of "
+                                                    "its lines; run korvel-cli ingest on its folder again";
+                                          return;
+                                      }
+                                      std::lock_guard lock(mutex);
+                                      if (first_failure) {
+                                          problem = file.relative + ": " + first_failure.message;
+                                          return;
+                                      }
+                                      bytes.clear();
+                                      if (Failure f = store.FileBytes(entry.id, bytes)) {
+                                          first_failure = f;
+                                          problem = file.relative + ": " + f.message;
+                                      }
+                                  });
+    failure = first_failure;
+    return archive;
 }
 
 IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host) {
@@ -151,6 +208,18 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
     for (Unit& unit : units) {
         if (unit.unreadable) continue;
         StoredFile& file = *unit.file;
+        // The bytes go in beside the records, so archive --db reads the same lines; a file changed since
+        // it was hashed waits for the next run.
+        Failure unreadable;
+        if (!ReadWhole(archive.files[static_cast<size_t>(&unit - units.data())].path, file.bytes,
+                       unreadable)) {
+            report.problems.push_back(Shown(unreadable.message));
+            continue;
+        }
+        if (ContentHash(file.bytes) != file.hash) {
+            report.problems.push_back(file.path + ": the file changed while it was loaded; run ingest again");
+            continue;
+        }
         file.records.reserve(unit.records.size());
         for (const auto& [device, index] : unit.records) {
             const ArchiveRecord& record = device->records[index];
@@ -180,6 +249,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         report.failure = store.AddFile(file, added, loaded);
         if (report.failure) return report;
         file.records = {};
+        file.bytes = {};
         report.added += added;
         report.loaded += loaded ? 1 : 0;
         if (!loaded) ++report.skipped;

@@ -13,12 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "records/archive.h"
 #include "text/failure.h"
 
 namespace korvel {
 
 // The schema this build writes; an older one is upgraded in place, a newer one is refused.
-inline constexpr int kRecordSchemaVersion = 2;
+inline constexpr int kRecordSchemaVersion = 3;
 
 // One record line as a database row.
 struct StoredRecord {
@@ -39,6 +40,14 @@ struct StoredFile {
     std::string host;                // the computer that loaded it
     int64_t damaged = 0;             // lines not loaded
     std::vector<StoredRecord> records;
+    std::string bytes;  // the file as read: its lines in order, damaged ones too, for archive --db
+};
+
+// A loaded file as the archive engine reads it again.
+struct StoredFileEntry {
+    int64_t id = 0;
+    std::string name, path;
+    bool has_bytes = false;  // false for a file an older korvel-cli loaded without them
 };
 
 // One recorder as the database knows it.
@@ -65,6 +74,9 @@ class RecordStore {
     // file that another run loaded meanwhile adds nothing (and *loaded is false).
     virtual Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) = 0;
     virtual Failure Fleet(std::vector<FleetDevice>& devices) = 0;
+    // The files loaded so far, in the order they were loaded, and one file's bytes.
+    virtual Failure ListFiles(std::vector<StoredFileEntry>& files) = 0;
+    virtual Failure FileBytes(int64_t id, std::string& bytes) = 0;
     // A description for messages: the file, or the server without its password.
     virtual std::string Name() const = 0;
 };
@@ -94,6 +106,11 @@ struct IngestReport {
     std::vector<std::string> problems;  // files that could not be read, with the reason
     Failure failure;                    // the database failed; files before it stay loaded
 };
+
+// The records of every file loaded into store, read as ReadArchive reads a folder: the same answers as
+// from the folder the files were loaded from. Files an older korvel-cli loaded without their bytes are
+// named in problems. On a database failure fills failure.
+Archive ReadStoredArchive(RecordStore& store, Failure& failure);
 
 // Loads every record file below folder that the store does not hold yet, one transaction per file.
 IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host);

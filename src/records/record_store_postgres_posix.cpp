@@ -7,23 +7,49 @@
 // in its own short transaction before the file that needs it.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/civil_time.h"
 #include "text/shown.h"
 
 namespace korvel {
 namespace {
 
-constexpr const char* kSchemaSteps[] = {
+// The gaps per device, as archive finds them in an archive whose clock was never set back.
+const std::string kGapsView = R"(CREATE VIEW gaps AS
+WITH ordered AS (
+  SELECT product, taken, line, lag(taken) OVER w AS before_taken, lag(line) OVER w AS before_line
+  FROM records WINDOW w AS (PARTITION BY product ORDER BY taken, line)),
+stepped AS (
+  SELECT *, extract(epoch FROM taken - before_taken)::bigint AS step FROM ordered
+  WHERE before_taken IS NOT NULL),
+steps AS (
+  SELECT product, step, count(*) AS times FROM stepped WHERE step > 0 GROUP BY product, step),
+usual AS (
+  SELECT product, step AS seconds FROM (
+    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
+    FROM steps) ranked WHERE rank = 1)
+SELECT s.product AS product,
+       substr(s.before_line, 1, 25) AS gap_start, substr(s.line, 1, 25) AS gap_end,
+       s.before_taken AS start_time, s.taken AS end_time,
+       greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
+FROM stepped s LEFT JOIN usual u ON u.product = s.product
+WHERE 2 * s.step > 3 * coalesce(u.seconds, 121);)";
+
+const std::string kSchemaSteps[] = {
     // 1: the files, their records partitioned by month, and the function that adds a month.
     R"(CREATE TABLE korvel_schema (version integer NOT NULL);
 INSERT INTO korvel_schema VALUES (0);
@@ -61,26 +87,54 @@ BEGIN
   END IF;
 END $$;)",
     // 2: the gaps per device, and the newest load per device at a glance.
-    R"(CREATE INDEX files_by_product ON files (product, ingested);
-CREATE VIEW gaps AS
-WITH ordered AS (
-  SELECT product, taken, line, lag(taken) OVER w AS before_taken, lag(line) OVER w AS before_line
-  FROM records WINDOW w AS (PARTITION BY product ORDER BY taken, line)),
-stepped AS (
-  SELECT *, extract(epoch FROM taken - before_taken)::bigint AS step FROM ordered
-  WHERE before_taken IS NOT NULL),
-steps AS (
-  SELECT product, step, count(*) AS times FROM stepped WHERE step > 0 GROUP BY product, step),
-usual AS (
-  SELECT product, step AS seconds FROM (
-    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
-    FROM steps) ranked WHERE rank = 1)
-SELECT s.product AS product,
-       substr(s.before_line, 1, 25) AS gap_start, substr(s.line, 1, 25) AS gap_end,
-       s.before_taken AS start_time, s.taken AS end_time,
-       greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
-FROM stepped s LEFT JOIN usual u ON u.product = s.product
-WHERE 2 * s.step > 3 * coalesce(u.seconds, 121);)",
+    std::string("CREATE INDEX files_by_product ON files (product, ingested);\n") + kGapsView,
+    // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
+    // And one index for the records rather than two: the key in time order per device serves the gaps
+    // view as it is, new records go in at its end, and lines compare byte by byte. Per device its count,
+    // first and last record, and how often each step between neighbouring record times occurs (which
+    // gives the usual interval, the gaps and the records missing, as the gaps view finds them), kept up to
+    // date by every load, so that fleet need not read every record.
+    std::string(R"(CREATE TABLE file_contents (
+  file bigint PRIMARY KEY REFERENCES files (id),
+  bytes bytea NOT NULL);
+DROP VIEW gaps;
+DROP INDEX IF EXISTS records_by_time;
+ALTER TABLE records DROP CONSTRAINT records_pkey;
+ALTER TABLE records ALTER COLUMN line TYPE text COLLATE "C";
+ALTER TABLE records ADD PRIMARY KEY (product, taken, line);
+CREATE OR REPLACE FUNCTION korvel_claim_device(p bigint) RETURNS bigint LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtext('korvel device')::bigint * 4294967296 + p);
+  RETURN (SELECT extract(epoch FROM max(taken))::bigint FROM records WHERE product = p);
+END $$;
+CREATE TABLE devices (
+  product bigint PRIMARY KEY,
+  records bigint NOT NULL,
+  first_taken timestamptz NOT NULL,
+  last_taken timestamptz NOT NULL);
+CREATE TABLE device_steps (
+  product bigint NOT NULL,
+  step bigint NOT NULL,
+  times bigint NOT NULL,
+  PRIMARY KEY (product, step));
+INSERT INTO devices SELECT product, count(*), min(taken), max(taken) FROM records GROUP BY product;
+INSERT INTO device_steps
+  SELECT product, step, count(*) FROM (
+    SELECT product, extract(epoch FROM taken - lag(taken) OVER (PARTITION BY product ORDER BY taken))::bigint AS step
+    FROM (SELECT DISTINCT product, taken FROM records) t) s
+  WHERE step IS NOT NULL GROUP BY product, step;
+CREATE OR REPLACE FUNCTION korvel_steps(p bigint, lo bigint, hi bigint) RETURNS TABLE (step bigint, times bigint)
+LANGUAGE sql STABLE AS $$
+  WITH bounds AS (
+    SELECT coalesce((SELECT max(taken) FROM records WHERE product = p AND taken < to_timestamp(lo)),
+                    to_timestamp(lo)) AS a,
+           coalesce((SELECT min(taken) FROM records WHERE product = p AND taken > to_timestamp(hi)),
+                    to_timestamp(hi)) AS b),
+  times AS (SELECT DISTINCT taken FROM records, bounds WHERE product = p AND taken BETWEEN a AND b),
+  stepped AS (SELECT extract(epoch FROM taken - lag(taken) OVER (ORDER BY taken))::bigint AS step FROM times)
+  SELECT step, count(*) FROM stepped WHERE step IS NOT NULL GROUP BY step
+$$;
+)") + kGapsView,
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -169,6 +223,16 @@ int64_t MonthStart(int64_t utc) {
     return sys_seconds{sys_days{date.year() / date.month() / 1}}.time_since_epoch().count();
 }
 
+// "YYYY-MM-DD hh:mm:ss+00", as timestamptz reads it.
+void AppendUtcTime(std::string& out, int64_t utc) {
+    const CivilTime c = CivilFromSeconds(utc);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u+00", static_cast<long long>(c.year),
+                  static_cast<unsigned>(c.month), static_cast<unsigned>(c.day), static_cast<unsigned>(c.hour),
+                  static_cast<unsigned>(c.minute), static_cast<unsigned>(c.second));
+    out += text;
+}
+
 class PostgresStore final : public RecordStore {
   public:
     PostgresStore(PGconn* connection, std::string name) : connection_(connection), name_(std::move(name)) {}
@@ -197,7 +261,7 @@ class PostgresStore final : public RecordStore {
                        0};
         }
         for (int step = version; !failure && step < kRecordSchemaVersion; ++step) {
-            failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
+            failure = Exec(kSchemaSteps[step].c_str(), "cannot create the database's tables");
             if (!failure)
                 failure = Exec(("UPDATE korvel_schema SET version = " + std::to_string(step + 1)).c_str(),
                                "cannot create the database's tables");
@@ -208,7 +272,8 @@ class PostgresStore final : public RecordStore {
             return failure;
         }
         return Exec(R"(CREATE TEMPORARY TABLE incoming (
-  product bigint, utc bigint, offset_minutes smallint, value text, line text) ON COMMIT DELETE ROWS)",
+  product bigint, utc bigint, line text COLLATE "C", offset_minutes smallint, value text)
+  ON COMMIT DELETE ROWS)",
                     "cannot prepare the database");
     }
 
@@ -231,7 +296,9 @@ class PostgresStore final : public RecordStore {
     // would cost more than the whole skip. A file another run loads meanwhile is caught by its claim.
     bool HasFile(const StoredFile& file, Failure& failure) override {
         if (!known_) {
-            Result result(PQexec(connection_, "SELECT name, size, hash FROM files"));
+            Result result(PQexec(connection_,
+                                 "SELECT f.name, f.size, f.hash FROM files f "
+                                 "JOIN file_contents c ON c.file = f.id"));
             if (!result.Ok()) {
                 failure = Error("cannot read the database", result.get());
                 return false;
@@ -251,10 +318,15 @@ class PostgresStore final : public RecordStore {
         for (int attempt = 0;; ++attempt) {
             added = 0;
             loaded = false;
-            std::string state;
-            Failure failure = Load(file, what, attempt > 0, added, loaded, state);
+            std::string state, id;
+            Failure failure = Load(file, what, added, loaded, id, state);
             if (!failure && loaded) {
-                Result commit(PQexec(connection_, "COMMIT"));
+                // The count of new records goes with the commit.
+                const std::string commit_sql =
+                    id.empty() ? std::string("COMMIT")
+                               : "UPDATE files SET added = " + std::to_string(added) +
+                                     " WHERE id = " + std::to_string(std::stoll(id)) + "; COMMIT";
+                Result commit(PQexec(connection_, commit_sql.c_str()));
                 if (commit.Ok()) return {};
                 state = commit.State();
                 failure = Error(what.c_str(), commit.get());
@@ -268,18 +340,27 @@ class PostgresStore final : public RecordStore {
     }
 
     Failure Fleet(std::vector<FleetDevice>& devices) override {
+        // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
+        // finds them, without reading every record.
         Result result(PQexec(connection_, R"(
-SELECT r.product, r.records, extract(epoch FROM r.first_time)::bigint, extract(epoch FROM r.last_time)::bigint,
-  (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_time
+WITH usual AS (
+  SELECT DISTINCT ON (product) product, step AS seconds FROM device_steps WHERE step > 0 AND times > 0
+  ORDER BY product, times DESC, step),
+g AS (
+  SELECT s.product, sum(s.times) AS gaps,
+         sum(s.times * greatest((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1))
+           AS missing
+  FROM device_steps s LEFT JOIN usual u ON u.product = s.product
+  WHERE 2 * s.step > 3 * coalesce(u.seconds, 121) AND s.times > 0 GROUP BY s.product)
+SELECT r.product, r.records, extract(epoch FROM r.first_taken)::bigint, extract(epoch FROM r.last_taken)::bigint,
+  (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_taken
    ORDER BY line DESC LIMIT 1),
   extract(epoch FROM f.ingested)::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
   (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product)
-FROM (SELECT product, count(*) AS records, min(taken) AS first_time, max(taken) AS last_time
-      FROM records GROUP BY product) r
+FROM devices r
 LEFT JOIN LATERAL (SELECT ingested, host FROM files WHERE product = r.product
                    ORDER BY ingested DESC, id DESC LIMIT 1) f ON true
-LEFT JOIN (SELECT product, count(*) AS gaps, sum(missing) AS missing FROM gaps GROUP BY product) g
-  ON g.product = r.product
+LEFT JOIN g ON g.product = r.product
 ORDER BY r.product)"));
         if (!result.Ok()) return Error("cannot read the database", result.get());
         for (int row = 0; row < result.Rows(); ++row) {
@@ -299,7 +380,47 @@ ORDER BY r.product)"));
         return {};
     }
 
+    Failure ListFiles(std::vector<StoredFileEntry>& files) override {
+        Result result(PQexec(connection_,
+                             "SELECT f.id, f.name, f.path, c.file IS NOT NULL FROM files f "
+                             "LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id"));
+        if (!result.Ok()) return Error("cannot read the database", result.get());
+        for (int row = 0; row < result.Rows(); ++row)
+            files.push_back(
+                {result.Int(row, 0), result.Text(row, 1), result.Text(row, 2), result.Text(row, 3) == "t"});
+        return {};
+    }
+
+    Failure FileBytes(int64_t id, std::string& bytes) override {
+        const std::string key = std::to_string(id);
+        const char* values[] = {key.c_str()};
+        Result result(PQexecParams(connection_, "SELECT bytes FROM file_contents WHERE file = $1", 1, nullptr,
+                                   values, nullptr, nullptr, 1));
+        if (!result.Ok() || result.Rows() != 1)
+            return Error("cannot read a file's lines from the database", result.get());
+        bytes.assign(PQgetvalue(result.get(), 0, 0), static_cast<size_t>(PQgetlength(result.get(), 0, 0)));
+        return {};
+    }
+
   private:
+    // Puts the file's bytes beside the row of its name, size and hash, which an older korvel-cli loaded
+    // without them. Whether a row was added.
+    Failure AddContents(const StoredFile& file, bool& added, std::string& state, const std::string& what) {
+        const std::string size = std::to_string(file.size);
+        const char* values[] = {file.bytes.data(), file.name.c_str(), size.c_str(), file.hash.c_str()};
+        const int lengths[] = {static_cast<int>(file.bytes.size()), 0, 0, 0};
+        const int formats[] = {1, 0, 0, 0};
+        Result result(PQexecParams(connection_, R"(INSERT INTO file_contents (file, bytes)
+  SELECT id, $1 FROM files WHERE name = $2 AND size = $3 AND hash = $4 ON CONFLICT DO NOTHING)",
+                                   4, nullptr, values, lengths, formats, 0));
+        if (!result.Ok()) {
+            state = result.State();
+            return Error(what.c_str(), result.get());
+        }
+        added = std::string_view(PQcmdTuples(result.get())) != "0";
+        return {};
+    }
+
     Failure AddMonths(const StoredFile& file) {
         std::set<int64_t> months;
         for (const StoredRecord& record : file.records) {
@@ -316,8 +437,9 @@ ORDER BY r.product)"));
         return {};
     }
 
-    Failure Load(const StoredFile& file, const std::string& what, bool careful, int64_t& added, bool& loaded,
-                 std::string& state) {
+    // Loads the file in a transaction left open; id receives its row's id when it is new.
+    Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded,
+                 std::string& id, std::string& state) {
         auto fail = [&](const Result& result) {
             state = result.State();
             return Error(what.c_str(), result.get());
@@ -337,66 +459,204 @@ ORDER BY r.product)"));
                                 file.product ? product.c_str() : nullptr,
                                 file.host.c_str(),
                                 records.c_str(),
-                                damaged.c_str()};
-        Result claim(PQexecParams(connection_, R"(INSERT INTO files
-  (name, size, hash, path, product, host, records, added, damaged)
-  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id)",
-                                  8, nullptr, values, nullptr, nullptr, 0));
+                                damaged.c_str(),
+                                file.bytes.data()};
+        const int lengths[] = {0, 0, 0, 0, 0, 0, 0, 0, static_cast<int>(file.bytes.size())};
+        const int formats[] = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+        // The file's row, its bytes beside it and its device's turn, in one round trip.
+        Result claim(PQexecParams(connection_, R"(WITH claim AS (
+  INSERT INTO files (name, size, hash, path, product, host, records, added, damaged)
+  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id),
+contents AS (INSERT INTO file_contents (file, bytes) SELECT id, $9 FROM claim)
+SELECT id, korvel_claim_device($5) FROM claim)",
+                                  9, nullptr, values, lengths, formats, 0));
         if (!claim.Ok()) return fail(claim);
-        // Another run loaded the same file first.
-        if (claim.Rows() == 0) return {};
-        const std::string id = claim.Text(0, 0);
+        // Another run loaded the same file first, or an older korvel-cli did without its bytes: they are
+        // added now, its records are there.
+        if (claim.Rows() == 0) return AddContents(file, loaded, state, what);
+        id = claim.Text(0, 0);
 
+        // Each device's loads take turns: a record newer than all its device's records in the database
+        // cannot be there yet, so it goes straight in by COPY, without a test; only the others (the
+        // overlap of downloads) go through the temporary table and ON CONFLICT DO NOTHING.
+        std::map<int64_t, int64_t> newest;  // product → its newest record's UTC, or INT64_MIN for none
+        for (const StoredRecord& record : file.records) newest.emplace(record.product, INT64_MIN);
+        for (auto& [device, utc] : newest) {
+            if (file.product && device == *file.product) {
+                if (!claim.IsNull(0, 1)) utc = claim.Int(0, 1);
+                continue;
+            }
+            const std::string key = std::to_string(device);
+            const char* device_value[] = {key.c_str()};
+            Result claimed(PQexecParams(connection_, "SELECT korvel_claim_device($1)", 1, nullptr,
+                                        device_value, nullptr, nullptr, 0));
+            if (!claimed.Ok() || claimed.Rows() != 1) return fail(claimed);
+            if (!claimed.IsNull(0, 0)) utc = claimed.Int(0, 0);
+        }
+        std::vector<const StoredRecord*> fresh, overlap;
+        for (const StoredRecord& record : file.records)
+            (record.utc > newest[record.product] ? fresh : overlap).push_back(&record);
+        std::map<int64_t, DeviceChange> changes;
+        for (const StoredRecord& record : file.records) changes[record.product].Span(record.utc);
+
+        // The overlap can fill a gap: the steps of the times it lands among are counted before and after.
+        std::map<int64_t, std::pair<int64_t, int64_t>> landing;  // product → the overlap's first, last UTC
+        for (const StoredRecord* record : overlap) {
+            auto [it, added_now] = landing.try_emplace(record->product, record->utc, record->utc);
+            it->second.first = std::min(it->second.first, record->utc);
+            it->second.second = std::max(it->second.second, record->utc);
+        }
+        std::map<int64_t, std::map<int64_t, int64_t>> before;
+        for (const auto& [device, span] : landing)
+            if (Failure f = Steps(device, span, before[device], fail)) return f;
+
+        added = 0;
+        if (!overlap.empty()) {
+            if (Failure f = Copy("COPY incoming (product, utc, line, offset_minutes, value) FROM STDIN",
+                                 overlap, id, false, fail))
+                return f;
+            const char* id_value[] = {id.c_str()};
+            // In key order, so that two loads of overlapping records cannot deadlock. (A NOT EXISTS test
+            // beside a plain insert lets the planner hash the whole records table for each file once it
+            // has grown: each file then costs as much as all before it.)
+            const char* insert = R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
+  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, utc, line
+  ON CONFLICT DO NOTHING RETURNING product)";
+            Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
+            if (!moved.Ok()) return fail(moved);
+            added += moved.Rows();
+            for (int row = 0; row < moved.Rows(); ++row) ++changes[moved.Int(row, 0)].records;
+            for (const auto& [device, span] : landing) {
+                if (changes[device].records == 0) continue;
+                std::map<int64_t, int64_t> after;
+                if (Failure f = Steps(device, span, after, fail)) return f;
+                for (const auto& [step, times] : before[device]) changes[device].steps[step] -= times;
+                for (const auto& [step, times] : after) changes[device].steps[step] += times;
+            }
+        }
+        // The new records beyond the newest, after the overlap's steps are counted: their steps are those
+        // between their distinct times.
+        if (Failure f = Copy("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN",
+                             fresh, id, true, fail))
+            return f;
+        added += static_cast<int64_t>(fresh.size());
+        for (const StoredRecord* record : fresh) {
+            ++changes[record->product].records;
+            changes[record->product].fresh.push_back(record->utc);
+        }
+        for (auto& [device, change] : changes) {
+            std::sort(change.fresh.begin(), change.fresh.end());
+            int64_t previous = newest[device];
+            for (int64_t utc : change.fresh) {
+                if (previous != INT64_MIN && utc != previous) ++change.steps[utc - previous];
+                previous = utc;
+            }
+            if (Failure f = Summarize(device, change, fail)) return f;
+        }
+        loaded = true;
+        return {};
+    }
+
+    // What a load changes in a device's summary.
+    struct DeviceChange {
+        int64_t records = 0;
+        int64_t first = INT64_MAX, last = INT64_MIN;  // of the file's records
+        std::map<int64_t, int64_t> steps;             // seconds → change of how often
+        std::vector<int64_t> fresh;                   // the times of the records beyond the newest
+        void Span(int64_t utc) {
+            first = std::min(first, utc);
+            last = std::max(last, utc);
+        }
+    };
+
+    // How often each step occurs between the device's distinct record times from the one before first
+    // to the one after last.
+    template <typename Fail>
+    Failure Steps(int64_t device, std::pair<int64_t, int64_t> span, std::map<int64_t, int64_t>& steps,
+                  const Fail& fail) {
+        const std::string key = std::to_string(device), lo = std::to_string(span.first),
+                          hi = std::to_string(span.second);
+        const char* values[] = {key.c_str(), lo.c_str(), hi.c_str()};
+        Result result(PQexecParams(connection_, "SELECT step, times FROM korvel_steps($1, $2, $3)", 3,
+                                   nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return fail(result);
+        for (int row = 0; row < result.Rows(); ++row) steps[result.Int(row, 0)] += result.Int(row, 1);
+        return {};
+    }
+
+    template <typename Fail>
+    Failure Summarize(int64_t device, const DeviceChange& change, const Fail& fail) {
+        std::string steps = "{", times = "{";
+        for (const auto& [step, count] : change.steps) {
+            if (count == 0) continue;
+            if (steps.size() > 1) {
+                steps += ',';
+                times += ',';
+            }
+            steps += std::to_string(step);
+            times += std::to_string(count);
+        }
+        steps += '}';
+        times += '}';
+        const std::string key = std::to_string(device), records = std::to_string(change.records),
+                          first = std::to_string(change.first), last = std::to_string(change.last);
+        const char* values[] = {key.c_str(),  records.c_str(), first.c_str(),
+                                last.c_str(), steps.c_str(),   times.c_str()};
+        Result result(PQexecParams(connection_, R"(WITH device AS (
+  INSERT INTO devices VALUES ($1, $2, to_timestamp($3), to_timestamp($4))
+  ON CONFLICT (product) DO UPDATE SET records = devices.records + excluded.records,
+    first_taken = least(devices.first_taken, excluded.first_taken),
+    last_taken = greatest(devices.last_taken, excluded.last_taken))
+INSERT INTO device_steps SELECT $1, step, times FROM unnest($5::bigint[], $6::bigint[]) AS u (step, times)
+ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.times)",
+                                   6, nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return fail(result);
+        return {};
+    }
+
+    // Sends rows by COPY: product, the time (as timestamptz text when as_time, else seconds since 1970),
+    // line, offset, value, and with as_time the file's id.
+    template <typename Fail>
+    Failure Copy(const char* sql, const std::vector<const StoredRecord*>& rows, const std::string& id,
+                 bool as_time, const Fail& fail) {
+        if (rows.empty()) return {};
         {
-            Result copy(
-                PQexec(connection_, "COPY incoming (product, utc, offset_minutes, value, line) FROM STDIN"));
+            Result copy(PQexec(connection_, sql));
             if (PQresultStatus(copy.get()) != PGRES_COPY_IN) return fail(copy);
         }
         std::string chunk;
-        for (const StoredRecord& record : file.records) {
-            chunk += std::to_string(record.product);
+        bool sent = true;
+        for (const StoredRecord* record : rows) {
+            chunk += std::to_string(record->product);
             chunk += '\t';
-            chunk += std::to_string(record.utc);
+            if (as_time) {
+                AppendUtcTime(chunk, record->utc);
+            } else {
+                chunk += std::to_string(record->utc);
+            }
             chunk += '\t';
-            chunk += std::to_string(record.offset_minutes);
+            AppendCopyField(chunk, record->line);
             chunk += '\t';
-            AppendCopyField(chunk, record.value);
+            chunk += std::to_string(record->offset_minutes);
             chunk += '\t';
-            AppendCopyField(chunk, record.line);
+            AppendCopyField(chunk, record->value);
+            if (as_time) {
+                chunk += '\t';
+                chunk += id;
+            }
             chunk += '\n';
             if (chunk.size() > (1u << 16)) {
-                if (PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size())) != 1) break;
+                if ((sent = PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size())) == 1) ==
+                    false)
+                    break;
                 chunk.clear();
             }
         }
-        if (!chunk.empty()) PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size()));
+        if (sent && !chunk.empty()) PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size()));
         PQputCopyEnd(connection_, nullptr);
-        {
-            Result copied(PQgetResult(connection_));
-            while (PGresult* more = PQgetResult(connection_)) PQclear(more);
-            if (!copied.Ok()) return fail(copied);
-        }
-        const char* id_value[] = {id.c_str()};
-        // First a plain insert of the records not yet there, three times quicker than ON CONFLICT; when
-        // another load put one of them in meanwhile (a unique violation) the file goes again, with ON
-        // CONFLICT DO NOTHING in key order, which cannot fail so.
-        const char* insert = careful
-                                 ? R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
-  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, line
-  ON CONFLICT DO NOTHING)"
-                                 : R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
-  SELECT i.product, to_timestamp(i.utc), i.line, i.offset_minutes, i.value, $1 FROM incoming i
-  WHERE NOT EXISTS (SELECT 1 FROM records r
-                    WHERE r.product = i.product AND r.line = i.line AND r.taken = to_timestamp(i.utc)))";
-        Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
-        if (!moved.Ok()) return fail(moved);
-        added = std::stoll(PQcmdTuples(moved.get()));
-        const std::string added_text = std::to_string(added);
-        const char* update_values[] = {added_text.c_str(), id.c_str()};
-        Result update(PQexecParams(connection_, "UPDATE files SET added = $1 WHERE id = $2", 2, nullptr,
-                                   update_values, nullptr, nullptr, 0));
-        if (!update.Ok()) return fail(update);
-        loaded = true;
+        Result copied(PQgetResult(connection_));
+        while (PGresult* more = PQgetResult(connection_)) PQclear(more);
+        if (!copied.Ok()) return fail(copied);
         return {};
     }
 

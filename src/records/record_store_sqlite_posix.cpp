@@ -62,6 +62,10 @@ SELECT o.product AS product,
        max((o.utc - o.before_utc + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1) AS missing
 FROM ordered o LEFT JOIN usual u ON u.product = o.product
 WHERE 2 * (o.utc - o.before_utc) > 3 * coalesce(u.seconds, 121);)",
+    // 3: each file's bytes as loaded, its lines in their order, damaged ones too: what archive --db reads.
+    R"(CREATE TABLE file_contents (
+  file INTEGER PRIMARY KEY REFERENCES files (id),
+  bytes BLOB NOT NULL);)",
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -78,6 +82,9 @@ class Statement {
         sqlite3_bind_text(statement_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     }
     void BindNull(int at) { sqlite3_bind_null(statement_, at); }
+    void BindBlob(int at, const std::string& bytes) {
+        sqlite3_bind_blob64(statement_, at, bytes.data(), bytes.size(), SQLITE_STATIC);
+    }
     int Step() { return sqlite3_step(statement_); }
     void Reset() {
         sqlite3_reset(statement_);
@@ -104,8 +111,9 @@ class SqliteStore final : public RecordStore {
     std::string Name() const override { return path_; }
 
     Failure Prepare() override {
-        if (Failure f =
-                Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "cannot prepare the database"))
+        if (Failure f = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
+                             "PRAGMA wal_autocheckpoint=16384;",
+                             "cannot prepare the database"))
             return f;
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
@@ -139,7 +147,9 @@ class SqliteStore final : public RecordStore {
 
     bool HasFile(const StoredFile& file, Failure& failure) override {
         if (!has_file_)
-            has_file_.emplace(db_, "SELECT 1 FROM files WHERE name = ? AND size = ? AND hash = ?");
+            has_file_.emplace(db_,
+                              "SELECT 1 FROM files f JOIN file_contents c ON c.file = f.id "
+                              "WHERE f.name = ? AND f.size = ? AND f.hash = ?");
         Statement& query = *has_file_;
         query.Bind(1, file.name);
         query.Bind(2, file.size);
@@ -199,12 +209,40 @@ ORDER BY r.product)");
         return {};
     }
 
+    Failure ListFiles(std::vector<StoredFileEntry>& files) override {
+        Statement query(db_,
+                        "SELECT f.id, f.name, f.path, c.file IS NOT NULL FROM files f "
+                        "LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id");
+        if (!query) return Error("cannot read the database");
+        int result;
+        while ((result = query.Step()) == SQLITE_ROW)
+            files.push_back({query.Int(0), query.Text(1), query.Text(2), query.Int(3) != 0});
+        if (result != SQLITE_DONE) return Error("cannot read the database");
+        return {};
+    }
+
+    Failure FileBytes(int64_t id, std::string& bytes) override {
+        if (!file_bytes_) file_bytes_.emplace(db_, "SELECT bytes FROM file_contents WHERE file = ?");
+        Statement& query = *file_bytes_;
+        query.Bind(1, id);
+        const int result = query.Step();
+        if (result == SQLITE_ROW) {
+            const auto* data = static_cast<const char*>(sqlite3_column_blob(query.get(), 0));
+            bytes.assign(data ? data : "", static_cast<size_t>(sqlite3_column_bytes(query.get(), 0)));
+        }
+        Failure failure;
+        if (result != SQLITE_ROW) failure = Error("cannot read a file's lines from the database");
+        query.Reset();
+        return failure;
+    }
+
   private:
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
-        Statement insert_file(db_, R"(INSERT INTO files
+        Statement& insert_file = Cached(insert_file_, R"(INSERT INTO files
   (name, size, hash, path, product, host, ingested, records, added, damaged)
   VALUES (?, ?, ?, ?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER), ?, 0, ?) ON CONFLICT DO NOTHING)");
         if (!insert_file) return Error(what.c_str());
+        const Reuse insert_file_again{insert_file};
         insert_file.Bind(1, file.name);
         insert_file.Bind(2, file.size);
         insert_file.Bind(3, file.hash);
@@ -218,9 +256,29 @@ ORDER BY r.product)");
         insert_file.Bind(7, static_cast<int64_t>(file.records.size()));
         insert_file.Bind(8, file.damaged);
         if (insert_file.Step() != SQLITE_DONE) return Error(what.c_str());
-        // Another run loaded the same file first.
-        if (sqlite3_changes(db_) == 0) return {};
+        if (sqlite3_changes(db_) == 0) {
+            // Another run loaded the same file first, or an older korvel-cli did without its bytes: they
+            // are added now, its records are there.
+            Statement complete(db_, R"(INSERT INTO file_contents (file, bytes)
+  SELECT id, ? FROM files WHERE name = ? AND size = ? AND hash = ? ON CONFLICT DO NOTHING)");
+            if (!complete) return Error(what.c_str());
+            complete.BindBlob(1, file.bytes);
+            complete.Bind(2, file.name);
+            complete.Bind(3, file.size);
+            complete.Bind(4, file.hash);
+            if (complete.Step() != SQLITE_DONE) return Error(what.c_str());
+            loaded = sqlite3_changes(db_) > 0;
+            return {};
+        }
         const int64_t id = sqlite3_last_insert_rowid(db_);
+        {
+            Statement& contents = Cached(contents_, "INSERT INTO file_contents (file, bytes) VALUES (?, ?)");
+            if (!contents) return Error(what.c_str());
+            const Reuse contents_again{contents};
+            contents.Bind(1, id);
+            contents.BindBlob(2, file.bytes);
+            if (contents.Step() != SQLITE_DONE) return Error(what.c_str());
+        }
 
         // Rows go in batches of kBatch per statement: one step per row costs more than the insert itself.
         constexpr size_t kBatch = 64;
@@ -229,7 +287,7 @@ ORDER BY r.product)");
             for (size_t i = 0; i < rows; ++i) sql += i ? ",(?,?,?,?,?,?)" : "(?,?,?,?,?,?)";
             return sql + " ON CONFLICT DO NOTHING";
         };
-        Statement full(db_, batch_sql(kBatch).c_str());
+        Statement& full = Cached(batch_, batch_sql(kBatch).c_str());
         if (!full) return Error(what.c_str());
         const std::vector<StoredRecord>& records = file.records;
         for (size_t at = 0; at < records.size(); at += kBatch) {
@@ -240,6 +298,7 @@ ORDER BY r.product)");
                 if (!*rest) return Error(what.c_str());
             }
             Statement& insert = rest ? *rest : full;
+            const Reuse insert_again{insert};
             for (size_t i = 0; i < rows; ++i) {
                 const StoredRecord& record = records[at + i];
                 const int base = static_cast<int>(i * 6);
@@ -252,16 +311,26 @@ ORDER BY r.product)");
             }
             if (insert.Step() != SQLITE_DONE) return Error(what.c_str());
             added += sqlite3_changes(db_);
-            sqlite3_reset(insert.get());
         }
-        Statement update(db_, "UPDATE files SET added = ? WHERE id = ?");
+        Statement& update = Cached(update_, "UPDATE files SET added = ? WHERE id = ?");
         if (!update) return Error(what.c_str());
+        const Reuse update_again{update};
         update.Bind(1, added);
         update.Bind(2, id);
         if (update.Step() != SQLITE_DONE) return Error(what.c_str());
         loaded = true;
         return {};
     }
+
+    // A statement prepared once and used for every file; a Reuse resets it when its use ends.
+    Statement& Cached(std::optional<Statement>& slot, const char* sql) {
+        if (!slot || !*slot) slot.emplace(db_, sql);
+        return *slot;
+    }
+    struct Reuse {
+        Statement& statement;
+        ~Reuse() { statement.Reset(); }
+    };
 
     Failure Exec(const char* sql, const char* what) {
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return {};
@@ -283,6 +352,8 @@ ORDER BY r.product)");
     sqlite3* db_;
     std::string path_;
     std::optional<Statement> has_file_;
+    std::optional<Statement> file_bytes_;
+    std::optional<Statement> insert_file_, contents_, batch_, update_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {

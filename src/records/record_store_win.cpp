@@ -10,9 +10,9 @@ namespace korvel {
 
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string&, Failure& failure) {
     failure = {FailureKind::Other,
-               "this Windows build of korvel-cli has no database; run korvel-cli ingest on a Linux machine "
-               "that reaches the database, for example a server that reads this PC's upload folder through "
-               "a share",
+               "this Windows build of korvel-cli has no database; run korvel-cli ingest (or archive, export "
+               "or report with --db) on a Linux machine that reaches the database, for example a server that "
+               "reads this PC's upload folder through a share; here they read the folder with --dir",
                0};
     return nullptr;
 }

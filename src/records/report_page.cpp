@@ -509,8 +509,9 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
 
 std::string MakeOverviewPage(const Archive& archive, const ReportOptions& options) {
     std::string page = Head("运行速度记录总览");
-    page += "<h1>运行速度记录总览</h1>\n<p>记录文件夹：" + Html(archive.folder) + "，" +
-            std::to_string(archive.devices.size()) + " 台设备，" + std::to_string(archive.files.size()) +
+    page += std::string("<h1>运行速度记录总览</h1>\n<p>") + (options.database ? "数据库：" : "记录文件夹：") +
+            Html(archive.folder) + "，" + std::to_string(archive.devices.size()) + " 台设备，" +
+            std::to_string(archive.files.size()) +
             " 个文件。待下载记录按生成本页的时间估计，假设设备一直在记录。</p>\n";
     page +=
         "<table id=\"overview\">\n<tr><th>产品编号</th><th>文件数</th><th>记录数</th><th>最早记录</th>"

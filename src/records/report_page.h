@@ -14,6 +14,7 @@ namespace korvel {
 struct ReportOptions {
     std::optional<double> limit;  // the permitted value the page starts with: its line and its periods
     int64_t now = 0;              // seconds since 1970 UTC, for the pending estimate of the overview
+    bool database = false;        // the archive was read from a database, which its folder names
 };
 
 // One device's page.

@@ -41,6 +41,22 @@ void ExpectWholeFiles(const std::string& url) {
               std::vector<std::string>{});
 }
 
+// The devices' summaries that fleet reads agree with the records and with the gaps view over them.
+void ExpectSummariesOfTheRecords(const std::string& url) {
+    EXPECT_EQ(
+        PostgresQuery(url, "SELECT product, records, first_taken, last_taken FROM devices ORDER BY 1"),
+        PostgresQuery(url,
+                      "SELECT product, count(*), min(taken), max(taken) FROM records GROUP BY 1 ORDER BY 1"));
+    const ProcessResult fleet = RunCli({"fleet", "--db", url, "--json"});
+    ASSERT_NE(fleet.exit_code, 4) << fleet.err;
+    std::vector<std::string> gaps;
+    for (const auto& row : nlohmann::json::parse(fleet.out))
+        if (row["gaps"] != 0)
+            gaps.push_back(row["product"].dump() + "|" + row["gaps"].dump() + "|" + row["missing"].dump());
+    EXPECT_EQ(gaps,
+              PostgresQuery(url, "SELECT product, count(*), sum(missing) FROM gaps GROUP BY 1 ORDER BY 1"));
+}
+
 class PostgresIngest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { server_ = new PostgresServer; }
@@ -83,12 +99,14 @@ TEST_F(PostgresIngest,
     EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
 
     // Back to the first schema, as an older korvel-cli left it: the next run upgrades it in place.
-    EXPECT_EQ(PostgresQuery(
-                  url_, "DROP VIEW gaps; DROP INDEX files_by_product; UPDATE korvel_schema SET version = 1"),
+    EXPECT_EQ(PostgresQuery(url_,
+                            "DROP TABLE file_contents, devices, device_steps; DROP VIEW gaps; "
+                            "DROP INDEX files_by_product; UPDATE korvel_schema SET version = 1"),
               std::vector<std::string>{});
     EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", url_}).exit_code, 0);
-    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 2);
+    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 3);
     EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
+    ExpectSummariesOfTheRecords(url_);
 }
 
 TEST_F(PostgresIngest, FourIngestsAtOnceLoseAndDoubleNothing) {
@@ -117,6 +135,29 @@ TEST_F(PostgresIngest, FourIngestsAtOnceLoseAndDoubleNothing) {
     EXPECT_EQ(PostgresNumber(url_, "SELECT sum(added) FROM files"), distinct);
     EXPECT_EQ(PostgresNumber(url_, "SELECT count(*) FROM files"), 9);
     ExpectWholeFiles(url_);
+    ExpectSummariesOfTheRecords(url_);
+}
+
+TEST_F(PostgresIngest, FleetsSummariesFollowLoadsThatFillGapsRepeatRecordsOrComeOutOfOrder) {
+    // Each step one ingest of the files so far: later files land before, among and after the records.
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        {RecordFileName(0), RecordLines(300, 399) + RecordLines(0, 99)},          // a set-back
+        {RecordFileName(1), RecordLines(150, 199)},                               // among them
+        {RecordFileName(2), RecordLines(100, 139) + RecordLines(398, 420)},       // fills part of a gap
+        {RecordFileName(3), RecordLine(420, "0123", 7) + RecordLines(500, 510)},  // a second record of 420
+        {RecordFileName(4), RecordLines(140, 149) + RecordLines(200, 299)},       // no gap left below 420
+        {RecordFileName(5, 456), RecordLines(0, 5, "0456") + RecordLines(9, 12, "0456")},
+    };
+    TempDir dir;
+    for (const auto& [name, lines] : steps) {
+        SCOPED_TRACE(name);
+        dir.Write(name, lines);
+        const ProcessResult ingest = RunCli({"ingest", "--dir", dir.path(), "--db", url_});
+        ASSERT_EQ(ingest.exit_code, 0) << ingest.err;
+        ExpectSummariesOfTheRecords(url_);
+    }
+    EXPECT_EQ(PostgresQuery(url_, "SELECT product, count(*), sum(missing) FROM gaps GROUP BY 1 ORDER BY 1"),
+              (std::vector<std::string>{"123|1|79", "456|1|3"}));
 }
 
 TEST_F(PostgresIngest, AnIngestKilledInTheMiddleOfAFileLeavesItOutAndTheNextRunCompletesIt) {
