@@ -28,8 +28,9 @@ constexpr Tables kTables = MakeTables();
 
 }  // namespace
 
-uint16_t Crc16(const uint8_t* data, int32_t length) {
-    uint16_t reg = 0xFFFF;
+uint16_t Crc16(const uint8_t* data, int32_t length) { return Crc16Update(0xFFFF, data, length); }
+
+uint16_t Crc16Update(uint16_t reg, const uint8_t* data, int32_t length) {
     if (length <= 0) return reg;
     const uint8_t* p = data;
     const uint8_t* const end = data + length;

@@ -36,11 +36,17 @@ std::optional<int32_t> CanonicalInt(std::string_view text) {
     if (text.empty() || text.size() > 11) return {};
     const bool negative = text[0] == '-';
     const std::string_view digits = text.substr(negative ? 1 : 0);
-    if (digits.empty() || (digits[0] == '0' && (digits.size() > 1 || negative))) return {};
-    int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return {};
-    return value;
+    if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && (digits.size() > 1 || negative)))
+        return {};
+    int64_t magnitude = 0;
+    for (char c : digits) {
+        const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+        if (digit > 9) return {};
+        magnitude = magnitude * 10 + digit;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value < INT32_MIN || value > INT32_MAX) return {};
+    return static_cast<int32_t>(value);
 }
 
 // The record files below the archive's folder, with the download's start their names carry.
@@ -97,7 +103,9 @@ struct ParsedLine {
 constexpr size_t kListedDamage = 100;
 
 struct ParsedFile {
-    std::string bytes;
+    std::string storage;  // the file's bytes first; kept at its largest size, so refilling it writes no zeros
+    size_t length = 0;
+    std::string_view Bytes() const { return {storage.data(), length}; }
     std::vector<ParsedLine> lines;  // the records and the first kListedDamage damaged lines
     size_t unlisted = 0;            // damaged lines beyond those
     std::string problem;            // when the file could not be read
@@ -116,10 +124,11 @@ class FileParser {
             return;
         }
         const int64_t length = in.GetLength();
-        // Shrinking keeps the memory of a larger file before; a huge file's is given back.
-        if (out.bytes.capacity() > (64u << 20)) out.bytes = std::string();
-        out.bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-        const int64_t got = out.bytes.empty() ? 0 : in.Read(out.bytes.data(), out.bytes.size());
+        // The memory of a larger file before is kept; a huge file's is given back.
+        if (out.storage.size() > (64u << 20)) out.storage = std::string();
+        out.length = static_cast<size_t>(std::max<int64_t>(length, 0));
+        if (out.storage.size() < out.length) out.storage.resize(out.length);
+        const int64_t got = out.length == 0 ? 0 : in.Read(out.storage.data(), out.length);
         if (got < 0 || got != length) {
             out.problem = got < 0
                               ? Shown(in.LastError().message)
@@ -127,7 +136,7 @@ class FileParser {
             return;
         }
         checker_.ExpectProduct(NamedProduct(file));
-        const std::string_view bytes = out.bytes;
+        const std::string_view bytes = out.Bytes();
         uint32_t number = 0;
         size_t damaged = 0;
         // A byte-order mark some editors put first is no part of the first line, as the download's scan
@@ -151,7 +160,7 @@ class FileParser {
     ParsedLine ParseLine(std::string_view bytes, size_t at, size_t length, uint32_t number) {
         ParsedLine parsed{};
         parsed.line = number;
-        const RecordLine line = checker_.Check(bytes.substr(at, length));
+        const RecordLine line = checker_.Check(std::string_view(bytes.data() + at, length));
         parsed.damage = static_cast<int8_t>(line.damage);
         if (line.damage != LineDamage::kNone && line.damage != LineDamage::kOtherProduct) return parsed;
         parsed.product_at = static_cast<uint32_t>(line.product.data() - bytes.data());
@@ -177,17 +186,24 @@ class FileParser {
 // steps, set-backs and conflicts; then each device's files in the order their records say.
 class Merger {
   public:
-    explicit Merger(Archive& archive) : archive_(archive) {}
+    explicit Merger(Archive& archive) : archive_(archive) {
+        for (const ArchiveFile& file : archive.files) {
+            Entry& entry = devices_[NamedProduct(file)];
+            entry.device.product = NamedProduct(file);
+            ++entry.files_left;
+        }
+    }
 
     void Merge(uint32_t index, const ParsedFile& parsed) {
         Entry& entry = Device(NamedProduct(archive_.files[index]));
         DeviceArchive& device = entry.device;
         device.files.push_back(index);
+        if (device.files.size() == 1) Reserve(entry, parsed.lines.size());
         if (!parsed.problem.empty()) {
             archive_.problems.push_back(parsed.problem);
             device.unreadable.push_back(parsed.problem);
         }
-        const std::string_view bytes = parsed.bytes;
+        const std::string_view bytes = parsed.Bytes();
         const Span span{index, entry.sequence.size(), 0};
         bool have_previous = false;
         size_t previous = 0;
@@ -255,7 +271,9 @@ class Merger {
                 if (device.records[i].utc < device.records[device.earliest].utc) device.earliest = i;
                 if (device.records[i].utc >= device.records[device.newest].utc) device.newest = i;
             }
-            device.records.shrink_to_fit();
+            // Room that was reserved and not filled was never touched; only a large part of it is given back.
+            if (device.records.capacity() - device.records.size() > device.records.size() / 4 + 4096)
+                device.records.shrink_to_fit();
             archive_.devices.push_back(std::move(device));
         }
         devices_.clear();
@@ -268,6 +286,7 @@ class Merger {
     };
     struct Entry {
         DeviceArchive device;
+        size_t files_left = 0;                      // its files in the archive, counted before the merge
         std::unordered_map<int64_t, size_t> steps;  // seconds between neighbouring lines → how often
         int64_t last_step = 0;                      // the step counted last, and its count
         size_t* last_count = nullptr;
@@ -284,6 +303,16 @@ class Merger {
         entry.device.product = product;
         last_ = &entry;
         return entry;
+    }
+
+    // Room for the records of all the device's files, guessed from its first: growing a vector of millions
+    // a step at a time would write each record to fresh memory twice. Too small a guess only grows as
+    // before; too large is address space that is never touched, and the guess has a ceiling.
+    static void Reserve(Entry& entry, size_t first_lines) {
+        constexpr size_t kMostReserved = size_t{1} << 22;
+        const size_t guess = std::min(kMostReserved, first_lines * entry.files_left + first_lines / 8);
+        entry.device.records.reserve(guess);
+        entry.sequence.reserve(guess);
     }
 
     static uint32_t Intern(std::vector<std::string>& list, std::unordered_map<std::string, uint32_t>& index,
@@ -369,12 +398,36 @@ class Merger {
             for (size_t i = head; i != SIZE_MAX; i = succ[i]) order.push_back(i);
         }
 
+        std::vector<uint32_t> files;
+        std::vector<bool> placed;
+        for (size_t i : order) {
+            files.push_back(spans[i].file);
+            if (placed.size() <= spans[i].file) placed.resize(spans[i].file + 1);
+            placed[spans[i].file] = true;
+        }
+        for (uint32_t file : device.files)
+            if (file >= placed.size() || !placed[file]) files.push_back(file);
+        device.files = std::move(files);
+        // In the order the files were merged, every record already stands where it first appears, with
+        // that file: nothing moves.
+        bool merged_order = true;
+        for (size_t k = 0; k < n && merged_order; ++k) merged_order = order[k] == k;
+        if (!merged_order) Move(entry, order);
+        entry.sequence = {};
+        entry.spans = {};
+        entry.by_time = {};
+    }
+
+    // The records in the files' new order, each where it first appears.
+    static void Move(Entry& entry, const std::vector<size_t>& order) {
+        DeviceArchive& device = entry.device;
+        const std::vector<Span>& spans = entry.spans;
+        const std::vector<uint32_t>& seq = entry.sequence;
+
         std::vector<uint32_t> remap(device.records.size(), UINT32_MAX);
         std::vector<ArchiveRecord> records;
         records.reserve(device.records.size());
-        std::vector<uint32_t> files;
         for (size_t i : order) {
-            files.push_back(spans[i].file);
             for (size_t k = spans[i].begin; k < spans[i].end; ++k) {
                 if (remap[seq[k]] != UINT32_MAX) continue;
                 remap[seq[k]] = static_cast<uint32_t>(records.size());
@@ -382,9 +435,6 @@ class Merger {
                 records.back().file = spans[i].file;
             }
         }
-        for (uint32_t file : device.files)
-            if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
-        device.files = std::move(files);
         device.records = std::move(records);
         for (ClockJump& jump : device.jumps) {
             jump.before = remap[jump.before];
@@ -395,9 +445,6 @@ class Merger {
             b = remap[b];
             if (a > b) std::swap(a, b);
         }
-        entry.sequence = {};
-        entry.spans = {};
-        entry.by_time = {};
     }
 
     Archive& archive_;
@@ -407,7 +454,7 @@ class Merger {
 
 // Empties a slot but keeps its memory: fresh pages for every file would cost more than the reading.
 void Reuse(ParsedFile& slot) {
-    slot.bytes.clear();
+    slot.length = 0;
     slot.lines.clear();
     slot.unlisted = 0;
     slot.problem.clear();
@@ -444,9 +491,11 @@ void ReadFiles(Archive& archive) {
             changed.notify_all();
         }
     };
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    // The merge mostly waits for the reading, so every core gets a reader of its own beside it; one core
+    // alone reads and merges in turn.
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     std::vector<std::thread> workers;
-    for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back(work);
+    for (unsigned t = 0; cores > 1 && t < cores && t < count; ++t) workers.emplace_back(work);
 
     Merger merger(archive);
     FileParser own;

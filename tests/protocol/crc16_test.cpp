@@ -55,5 +55,16 @@ TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndOffset) {
     }
 }
 
+// A head folded in first and the rest after it gives the checksum of the whole, wherever it is cut.
+TEST(Crc16, ContinuedFromAHeadAgreesAtEverySplit) {
+    const std::string line = "2022-07-30 10:15:42+08:00 125 0123 and some more text to pass eight bytes";
+    for (size_t cut = 0; cut <= line.size(); ++cut) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
+        const uint16_t head = Crc16(bytes, static_cast<int32_t>(cut));
+        ASSERT_EQ(Crc16Update(head, bytes + cut, static_cast<int32_t>(line.size() - cut)), BitwiseCrc16(line))
+            << "cut at " << cut;
+    }
+}
+
 }  // namespace
 }  // namespace korvel
