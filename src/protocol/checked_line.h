@@ -35,6 +35,14 @@ constexpr int DecimalDigits(std::string_view text, size_t at, size_t count) {
     return value;
 }
 
+// Equal texts, compared in place: for the few bytes of a field that is faster than a library call.
+constexpr bool SameShortText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 // A line cut before its suffix: the text, the character where the space belongs and the four digits.
 template <typename Char>
 struct ChecksumSplit {

@@ -35,7 +35,7 @@ constexpr size_t kKeyLength = kTimestampKeyLength;
 std::optional<int32_t> CanonicalInt(std::string_view text) {
     if (text.empty() || text.size() > 11) return {};
     const bool negative = text[0] == '-';
-    const std::string_view digits = text.substr(negative ? 1 : 0);
+    const std::string_view digits(text.data() + negative, text.size() - negative);
     if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && (digits.size() > 1 || negative)))
         return {};
     int64_t magnitude = 0;
@@ -207,6 +207,8 @@ class Merger {
         const Span span{index, entry.sequence.size(), 0};
         bool have_previous = false;
         size_t previous = 0;
+        std::string_view last_product;  // the product field of the record before in this file, and its index
+        uint32_t last_spelling = UINT32_MAX;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
                 device.damaged.push_back(
@@ -222,8 +224,12 @@ class Merger {
             record.file = index;
             record.flags = line.flags;
             record.value = line.value;
-            record.spelling = Intern(device.spellings, entry.spelling_index,
-                                     bytes.substr(line.product_at, line.product_length));
+            const std::string_view product(bytes.data() + line.product_at, line.product_length);
+            if (last_spelling == UINT32_MAX || !SameShortText(product, last_product)) {
+                last_spelling = Intern(device.spellings, entry.spelling_index, product);
+                last_product = product;
+            }
+            record.spelling = last_spelling;
             if (line.flags & ArchiveRecord::kTextValue)
                 record.value = static_cast<int32_t>(
                     Intern(device.texts, entry.text_index, bytes.substr(line.value_at, line.value_length)));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "records/record_line.h"
 
-#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "protocol/checked_line.h"
@@ -45,6 +45,15 @@ bool SameProduct(std::string_view field, uint32_t named) {
     if (negative) return value != 0 && value <= 0x80000000u && (uint64_t{1} << 32) - value == named;
     return value == named;
 }
+
+// HexDigitValue of every byte, looked up.
+constexpr std::array<int8_t, 256> MakeHexDigits() {
+    std::array<int8_t, 256> table{};
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = static_cast<int8_t>(HexDigitValue(static_cast<char32_t>(c)));
+    return table;
+}
+constexpr std::array<int8_t, 256> kHexDigits = MakeHexDigits();
 
 // The value of a decimal digit; anything else gives more than 9.
 unsigned Digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
@@ -115,12 +124,13 @@ RecordLine RecordLineChecker::Check(std::string_view line) {
     if (line.size() > kLongestLine) return damaged(LineDamage::kTooLong);
     if (line.back() == '\r') return damaged(LineDamage::kCarriageReturn);
     if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(LineDamage::kNoChecksum);
-    unsigned expected = 0;
-    for (size_t i = line.size() - 4; i < line.size(); ++i) {
-        const int digit = HexDigitValue(line[i]);
-        if (digit < 0) return damaged(LineDamage::kChecksumDigits);
-        expected = expected * 16 + static_cast<unsigned>(digit);
-    }
+    const char* digits = line.data() + line.size() - 4;
+    const int d0 = kHexDigits[static_cast<unsigned char>(digits[0])],
+              d1 = kHexDigits[static_cast<unsigned char>(digits[1])],
+              d2 = kHexDigits[static_cast<unsigned char>(digits[2])],
+              d3 = kHexDigits[static_cast<unsigned char>(digits[3])];
+    if ((d0 | d1 | d2 | d3) < 0) return damaged(LineDamage::kChecksumDigits);
+    const auto expected = static_cast<unsigned>(d0 << 12 | d1 << 8 | d2 << 4 | d3);
     const std::string_view body(line.data(), line.size() - 5);
     uint16_t crc = 0;
     if (body.size() >= kHeadLength) {
@@ -144,9 +154,9 @@ RecordLine RecordLineChecker::Check(std::string_view line) {
         return damaged(LineDamage::kNotARecord);
     parsed.value = std::string_view(body.data() + kValueAt, last_space - kValueAt);
     parsed.product = std::string_view(body.data() + last_space + 1, body.size() - last_space - 1);
-    if (std::find(parsed.value.begin(), parsed.value.end(), ' ') != parsed.value.end())
-        return damaged(LineDamage::kExtraFields);
-    if (parsed.product != product_text_) {
+    for (char c : parsed.value)
+        if (c == ' ') return damaged(LineDamage::kExtraFields);
+    if (!SameShortText(parsed.product, product_text_)) {
         product_text_.assign(parsed.product);
         product_ok_ = !named_ || SameProduct(parsed.product, *named_);
     }

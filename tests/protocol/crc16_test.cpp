@@ -42,7 +42,7 @@ TEST(Crc16, CheckValuesAndEmptyInput) {
     EXPECT_EQ(Crc16(&byte, -5), 0xFFFF);
 }
 
-// Every length and alignment through the eight-byte main loop and its tail.
+// Every length and alignment through the sixteen- and four-byte steps and the tail.
 TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndOffset) {
     std::mt19937 rng(4);
     std::string data(300, '\0');
@@ -57,7 +57,7 @@ TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndOffset) {
 
 // A head folded in first and the rest after it gives the checksum of the whole, wherever it is cut.
 TEST(Crc16, ContinuedFromAHeadAgreesAtEverySplit) {
-    const std::string line = "2022-07-30 10:15:42+08:00 125 0123 and some more text to pass eight bytes";
+    const std::string line = "2022-07-30 10:15:42+08:00 125 0123 and some more text to pass sixteen bytes";
     for (size_t cut = 0; cut <= line.size(); ++cut) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
         const uint16_t head = Crc16(bytes, static_cast<int32_t>(cut));
