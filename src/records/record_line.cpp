@@ -144,7 +144,9 @@ RecordLine RecordLineChecker::Check(std::string_view line) {
 
     // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
     constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
-    const size_t last_space = body.rfind(' ');
+    // The space before the product field, searched from the end (SIZE_MAX when there is none).
+    size_t last_space = body.size() - 1;
+    while (last_space != SIZE_MAX && body[last_space] != ' ') --last_space;
     if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt)
         return damaged(LineDamage::kNotARecord);
     // The head holds the date and the hour; minutes and seconds follow it, "mm:ss".

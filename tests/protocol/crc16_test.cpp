@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "protocol/checked_line.h"
 #include "support/vectors.h"
 
 namespace korvel {
@@ -63,6 +64,21 @@ TEST(Crc16, ContinuedFromAHeadAgreesAtEverySplit) {
         const uint16_t head = Crc16(bytes, static_cast<int32_t>(cut));
         ASSERT_EQ(Crc16Update(head, bytes + cut, static_cast<int32_t>(line.size() - cut)), BitwiseCrc16(line))
             << "cut at " << cut;
+    }
+}
+
+// Texts of every length up to a few words, equal or with one byte changed anywhere in them.
+TEST(SameShortText, FindsADifferenceAtEveryLengthAndPlace) {
+    const std::string text = "0123456789abcdefghijklm";
+    for (size_t length = 0; length <= text.size(); ++length) {
+        const std::string a = text.substr(0, length);
+        ASSERT_TRUE(SameShortText(a, std::string(a))) << length;
+        ASSERT_FALSE(SameShortText(a, a + "x")) << length;
+        for (size_t at = 0; at < length; ++at) {
+            std::string b = a;
+            b[at] ^= 0x20;
+            ASSERT_FALSE(SameShortText(a, b)) << "length " << length << " at " << at;
+        }
     }
 }
 
