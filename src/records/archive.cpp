@@ -466,18 +466,22 @@ void Reuse(ParsedFile& slot) {
     slot.problem.clear();
 }
 
-// Files are read and checked by a few threads ahead of the merge, which takes them strictly in order.
-// The window bounds how many files' bytes are held at once.
+// Files are read and checked by one thread per core (the calling one among them), and merged strictly in
+// their order: a thread that finds the next files ready merges them unless another is already at it, so
+// no thread sits waiting for the others while there is reading to do. The window bounds how many files'
+// bytes are held at once.
 void ReadFiles(Archive& archive) {
     constexpr uint32_t kWindow = 64;
     const auto count = static_cast<uint32_t>(archive.files.size());
     std::vector<ParsedFile> slots(std::min(count, kWindow));
+    Merger merger(archive);
     // A mutex and a condition variable rather than atomic waits: the MinGW runtime's atomic wait can miss
     // a notification and hang.
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<uint32_t> ready(slots.size(), 0);  // the file index + 1 a slot holds; under mutex
-    uint32_t merged = 0;                           // files the merge is done with; under mutex
+    uint32_t merged = 0;                           // files merged so far; under mutex
+    bool merging = false;                          // a thread is merging; under mutex
     std::atomic<uint32_t> next{0};
     auto work = [&] {
         FileParser parser;
@@ -490,41 +494,26 @@ void ReadFiles(Archive& archive) {
             ParsedFile& slot = slots[i % kWindow];
             Reuse(slot);
             parser.Parse(archive.files[i], slot);
-            {
-                std::lock_guard lock(mutex);
-                ready[i % kWindow] = i + 1;
+            std::unique_lock lock(mutex);
+            ready[i % kWindow] = i + 1;
+            if (merging) continue;  // the thread merging sees this file before it stops
+            merging = true;
+            while (merged < count && ready[merged % kWindow] == merged + 1) {
+                const uint32_t file = merged;
+                lock.unlock();
+                merger.Merge(file, slots[file % kWindow]);
+                lock.lock();
+                merged = file + 1;
+                changed.notify_all();
             }
-            changed.notify_all();
+            merging = false;
         }
     };
-    // The merge mostly waits for the reading, so every core gets a reader of its own beside it; one core
-    // alone reads and merges in turn.
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; cores > 1 && t < cores && t < count; ++t) workers.emplace_back(work);
-
-    Merger merger(archive);
-    FileParser own;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (workers.empty()) {
-            // Alone: read each file as its turn comes.
-            Reuse(slots[0]);
-            own.Parse(archive.files[i], slots[0]);
-            merger.Merge(i, slots[0]);
-            continue;
-        }
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return ready[i % kWindow] == i + 1; });
-        }
-        merger.Merge(i, slots[i % kWindow]);
-        {
-            std::lock_guard lock(mutex);
-            merged = i + 1;
-        }
-        changed.notify_all();
-    }
-    for (std::thread& worker : workers) worker.join();
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < cores && t < count; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
     merger.Finish();
 }
 
