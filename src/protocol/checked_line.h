@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +35,28 @@ constexpr int DecimalDigits(std::string_view text, size_t at, size_t count) {
         value = value * 10 + (text[i] - '0');
     }
     return value;
+}
+
+// Equal texts, compared in place a word at a time: for the few bytes of a field that is faster than a
+// library call.
+inline bool SameShortText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const char *p = a.data(), *q = b.data();
+    size_t left = a.size();
+    auto word = [](const char* at, auto bits) {
+        std::memcpy(&bits, at, sizeof bits);
+        return bits;
+    };
+    for (; left >= 8; left -= 8, p += 8, q += 8)
+        if (word(p, uint64_t{}) != word(q, uint64_t{})) return false;
+    if (left >= 4) {
+        // The last four bytes overlap the four before them when fewer than eight are left.
+        return word(p, uint32_t{}) == word(q, uint32_t{}) &&
+               word(p + left - 4, uint32_t{}) == word(q + left - 4, uint32_t{});
+    }
+    for (; left > 0; --left)
+        if (*p++ != *q++) return false;
+    return true;
 }
 
 // A line cut before its suffix: the text, the character where the space belongs and the four digits.

@@ -35,12 +35,18 @@ constexpr size_t kKeyLength = kTimestampKeyLength;
 std::optional<int32_t> CanonicalInt(std::string_view text) {
     if (text.empty() || text.size() > 11) return {};
     const bool negative = text[0] == '-';
-    const std::string_view digits = text.substr(negative ? 1 : 0);
-    if (digits.empty() || (digits[0] == '0' && (digits.size() > 1 || negative))) return {};
-    int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return {};
-    return value;
+    const std::string_view digits(text.data() + negative, text.size() - negative);
+    if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && (digits.size() > 1 || negative)))
+        return {};
+    int64_t magnitude = 0;
+    for (char c : digits) {
+        const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+        if (digit > 9) return {};
+        magnitude = magnitude * 10 + digit;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value < INT32_MIN || value > INT32_MAX) return {};
+    return static_cast<int32_t>(value);
 }
 
 // The record files below the archive's folder, with the download's start their names carry.
@@ -103,7 +109,9 @@ struct ParsedLine {
 constexpr size_t kListedDamage = 100;
 
 struct ParsedFile {
-    std::string bytes;
+    std::string storage;  // the file's bytes first; kept at its largest size, so refilling it writes no zeros
+    size_t length = 0;
+    std::string_view Bytes() const { return {storage.data(), length}; }
     std::vector<ParsedLine> lines;  // the records and the first kListedDamage damaged lines
     size_t unlisted = 0;            // damaged lines beyond those
     std::string problem;            // when the file could not be read
@@ -117,10 +125,10 @@ class FileParser {
     explicit FileParser(const ArchiveSource& source) : source_(source) {}
 
     void Parse(const ArchiveFile& file, ParsedFile& out) {
-        source_(file, out.bytes, out.problem);
+        source_(file, out.storage, out.length, out.problem);
         if (!out.problem.empty()) return;
         checker_.ExpectProduct(NamedProduct(file));
-        const std::string_view bytes = out.bytes;
+        const std::string_view bytes = out.Bytes();
         uint32_t number = 0;
         size_t damaged = 0;
         // A byte-order mark some editors put first is no part of the first line, as the download's scan
@@ -144,7 +152,7 @@ class FileParser {
     ParsedLine ParseLine(std::string_view bytes, size_t at, size_t length, uint32_t number) {
         ParsedLine parsed{};
         parsed.line = number;
-        const RecordLine line = checker_.Check(bytes.substr(at, length));
+        const RecordLine line = checker_.Check(std::string_view(bytes.data() + at, length));
         parsed.damage = static_cast<int8_t>(line.damage);
         if (line.damage != LineDamage::kNone && line.damage != LineDamage::kOtherProduct) return parsed;
         parsed.product_at = static_cast<uint32_t>(line.product.data() - bytes.data());
@@ -168,21 +176,21 @@ class FileParser {
 };
 
 // The file system as the source of a file's bytes.
-void ReadFromDisk(const ArchiveFile& file, std::string& bytes, std::string& problem) {
+void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem) {
     CFile in;
     Failure error;
     if (!in.Open(file.path, CFile::modeRead, &error)) {
         problem = Shown(error.message);
         return;
     }
-    const int64_t length = in.GetLength();
-    // Shrinking keeps the memory of a larger file before; a huge file's is given back.
-    if (bytes.capacity() > (64u << 20)) bytes = std::string();
-    bytes.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
-    Failure read_error;
-    const int64_t got = bytes.empty() ? 0 : in.Read(bytes.data(), bytes.size(), &read_error);
-    if (got < 0 || got != length) {
-        problem = got < 0 ? Shown(read_error.message)
+    const int64_t size = in.GetLength();
+    // The memory of a larger file before is kept; a huge file's is given back.
+    if (buffer.size() > (64u << 20)) buffer = std::string();
+    length = static_cast<size_t>(std::max<int64_t>(size, 0));
+    if (buffer.size() < length) buffer.resize(length);
+    const int64_t got = length == 0 ? 0 : in.Read(buffer.data(), length, &error);
+    if (got < 0 || got != size) {
+        problem = got < 0 ? Shown(error.message)
                           : file.relative + ": the file changed while it was read; run the command again";
     }
 }
@@ -191,20 +199,29 @@ void ReadFromDisk(const ArchiveFile& file, std::string& bytes, std::string& prob
 // steps, set-backs and conflicts; then each device's files in the order their records say.
 class Merger {
   public:
-    explicit Merger(Archive& archive) : archive_(archive) {}
+    explicit Merger(Archive& archive) : archive_(archive) {
+        for (const ArchiveFile& file : archive.files) {
+            Entry& entry = devices_[NamedProduct(file)];
+            entry.device.product = NamedProduct(file);
+            ++entry.files_left;
+        }
+    }
 
     void Merge(uint32_t index, const ParsedFile& parsed) {
         Entry& entry = Device(NamedProduct(archive_.files[index]));
         DeviceArchive& device = entry.device;
         device.files.push_back(index);
+        if (device.files.size() == 1) Reserve(entry, parsed.lines.size());
         if (!parsed.problem.empty()) {
             archive_.problems.push_back(parsed.problem);
             device.unreadable.push_back(parsed.problem);
         }
-        const std::string_view bytes = parsed.bytes;
+        const std::string_view bytes = parsed.Bytes();
         const Span span{index, entry.sequence.size(), 0};
         bool have_previous = false;
         size_t previous = 0;
+        std::string_view last_product;  // the product field of the record before in this file, and its index
+        uint32_t last_spelling = UINT32_MAX;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
                 device.damaged.push_back(
@@ -220,8 +237,12 @@ class Merger {
             record.file = index;
             record.flags = line.flags;
             record.value = line.value;
-            record.spelling = Intern(device.spellings, entry.spelling_index,
-                                     bytes.substr(line.product_at, line.product_length));
+            const std::string_view product(bytes.data() + line.product_at, line.product_length);
+            if (last_spelling == UINT32_MAX || !SameShortText(product, last_product)) {
+                last_spelling = Intern(device.spellings, entry.spelling_index, product);
+                last_product = product;
+            }
+            record.spelling = last_spelling;
             if (line.flags & ArchiveRecord::kTextValue)
                 record.value = static_cast<int32_t>(
                     Intern(device.texts, entry.text_index, bytes.substr(line.value_at, line.value_length)));
@@ -269,7 +290,9 @@ class Merger {
                 if (device.records[i].utc < device.records[device.earliest].utc) device.earliest = i;
                 if (device.records[i].utc >= device.records[device.newest].utc) device.newest = i;
             }
-            device.records.shrink_to_fit();
+            // Room that was reserved and not filled was never touched; only a large part of it is given back.
+            if (device.records.capacity() - device.records.size() > device.records.size() / 4 + 4096)
+                device.records.shrink_to_fit();
             archive_.devices.push_back(std::move(device));
         }
         devices_.clear();
@@ -282,6 +305,7 @@ class Merger {
     };
     struct Entry {
         DeviceArchive device;
+        size_t files_left = 0;                      // its files in the archive, counted before the merge
         std::unordered_map<int64_t, size_t> steps;  // seconds between neighbouring lines → how often
         int64_t last_step = 0;                      // the step counted last, and its count
         size_t* last_count = nullptr;
@@ -298,6 +322,16 @@ class Merger {
         entry.device.product = product;
         last_ = &entry;
         return entry;
+    }
+
+    // Room for the records of all the device's files, guessed from its first: growing a vector of millions
+    // a step at a time would write each record to fresh memory twice. Too small a guess only grows as
+    // before; too large is address space that is never touched, and the guess has a ceiling.
+    static void Reserve(Entry& entry, size_t first_lines) {
+        constexpr size_t kMostReserved = size_t{1} << 22;
+        const size_t guess = std::min(kMostReserved, first_lines * entry.files_left + first_lines / 8);
+        entry.device.records.reserve(guess);
+        entry.sequence.reserve(guess);
     }
 
     static uint32_t Intern(std::vector<std::string>& list, std::unordered_map<std::string, uint32_t>& index,
@@ -383,12 +417,36 @@ class Merger {
             for (size_t i = head; i != SIZE_MAX; i = succ[i]) order.push_back(i);
         }
 
+        std::vector<uint32_t> files;
+        std::vector<bool> placed;
+        for (size_t i : order) {
+            files.push_back(spans[i].file);
+            if (placed.size() <= spans[i].file) placed.resize(spans[i].file + 1);
+            placed[spans[i].file] = true;
+        }
+        for (uint32_t file : device.files)
+            if (file >= placed.size() || !placed[file]) files.push_back(file);
+        device.files = std::move(files);
+        // In the order the files were merged, every record already stands where it first appears, with
+        // that file: nothing moves.
+        bool merged_order = true;
+        for (size_t k = 0; k < n && merged_order; ++k) merged_order = order[k] == k;
+        if (!merged_order) Move(entry, order);
+        entry.sequence = {};
+        entry.spans = {};
+        entry.by_time = {};
+    }
+
+    // The records in the files' new order, each where it first appears.
+    static void Move(Entry& entry, const std::vector<size_t>& order) {
+        DeviceArchive& device = entry.device;
+        const std::vector<Span>& spans = entry.spans;
+        const std::vector<uint32_t>& seq = entry.sequence;
+
         std::vector<uint32_t> remap(device.records.size(), UINT32_MAX);
         std::vector<ArchiveRecord> records;
         records.reserve(device.records.size());
-        std::vector<uint32_t> files;
         for (size_t i : order) {
-            files.push_back(spans[i].file);
             for (size_t k = spans[i].begin; k < spans[i].end; ++k) {
                 if (remap[seq[k]] != UINT32_MAX) continue;
                 remap[seq[k]] = static_cast<uint32_t>(records.size());
@@ -396,9 +454,6 @@ class Merger {
                 records.back().file = spans[i].file;
             }
         }
-        for (uint32_t file : device.files)
-            if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
-        device.files = std::move(files);
         device.records = std::move(records);
         for (ClockJump& jump : device.jumps) {
             jump.before = remap[jump.before];
@@ -409,9 +464,6 @@ class Merger {
             b = remap[b];
             if (a > b) std::swap(a, b);
         }
-        entry.sequence = {};
-        entry.spans = {};
-        entry.by_time = {};
     }
 
     Archive& archive_;
@@ -421,24 +473,28 @@ class Merger {
 
 // Empties a slot but keeps its memory: fresh pages for every file would cost more than the reading.
 void Reuse(ParsedFile& slot) {
-    slot.bytes.clear();
+    slot.length = 0;
     slot.lines.clear();
     slot.unlisted = 0;
     slot.problem.clear();
 }
 
-// Files are read and checked by a few threads ahead of the merge, which takes them strictly in order.
-// The window bounds how many files' bytes are held at once.
+// Files are read and checked by one thread per core (the calling one among them), and merged strictly in
+// their order: a thread that finds the next files ready merges them unless another is already at it, so
+// no thread sits waiting for the others while there is reading to do. The window bounds how many files'
+// bytes are held at once.
 void ReadFiles(Archive& archive, const ArchiveSource& source) {
     constexpr uint32_t kWindow = 64;
     const auto count = static_cast<uint32_t>(archive.files.size());
     std::vector<ParsedFile> slots(std::min(count, kWindow));
+    Merger merger(archive);
     // A mutex and a condition variable rather than atomic waits: the MinGW runtime's atomic wait can miss
     // a notification and hang.
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<uint32_t> ready(slots.size(), 0);  // the file index + 1 a slot holds; under mutex
-    uint32_t merged = 0;                           // files the merge is done with; under mutex
+    uint32_t merged = 0;                           // files merged so far; under mutex
+    bool merging = false;                          // a thread is merging; under mutex
     std::atomic<uint32_t> next{0};
     auto work = [&] {
         FileParser parser(source);
@@ -451,39 +507,26 @@ void ReadFiles(Archive& archive, const ArchiveSource& source) {
             ParsedFile& slot = slots[i % kWindow];
             Reuse(slot);
             parser.Parse(archive.files[i], slot);
-            {
-                std::lock_guard lock(mutex);
-                ready[i % kWindow] = i + 1;
+            std::unique_lock lock(mutex);
+            ready[i % kWindow] = i + 1;
+            if (merging) continue;  // the thread merging sees this file before it stops
+            merging = true;
+            while (merged < count && ready[merged % kWindow] == merged + 1) {
+                const uint32_t file = merged;
+                lock.unlock();
+                merger.Merge(file, slots[file % kWindow]);
+                lock.lock();
+                merged = file + 1;
+                changed.notify_all();
             }
-            changed.notify_all();
+            merging = false;
         }
     };
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back(work);
-
-    Merger merger(archive);
-    FileParser own(source);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (workers.empty()) {
-            // Alone: read each file as its turn comes.
-            Reuse(slots[0]);
-            own.Parse(archive.files[i], slots[0]);
-            merger.Merge(i, slots[0]);
-            continue;
-        }
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return ready[i % kWindow] == i + 1; });
-        }
-        merger.Merge(i, slots[i % kWindow]);
-        {
-            std::lock_guard lock(mutex);
-            merged = i + 1;
-        }
-        changed.notify_all();
-    }
-    for (std::thread& worker : workers) worker.join();
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < cores && t < count; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
     merger.Finish();
 }
 

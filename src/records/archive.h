@@ -111,8 +111,11 @@ Archive ReadArchive(const std::string& folder);
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take);
 
 // Where a record file's bytes come from: the file system, or a database that keeps each file's bytes.
-// Fills bytes, or problem with a sentence naming file.relative; called from several threads at once.
-using ArchiveSource = std::function<void(const ArchiveFile& file, std::string& bytes, std::string& problem)>;
+// Puts the file's bytes at the start of buffer (which it may enlarge and need not shrink: refilling a
+// buffer of the right size writes no zeros) and their count in length, or fills problem with a sentence
+// naming file.relative; called from several threads at once.
+using ArchiveSource =
+    std::function<void(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem)>;
 // As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
 // bytes from source. The folder is what messages name as where the files are.
 Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);

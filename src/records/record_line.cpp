@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "records/record_line.h"
 
+#include <array>
 #include <cstring>
 
 #include "protocol/checked_line.h"
@@ -43,6 +44,36 @@ bool SameProduct(std::string_view field, uint32_t named) {
     }
     if (negative) return value != 0 && value <= 0x80000000u && (uint64_t{1} << 32) - value == named;
     return value == named;
+}
+
+// HexDigitValue of every byte, looked up.
+constexpr std::array<int8_t, 256> MakeHexDigits() {
+    std::array<int8_t, 256> table{};
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = static_cast<int8_t>(HexDigitValue(static_cast<char32_t>(c)));
+    return table;
+}
+constexpr std::array<int8_t, 256> kHexDigits = MakeHexDigits();
+
+// The value of a decimal digit; anything else gives more than 9.
+unsigned Digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+
+// Fixed-length comparisons as a few word loads rather than a call.
+uint64_t Load8(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+uint32_t Load4(const char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+bool SameHead(const char* a, const char* b) {  // 14 bytes: two overlapping words
+    return ((Load8(a) ^ Load8(b)) | (Load8(a + 6) ^ Load8(b + 6))) == 0;
+}
+bool SameOffset(const char* a, const char* b) {  // 6 bytes
+    return ((Load4(a) ^ Load4(b)) | (Load4(a + 2) ^ Load4(b + 2))) == 0;
 }
 
 }  // namespace
@@ -93,53 +124,66 @@ RecordLine RecordLineChecker::Check(std::string_view line) {
     if (line.size() > kLongestLine) return damaged(LineDamage::kTooLong);
     if (line.back() == '\r') return damaged(LineDamage::kCarriageReturn);
     if (line.size() <= 5 || line[line.size() - 5] != ' ') return damaged(LineDamage::kNoChecksum);
-    unsigned expected = 0;
-    for (size_t i = line.size() - 4; i < line.size(); ++i) {
-        const int digit = HexDigitValue(line[i]);
-        if (digit < 0) return damaged(LineDamage::kChecksumDigits);
-        expected = expected * 16 + static_cast<unsigned>(digit);
+    const char* digits = line.data() + line.size() - 4;
+    const int d0 = kHexDigits[static_cast<unsigned char>(digits[0])],
+              d1 = kHexDigits[static_cast<unsigned char>(digits[1])],
+              d2 = kHexDigits[static_cast<unsigned char>(digits[2])],
+              d3 = kHexDigits[static_cast<unsigned char>(digits[3])];
+    if ((d0 | d1 | d2 | d3) < 0) return damaged(LineDamage::kChecksumDigits);
+    const auto expected = static_cast<unsigned>(d0 << 12 | d1 << 8 | d2 << 4 | d3);
+    const std::string_view body(line.data(), line.size() - 5);
+    uint16_t crc = 0;
+    if (body.size() >= kHeadLength) {
+        if (!have_head_ || !SameHead(body.data(), head_)) Head(body.data());
+        crc = Crc16Update(head_crc_, reinterpret_cast<const uint8_t*>(body.data()) + kHeadLength,
+                          static_cast<int32_t>(body.size() - kHeadLength));
+    } else {
+        crc = Crc16(body);
     }
-    const std::string_view body = line.substr(0, line.size() - 5);
-    if (Crc16(body) != expected) return damaged(LineDamage::kChecksumMismatch);
+    if (crc != expected) return damaged(LineDamage::kChecksumMismatch);
 
     // date, time with its offset, value, product: "2022-07-30 10:15:42+08:00 125 0123"
     constexpr size_t kValueAt = kKeyLength + kOffsetLength + 1;
-    const size_t last_space = body.rfind(' ');
+    // The space before the product field, searched from the end (SIZE_MAX when there is none).
+    size_t last_space = body.size() - 1;
+    while (last_space != SIZE_MAX && body[last_space] != ' ') --last_space;
     if (body.size() <= kValueAt || body[kValueAt - 1] != ' ' || last_space <= kValueAt)
         return damaged(LineDamage::kNotARecord);
-    const std::optional<int64_t> clock = ClockTime(body);
-    if (!clock || !Offset(body.data() + kKeyLength)) return damaged(LineDamage::kNotARecord);
-    parsed.value = body.substr(kValueAt, last_space - kValueAt);
-    parsed.product = body.substr(last_space + 1);
-    if (parsed.value.find(' ') != std::string_view::npos) return damaged(LineDamage::kExtraFields);
-    if (parsed.product != product_text_) {
+    // The head holds the date and the hour; minutes and seconds follow it, "mm:ss".
+    const unsigned m1 = Digit(body[14]), m2 = Digit(body[15]), s1 = Digit(body[17]), s2 = Digit(body[18]);
+    if (!head_is_time_ || body[16] != ':' || m1 > 5 || m2 > 9 || s1 > 5 || s2 > 9 ||
+        !Offset(body.data() + kKeyLength))
+        return damaged(LineDamage::kNotARecord);
+    parsed.value = std::string_view(body.data() + kValueAt, last_space - kValueAt);
+    parsed.product = std::string_view(body.data() + last_space + 1, body.size() - last_space - 1);
+    for (char c : parsed.value)
+        if (c == ' ') return damaged(LineDamage::kExtraFields);
+    if (!SameShortText(parsed.product, product_text_)) {
         product_text_.assign(parsed.product);
         product_ok_ = !named_ || SameProduct(parsed.product, *named_);
     }
     if (!product_ok_) return damaged(LineDamage::kOtherProduct);
-    parsed.clock = *clock;
+    parsed.clock = head_clock_ + (m1 * 10 + m2) * 60 + s1 * 10 + s2;
     parsed.offset = offset_;
     parsed.minus_zero = minus_zero_;
     return parsed;
 }
 
-std::optional<int64_t> RecordLineChecker::ClockTime(std::string_view body) {
-    if (!have_date_ || std::memcmp(body.data(), date_, sizeof date_) != 0) {
-        const std::optional<int64_t> midnight =
-            ParseClockTime(std::string(body.data(), sizeof date_) + " 00:00:00", ' ');
-        if (!midnight) return {};
-        std::memcpy(date_, body.data(), sizeof date_);
-        have_date_ = true;
-        midnight_ = *midnight;
-    }
-    if (body[10] != ' ' || body[13] != ':' || body[16] != ':') return {};
-    const int h = DecimalDigits(body, 11, 2), m = DecimalDigits(body, 14, 2), s = DecimalDigits(body, 17, 2);
-    if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return {};
-    return midnight_ + h * 3600 + m * 60 + s;
+void RecordLineChecker::Head(const char* text) {
+    std::memcpy(head_, text, kHeadLength);
+    have_head_ = true;
+    head_crc_ = Crc16(reinterpret_cast<const uint8_t*>(text), kHeadLength);
+    char midnight_text[kKeyLength];
+    std::memcpy(midnight_text, text, 10);
+    std::memcpy(midnight_text + 10, " 00:00:00", 9);
+    const std::optional<int64_t> midnight = ParseClockTime(std::string_view(midnight_text, kKeyLength), ' ');
+    const int hour = DecimalDigits(std::string_view(text, kHeadLength), 11, 2);
+    head_is_time_ = midnight && text[10] == ' ' && text[13] == ':' && hour >= 0 && hour <= 23;
+    head_clock_ = head_is_time_ ? *midnight + hour * 3600 : 0;
 }
 
 bool RecordLineChecker::Offset(const char* text) {
-    if (have_offset_ && std::memcmp(text, offset_text_, kOffsetLength) == 0) return true;
+    if (have_offset_ && SameOffset(text, offset_text_)) return true;
     const std::optional<int> offset = ParseOffset(std::string_view(text, kOffsetLength), &minus_zero_);
     if (!offset) return false;
     std::memcpy(offset_text_, text, kOffsetLength);

@@ -3,6 +3,7 @@
 // can be wrong with a line, with the sentences that say it. archive and verify both use it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,15 +45,21 @@ class RecordLineChecker {
     RecordLine Check(std::string_view line);  // the line without its LF
 
   private:
-    std::optional<int64_t> ClockTime(std::string_view body);
+    // "YYYY-MM-DD hh:", which neighbouring lines mostly share.
+    static constexpr size_t kHeadLength = 14;
+    void Head(const char* text);
     bool Offset(const char* text);
 
     std::optional<uint32_t> named_;
     std::string product_text_ = "\n";  // no field is this, so the first line works it out
     bool product_ok_ = false;
-    char date_[10] = {};
-    bool have_date_ = false;
-    int64_t midnight_ = 0;
+    // The head of the line before: the checksum register after it, and when it is a record's date and
+    // hour, the clock time it stands for.
+    char head_[kHeadLength] = {};
+    bool have_head_ = false;
+    uint16_t head_crc_ = 0;
+    bool head_is_time_ = false;
+    int64_t head_clock_ = 0;
     char offset_text_[6] = {};
     bool have_offset_ = false;
     int offset_ = 0;

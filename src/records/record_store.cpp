@@ -126,26 +126,28 @@ Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
     // One connection serves the readers one at a time; they check the lines of the files meanwhile.
     std::mutex mutex;
     Failure first_failure;
-    Archive archive = ReadArchive(store.Name(), std::move(files),
-                                  [&](const ArchiveFile& file, std::string& bytes, std::string& problem) {
-                                      const StoredFileEntry& entry = *by_key.at(file.path);
-                                      if (!entry.has_bytes) {
-                                          problem = file.relative +
-                                                    ": loaded by an older korvel-cli that kept no copy of "
-                                                    "its lines; run korvel-cli ingest on its folder again";
-                                          return;
-                                      }
-                                      std::lock_guard lock(mutex);
-                                      if (first_failure) {
-                                          problem = file.relative + ": " + first_failure.message;
-                                          return;
-                                      }
-                                      bytes.clear();
-                                      if (Failure f = store.FileBytes(entry.id, bytes)) {
-                                          first_failure = f;
-                                          problem = file.relative + ": " + f.message;
-                                      }
-                                  });
+    Archive archive =
+        ReadArchive(store.Name(), std::move(files),
+                    [&](const ArchiveFile& file, std::string& bytes, size_t& length, std::string& problem) {
+                        const StoredFileEntry& entry = *by_key.at(file.path);
+                        if (!entry.has_bytes) {
+                            problem = file.relative +
+                                      ": loaded by an older korvel-cli that kept no copy of "
+                                      "its lines; run korvel-cli ingest on its folder again";
+                            return;
+                        }
+                        std::lock_guard lock(mutex);
+                        if (first_failure) {
+                            problem = file.relative + ": " + first_failure.message;
+                            return;
+                        }
+                        bytes.clear();
+                        if (Failure f = store.FileBytes(entry.id, bytes)) {
+                            first_failure = f;
+                            problem = file.relative + ": " + f.message;
+                        }
+                        length = bytes.size();
+                    });
     failure = first_failure;
     return archive;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "protocol/checked_line.h"
 #include "support/vectors.h"
 
 namespace korvel {
@@ -42,7 +43,7 @@ TEST(Crc16, CheckValuesAndEmptyInput) {
     EXPECT_EQ(Crc16(&byte, -5), 0xFFFF);
 }
 
-// Every length and alignment through the eight-byte main loop and its tail.
+// Every length and alignment through the sixteen- and four-byte steps and the tail.
 TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndOffset) {
     std::mt19937 rng(4);
     std::string data(300, '\0');
@@ -51,6 +52,32 @@ TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndOffset) {
         for (size_t length = 0; offset + length <= data.size(); ++length) {
             const std::string piece = data.substr(offset, length);
             ASSERT_EQ(Crc16(piece), BitwiseCrc16(piece)) << "offset " << offset << " length " << length;
+        }
+    }
+}
+
+// A head folded in first and the rest after it gives the checksum of the whole, wherever it is cut.
+TEST(Crc16, ContinuedFromAHeadAgreesAtEverySplit) {
+    const std::string line = "2022-07-30 10:15:42+08:00 125 0123 and some more text to pass sixteen bytes";
+    for (size_t cut = 0; cut <= line.size(); ++cut) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
+        const uint16_t head = Crc16(bytes, static_cast<int32_t>(cut));
+        ASSERT_EQ(Crc16Update(head, bytes + cut, static_cast<int32_t>(line.size() - cut)), BitwiseCrc16(line))
+            << "cut at " << cut;
+    }
+}
+
+// Texts of every length up to a few words, equal or with one byte changed anywhere in them.
+TEST(SameShortText, FindsADifferenceAtEveryLengthAndPlace) {
+    const std::string text = "0123456789abcdefghijklm";
+    for (size_t length = 0; length <= text.size(); ++length) {
+        const std::string a = text.substr(0, length);
+        ASSERT_TRUE(SameShortText(a, std::string(a))) << length;
+        ASSERT_FALSE(SameShortText(a, a + "x")) << length;
+        for (size_t at = 0; at < length; ++at) {
+            std::string b = a;
+            b[at] ^= 0x20;
+            ASSERT_FALSE(SameShortText(a, b)) << "length " << length << " at " << at;
         }
     }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "protocol/crc16.h"
+#include "support/record_lines.h"
 #include "support/temp_folder.h"
 
 namespace korvel::testing {
@@ -246,6 +247,33 @@ TEST(Archive, DamageIsListedAHundredLinesPerFileAndCountedBeyond) {
         EXPECT_EQ(archive.devices[0].damaged.size(), row.listed) << row.name;
         EXPECT_EQ(archive.devices[0].DamagedLines(), row.total) << row.name;
         EXPECT_FALSE(archive.devices[0].Complete()) << row.name;
+    }
+}
+
+// More files than are read ahead at once, two devices taking turns, each file beginning with the record
+// the device's file before ended with: every record once, in order, with the first file that holds it.
+TEST(Archive, ManyFilesOfTwoDevicesMergeInTheirOrder) {
+    constexpr int kFilesEach = 150, kPerFile = 5;
+    TempFolder folder;
+    for (int k = 0; k < 2 * kFilesEach; ++k) {
+        const int j = k / 2;
+        const std::string product = k % 2 ? "0124" : "0123";
+        std::string lines;
+        for (int r = j * kPerFile; r <= (j + 1) * kPerFile; ++r) lines += Rec(r * 121, r, product);
+        folder.Write(RecordFileName(k, k % 2 ? 124 : 123), lines);
+    }
+    const Archive archive = ReadArchive(folder.path());
+    ASSERT_EQ(archive.devices.size(), 2u);
+    for (const DeviceArchive& d : archive.devices) {
+        const int parity = d.product == 124;
+        EXPECT_TRUE(archive.Complete(d)) << d.product;
+        EXPECT_EQ(d.valid_lines, size_t{kFilesEach * (kPerFile + 1)});
+        ASSERT_EQ(d.records.size(), size_t{kFilesEach * kPerFile + 1}) << d.product;
+        for (int r = 0; r < static_cast<int>(d.records.size()); ++r) {
+            const int first_file = 2 * (r == 0 ? 0 : (r - 1) / kPerFile) + parity;
+            ASSERT_EQ(d.records[r].value, r) << d.product;
+            ASSERT_EQ(archive.files[d.records[r].file].relative, RecordFileName(first_file, d.product)) << r;
+        }
     }
 }
 
