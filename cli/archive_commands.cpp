@@ -20,6 +20,7 @@
 #include "records/report_page.h"
 #include "records/running_summary.h"
 #include "system.h"
+#include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/number.h"
 #include "text/os_path.h"
@@ -31,6 +32,12 @@ namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
+namespace say = failure_text;
+
+// A command's failure on stderr: "korvel-cli: COMMAND: SENTENCE".
+void Say(const char* command, const std::string& sentence) {
+    std::cerr << "korvel-cli: " << command << ": " << sentence << '\n';
+}
 
 // The folder to read, or the exit code after saying why there is none.
 std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code) {
@@ -38,10 +45,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (!IsDirectory(folder)) {
-        std::cerr << "korvel-cli: " << command << ": " << Shown(folder) << " is not a folder"
-                  << (given ? "; name the folder of record files with --dir"
-                            : " (the upload folder); name the folder of record files with --dir")
-                  << '\n';
+        Say(command, say::NotAFolder(Shown(folder), given));
         code = kExitUsage;
         return {};
     }
@@ -53,8 +57,7 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
 std::optional<Archive> Source(const std::optional<std::string>& dir, const std::optional<std::string>& db,
                               const char* command, int& code) {
     if (dir && db) {
-        std::cerr << "korvel-cli: " << command
-                  << ": --dir and --db both name where the records are; give one of them\n";
+        Say(command, say::DirAndDbBoth());
         code = kExitUsage;
         return {};
     }
@@ -69,7 +72,7 @@ std::optional<Archive> Source(const std::optional<std::string>& dir, const std::
     std::optional<Archive> archive;
     if (!failure) archive = ReadStoredArchive(*store, failure);
     if (failure) {
-        std::cerr << "korvel-cli: " << command << ": " << failure.message << '\n';
+        Say(command, failure.message);
         code = kExitWrite;
         return {};
     }
@@ -79,14 +82,10 @@ std::optional<Archive> Source(const std::optional<std::string>& dir, const std::
 bool NoRecordFiles(const Archive& archive, const char* command, bool database) {
     if (!archive.files.empty()) return false;
     if (database) {
-        std::cerr
-            << "korvel-cli: " << command << ": no record files in the database " << Shown(archive.folder)
-            << "; load them with korvel-cli ingest --db, or name the folder of record files with --dir\n";
+        Say(command, say::NoRecordFilesInDatabase(Shown(archive.folder)));
         return true;
     }
-    std::cerr << "korvel-cli: " << command << ": no record files in " << Shown(archive.folder)
-              << " or its subfolders (record files are named like 220730-102005-123-7b.txt); name the "
-                 "folder of record files with --dir\n";
+    Say(command, say::NoRecordFilesIn(Shown(archive.folder)));
     if (!archive.problems.empty()) std::cerr << "korvel-cli: " << archive.problems.front() << '\n';
     return true;
 }
@@ -111,8 +110,7 @@ const DeviceArchive* Device(const Archive& archive, const std::string& product, 
     }
     const DeviceArchive* device = fits ? archive.Find(static_cast<uint32_t>(number)) : nullptr;
     if (!device || device->valid_lines == 0) {
-        std::cerr << "korvel-cli: " << command << ": no records of product " << product << " in "
-                  << Shown(archive.folder) << "; the products there: " << Products(archive) << '\n';
+        Say(command, say::NoRecordsOfProduct(product, Shown(archive.folder), Products(archive)));
         return nullptr;
     }
     return device;
@@ -126,12 +124,9 @@ void SayIncomplete(const Archive& archive, const DeviceArchive& device, const ch
         if (!text.empty()) text += ", and ";
         text += Plural(archive.folders.size(), "folder", "folders") + " that could not be read may hold more";
     }
-    std::cerr << "korvel-cli: " << command << ": note: the records of product " << device.product
-              << " are not complete: " << text << " (korvel-cli archive lists them)\n";
-    for (const std::string& problem : device.unreadable)
-        std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
-    for (const std::string& problem : archive.folders)
-        std::cerr << "korvel-cli: " << command << ": unreadable: " << problem << '\n';
+    Say(command, say::RecordsNotComplete(std::to_string(device.product), text));
+    for (const std::string& problem : device.unreadable) Say(command, say::Unreadable(problem));
+    for (const std::string& problem : archive.folders) Say(command, say::Unreadable(problem));
 }
 
 nlohmann::ordered_json Number(const DeviceArchive& device, size_t index) {
@@ -240,16 +235,14 @@ class OutputBuffer : public std::streambuf {
     char buffer_[1 << 16];
 };
 
-// Writes to the file named (whole or not at all), or to stdout. False after saying why it failed.
-bool Emit(const std::optional<std::string>& output, const char* command,
-          const std::function<void(std::ostream&)>& write) {
+// Writes to the file named (whole or not at all), or to stdout; the Failure says why that failed.
+Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
     if (!output) {
         BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
-        if (std::cout) return true;
-        std::cerr << "korvel-cli: " << command << ": cannot write to the standard output\n";
-        return false;
+        if (std::cout) return {};
+        return {FailureKind::Other, say::StandardOutputFailed()};
     }
     SafeOutput file;
     Failure error;
@@ -258,11 +251,10 @@ bool Emit(const std::optional<std::string>& output, const char* command,
         std::ostream out(buffer.get());
         write(out);
         out.flush();
-        if (file.Commit(&error)) return true;
+        if (file.Commit(&error)) return {};
     }
-    std::cerr << "korvel-cli: " << command << ": " << Shown(error.message)
-              << "; choose a writable file with --output\n";
-    return false;
+    error.message = say::OutputNotWritten(Shown(error.message));
+    return error;
 }
 
 CLI::Validator TimeValidator() {
@@ -413,14 +405,16 @@ int ArchiveCommands::RunExport() const {
     const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
     const std::optional<TimeBound> to = to_ ? ParseTimeBound(*to_, true) : std::nullopt;
     const std::vector<size_t> order = ChronologicalRecords(*device, from, to);
-    const bool written = Emit(output_, "export", [&](std::ostream& out) {
-        if (format_ == "json") {
-            WriteRecordsJson(archive, *device, order, out);
-        } else {
-            WriteRecordsCsv(archive, *device, order, out);
-        }
-    });
-    if (!written) return kExitWrite;
+    if (const Failure failure = Emit(output_, [&](std::ostream& out) {
+            if (format_ == "json") {
+                WriteRecordsJson(archive, *device, order, out);
+            } else {
+                WriteRecordsCsv(archive, *device, order, out);
+            }
+        })) {
+        Say("export", failure.message);
+        return kExitWrite;
+    }
     SayIncomplete(archive, *device, "export");
     if (output_) std::cout << Shown(*output_) << '\n';
     return kExitOk;
@@ -441,7 +435,7 @@ int ArchiveCommands::RunReport() const {
         std::string private_folder;
         Failure error;
         if (!MakePrivateFolder("korvel-report-", &private_folder, &error)) {
-            std::cerr << "korvel-cli: report: " << Shown(error.message) << '\n';
+            Say("report", Shown(error.message));
             return kExitWrite;
         }
         output = private_folder + "/korvel-report" +
@@ -453,9 +447,12 @@ int ArchiveCommands::RunReport() const {
     options.database = db_.has_value();
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
-    if (!Emit(output, "report",
-              [&](std::ostream& out) { out.write(page.data(), static_cast<std::streamsize>(page.size())); }))
+    if (const Failure failure = Emit(output, [&](std::ostream& out) {
+            out.write(page.data(), static_cast<std::streamsize>(page.size()));
+        })) {
+        Say("report", failure.message);
         return kExitWrite;
+    }
     if (device) {
         SayIncomplete(archive, *device, "report");
     } else {
@@ -466,8 +463,7 @@ int ArchiveCommands::RunReport() const {
         std::error_code error;
         const fs::path absolute = fs::absolute(OsPath(*output), error);
         if (const Failure problem = OpenInDesktop(error ? *output : Utf8Path(absolute))) {
-            std::cerr << "korvel-cli: report: the page was written, but " << problem.message << "; open "
-                      << Shown(*output) << " in a browser yourself\n";
+            Say("report", say::PageNotOpened(problem.message, Shown(*output)));
             return kExitOpen;
         }
     }

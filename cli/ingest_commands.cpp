@@ -13,6 +13,7 @@
 #include "records/archive.h"
 #include "records/record_file.h"
 #include "records/record_store.h"
+#include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/shown.h"
 #include "text/utf8.h"
@@ -120,8 +121,8 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     std::string folder = dir ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (!IsDirectory(folder)) {
-        std::cerr << "korvel-cli: ingest: " << Shown(folder) << " is not a folder"
-                  << (dir ? "" : " (the upload folder)") << "; name the folder of record files with --dir\n";
+        std::cerr << "korvel-cli: ingest: " << failure_text::NotAFolder(Shown(folder), dir.has_value())
+                  << '\n';
         return kExitUsage;
     }
     std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest");
@@ -140,9 +141,9 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     }
     if (report.damaged > 0 || !report.problems.empty()) {
         std::cerr << "korvel-cli: ingest: "
-                  << (report.damaged > 0 ? Plural(report.damaged, "damaged line was", "damaged lines were") +
-                                               " not loaded (korvel-cli archive names them)"
-                                         : std::string("some files could not be read"))
+                  << (report.damaged > 0 ? failure_text::DamagedLinesNotLoaded(Plural(
+                                               report.damaged, "damaged line was", "damaged lines were"))
+                                         : failure_text::SomeFilesUnreadable())
                   << '\n';
         return kExitVerify;
     }

@@ -101,4 +101,43 @@ inline std::string CannotWriteRecordFiles(const std::string& folder, const std::
     return "cannot write record files to " + folder + ": " + reason + "; " + advice;
 }
 
+// The command line's commands over record files and databases; `command` names the command
+// ("archive"), the sentences come after "korvel-cli: COMMAND: ".
+inline std::string NotAFolder(const std::string& folder, bool given) {
+    return folder + " is not a folder" + (given ? "" : " (the upload folder)") +
+           "; name the folder of record files with --dir";
+}
+inline std::string DirAndDbBoth() {
+    return "--dir and --db both name where the records are; give one of them";
+}
+inline std::string NoRecordFilesInDatabase(const std::string& database) {
+    return "no record files in the database " + database +
+           "; load them with korvel-cli ingest --db, or name the folder of record files with --dir";
+}
+inline std::string NoRecordFilesIn(const std::string& folder) {
+    return "no record files in " + folder +
+           " or its subfolders (record files are named like 220730-102005-123-7b.txt); name the folder of "
+           "record files with --dir";
+}
+inline std::string NoRecordsOfProduct(const std::string& product, const std::string& where,
+                                      const std::string& products) {
+    return "no records of product " + product + " in " + where + "; the products there: " + products;
+}
+inline std::string RecordsNotComplete(const std::string& product, const std::string& what) {
+    return "note: the records of product " + product + " are not complete: " + what +
+           " (korvel-cli archive lists them)";
+}
+inline std::string Unreadable(const std::string& problem) { return "unreadable: " + problem; }
+inline std::string StandardOutputFailed() { return "cannot write to the standard output"; }
+inline std::string OutputNotWritten(const std::string& sentence) {
+    return sentence + "; choose a writable file with --output";
+}
+inline std::string PageNotOpened(const std::string& why, const std::string& page) {
+    return "the page was written, but " + why + "; open " + page + " in a browser yourself";
+}
+inline std::string DamagedLinesNotLoaded(const std::string& counted) {
+    return counted + " not loaded (korvel-cli archive names them)";
+}
+inline std::string SomeFilesUnreadable() { return "some files could not be read"; }
+
 }  // namespace korvel::failure_text
