@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The event loop: posting from many threads, timers, watched descriptors (run under ThreadSanitizer).
+// The event loop: posting from many threads, timers (run under ThreadSanitizer). Watched descriptors are
+// in event_loop_posix_test.cpp.
 #include "platform/event_loop.h"
 
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <thread>
 
@@ -77,29 +76,6 @@ TEST(EventLoop, TicksMissedDuringAStallAreNotCaughtUp) {
     ASSERT_TRUE(loop.RunUntil([&] { return ticks >= 1; }, 10s));
     for (int i = 0; i < 5; ++i) loop.RunOnce(0ms);
     EXPECT_LE(ticks, 2);
-}
-
-TEST(EventLoop, WatchedDescriptorRunsItsHandlerWhenReadable) {
-    EventLoop loop;
-    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int fired = 0;
-    loop.WatchFd(fd, [&] {
-        uint64_t v;
-        [[maybe_unused]] ssize_t n = ::read(fd, &v, sizeof v);
-        ++fired;
-    });
-    std::thread writer([fd] {
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    });
-    EXPECT_TRUE(loop.RunUntil([&] { return fired == 1; }, 10s));
-    writer.join();
-    loop.UnwatchFd(fd);
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    loop.RunOnce(1ms);
-    EXPECT_EQ(fired, 1);
-    ::close(fd);
 }
 
 }  // namespace
