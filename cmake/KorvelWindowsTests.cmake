@@ -14,6 +14,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 file(GLOB _support CONFIGURE_DEPENDS ${_tests}/support/*.cpp)
 # Pseudo-terminals, the simulator process and the database servers are Linux-side helpers.
 list(FILTER _support EXCLUDE REGEX "/(pty|pty_pair|sim_process|databases)\\.cpp$")
+list(FILTER _support EXCLUDE REGEX "_posix\\.cpp$")
 add_library(korvel_test_support STATIC ${_support})
 target_include_directories(korvel_test_support PUBLIC ${_tests})
 target_link_libraries(korvel_test_support PUBLIC korvel_core gtest gmock nlohmann_json::nlohmann_json)

@@ -10,11 +10,14 @@
 
 #include "app/korvel_app.h"
 #include "support/app_bench.h"
+#include "support/test_ports.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
 
 namespace korvel {
 namespace {
+
+using testing::kAdapter0;
 
 using testing::AppBench;
 using testing::FakeOpener;
@@ -40,7 +43,7 @@ class NoFreeDescriptors {
 
 TEST(App, LinkWithoutEventsIsReportedAndTheToolGoesOn) {
     AppBench bench;
-    bench.ports.names = {u"/dev/ttyFAKE0"};
+    bench.ports.names = {kAdapter0.name};
     std::unique_ptr<CKorvelApp> app;
     {
 #ifdef KORVEL_SANITIZED

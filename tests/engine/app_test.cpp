@@ -5,6 +5,7 @@
 
 #include "app/korvel_app.h"
 #include "support/app_bench.h"
+#include "support/test_ports.h"
 #include "ui/controls.h"
 #include "ui/memory_window.h"
 #include "ui/texts.h"
@@ -12,12 +13,14 @@
 namespace korvel {
 namespace {
 
+using testing::kAdapter0;
+
 using testing::AppBench;
 using testing::FakeOpener;
 
 TEST(App, StartsTheLinkThenTheDialogAndOpensOnTheFirstTick) {
     AppBench bench;
-    bench.ports.names = {u"/dev/ttyFAKE0"};
+    bench.ports.names = {kAdapter0.name};
     CKorvelApp app(bench.window, bench.clock, bench.ports, bench.Post(), FakeOpener(bench.device));
     EXPECT_TRUE(bench.window.MessageBoxes().empty());
     EXPECT_TRUE(app.Link().EventsHeld());

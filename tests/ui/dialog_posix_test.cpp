@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/dialog_rig.h"
+#include "support/test_ports.h"
 #include "text/utf8.h"
 #include "ui/dialog_template.h"
 #include "ui/texts.h"
@@ -15,15 +16,17 @@
 namespace korvel {
 namespace {
 
+using testing::kAdapter0;
+
 using testing::DialogRig;
 
 constexpr std::string_view kInfoReply = "OK\r\nA 2 B 1234 100 1 2024-03-05 07:08:09\r\n\r\n";
 
 // The scan before a walk finds a saved file of this device that cannot be opened (a link to nowhere):
-// the box names it and nothing is asked of the device.
+// the box names it, and the walk goes on with the files that can be read.
 TEST(Dialog, UnreadableSavedFileShowsTheOpenError) {
     DialogRig rig;
-    rig.ports.names = {u"/dev/ttyFAKE0"};
+    rig.ports.names = {kAdapter0.name};
     rig.Init();
     rig.Tick();
     rig.Click(IDC_READ_INFO);
@@ -34,14 +37,13 @@ TEST(Dialog, UnreadableSavedFileShowsTheOpenError) {
     rig.Click(IDC_READ_DATA);
     ASSERT_EQ(rig.window.MessageBoxes().size(), 1u);
     EXPECT_EQ(rig.window.MessageBoxes()[0], u"Open file error " + Utf8ToWide(link));
-    EXPECT_EQ(rig.dlg.m_strCommand, u"");
-    EXPECT_EQ(rig.device->Written(), "");
+    EXPECT_EQ(rig.device->Written().rfind("get", 0), 0u) << rig.device->Written();
 }
 
 // The scan's "Open file error " box runs the window's loop; a port lost while it is open ends the start.
 TEST(Dialog, PortLostWhileTheScanBoxIsOpenStartsNoWalk) {
     DialogRig rig;
-    rig.ports.names = {u"/dev/ttyFAKE0"};
+    rig.ports.names = {kAdapter0.name};
     rig.Init();
     rig.Tick();
     rig.Click(IDC_READ_INFO);
