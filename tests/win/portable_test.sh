@@ -17,7 +17,9 @@ done
 echo "ok: portable zip"
 # NSIS installers are 32-bit programs: they need Wine's 32-bit loader (Debian's wine32 package).
 if [[ -x /usr/lib/wine/wine ]]; then
-  "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/installer_test.bat" "Z:$setup" | tr -d '\r'
+  arch=x64
+  [[ "$(basename "$setup")" == *-x86-* ]] && arch=x86
+  "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/installer_test.bat" "Z:$setup" "$arch" | tr -d '\r'
   exit "${PIPESTATUS[0]}"
 fi
 head -c 2 "$setup" | grep -q MZ || { echo "FAIL: $setup is not a Windows program"; exit 1; }
