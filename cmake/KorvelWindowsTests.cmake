@@ -91,8 +91,15 @@ if(TARGET korvel_win32ui)
 endif()
 
 # The packages: the portable zip runs unpacked; the installer installs and uninstalls where Wine can.
+# The x64 build's test also installs the x86 installer beside its own (scripts/windows builds both first).
+set(KORVEL_X86_INSTALLER "${PROJECT_SOURCE_DIR}/build/windows-x86/packages/korvel-${PROJECT_VERSION}-x86-setup.exe"
+    CACHE FILEPATH "the x86 installer that the x64 installer test installs side by side")
 if(TARGET packages)
-  add_test(NAME win.packages COMMAND bash ${_tests}/win/portable_test.sh ${KORVEL_PORTABLE} ${KORVEL_INSTALLER})
+  set(_other)
+  if(KORVEL_MINGW_ARCH STREQUAL "x86_64")
+    set(_other ${KORVEL_X86_INSTALLER})
+  endif()
+  add_test(NAME win.packages COMMAND bash ${_tests}/win/portable_test.sh ${KORVEL_PORTABLE} ${KORVEL_INSTALLER} ${_other})
   set_tests_properties(win.packages PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()
