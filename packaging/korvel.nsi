@@ -29,6 +29,15 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "MIT License"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\korvel"
+; x64 and x86 may be installed side by side: each has a shortcut and a name of its own, so that
+; removing one leaves the other's shortcut in place.
+!if ${ARCH} == "x64"
+  !define SHORTCUT "korvel.lnk"
+  !define DISPLAY_NAME "korvel"
+!else
+  !define SHORTCUT "korvel (x86).lnk"
+  !define DISPLAY_NAME "korvel (x86)"
+!endif
 
 Var ComPort
 Var ComPortField
@@ -83,10 +92,10 @@ Section "korvel"
   File "${STAGE}\README.txt"
   ; The shortcut of every user of this machine.
   SetShellVarContext all
-  CreateShortCut "$SMPROGRAMS\korvel.lnk" "$INSTDIR\korvel.exe" "" "$INSTDIR\korvel.ico" 0
+  CreateShortCut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\korvel.exe" "" "$INSTDIR\korvel.ico" 0
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "Software\korvel" "InstallDir" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "korvel"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${DISPLAY_NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\korvel.ico"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "korvel"
@@ -109,7 +118,7 @@ Section "Uninstall"
   SetShellVarContext all
   nsExec::ExecToLog 'schtasks /Delete /F /TN "korvel download"'
   Pop $0
-  Delete "$SMPROGRAMS\korvel.lnk"
+  Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$INSTDIR\korvel.exe"
   Delete "$INSTDIR\korvel-cli.exe"
   Delete "$INSTDIR\korvel.ico"

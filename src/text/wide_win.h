@@ -56,6 +56,9 @@ inline int ErrnoOf(DWORD code) {
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SUPPORTED:
             return ENOSYS;
+        case ERROR_NEGATIVE_SEEK:
+        case ERROR_INVALID_PARAMETER:
+            return EINVAL;
         default:
             return EIO;
     }

@@ -2,7 +2,8 @@
 // korvel-cli ingest and fleet against the real servers: a PostgreSQL 15 started here on a Unix socket
 // (the tests that need it skip, saying why, where it is not installed), four ingests at once, an ingest
 // killed in the middle of a file, a full disk under the SQLite file, and the failures that must end in
-// exit 4 with nothing loaded. What a run adds and skips, case by case: tests/records/record_store_test.cpp.
+// exit 4 with nothing loaded. What a run adds and skips, case by case:
+// tests/records/record_store_posix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The archive read from files written here: records, gaps, set-backs, damage, and the export formats.
-// The same on folders that the simulator's downloads fill: tests/cli/archive_test.cpp.
+// The same on folders that the simulator's downloads fill: tests/cli/archive_test.cpp. Links and names
+// with quotes: archive_posix_test.cpp.
 #include "records/archive.h"
 
 #include <gtest/gtest.h>
@@ -211,17 +212,11 @@ INSTANTIATE_TEST_SUITE_P(
               "gap 2024-03-05 00:03:00+08:00 to 2024-03-05 00:05:00+08:00: 1"}}),
     [](const ::testing::TestParamInfo<Case>& param_info) { return std::string(param_info.param.name); });
 
-TEST(Archive, FolderLinksAreNotFollowedAndUnreadableFoldersAreReported) {
+TEST(Archive, AMissingFolderIsReported) {
     TempFolder folder;
-    folder.Write(kA, Records(0, 2));
-    std::filesystem::create_directory_symlink(folder.path(), folder.path() + "/loop");
-    const Archive archive = ReadArchive(folder.path());
-    EXPECT_EQ(archive.files.size(), 1u);
-    EXPECT_TRUE(archive.Complete());
     const Archive missing = ReadArchive(folder.path() + "/absent");
     ASSERT_EQ(missing.problems.size(), 1u);
-    EXPECT_NE(missing.problems[0].find(folder.path() + "/absent: No such file or directory"),
-              std::string::npos)
+    EXPECT_NE(missing.problems[0].find(folder.path() + "/absent: "), std::string::npos)
         << missing.problems[0];
     EXPECT_FALSE(missing.Complete());
 }
@@ -275,18 +270,6 @@ TEST(Archive, ManyFilesOfTwoDevicesMergeInTheirOrder) {
             ASSERT_EQ(archive.files[d.records[r].file].relative, RecordFileName(first_file, d.product)) << r;
         }
     }
-}
-
-TEST(Archive, AnUnreadableFileMakesItsDeviceIncomplete) {
-    TempFolder folder;
-    folder.Write(kA, Records(0, 2));
-    std::filesystem::create_symlink("nowhere", folder / kB);
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    ASSERT_EQ(archive.devices[0].unreadable.size(), 1u);
-    EXPECT_NE(archive.devices[0].unreadable[0].find(kB), std::string::npos);
-    EXPECT_FALSE(archive.devices[0].Complete());
-    EXPECT_FALSE(archive.Complete(archive.devices[0]));
 }
 
 TEST(ArchiveExport, ChronologicalByUtcWithBoundsInEitherClock) {
@@ -364,8 +347,8 @@ TEST(ArchiveExport, ValuesStayAsWrittenAndTextNeverBecomesAFormula) {
 
 TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
     TempFolder folder;
-    folder.Write("a,\"b\"/" + std::string(kA), Rec(0, 5) + Checked("2024-03-05 00:02:01-00:00 1,5 0123") +
-                                                   Checked("2024-03-05 00:04:02+08:00 12.5 0123"));
+    folder.Write("a,b/" + std::string(kA), Rec(0, 5) + Checked("2024-03-05 00:02:01-00:00 1,5 0123") +
+                                               Checked("2024-03-05 00:04:02+08:00 12.5 0123"));
     const Archive archive = ReadArchive(folder.path());
     ASSERT_EQ(archive.devices.size(), 1u);
     const DeviceArchive& d = archive.devices[0];
@@ -373,8 +356,8 @@ TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
     WriteRecordsCsv(archive, d, {0, 1}, csv);
     EXPECT_EQ(csv.str(),
               "time,value,product,file\r\n"
-              "2024-03-05T00:00:00+08:00,5,0123,\"a,\"\"b\"\"/240305-010000-123-7b.txt\"\r\n"
-              "2024-03-05T00:02:01-00:00,\"1,5\",0123,\"a,\"\"b\"\"/240305-010000-123-7b.txt\"\r\n");
+              "2024-03-05T00:00:00+08:00,5,0123,\"a,b/240305-010000-123-7b.txt\"\r\n"
+              "2024-03-05T00:02:01-00:00,\"1,5\",0123,\"a,b/240305-010000-123-7b.txt\"\r\n");
     std::ostringstream json;
     WriteRecordsJson(archive, d, {0, 1, 2}, json);
     const nlohmann::json parsed = nlohmann::json::parse(json.str());
@@ -383,7 +366,7 @@ TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
     EXPECT_EQ(parsed[1]["value"], "1,5");
     EXPECT_EQ(parsed[2]["value"], 12.5);
     EXPECT_EQ(parsed[1]["time"], "2024-03-05T00:02:01-00:00");
-    EXPECT_EQ(parsed[0]["file"], "a,\"b\"/240305-010000-123-7b.txt");
+    EXPECT_EQ(parsed[0]["file"], "a,b/240305-010000-123-7b.txt");
     std::ostringstream empty;
     WriteRecordsJson(archive, d, {}, empty);
     EXPECT_EQ(nlohmann::json::parse(empty.str()), nlohmann::json::array());

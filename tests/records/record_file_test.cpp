@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Record file names, stored lines, whole-or-nothing writing and the upload folder.
-// Reading the files back is in scan_test.cpp; the walk that fills them in walk_test.cpp.
+// Reading the files back is in scan_test.cpp; the walk that fills them in walk_test.cpp. Permission bits,
+// a full disk and the upload folder under HOME are in record_file_posix_test.cpp.
 #include "records/record_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
-#include <csignal>
-
+#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <tuple>
 
@@ -132,34 +129,6 @@ TEST(WriteRecordFile, FailsWithoutLeavingAnythingBehind) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"plain-file", "r-1-1.txt"}));
 }
 
-TEST(WriteRecordFile, FailsInAFolderWithoutWritePermission) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-    TempFolder folder;
-    std::filesystem::create_directory(folder.path() + "/locked");
-    std::filesystem::permissions(folder.path() + "/locked",
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    EXPECT_TRUE(WriteRecordFile(Utf8ToWide(folder.path() + "/locked/r-1-1.txt"), {"a\n"}));
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path() + "/locked"));
-}
-
-TEST(WriteRecordFile, AWriteThatFailsHalfWayLeavesNothing) {
-    // A file size limit stands in for a full disk: the write stops part-way with an error.
-    TempFolder folder;
-    folder.Write("r-1-1.txt", "the earlier download\n");
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 1000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    Failure error = WriteRecordFile(JoinPath(folder.wide(), u"r-1-1.txt"), {std::string(5000, 'x')});
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_TRUE(error);
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"r-1-1.txt"});
-    EXPECT_EQ(folder.Read("r-1-1.txt"), "the earlier download\n");
-}
-
 TEST(SaveRecordFile, ATakenNameGivesTheNextFreeSecondAndLiveWritersAreLeftAlone) {
     TempFolder folder;
     folder.Write("221231-235959-5-5.txt", "first\n");
@@ -199,37 +168,6 @@ TEST(SaveRecordFile, NextSecondCarriesIntoMinutesDaysMonthsAndYears) {
                   std::tie(c.next.year, c.next.month, c.next.day, c.next.hour, c.next.minute, c.next.second))
             << c.time.year << "-" << c.time.month << "-" << c.time.day;
     }
-}
-
-class UploadFolderTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (const char* home = std::getenv("HOME")) saved_home_ = home, had_home_ = true;
-    }
-    void TearDown() override {
-        if (had_home_)
-            ::setenv("HOME", saved_home_.c_str(), 1);
-        else
-            ::unsetenv("HOME");
-    }
-    std::string saved_home_;
-    bool had_home_ = false;
-};
-
-TEST_F(UploadFolderTest, IsTheUploadFolderUnderHomeWhenItExists) {
-    TempFolder home;
-    std::filesystem::create_directories(home.path() + "/hollin.data/upload");
-    ::setenv("HOME", home.path().c_str(), 1);
-    EXPECT_EQ(ResolveUploadFolder(), Utf8ToWide(home.path() + "/hollin.data/upload"));
-    EXPECT_TRUE(std::filesystem::is_directory(home.path() + "/hollin.data/upload"));
-}
-
-TEST_F(UploadFolderTest, FallsBackToTheProgramFolderAndCreatesNothing) {
-    TempFolder home;
-    ::setenv("HOME", home.path().c_str(), 1);
-    std::string program_folder = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-    EXPECT_EQ(ResolveUploadFolder(), Utf8ToWide(program_folder));
-    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
 }
 
 }  // namespace

@@ -1,44 +1,28 @@
 // SPDX-License-Identifier: MIT
 // The scan of saved record files: line validation, the greatest key, the head and tail windows, the folder
-// tree. Writing the files is in record_file_test.cpp.
+// tree. Writing the files is in record_file_test.cpp; links, pipes and names that are not UTF-8 in
+// scan_posix_test.cpp.
 #include "records/scan.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <future>
 
 #include "records/record_file.h"
-#include "support/temp_folder.h"
+#include "support/scan_tree.h"
 #include "text/utf8.h"
 
 namespace korvel {
 namespace {
 
+using testing::Line;
+using testing::ScanTree;
 using testing::TempFolder;
-
-// A stored line for the given key and product field.
-std::string Line(const std::string& key, const std::string& product = "0123") {
-    return MakeRecordLine(Utf8ToWide(key + "+08:00 125 " + product));
-}
-
-std::u16string W(const std::string& s) { return Utf8ToWide(s); }
+using testing::W;
 
 std::u16string ScanText(const std::string& text, int n) {
     std::u16string last;
     ScanRecordText(W(text), n, last);
-    return last;
-}
-
-std::u16string ScanTree(const TempFolder& folder, int n, std::vector<std::u16string>* errors = nullptr) {
-    std::u16string last;
-    ScanFolder(folder.wide(), n, last, [&](const std::u16string& path) {
-        if (errors) errors->push_back(path);
-    });
     return last;
 }
 
@@ -202,14 +186,6 @@ TEST(ScanFolder, FindsTheDevicesFilesAtAnyDepthAndNothingElse) {
     EXPECT_EQ(ScanTree(folder, 123), u"2024-02-02 00:00:00");
 }
 
-TEST(ScanFolder, NamesThatAreNotUtf8AreReadToo) {
-    TempFolder folder;
-    folder.Write("\xff\xfe-123-7b.txt", Line("2022-07-30 10:00:00"));
-    std::vector<std::u16string> errors;
-    EXPECT_EQ(ScanTree(folder, 123, &errors), u"2022-07-30 10:00:00");
-    EXPECT_TRUE(errors.empty());
-}
-
 TEST(ScanFolder, ProductZeroAndNegativeProducts) {
     TempFolder folder;
     folder.Write(WideToUtf8(MakeRecordFileName({2022, 1, 1, 0, 0, 0}, 0)),
@@ -225,44 +201,6 @@ TEST(ScanFolder, MissingFolderFindsNothing) {
     std::u16string last;
     ScanFolder(W(folder.path() + "/missing"), 123, last, [](const std::u16string&) { FAIL(); });
     EXPECT_EQ(last, u"");
-}
-
-TEST(ScanFolder, LinksToFoldersAreNotFollowedSoLoopsEnd) {
-    TempFolder folder;
-    folder.Write("sub/220730-102005-123-7b.txt", Line("2022-07-30 10:00:00"));
-    std::filesystem::create_directory_symlink(folder.path(), folder.path() + "/sub/loop");
-    std::filesystem::create_directory_symlink("..", folder.path() + "/sub/up-123-7b.txt");
-    std::vector<std::u16string> errors;
-    EXPECT_EQ(ScanTree(folder, 123, &errors), u"2022-07-30 10:00:00");
-    EXPECT_TRUE(errors.empty());
-}
-
-TEST(ScanFolder, UnopenableFilesAreReportedAndTheScanGoesOn) {
-    TempFolder folder;
-    folder.Write("b/220730-102005-123-7b.txt", Line("2022-07-30 10:00:00"));
-    std::filesystem::create_symlink(folder.path() + "/nowhere", folder.path() + "/a-123-7b.txt");
-    std::vector<std::u16string> errors;
-    EXPECT_EQ(ScanTree(folder, 123, &errors), u"2022-07-30 10:00:00");
-    EXPECT_EQ(errors, std::vector<std::u16string>{W(folder.path() + "/a-123-7b.txt")});
-}
-
-TEST(ScanFolder, ALinkToAPipeIsReportedWithoutWaitingForAWriter) {
-    TempFolder folder;
-    folder.Write("b/220730-102005-123-7b.txt", Line("2022-07-30 10:00:00"));
-    const std::string fifo = folder.path() + "/pipe";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink(fifo, folder.path() + "/a-123-7b.txt");
-    std::vector<std::u16string> errors;
-    auto scan = std::async(std::launch::async, [&] { return ScanTree(folder, 123, &errors); });
-    if (scan.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-        ADD_FAILURE() << "the scan waits on the pipe";
-        const int writer = ::open(fifo.c_str(), O_RDWR);  // lets it go on, so the test can end
-        [[maybe_unused]] ssize_t n = ::write(writer, "x\n", 2);
-        ::close(writer);
-        scan.wait();
-    }
-    EXPECT_EQ(scan.get(), u"2022-07-30 10:00:00");
-    EXPECT_EQ(errors, std::vector<std::u16string>{W(folder.path() + "/a-123-7b.txt")});
 }
 
 }  // namespace

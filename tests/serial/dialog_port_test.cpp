@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The dialog's port handlers against fake ports (what is opened, closed and written, in order), and once
-// against a real pty for a hang-up. The port itself is in port_test.cpp, the port list in discovery_test.cpp.
+// The dialog's port handlers against fake ports (what is opened, closed and written, in order); a hang-up
+// of a real port is in dialog_port_posix_test.cpp. The port itself is in port_posix_test.cpp, the port
+// list in discovery_linux_test.cpp.
 #include <gtest/gtest.h>
 
-#include "platform/event_loop.h"
 #include "serial/port_name.h"
 #include "serial/serial_link.h"
 #include "support/fake_port.h"
-#include "support/pty.h"
+#include "support/test_ports.h"
 #include "ui/controls.h"
 #include "ui/dialog_template.h"
 #include "ui/korvel_dlg.h"
@@ -16,6 +16,10 @@
 
 namespace korvel {
 namespace {
+
+using testing::kAdapter0;
+using testing::kBuiltInPort;
+using testing::kModemPort;
 
 class DialogPort : public ::testing::Test {
   protected:
@@ -49,14 +53,15 @@ class DialogPort : public ::testing::Test {
 };
 
 TEST_F(DialogPort, OpenPortOpensTheSelectedPathAtTheSelectedRateAndRaisesDtrOnceReading) {
-    ShowPorts({u"/dev/ttyS2", u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kBuiltInPort.name, kAdapter0.name}, kAdapter0.name);
     dlg.m_nRxBytes = 7;
     dlg.m_nTxBytes = 9;
     dlg.OpenPort();
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200", "reader 1", "dtr+ 1"}));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"open " + kAdapter0.path + " 115200", "reader 1", "dtr+ 1"}));
     EXPECT_EQ(link.m_bOpen, 1);
     EXPECT_EQ(link.m_nBaud, 115200u);
-    EXPECT_EQ(link.m_strPath, "/dev/ttyUSB0");
+    EXPECT_EQ(link.m_strPath, kAdapter0.path);
     EXPECT_EQ(dlg.m_nRxBytes, 0u);
     EXPECT_EQ(dlg.m_nTxBytes, 0u);
     EXPECT_TRUE(link.EventsHeld());
@@ -64,7 +69,7 @@ TEST_F(DialogPort, OpenPortOpensTheSelectedPathAtTheSelectedRateAndRaisesDtrOnce
 }
 
 TEST_F(DialogPort, WithNoPortSelectedOpenPortDoesNothingAndKeepsTheCounters) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"");
+    ShowPorts({kAdapter0.name}, u"");
     dlg.m_nRxBytes = 7;
     dlg.OpenPort();
     EXPECT_TRUE(TakeEvents().empty());
@@ -73,7 +78,7 @@ TEST_F(DialogPort, WithNoPortSelectedOpenPortDoesNothingAndKeepsTheCounters) {
 }
 
 TEST_F(DialogPort, WithNoRateSelectedNoOpenIsAttempted) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     window.ComboSelect(IDC_BAUD, -1);
     dlg.m_nTxBytes = 5;
     dlg.OpenPort();
@@ -87,12 +92,12 @@ TEST_F(DialogPort, WithNoRateSelectedNoOpenIsAttempted) {
 }
 
 TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     device->refuse = FailureKind::Busy;
-    device->refuse_message = "/dev/ttyUSB0 is in use by process 42 (minicom): close that program";
+    device->refuse_message = kAdapter0.path + " is in use by process 42 (minicom): close that program";
     dlg.m_nRxBytes = 3;
     dlg.OpenPort();
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200"}));
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open " + kAdapter0.path + " 115200"}));
     EXPECT_EQ(link.m_bOpen, 0);
     EXPECT_FALSE(link.m_hPort);
     EXPECT_EQ(dlg.m_nRxBytes, 0u);
@@ -102,21 +107,21 @@ TEST_F(DialogPort, AFailedOpenZeroesTheCountersKeepsTheReasonAndStartsNoReader) 
 }
 
 TEST_F(DialogPort, WithoutAReceiverThePortCountsAsOpenButDtrStaysLow) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     link.m_hNotifyWnd = nullptr;
     dlg.OpenPort();
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200"}));
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open " + kAdapter0.path + " 115200"}));
     EXPECT_EQ(link.m_bOpen, 1);
 }
 
 TEST_F(DialogPort, ChangingTheRateClosesAndReopensKeepingOneSetOfEvents) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     dlg.OpenPort();
     TakeEvents();
     window.ComboSelect(IDC_BAUD, 5);
     dlg.OnSelChangeBaud();
-    EXPECT_EQ(TakeEvents(),
-              (std::vector<std::string>{"close 1", "open /dev/ttyUSB0 9600", "reader 2", "dtr+ 2"}));
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"close 1", "open " + kAdapter0.path + " 9600",
+                                                      "reader 2", "dtr+ 2"}));
     EXPECT_EQ(window.Profile().at("Settings/Baud"), 5);
     EXPECT_TRUE(link.EventsHeld());
     link.ReleaseEvents();
@@ -125,15 +130,15 @@ TEST_F(DialogPort, ChangingTheRateClosesAndReopensKeepingOneSetOfEvents) {
 }
 
 TEST_F(DialogPort, ChoosingAPortRemembersItsNameAndIndexAndOpensIt) {
-    ShowPorts({u"/dev/ttyS2", u"/dev/ttyUSB0"}, u"/dev/ttyS2");
+    ShowPorts({kBuiltInPort.name, kAdapter0.name}, kBuiltInPort.name);
     dlg.OpenPort();
     TakeEvents();
     window.ComboSelect(IDC_PORT, 1);
     dlg.OnSelChangePort();
-    EXPECT_EQ(dlg.m_strPortName, u"/dev/ttyUSB0");
+    EXPECT_EQ(dlg.m_strPortName, kAdapter0.name);
     EXPECT_EQ(window.Profile().at("Settings/PortIndex"), 1);
-    EXPECT_EQ(TakeEvents(),
-              (std::vector<std::string>{"close 1", "open /dev/ttyUSB0 115200", "reader 2", "dtr+ 2"}));
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"close 1", "open " + kAdapter0.path + " 115200",
+                                                      "reader 2", "dtr+ 2"}));
 }
 
 TEST_F(DialogPort, WriteTimeoutIsLengthTimesMillisecondsPerByteAtTheRatePlus4) {
@@ -149,7 +154,7 @@ TEST_F(DialogPort, WriteTimeoutIsLengthTimesMillisecondsPerByteAtTheRatePlus4) {
         {9, 16, 4},            // 115200
         {15, 16, 4},           // 4000000
     };
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     const std::string bytes(100, 'b');
     for (const auto& c : cases) {
         window.ComboSelect(IDC_BAUD, c.baud_index);
@@ -164,7 +169,7 @@ TEST_F(DialogPort, WriteTimeoutIsLengthTimesMillisecondsPerByteAtTheRatePlus4) {
 }
 
 TEST_F(DialogPort, ALostDeviceClosesThePortAndLaterWritesTouchNothing) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     dlg.OpenPort();
     TakeEvents();
     device->Lose();
@@ -181,16 +186,17 @@ TEST_F(DialogPort, ALostDeviceClosesThePortAndLaterWritesTouchNothing) {
     EXPECT_EQ(dlg.m_nTxBytes, 5u);  // the counter still grows
 
     dlg.OpenPort();  // the timer's next try
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200", "reader 2", "dtr+ 2"}));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"open " + kAdapter0.path + " 115200", "reader 2", "dtr+ 2"}));
 }
 
 TEST_F(DialogPort, PortsComingAndGoingKeepTheSelectionOnTheChosenName) {
-    ShowPorts({u"/dev/ttyUSB0"}, u"/dev/ttyUSB0");
+    ShowPorts({kAdapter0.name}, kAdapter0.name);
     dlg.OpenPort();
     TakeEvents();
 
     // A second adapter: the list is refilled, the open port stays open and is not reopened.
-    ports.names = {u"/dev/ttyACM0", u"/dev/ttyUSB0"};
+    ports.names = {kModemPort.name, kAdapter0.name};
     EXPECT_EQ(dlg.OnDeviceChange(DBT_DEVICEARRIVAL, 0), 0);
     EXPECT_EQ(window.ComboCount(IDC_PORT), 2);
     EXPECT_EQ(window.ComboSelection(IDC_PORT), 1);
@@ -207,7 +213,7 @@ TEST_F(DialogPort, PortsComingAndGoingKeepTheSelectionOnTheChosenName) {
     window.ComboSelect(IDC_PORT, 1);
 
     // The chosen adapter is unplugged: closed, deselected, and the timer does not reopen anything.
-    ports.names = {u"/dev/ttyACM0"};
+    ports.names = {kModemPort.name};
     dlg.OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, 0);
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"close 1"}));
     EXPECT_EQ(link.m_bOpen, 0);
@@ -217,52 +223,22 @@ TEST_F(DialogPort, PortsComingAndGoingKeepTheSelectionOnTheChosenName) {
     EXPECT_TRUE(TakeEvents().empty());
 
     // Plugged in again, listed first now: selected by name, and the timer's next try opens it.
-    ports.names = {u"/dev/ttyUSB0", u"/dev/ttyACM0"};
+    ports.names = {kAdapter0.name, kModemPort.name};
     dlg.OnDeviceChange(DBT_DEVICEARRIVAL, 0);
     EXPECT_EQ(window.ComboSelection(IDC_PORT), 0);
     dlg.OpenPort();
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"open /dev/ttyUSB0 115200", "reader 2", "dtr+ 2"}));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"open " + kAdapter0.path + " 115200", "reader 2", "dtr+ 2"}));
 
     // The same names in another order are a change: refilled, and the selection follows the name.
-    ports.names = {u"/dev/ttyACM0", u"/dev/ttyUSB0"};
+    ports.names = {kModemPort.name, kAdapter0.name};
     EXPECT_TRUE(dlg.RefreshPortList());
     EXPECT_FALSE(dlg.RefreshPortList());
-    ports.names = {u"/dev/ttyUSB0", u"/dev/ttyACM0"};
+    ports.names = {kAdapter0.name, kModemPort.name};
     dlg.OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, 0);
-    EXPECT_EQ(window.ComboItemText(IDC_PORT, 0), u"/dev/ttyUSB0");
+    EXPECT_EQ(window.ComboItemText(IDC_PORT, 0), kAdapter0.name);
     EXPECT_EQ(window.ComboSelection(IDC_PORT), 0);
     EXPECT_TRUE(TakeEvents().empty());
-}
-
-// The real port on a pty: a hang-up reaches the dialog on the user-interface thread, which closes the port;
-// the timer's next try opens the device again once it is back.
-TEST(DialogRealPort, AHangUpClosesThePortFromTheUserInterfaceThread) {
-    using namespace std::chrono_literals;
-    testing::PtyPair pty;
-    MemoryWindow window;
-    SerialLink link;
-    link.m_reopenPause = 0ms;
-    EventLoop loop;
-    link.m_hNotifyWnd = loop.Poster();
-    FixedClock clock;
-    testing::FakePortList ports;
-    ports.names = {PortName(pty.slave_path)};
-    CKorvelDlg dlg(window, link, clock, ports);
-    window.ComboSelect(IDC_BAUD, kDefaultBaudIndex);
-    dlg.RefreshPortList();
-    dlg.FillPortCombo();
-    window.ComboSelect(IDC_PORT, 0);
-
-    dlg.OpenPort();
-    ASSERT_EQ(link.m_bOpen, 1) << link.m_lastFailure.message;
-    dlg.WritePort(reinterpret_cast<const uint8_t*>("info\n"), 5);
-    const auto sent = pty.Read(5, 5s);
-    EXPECT_EQ(std::string(sent.begin(), sent.end()), "info\n");
-
-    pty.CloseMaster();
-    EXPECT_TRUE(loop.RunUntil([&] { return link.m_bOpen == 0; }, 10s));
-    EXPECT_FALSE(link.m_hPort);
-    EXPECT_EQ(link.m_lastFailure.kind, FailureKind::Absent);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The event loop: posting from many threads, timers, watched descriptors (run under ThreadSanitizer).
+// The event loop: posting from many threads, timers (run under ThreadSanitizer). Watched descriptors are
+// in event_loop_posix_test.cpp.
 #include "platform/event_loop.h"
 
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <thread>
 
@@ -67,39 +66,22 @@ TEST(EventLoop, TimersTickUntilStoppedAndQuitEndsRun) {
 }
 
 // The heartbeat after a stall (a handler that took long) goes on at its pace: missed ticks are not
-// delivered in a burst.
+// delivered in a burst. What may come after the stall is bounded by the time that passed since it (a
+// loaded machine may take a period or more for the few turns below), never by the ten periods missed.
 TEST(EventLoop, TicksMissedDuringAStallAreNotCaughtUp) {
     EventLoop loop;
     int ticks = 0;
+    std::chrono::steady_clock::time_point stall_end;
     loop.StartTimer(1, 20ms, [&] {
-        if (++ticks == 1) std::this_thread::sleep_for(200ms);  // the stall: ten periods
+        if (++ticks == 1) {
+            std::this_thread::sleep_for(200ms);  // the stall: ten periods
+            stall_end = std::chrono::steady_clock::now();
+        }
     });
     ASSERT_TRUE(loop.RunUntil([&] { return ticks >= 1; }, 10s));
     for (int i = 0; i < 5; ++i) loop.RunOnce(0ms);
-    EXPECT_LE(ticks, 2);
-}
-
-TEST(EventLoop, WatchedDescriptorRunsItsHandlerWhenReadable) {
-    EventLoop loop;
-    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int fired = 0;
-    loop.WatchFd(fd, [&] {
-        uint64_t v;
-        [[maybe_unused]] ssize_t n = ::read(fd, &v, sizeof v);
-        ++fired;
-    });
-    std::thread writer([fd] {
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    });
-    EXPECT_TRUE(loop.RunUntil([&] { return fired == 1; }, 10s));
-    writer.join();
-    loop.UnwatchFd(fd);
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    loop.RunOnce(1ms);
-    EXPECT_EQ(fired, 1);
-    ::close(fd);
+    const auto periods_since = (std::chrono::steady_clock::now() - stall_end) / 20ms;
+    EXPECT_LE(ticks, 2 + periods_since) << periods_since << " periods passed after the stall";
 }
 
 }  // namespace

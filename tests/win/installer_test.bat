@@ -1,19 +1,24 @@
 @echo off
 rem SPDX-License-Identifier: MIT
 rem The installer under Wine: installs silently, then the uninstaller removes the programs and the
-rem shortcut but leaves the record files and the settings.  installer_test.bat SETUP.EXE
+rem shortcut but leaves the record files and the settings.  installer_test.bat SETUP.EXE x64|x86
+rem The x86 installer puts the programs in the 32-bit Program Files folder of a 64-bit Windows.
+set "dir=%ProgramFiles%\korvel"
+set "lnk=%ProgramData%\Microsoft\Windows\Start Menu\Programs\korvel.lnk"
+if "%~2"=="x86" set "dir=%ProgramFiles(x86)%\korvel"
+if "%~2"=="x86" set "lnk=%ProgramData%\Microsoft\Windows\Start Menu\Programs\korvel (x86).lnk"
 "%~1" /S
-if not exist "%ProgramFiles%\korvel\korvel.exe" (echo FAIL: korvel.exe not installed & exit /b 1)
-if not exist "%ProgramFiles%\korvel\korvel-cli.exe" (echo FAIL: korvel-cli.exe not installed & exit /b 1)
-if not exist "%ProgramData%\Microsoft\Windows\Start Menu\Programs\korvel.lnk" (echo FAIL: no Start-menu shortcut & exit /b 1)
-"%ProgramFiles%\korvel\korvel-cli.exe" ports > nul
+if not exist "%dir%\korvel.exe" (echo FAIL: korvel.exe not installed & exit /b 1)
+if not exist "%dir%\korvel-cli.exe" (echo FAIL: korvel-cli.exe not installed & exit /b 1)
+if not exist "%lnk%" (echo FAIL: no Start-menu shortcut & exit /b 1)
+"%dir%\korvel-cli.exe" ports > nul
 if errorlevel 1 (echo FAIL: the installed korvel-cli.exe does not run & exit /b 1)
 reg add "HKCU\Software\Local AppWizard-Generated Applications\korvel\Settings" /v Baud /t REG_DWORD /d 5 /f > nul
 mkdir "%USERPROFILE%\hollin.data\upload"
 echo 2022-07-30 10:15:42+08:00 125 0123 cba8> "%USERPROFILE%\hollin.data\upload\220730-102005-123-7b.txt"
-"%ProgramFiles%\korvel\uninstall.exe" /S _?=%ProgramFiles%\korvel
-if exist "%ProgramFiles%\korvel\korvel.exe" (echo FAIL: korvel.exe left after uninstalling & exit /b 1)
-if exist "%ProgramData%\Microsoft\Windows\Start Menu\Programs\korvel.lnk" (echo FAIL: shortcut left & exit /b 1)
+"%dir%\uninstall.exe" /S _?=%dir%
+if exist "%dir%\korvel.exe" (echo FAIL: korvel.exe left after uninstalling & exit /b 1)
+if exist "%lnk%" (echo FAIL: shortcut left & exit /b 1)
 if not exist "%USERPROFILE%\hollin.data\upload\220730-102005-123-7b.txt" (echo FAIL: the record file went & exit /b 1)
 reg query "HKCU\Software\Local AppWizard-Generated Applications\korvel\Settings" /v Baud > nul
 if errorlevel 1 (echo FAIL: the settings went & exit /b 1)

@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # The portable .zip runs where it is unpacked; the installer is tested when Wine can run 32-bit
 # programs (its NSIS stub is one): tests/win/installer_test.bat.
-#   tests/win/portable_test.sh PORTABLE.zip SETUP.exe
+#   tests/win/portable_test.sh PORTABLE.zip SETUP.exe [X86-SETUP.exe]
+# With the x86 installer beside the x64 one, both are also installed side by side.
 set -euo pipefail
-zip=$1 setup=$2
+zip=$1 setup=$2 x86_setup=${3:-}
 here=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvel-portable.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -17,8 +18,16 @@ done
 echo "ok: portable zip"
 # NSIS installers are 32-bit programs: they need Wine's 32-bit loader (Debian's wine32 package).
 if [[ -x /usr/lib/wine/wine ]]; then
-  "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/installer_test.bat" "Z:$setup" | tr -d '\r'
-  exit "${PIPESTATUS[0]}"
+  arch=x64
+  [[ "$(basename "$setup")" == *-x86-* ]] && arch=x86
+  "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/installer_test.bat" "Z:$setup" "$arch" | tr -d '\r'
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
+  if [[ $arch == x64 && -n "$x86_setup" ]]; then
+    [[ -f "$x86_setup" ]] || { echo "FAIL: no x86 installer at $x86_setup (scripts/windows builds it first)"; exit 1; }
+    "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/side_by_side_test.bat" "Z:$setup" "Z:$x86_setup" | tr -d '\r'
+    exit "${PIPESTATUS[0]}"
+  fi
+  exit 0
 fi
 head -c 2 "$setup" | grep -q MZ || { echo "FAIL: $setup is not a Windows program"; exit 1; }
 echo "installer built; not run: this Wine has no 32-bit loader (wine32)"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Port discovery from the sysfs tree and the hot-plug monitor (udev or its rescan fallback).
 // What the dialog does with the list is in dialog_port_test.cpp.
+// Linux only: sysfs and udev; the Windows port list (the SERIALCOMM key) is tested in tests/win.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The real serial port on pseudo-terminals: chunks, hang-up, busy and refused opens, write timeouts.
 // The dialog's use of it is in dialog_port_test.cpp; open/close cycles under load in threads/.
+// POSIX only: every case runs on a pseudo-terminal, which Windows (and Wine) has not; the Windows port
+// is tested in tests/win.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

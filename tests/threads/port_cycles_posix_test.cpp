@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Opening and closing a real port while data streams: no deadlock, leak or stale data (ThreadSanitizer).
+// POSIX only: the port is a pseudo-terminal, which Windows (and Wine) has not.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -2,6 +2,7 @@
 // Loading record files into a SQLite file through the real library: what a run adds, skips and
 // counts, where each record came from, the schema's upgrade and the gaps view. The command line, the
 // real PostgreSQL, concurrent and killed runs and a full disk: tests/db/ingest_test.cpp.
+// Not on Windows: the Windows build has no database library.
 #include "records/record_store.h"
 
 #include <gtest/gtest.h>
