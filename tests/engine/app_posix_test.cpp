@@ -2,6 +2,7 @@
 // Start-up when the link cannot have its events: reported, and the tool goes on.
 // POSIX only: the events are made unobtainable by lowering the descriptor limit (setrlimit); Windows
 // has no such limit to lower.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -27,7 +28,8 @@ class NoFreeDescriptors {
   public:
     NoFreeDescriptors() {
         getrlimit(RLIMIT_NOFILE, &saved_);
-        const int lowest_free = dup(0);
+        // The lowest free descriptor, whatever the test was started with (ctest may close stdin).
+        const int lowest_free = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (lowest_free >= 0) close(lowest_free);
         rlimit tight = saved_;
         tight.rlim_cur = static_cast<rlim_t>(lowest_free);
