@@ -143,31 +143,34 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
+struct ToolTipSearch {
+    HWND dialog;
+    int id;
+    std::wstring text;
+};
+
+// A window procedure's calling convention (stdcall on x86), which a lambda cannot take.
+BOOL CALLBACK TakeToolTip(HWND window, LPARAM data) {
+    auto& s = *reinterpret_cast<ToolTipSearch*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (std::wstring(name) != TOOLTIPS_CLASSW) return TRUE;
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = s.dialog;
+    tool.uId = static_cast<UINT_PTR>(s.id);
+    tool.lpszText = text;
+    SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    if (text[0]) s.text = text;
+    return TRUE;
+}
+
 // The tooltip text of control id, whichever tooltip window of the dialog holds it.
 std::wstring ToolTipOf(HWND dialog, int id) {
-    struct Search {
-        HWND dialog;
-        int id;
-        std::wstring text;
-    } search{dialog, id, {}};
-    EnumThreadWindows(
-        GetWindowThreadProcessId(dialog, nullptr),
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (std::wstring(name) != TOOLTIPS_CLASSW) return TRUE;
-            wchar_t text[1024] = {};
-            TTTOOLINFOW tool{};
-            tool.cbSize = sizeof tool;
-            tool.hwnd = s.dialog;
-            tool.uId = static_cast<UINT_PTR>(s.id);
-            tool.lpszText = text;
-            SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
-            if (text[0]) s.text = text;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ToolTipSearch search{dialog, id, {}};
+    EnumThreadWindows(GetWindowThreadProcessId(dialog, nullptr), TakeToolTip,
+                      reinterpret_cast<LPARAM>(&search));
     return search.text;
 }
 
