@@ -67,7 +67,7 @@ std::optional<Archive> Source(const std::optional<std::string>& dir, const std::
         return ReadArchive(*folder);
     }
     Failure failure;
-    std::unique_ptr<RecordStore> store = OpenRecordStore(*db, failure);
+    std::unique_ptr<RecordStore> store = OpenRecordStore(*db, failure, StoreUse::Read);
     if (store) failure = store->Prepare();
     std::optional<Archive> archive;
     if (!failure) archive = ReadStoredArchive(*store, failure);

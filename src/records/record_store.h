@@ -84,7 +84,11 @@ class RecordStore {
 // Opens the database that url names: "postgresql://..." or "postgres://..." (libpq's URI), "sqlite:PATH",
 // "sqlite://PATH" or a plain path for a SQLite file. On failure returns nothing and fills failure with
 // a sentence that says what went wrong and what to do.
-std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure);
+// Read: the records are only read (archive, export, report), so a SQLite file that is not there is a
+// failure rather than a new empty database.
+enum class StoreUse { Load, Read };
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure,
+                                             StoreUse use = StoreUse::Load);
 
 // The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
 std::string DefaultDatabasePath();

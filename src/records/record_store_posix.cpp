@@ -3,12 +3,14 @@
 // library (record_store_win.cpp).
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <string>
 
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/file_system.h"
 #include "text/shown.h"
 
 namespace korvel {
@@ -18,7 +20,7 @@ bool StartsWith(const std::string& text, std::string_view prefix) { return text.
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure) {
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure, StoreUse use) {
     if (StartsWith(url, "postgresql://") || StartsWith(url, "postgres://"))
         return OpenPostgresStore(url, failure);
     std::string path = url;
@@ -39,6 +41,14 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
                    "the database URL " + Shown(url) +
                        " names no file; give sqlite:PATH or the path of a SQLite file",
                    0};
+        return nullptr;
+    }
+    if (use == StoreUse::Read && !FileExists(path)) {
+        failure = {FailureKind::Absent,
+                   "there is no database " + Shown(path) +
+                       ": load record files into it with korvel-cli ingest --db first, or read the folder "
+                       "with --dir",
+                   ENOENT};
         return nullptr;
     }
     return OpenSqliteStore(path, failure);

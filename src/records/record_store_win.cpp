@@ -8,7 +8,7 @@
 
 namespace korvel {
 
-std::unique_ptr<RecordStore> OpenRecordStore(const std::string&, Failure& failure) {
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string&, Failure& failure, StoreUse) {
     failure = {FailureKind::Other,
                "this Windows build of korvel-cli has no database; run korvel-cli ingest (or archive, export "
                "or report with --db) on a Linux machine that reaches the database, for example a server that "

@@ -5,6 +5,7 @@
 // end) loaded into SQLite and into the PostgreSQL these tests start, every answer compared.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -152,8 +153,9 @@ TEST(DatabaseArchive, PostgresAnswersAsTheFolderDoes) {
 }
 
 TEST(DatabaseArchive, SourcesThatCannotBeReadSaySoAndHowToGoOn) {
-    TempFolder dir, db_dir;
+    TempFolder dir, db_dir, nothing;
     dir.Write(RecordFileName(0), RecordLines(0, 9));
+    ASSERT_EQ(RunCli({"ingest", "--dir", nothing.path(), "--db", db_dir / "empty.sqlite"}).exit_code, 0);
     struct Case {
         std::vector<std::string> args;
         int exit_code;
@@ -165,6 +167,8 @@ TEST(DatabaseArchive, SourcesThatCannotBeReadSaySoAndHowToGoOn) {
          2,
          "no record files in the database " + (db_dir / "empty.sqlite") +
              "; load them with korvel-cli ingest"},
+        // A mistyped name reads nothing and leaves no empty database behind.
+        {{"archive", "--db", db_dir / "typo.sqlite"}, 4, "there is no database " + (db_dir / "typo.sqlite")},
         {{"report", "--db", "mysql://host/db"}, 4, "names no database korvel-cli knows"},
         {{"archive", "--db", "postgresql://nobody@/korvel?host=" + (db_dir / "no-server")},
          4,
@@ -177,6 +181,7 @@ TEST(DatabaseArchive, SourcesThatCannotBeReadSaySoAndHowToGoOn) {
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find(c.words), std::string::npos) << result.err;
     }
+    EXPECT_FALSE(std::filesystem::exists(db_dir / "typo.sqlite"));
 }
 
 }  // namespace
