@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "support/files.h"
 
+#include "text/safe_output.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +35,11 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(text.substr(start, end - start));
     if (start < text.size()) lines.push_back(text.substr(start));
     return lines;
+}
+
+bool WriteWhole(const std::string& path, const std::string& bytes, Failure* error) {
+    SafeOutput out;
+    return out.Open(path, error) && out.Write(bytes) && out.Commit(error);
 }
 
 }  // namespace korvel::testing

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "text/failure.h"
+
 namespace korvel::testing {
 
 std::string ReadFile(const std::string& path);  // empty when it cannot be read
@@ -14,5 +16,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::vector<std::string> ListFiles(const std::string& folder);
 // The lines of a text without their LF; a last line without one counts too.
 std::vector<std::string> Lines(const std::string& text);
+// Writes bytes through the tool's own safe output (whole or not at all); false with error filled.
+bool WriteWhole(const std::string& path, const std::string& bytes, Failure* error);
 
 }  // namespace korvel::testing

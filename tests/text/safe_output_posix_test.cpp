@@ -18,17 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/temp_folder.h"
 
 namespace korvel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool WriteWhole(const std::string& path, const std::string& bytes, Failure* error) {
-    SafeOutput out;
-    return out.Open(path, error) && out.Write(bytes) && out.Commit(error);
-}
 
 mode_t Mode(const std::string& path) {
     struct stat info {};

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/temp_folder.h"
 #include "text/safe_output.h"
 
@@ -15,11 +16,6 @@ namespace korvel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool WriteWhole(const std::string& path, const std::string& bytes, Failure* error) {
-    SafeOutput out;
-    return out.Open(path, error) && out.Write(bytes) && out.Commit(error);
-}
 
 TEST(SafeOutput, NewAndExistingFilesGetTheWholeOutputAndNothingElseIsLeft) {
     struct Case {
