@@ -18,8 +18,10 @@
 
 namespace korvel {
 
-// The schema this build writes; an older one is upgraded in place, a newer one is refused.
+// The schema this build writes; an older one is upgraded in place, a newer one is refused. A SQLite file
+// has one step more: the per-device summaries that PostgreSQL has kept since its third.
 inline constexpr int kRecordSchemaVersion = 3;
+inline constexpr int kSqliteSchemaVersion = 4;
 
 // One record line as a database row.
 struct StoredRecord {

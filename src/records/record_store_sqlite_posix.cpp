@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,8 +67,35 @@ WHERE 2 * (o.utc - o.before_utc) > 3 * coalesce(u.seconds, 121);)",
     R"(CREATE TABLE file_contents (
   file INTEGER PRIMARY KEY REFERENCES files (id),
   bytes BLOB NOT NULL);)",
+    // 4: per device its count, its oldest and newest record, and how often each step between neighbouring
+    // distinct record times occurs (which gives the usual interval, the gaps and the records missing, as
+    // the gaps view finds them), kept up to date by every load, so that fleet need not read every record.
+    R"(CREATE TABLE devices (
+  product INTEGER PRIMARY KEY,
+  records INTEGER NOT NULL,
+  first_utc INTEGER NOT NULL,
+  last_utc INTEGER NOT NULL,
+  last_line TEXT NOT NULL,
+  last_offset INTEGER NOT NULL);
+CREATE TABLE device_steps (
+  product INTEGER NOT NULL,
+  step INTEGER NOT NULL,
+  times INTEGER NOT NULL,
+  PRIMARY KEY (product, step)) WITHOUT ROWID;
+INSERT INTO devices
+  SELECT product, records, first_utc, last_utc, line, offset_minutes FROM (
+    SELECT product, line, offset_minutes, count(*) OVER p AS records, min(utc) OVER p AS first_utc,
+           max(utc) OVER p AS last_utc,
+           row_number() OVER (PARTITION BY product ORDER BY utc DESC, line DESC) AS rank
+    FROM records WINDOW p AS (PARTITION BY product))
+  WHERE rank = 1;
+INSERT INTO device_steps
+  SELECT product, step, count(*) FROM (
+    SELECT product, utc - lag(utc) OVER (PARTITION BY product ORDER BY utc) AS step
+    FROM (SELECT DISTINCT product, utc FROM records))
+  WHERE step IS NOT NULL GROUP BY product, step;)",
 };
-static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
+static_assert(std::size(kSchemaSteps) == kSqliteSchemaVersion);
 
 class Statement {
   public:
@@ -118,8 +146,8 @@ class SqliteStore final : public RecordStore {
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
         const int version = SchemaVersion(failure);
-        if (!failure && version > kRecordSchemaVersion) failure = Newer(version);
-        for (int step = version; !failure && step < kRecordSchemaVersion; ++step) {
+        if (!failure && version > kSqliteSchemaVersion) failure = Newer(version);
+        for (int step = version; !failure && step < kSqliteSchemaVersion; ++step) {
             failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
             if (!failure)
                 failure = Exec(("UPDATE korvel_schema SET version = " + std::to_string(step + 1)).c_str(),
@@ -177,18 +205,27 @@ class SqliteStore final : public RecordStore {
     }
 
     Failure Fleet(std::vector<FleetDevice>& devices) override {
+        // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
+        // finds them, without reading every record.
         Statement query(db_, R"(
-SELECT r.product, r.records, r.first_utc, r.last_utc,
-  (SELECT offset_minutes FROM records WHERE product = r.product AND utc = r.last_utc ORDER BY line DESC LIMIT 1),
-  (SELECT ingested FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
-  (SELECT host FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
+WITH usual AS (
+  SELECT product, step AS seconds FROM (
+    SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
+    FROM device_steps WHERE step > 0 AND times > 0)
+  WHERE rank = 1),
+g AS (
+  SELECT s.product, sum(s.times) AS gaps,
+         sum(s.times * max((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1))
+           AS missing
+  FROM device_steps s LEFT JOIN usual u ON u.product = s.product
+  WHERE 2 * s.step > 3 * coalesce(u.seconds, 121) AND s.times > 0 GROUP BY s.product)
+SELECT d.product, d.records, d.first_utc, d.last_utc, d.last_offset,
+  (SELECT ingested FROM files WHERE product = d.product ORDER BY ingested DESC, id DESC LIMIT 1),
+  (SELECT host FROM files WHERE product = d.product ORDER BY ingested DESC, id DESC LIMIT 1),
   coalesce(g.gaps, 0), coalesce(g.missing, 0),
-  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product)
-FROM (SELECT product, count(*) AS records, min(utc) AS first_utc, max(utc) AS last_utc
-      FROM records GROUP BY product) r
-LEFT JOIN (SELECT product, count(*) AS gaps, sum(missing) AS missing FROM gaps GROUP BY product) g
-  ON g.product = r.product
-ORDER BY r.product)");
+  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = d.product)
+FROM devices d LEFT JOIN g ON g.product = d.product
+ORDER BY d.product)");
         if (!query) return Error("cannot read the database");
         int result;
         while ((result = query.Step()) == SQLITE_ROW) {
@@ -237,6 +274,138 @@ ORDER BY r.product)");
     }
 
   private:
+    // What the devices table holds of one device.
+    struct DeviceSummary {
+        bool known = false;
+        int64_t records = 0, first = 0, last = 0;  // the newest record: its time, line and offset
+        std::string last_line;
+        int64_t last_offset = 0;
+    };
+
+    Failure ReadSummary(int64_t product, DeviceSummary& summary, const std::string& what) {
+        Statement& query = Cached(read_device_,
+                                  "SELECT records, first_utc, last_utc, last_line, last_offset FROM devices "
+                                  "WHERE product = ?");
+        if (!query) return Error(what.c_str());
+        const Reuse again{query};
+        query.Bind(1, product);
+        const int result = query.Step();
+        if (result == SQLITE_ROW) {
+            summary = {true, query.Int(0), query.Int(1), query.Int(2), query.Text(3), query.Int(4)};
+        } else if (result != SQLITE_DONE) {
+            return Error(what.c_str());
+        }
+        return {};
+    }
+
+    // One device's records, of which added receives the new ones.
+    Failure InsertRecords(const std::vector<const StoredRecord*>& records, int64_t id,
+                          const std::string& what, int64_t& added) {
+        // Rows go in batches of kBatch per statement: one step per row costs more than the insert itself.
+        constexpr size_t kBatch = 64;
+        auto batch_sql = [](size_t rows) {
+            std::string sql = "INSERT INTO records (product, line, utc, offset_minutes, value, file) VALUES ";
+            for (size_t i = 0; i < rows; ++i) sql += i ? ",(?,?,?,?,?,?)" : "(?,?,?,?,?,?)";
+            return sql + " ON CONFLICT DO NOTHING";
+        };
+        Statement& full = Cached(batch_, batch_sql(kBatch).c_str());
+        if (!full) return Error(what.c_str());
+        for (size_t at = 0; at < records.size(); at += kBatch) {
+            const size_t rows = std::min(kBatch, records.size() - at);
+            std::optional<Statement> rest;
+            if (rows < kBatch) {
+                rest.emplace(db_, batch_sql(rows).c_str());
+                if (!*rest) return Error(what.c_str());
+            }
+            Statement& insert = rest ? *rest : full;
+            const Reuse insert_again{insert};
+            for (size_t i = 0; i < rows; ++i) {
+                const StoredRecord& record = *records[at + i];
+                const int base = static_cast<int>(i * 6);
+                insert.Bind(base + 1, record.product);
+                insert.Bind(base + 2, record.line);
+                insert.Bind(base + 3, record.utc);
+                insert.Bind(base + 4, record.offset_minutes);
+                insert.Bind(base + 5, record.value);
+                insert.Bind(base + 6, id);
+            }
+            if (insert.Step() != SQLITE_DONE) return Error(what.c_str());
+            added += sqlite3_changes(db_);
+        }
+        return {};
+    }
+
+    // Brings one device's summary up to date after its records of a file went in (added of them new). A
+    // record newer than the device's newest before is new for certain, and its steps follow from that
+    // newest and one another; a new record among the older ones changes the steps around it, and then the
+    // device's steps are counted again from its records (a clock set back, a file that fills a gap).
+    Failure Summarize(const std::vector<const StoredRecord*>& records, const DeviceSummary& before,
+                      int64_t added, const std::string& what) {
+        const int64_t product = records.front()->product;
+        DeviceSummary after = before;
+        after.records += added;
+        std::vector<int64_t> fresh;
+        for (const StoredRecord* record : records) {
+            if (!before.known || record->utc > before.last) fresh.push_back(record->utc);
+            if (!after.known || record->utc < after.first) after.first = record->utc;
+            if (!after.known || record->utc > after.last ||
+                (record->utc == after.last && record->line > after.last_line)) {
+                after.last = record->utc;
+                after.last_line = record->line;
+                after.last_offset = record->offset_minutes;
+            }
+            after.known = true;
+        }
+        Statement& device = Cached(write_device_, R"(INSERT INTO devices VALUES (?, ?, ?, ?, ?, ?)
+  ON CONFLICT (product) DO UPDATE SET records = excluded.records, first_utc = excluded.first_utc,
+    last_utc = excluded.last_utc, last_line = excluded.last_line, last_offset = excluded.last_offset)");
+        if (!device) return Error(what.c_str());
+        {
+            const Reuse again{device};
+            device.Bind(1, product);
+            device.Bind(2, after.records);
+            device.Bind(3, after.first);
+            device.Bind(4, after.last);
+            device.Bind(5, after.last_line);
+            device.Bind(6, after.last_offset);
+            if (device.Step() != SQLITE_DONE) return Error(what.c_str());
+        }
+
+        if (added > static_cast<int64_t>(fresh.size())) {
+            Statement& clear = Cached(clear_steps_, "DELETE FROM device_steps WHERE product = ?");
+            Statement& count = Cached(count_steps_, R"(INSERT INTO device_steps
+  SELECT ?1, step, count(*) FROM (
+    SELECT utc - lag(utc) OVER (ORDER BY utc) AS step FROM (SELECT DISTINCT utc FROM records WHERE product = ?1))
+  WHERE step IS NOT NULL GROUP BY step)");
+            if (!clear || !count) return Error(what.c_str());
+            for (Statement* statement : {&clear, &count}) {
+                const Reuse again{*statement};
+                statement->Bind(1, product);
+                if (statement->Step() != SQLITE_DONE) return Error(what.c_str());
+            }
+            return {};
+        }
+        std::sort(fresh.begin(), fresh.end());
+        std::map<int64_t, int64_t> steps;
+        std::optional<int64_t> previous;
+        if (before.known) previous = before.last;
+        for (int64_t utc : fresh) {
+            if (previous && utc != *previous) ++steps[utc - *previous];
+            previous = utc;
+        }
+        Statement& step = Cached(add_step_, R"(INSERT INTO device_steps VALUES (?, ?, ?)
+  ON CONFLICT (product, step) DO UPDATE SET times = times + excluded.times)");
+        if (!step) return Error(what.c_str());
+        for (const auto& [seconds, times] : steps) {
+            const Reuse again{step};
+            step.Bind(1, product);
+            step.Bind(2, seconds);
+            step.Bind(3, times);
+            if (step.Step() != SQLITE_DONE) return Error(what.c_str());
+        }
+        return {};
+    }
+
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
         Statement& insert_file = Cached(insert_file_, R"(INSERT INTO files
   (name, size, hash, path, product, host, ingested, records, added, damaged)
@@ -280,37 +449,28 @@ ORDER BY r.product)");
             if (contents.Step() != SQLITE_DONE) return Error(what.c_str());
         }
 
-        // Rows go in batches of kBatch per statement: one step per row costs more than the insert itself.
-        constexpr size_t kBatch = 64;
-        auto batch_sql = [](size_t rows) {
-            std::string sql = "INSERT INTO records (product, line, utc, offset_minutes, value, file) VALUES ";
-            for (size_t i = 0; i < rows; ++i) sql += i ? ",(?,?,?,?,?,?)" : "(?,?,?,?,?,?)";
-            return sql + " ON CONFLICT DO NOTHING";
-        };
-        Statement& full = Cached(batch_, batch_sql(kBatch).c_str());
-        if (!full) return Error(what.c_str());
+        // Device by device, each device's records in the file's order, so its summary follows its rows.
         const std::vector<StoredRecord>& records = file.records;
-        for (size_t at = 0; at < records.size(); at += kBatch) {
-            const size_t rows = std::min(kBatch, records.size() - at);
-            std::optional<Statement> rest;
-            if (rows < kBatch) {
-                rest.emplace(db_, batch_sql(rows).c_str());
-                if (!*rest) return Error(what.c_str());
+        std::vector<const StoredRecord*> rows;
+        rows.reserve(records.size());
+        for (const StoredRecord& record : records) rows.push_back(&record);
+        std::stable_sort(rows.begin(), rows.end(), [](const StoredRecord* a, const StoredRecord* b) {
+            return a->product < b->product;
+        });
+        for (size_t begin = 0; begin < rows.size();) {
+            size_t end = begin;
+            while (end < rows.size() && rows[end]->product == rows[begin]->product) ++end;
+            const std::vector<const StoredRecord*> device(rows.begin() + static_cast<ptrdiff_t>(begin),
+                                                          rows.begin() + static_cast<ptrdiff_t>(end));
+            DeviceSummary summary;
+            if (Failure f = ReadSummary(device.front()->product, summary, what)) return f;
+            int64_t device_added = 0;
+            if (Failure f = InsertRecords(device, id, what, device_added)) return f;
+            if (device_added > 0) {
+                if (Failure f = Summarize(device, summary, device_added, what)) return f;
             }
-            Statement& insert = rest ? *rest : full;
-            const Reuse insert_again{insert};
-            for (size_t i = 0; i < rows; ++i) {
-                const StoredRecord& record = records[at + i];
-                const int base = static_cast<int>(i * 6);
-                insert.Bind(base + 1, record.product);
-                insert.Bind(base + 2, record.line);
-                insert.Bind(base + 3, record.utc);
-                insert.Bind(base + 4, record.offset_minutes);
-                insert.Bind(base + 5, record.value);
-                insert.Bind(base + 6, id);
-            }
-            if (insert.Step() != SQLITE_DONE) return Error(what.c_str());
-            added += sqlite3_changes(db_);
+            added += device_added;
+            begin = end;
         }
         Statement& update = Cached(update_, "UPDATE files SET added = ? WHERE id = ?");
         if (!update) return Error(what.c_str());
@@ -344,7 +504,7 @@ ORDER BY r.product)");
     Failure Newer(int version) const {
         return {FailureKind::Other,
                 "the database " + path_ + " has schema version " + std::to_string(version) +
-                    ", newer than this korvel-cli knows (" + std::to_string(kRecordSchemaVersion) +
+                    ", newer than this korvel-cli knows (" + std::to_string(kSqliteSchemaVersion) +
                     "); use a newer korvel-cli",
                 0};
     }
@@ -354,6 +514,7 @@ ORDER BY r.product)");
     std::optional<Statement> has_file_;
     std::optional<Statement> file_bytes_;
     std::optional<Statement> insert_file_, contents_, batch_, update_;
+    std::optional<Statement> read_device_, write_device_, clear_steps_, count_steps_, add_step_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {

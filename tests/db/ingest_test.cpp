@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "cli_process.h"
+#include "records/record_store.h"
 #include "support/databases.h"
 #include "support/record_lines.h"
 #include "support/sim_process.h"
@@ -319,6 +321,68 @@ TEST(SqliteIngest, FleetShowsEachRecorderItsLastLoadAndWhatIsDue) {
     EXPECT_EQ(rows[1]["damaged_lines"], 1);
     EXPECT_EQ(rows[1]["gaps"], 1);  // where the damaged record is missing
     EXPECT_EQ(rows[1]["missing"], 1);
+}
+
+// A record's time as fleet writes it: 2024-01-31 00:00:00 UTC + seq × 121 s.
+std::string UtcOfRecord(int64_t seq) {
+    const std::time_t utc = static_cast<std::time_t>(1706659200 + seq * 121);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&utc));
+    return text;
+}
+
+TEST(SqliteIngest, FleetsSummariesFollowLoadsThatFillGapsSetTheClockBackOrRepeatATime) {
+    struct Step {
+        std::string name, lines;
+        int64_t records, newest, gaps, missing;  // of product 123 after the load
+    };
+    const std::vector<Step> steps = {
+        {RecordFileName(0), RecordLines(300, 399) + RecordLines(0, 99), 200, 399, 1, 200},  // set back
+        {RecordFileName(1), RecordLines(150, 199), 250, 399, 2, 150},                       // among them
+        {RecordFileName(2), RecordLines(100, 139) + RecordLines(398, 420), 311, 420, 2, 110},
+        {RecordFileName(3), RecordLine(420, "0123", 7) + RecordLines(500, 510), 323, 510, 3, 189},
+        {RecordFileName(4), RecordLines(140, 149) + RecordLines(200, 299), 433, 510, 1, 79},
+        {RecordFileName(5, 456), RecordLines(0, 5, "0456") + RecordLines(9, 12, "0456"), 433, 510, 1, 79},
+    };
+    TempDir dir, db_dir;
+    const std::string db = db_dir / "korvel.sqlite";
+    auto expect_fleet = [&](const Step& step) {
+        const ProcessResult fleet = RunCli({"fleet", "--db", db, "--json"});
+        ASSERT_EQ(fleet.exit_code, 5) << fleet.err;
+        const nlohmann::json rows = nlohmann::json::parse(fleet.out);
+        ASSERT_GE(rows.size(), 1u);
+        EXPECT_EQ(rows[0]["product"], 123);
+        EXPECT_EQ(rows[0]["records"], step.records);
+        EXPECT_EQ(rows[0]["first"], UtcOfRecord(0));
+        EXPECT_EQ(rows[0]["newest"], UtcOfRecord(step.newest));
+        EXPECT_EQ(rows[0]["gaps"], step.gaps);
+        EXPECT_EQ(rows[0]["missing"], step.missing);
+        EXPECT_EQ(rows[0]["complete"], false);
+        if (step.name != steps.back().name) return;
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[1]["product"], 456);
+        EXPECT_EQ(rows[1]["records"], 10);
+        EXPECT_EQ(rows[1]["newest"], UtcOfRecord(12));
+        EXPECT_EQ(rows[1]["gaps"], 1);
+        EXPECT_EQ(rows[1]["missing"], 3);
+        EXPECT_EQ(rows[1]["last_ingest_host"], "pc-2");
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        dir.Write(step.name, step.lines);
+        ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", db}).exit_code, 0);
+        // A second computer loaded product 456's file.
+        if (step.name == steps.back().name) {
+            ASSERT_EQ(SqliteExec(db, "UPDATE files SET host = 'pc-2' WHERE product = 456"), "");
+        }
+        expect_fleet(step);
+    }
+    EXPECT_EQ(SqliteNumber(db, "SELECT version FROM korvel_schema"), kSqliteSchemaVersion);
+    // Back to the schema before the summaries: the next open counts them from the records.
+    ASSERT_EQ(
+        SqliteExec(db, "DROP TABLE devices; DROP TABLE device_steps; UPDATE korvel_schema SET version = 3"),
+        "");
+    expect_fleet(steps.back());
 }
 
 TEST(SqliteIngest, DownloadWithIngestLoadsWhatItDownloadedAndTheStopRecordOnce) {

@@ -161,13 +161,22 @@ INSERT INTO records VALUES (123, ')" +
     ASSERT_FALSE(store->Prepare());
     const IngestReport report = IngestFolder(*store, dir.path(), "pc-1");
     EXPECT_EQ(report.added, 89);  // record 0 was there
-    EXPECT_EQ(SqliteNumber(db, "SELECT version FROM korvel_schema"), kRecordSchemaVersion);
+    EXPECT_EQ(SqliteNumber(db, "SELECT version FROM korvel_schema"), kSqliteSchemaVersion);
     EXPECT_EQ(SqliteQuery(
                   db, "SELECT f.host FROM records r JOIN files f ON f.id = r.file WHERE r.utc = 1706659200"),
               std::vector<std::string>{"pc-0"});
     const std::string before = RecordLine(49), after = RecordLine(60);
     EXPECT_EQ(SqliteQuery(db, "SELECT product, gap_start, gap_end, missing FROM gaps"),
               std::vector<std::string>{"123|" + before.substr(0, 25) + "|" + after.substr(0, 25) + "|10"});
+    // The devices' summaries start from the older load's record and follow the new ones.
+    std::vector<FleetDevice> fleet;
+    ASSERT_FALSE(store->Fleet(fleet));
+    ASSERT_EQ(fleet.size(), 1u);
+    EXPECT_EQ(fleet[0].records, 90);
+    EXPECT_EQ(fleet[0].first_utc, 1706659200);
+    EXPECT_EQ(fleet[0].last_utc, 1706659200 + 99 * 121);
+    EXPECT_EQ(fleet[0].gaps, 1);
+    EXPECT_EQ(fleet[0].missing, 10);
     store.reset();
 
     EXPECT_EQ(SqliteExec(db, "UPDATE korvel_schema SET version = 99"), "");
