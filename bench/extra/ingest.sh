@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # korvel-cli ingest and fleet over folders written by archive_fixture.cpp: a million records into a fresh
-# SQLite file and into a fresh PostgreSQL database (COPY), the second ingest of the same files, and fleet
-# over 100 recorders, at 100 × 10,000 records (two weeks each) and at 100 × 50,000 (ten weeks each):
+# SQLite file and into a fresh PostgreSQL database (COPY), the second ingest of the same files, fleet over
+# the million in SQLite, and fleet over 100 recorders at 100 × 10,000 records (two weeks each; SQLite and
+# PostgreSQL) and at 100 × 50,000 (ten weeks each; PostgreSQL):
 # generating and loading 26 million takes longer than a benchmark run here, and fleet reads per-device
 # summaries that do not grow with the records, so the two figures show how it scales. PostgreSQL runs in a
 # temporary folder on a Unix socket (as nobody when this runs as root); its rows are left out where it
@@ -70,6 +71,11 @@ _, out = timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/mill
 row("ingest 1,000,000 records into SQLite", round(best, 3), "s", "<= 2 s")
 again = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/million.sqlite"])[0] for _ in range(3))
 row("ingest of the same files again (SQLite)", round(again, 3), "s", "<= 0.2 s")
+fleet = min(timed([cli, "fleet", "--db", f"{work}/million.sqlite"])[0] for _ in range(3))
+row("fleet over 1,000,000 records of one recorder (SQLite)", round(fleet, 3), "s")
+timed([cli, "ingest", "--dir", f"{work}/fleet", "--db", fresh_sqlite("fleet")])
+fleet = min(timed([cli, "fleet", "--db", f"{work}/fleet.sqlite"])[0] for _ in range(3))
+row("fleet over 100 recorders x 10,000 records (SQLite)", round(fleet, 3), "s")
 if url:
     first, out = timed([cli, "ingest", "--dir", f"{work}/million", "--db", url])
     if "1000000 new" not in out:
