@@ -235,28 +235,6 @@ class OutputBuffer : public std::streambuf {
     char buffer_[1 << 16];
 };
 
-// Writes to the file named (whole or not at all), or to stdout; the Failure says why that failed.
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
-    if (!output) {
-        BinaryStandardOutput();  // the rows bring their own line ends
-        write(std::cout);
-        std::cout.flush();
-        if (std::cout) return {};
-        return {FailureKind::Other, say::StandardOutputFailed()};
-    }
-    SafeOutput file;
-    Failure error;
-    if (file.Open(*output, &error)) {
-        auto buffer = std::make_unique<OutputBuffer>(file);
-        std::ostream out(buffer.get());
-        write(out);
-        out.flush();
-        if (file.Commit(&error)) return {};
-    }
-    error.message = say::OutputNotWritten(Shown(error.message));
-    return error;
-}
-
 CLI::Validator TimeValidator() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
@@ -292,6 +270,48 @@ CLI::Validator ProductValidator() {
 }
 
 }  // namespace
+
+Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
+    if (!output) {
+        BinaryStandardOutput();  // the rows bring their own line ends
+        write(std::cout);
+        std::cout.flush();
+        if (std::cout) return {};
+        return {FailureKind::Other, say::StandardOutputFailed()};
+    }
+    SafeOutput file;
+    Failure error;
+    if (file.Open(*output, &error)) {
+        auto buffer = std::make_unique<OutputBuffer>(file);
+        std::ostream out(buffer.get());
+        write(out);
+        out.flush();
+        if (file.Commit(&error)) return {};
+    }
+    error.message = say::OutputNotWritten(Shown(error.message));
+    return error;
+}
+
+std::optional<std::string> PrivatePageFile(const char* command, const std::string& name) {
+    // A folder of its own that nobody else can enter: no name in it can be prepared by another user.
+    std::string private_folder;
+    Failure error;
+    if (!MakePrivateFolder("korvel-" + std::string(command) + "-", &private_folder, &error)) {
+        Say(command, Shown(error.message));
+        return {};
+    }
+    return private_folder + "/" + name;
+}
+
+int OpenPage(const char* command, const std::string& page) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(OsPath(page), error);
+    if (const Failure problem = OpenInDesktop(error ? page : Utf8Path(absolute))) {
+        Say(command, say::PageNotOpened(problem.message, Shown(page)));
+        return kExitOpen;
+    }
+    return kExitOk;
+}
 
 ArchiveCommands::ArchiveCommands(CLI::App& app) {
     archive_ = app.add_subcommand(
@@ -431,15 +451,10 @@ int ArchiveCommands::RunReport() const {
 
     std::optional<std::string> output = output_;
     if (!output && open_) {
-        // A folder of its own that nobody else can enter: no name in it can be prepared by another user.
-        std::string private_folder;
-        Failure error;
-        if (!MakePrivateFolder("korvel-report-", &private_folder, &error)) {
-            Say("report", Shown(error.message));
-            return kExitWrite;
-        }
-        output = private_folder + "/korvel-report" +
-                 (device ? "-" + std::to_string(device->product) : std::string()) + ".html";
+        output = PrivatePageFile(
+            "report",
+            "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html");
+        if (!output) return kExitWrite;
     }
     ReportOptions options;
     options.limit = limit_;
@@ -459,14 +474,7 @@ int ArchiveCommands::RunReport() const {
         for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
     }
     if (output) std::cout << Shown(*output) << '\n';
-    if (open_) {
-        std::error_code error;
-        const fs::path absolute = fs::absolute(OsPath(*output), error);
-        if (const Failure problem = OpenInDesktop(error ? *output : Utf8Path(absolute))) {
-            Say("report", say::PageNotOpened(problem.message, Shown(*output)));
-            return kExitOpen;
-        }
-    }
+    if (open_) return OpenPage("report", *output);
     return kExitOk;
 }
 

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
+
+#include "text/failure.h"
 
 namespace korvel::cli {
 
@@ -37,5 +41,14 @@ class ArchiveCommands {
     bool open_ = false;
     std::optional<double> limit_;
 };
+
+// What the page commands share. Writes to the file named (whole or not at all), or to standard output;
+// the Failure says why that failed.
+Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write);
+// Where --open without --output writes its page: name in a new folder of the temporary folder that only
+// this user may enter, so no other user can have prepared the name. Nothing after saying why not.
+std::optional<std::string> PrivatePageFile(const char* command, const std::string& name);
+// Hands the page to the desktop's browser: kExitOk, or kExitOpen after saying why none started.
+int OpenPage(const char* command, const std::string& page);
 
 }  // namespace korvel::cli

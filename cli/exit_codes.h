@@ -12,7 +12,7 @@ enum ExitCode : int {
     kExitWrite = 4,          // the record file could not be written
     kExitVerify = 5,         // verify found a problem; archive found a gap, a clock set-back or damage
     kExitSkipped = 6,        // the download ended, but records that kept failing their checksum are missing
-    kExitOpen = 7,           // the report was written, but no browser could be started for it
+    kExitOpen = 7,           // the report or fleet page was written, but no browser could be started for it
     kExitInterrupted = 130,  // stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP: 128 + SIGINT, as shells do
 };
 

@@ -6,11 +6,13 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
+#include "archive_commands.h"
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
-#include "protocol/record_index.h"
 #include "records/archive.h"
+#include "records/fleet_page.h"
 #include "records/record_file.h"
 #include "records/record_store.h"
 #include "text/failure_texts.h"
@@ -22,9 +24,6 @@ namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The ring keeps 32,767 records; the oldest not downloaded goes when that many newer are taken.
-constexpr int64_t kRingRecords = kRingSize - 1;
 
 std::string Plural(int64_t count, const char* one, const char* many) {
     return std::to_string(count) + ' ' + (count == 1 ? one : many);
@@ -57,27 +56,55 @@ std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url,
     return store;
 }
 
-struct FleetRow {
-    FleetDevice device;
-    int64_t pending = 0;      // records probably taken since the newest one in the database
-    int64_t lost = 0;         // of those, already overwritten
-    int64_t overwritten = 0;  // when the oldest pending one goes (UTC)
-    double days_left = 0;
-    bool due = false;
-    bool complete = false;
-};
+std::string FleetJson(const std::vector<FleetStatus>& rows) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const FleetStatus& row : rows) {
+        const FleetDevice& d = row.device;
+        nlohmann::ordered_json j;
+        j["product"] = d.product;
+        j["records"] = d.records;
+        j["first"] = UtcText(d.first_utc);
+        j["newest"] = UtcText(d.last_utc);
+        j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
+        j["last_ingest_host"] = d.ingested_host;
+        j["pending"] = row.pending;
+        j["lost"] = row.lost;
+        j["overwritten"] = UtcText(row.overwritten);
+        j["due"] = row.due;
+        j["complete"] = row.complete;
+        j["gaps"] = d.gaps;
+        j["missing"] = d.missing;
+        j["damaged_lines"] = d.damaged;
+        list.push_back(std::move(j));
+    }
+    return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
-FleetRow Assess(const FleetDevice& device, int64_t now, int due_days) {
-    FleetRow row{device};
-    const int64_t taken = now > device.last_utc ? (now - device.last_utc) / kSecondsPerRecord : 0;
-    row.pending = std::min(taken, kRingRecords);
-    row.lost = taken - row.pending;
-    row.overwritten =
-        device.last_utc + (taken > kRingRecords ? taken + 1 : kRingRecords + 1) * kSecondsPerRecord;
-    row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
-    row.due = row.days_left <= due_days;
-    row.complete = device.gaps == 0 && device.damaged == 0;
-    return row;
+std::string FleetText(const std::string& database, const std::vector<FleetStatus>& rows, int64_t now,
+                      int due_days) {
+    std::ostringstream out;
+    out << "database: " << database << '\n';
+    size_t due = 0, incomplete = 0;
+    for (const FleetStatus& row : rows) {
+        const FleetDevice& d = row.device;
+        out << "product " << d.product << '\n'
+            << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to " << UtcText(d.last_utc)
+            << '\n'
+            << "  last ingest: "
+            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + d.ingested_host : std::string("never"))
+            << '\n'
+            << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
+        if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
+        out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
+            << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n'
+            << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
+            << ", damaged lines: " << d.damaged << '\n';
+        due += row.due ? 1 : 0;
+        incomplete += row.complete ? 0 : 1;
+    }
+    out << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due << " due within "
+        << Plural(due_days, "day", "days") << ", " << incomplete << " incomplete\n";
+    return out.str();
 }
 
 }  // namespace
@@ -101,7 +128,17 @@ IngestCommands::IngestCommands(CLI::App& app) {
         "One row per recorder in the database: newest record, last load and from where, records probably\n"
         "not yet downloaded. Exit code 5 when a recorder is incomplete or due within DAYS.");
     fleet_->add_option("--db", db_, "the database, as ingest takes it")->type_name("URL");
-    fleet_->add_flag("--json", json_, "print one JSON array");
+    CLI::Option* json = fleet_->add_flag("--json", json_, "print one JSON array");
+    fleet_
+        ->add_flag("--html", html_, "write one HTML page with a row per recorder, as report writes its page")
+        ->excludes(json);
+    fleet_
+        ->add_option(
+            "--output", output_,
+            "the file to write (default: standard output, or with --open a file in the temporary folder)")
+        ->type_name("FILE");
+    fleet_->add_flag("--open", open_, "write the HTML page and open it in the desktop's browser")
+        ->excludes(json);
     fleet_
         ->add_option("--due", due_days_,
                      "days before the oldest record not downloaded is overwritten (default 7)")
@@ -159,61 +196,34 @@ int IngestCommands::RunFleet() const {
         return kExitWrite;
     }
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    std::vector<FleetRow> rows;
+    std::vector<FleetStatus> rows;
     bool attention = false;
     for (const FleetDevice& device : devices) {
-        rows.push_back(Assess(device, now, due_days_));
+        rows.push_back(AssessFleetDevice(device, now, due_days_));
         attention = attention || rows.back().due || !rows.back().complete;
     }
-    if (json_) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const FleetRow& row : rows) {
-            const FleetDevice& d = row.device;
-            nlohmann::ordered_json j;
-            j["product"] = d.product;
-            j["records"] = d.records;
-            j["first"] = UtcText(d.first_utc);
-            j["newest"] = UtcText(d.last_utc);
-            j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
-            j["last_ingest_host"] = d.ingested_host;
-            j["pending"] = row.pending;
-            j["lost"] = row.lost;
-            j["overwritten"] = UtcText(row.overwritten);
-            j["due"] = row.due;
-            j["complete"] = row.complete;
-            j["gaps"] = d.gaps;
-            j["missing"] = d.missing;
-            j["damaged_lines"] = d.damaged;
-            list.push_back(std::move(j));
+    const int code = attention ? kExitVerify : kExitOk;
+    std::optional<std::string> output = output_;
+    if (!output && open_) {
+        output = PrivatePageFile("fleet", "korvel-fleet.html");
+        if (!output) return kExitWrite;
+    }
+    const Failure failure = Emit(output, [&](std::ostream& out) {
+        if (html_ || open_) {
+            out << MakeFleetPage(rows, {store->Name(), now, due_days_});
+        } else if (json_) {
+            out << FleetJson(rows) << '\n';
+        } else {
+            out << FleetText(store->Name(), rows, now, due_days_);
         }
-        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-        return attention ? kExitVerify : kExitOk;
+    });
+    if (failure) {
+        std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
+        return kExitWrite;
     }
-    std::cout << "database: " << store->Name() << '\n';
-    for (const FleetRow& row : rows) {
-        const FleetDevice& d = row.device;
-        std::cout << "product " << d.product << '\n'
-                  << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
-                  << UtcText(d.last_utc) << '\n'
-                  << "  last ingest: "
-                  << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + d.ingested_host
-                                     : std::string("never"))
-                  << '\n'
-                  << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
-        if (row.lost > 0) std::cout << " (" << row.lost << " more already overwritten)";
-        std::cout << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
-                  << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n'
-                  << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
-                  << ", damaged lines: " << d.damaged << '\n';
-    }
-    size_t due = 0, incomplete = 0;
-    for (const FleetRow& row : rows) {
-        due += row.due ? 1 : 0;
-        incomplete += row.complete ? 0 : 1;
-    }
-    std::cout << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due
-              << " due within " << Plural(due_days_, "day", "days") << ", " << incomplete << " incomplete\n";
-    return attention ? kExitVerify : kExitOk;
+    if (output) std::cout << Shown(*output) << '\n';
+    if (open_ && OpenPage("fleet", *output) != kExitOk) return kExitOpen;
+    return code;
 }
 
 }  // namespace korvel::cli

@@ -29,6 +29,9 @@ class IngestCommands {
     std::optional<std::string> dir_;
     std::optional<std::string> db_;
     bool json_ = false;
+    bool html_ = false;
+    bool open_ = false;
+    std::optional<std::string> output_;
     int due_days_ = 7;
 };
 

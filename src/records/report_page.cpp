@@ -496,6 +496,8 @@ std::string Spelled(const DeviceArchive& device) {
 
 }  // namespace
 
+std::string HtmlText(std::string_view text) { return Html(text); }
+
 std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
                            const ReportOptions& options) {
     const std::string spelled = Spelled(device);

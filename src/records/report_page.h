@@ -23,6 +23,9 @@ std::string MakeReportPage(const Archive& archive, const DeviceArchive& device,
 // Every device of the archive: a row each that links to the device's own section with its plot.
 std::string MakeOverviewPage(const Archive& archive, const ReportOptions& options);
 
+// Text from a file, a device, a database or a computer as page text: shown (text/shown.h), never markup.
+std::string HtmlText(std::string_view text);
+
 // Built into the library from the npm package (see the top CMakeLists.txt).
 std::string_view UplotScript();
 std::string_view UplotStyle();

@@ -5,6 +5,7 @@
 // exit 4 with nothing loaded. What a run adds and skips, case by case:
 // tests/records/record_store_posix_test.cpp.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <climits>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -21,6 +23,7 @@
 #include "cli_process.h"
 #include "records/record_store.h"
 #include "support/databases.h"
+#include "support/files.h"
 #include "support/record_lines.h"
 #include "support/sim_process.h"
 
@@ -383,6 +386,56 @@ TEST(SqliteIngest, FleetsSummariesFollowLoadsThatFillGapsSetTheClockBackOrRepeat
         SqliteExec(db, "DROP TABLE devices; DROP TABLE device_steps; UPDATE korvel_schema SET version = 3"),
         "");
     expect_fleet(steps.back());
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++count;
+    return count;
+}
+
+TEST(SqliteIngest, FleetsPageHasARowPerRecorderMarksWhatNeedsAttentionInWordsAndShowsNamesAsText) {
+    TempDir dir, db_dir, bin;
+    // Recorder 789 downloaded twenty minutes ago at +08:00: nothing due, nothing missing.
+    const std::time_t local = std::time(nullptr) + 8 * 3600 - 1200;
+    char start[32];
+    std::strftime(start, sizeof start, "%Y-%m-%d %H:%M:%S", std::gmtime(&local));
+    dir.Write(RecordFileName(0, 789), ClockLines(
+                                          start, "+08:00", 10, [](int i) { return i; }, "0789"));
+    std::filesystem::create_directory(db_dir / "a<b&c\"d");
+    const std::string recent = db_dir / "a<b&c\"d/recent.sqlite", both = db_dir / "a<b&c\"d/both.sqlite";
+    ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", recent}).exit_code, 0);
+    dir.Write(RecordFileName(1), RecordLines(0, 49) + RecordLines(60, 99));  // long overwritten, a gap
+    ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", both}).exit_code, 0);
+    ASSERT_EQ(SqliteExec(both, "UPDATE files SET host = 'pc<script>&\"1' WHERE product = 123"), "");
+
+    const ProcessResult page = RunCli({"fleet", "--db", both, "--html"});
+    EXPECT_EQ(page.exit_code, 5) << page.err;
+    EXPECT_EQ(page.out.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(page.out.find("pc&lt;script&gt;&amp;&quot;1"), std::string::npos);
+    EXPECT_NE(page.out.find("a&lt;b&amp;c&quot;d/both.sqlite"), std::string::npos);
+    EXPECT_EQ(page.out.find("pc<"), std::string::npos);
+    EXPECT_EQ(page.out.find("a<b"), std::string::npos);
+    EXPECT_EQ(page.out.find("src=\"http"), std::string::npos);
+    EXPECT_EQ(Count(page.out, "<tr class=\"attention\"><td data-sort=\"123\">123</td>"), 1u);
+    EXPECT_EQ(Count(page.out, "<tr><td data-sort=\"789\">789</td>"), 1u);
+    EXPECT_EQ(Count(page.out, "<tr"), 3u);  // the head and a row each
+    EXPECT_NE(page.out.find(">需处理：正在被覆盖、不完整</td>"), std::string::npos);
+    EXPECT_NE(page.out.find(">正常</td>"), std::string::npos);
+
+    // Nothing due: exit 0; --open writes into a folder of its own and hands the page to the browser.
+    bin.Write("xdg-open", "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+    ::chmod((bin / "xdg-open").c_str(), 0755);
+    const ProcessResult opened =
+        RunProcess({"/usr/bin/env", "PATH=" + bin.path() + ":/usr/bin:/bin", "TMPDIR=" + db_dir.path(),
+                    CliPath(), "fleet", "--db", recent, "--open"});
+    EXPECT_EQ(opened.exit_code, 0) << opened.err;
+    const std::string shown = bin.Read("opened");
+    EXPECT_EQ(opened.out, shown);
+    EXPECT_EQ(shown.rfind(db_dir / "korvel-fleet-", 0), 0u) << shown;
+    const std::string written = ReadFile(shown.substr(0, shown.size() - 1));
+    EXPECT_NE(written.find("<title>记录仪总览</title>"), std::string::npos);
+    EXPECT_EQ(Count(written, "attention\">"), 0u);
 }
 
 TEST(SqliteIngest, DownloadWithIngestLoadsWhatItDownloadedAndTheStopRecordOnce) {

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+#include "records/fleet_page.h"
+
+#include <algorithm>
+
+#include "protocol/record_index.h"
+#include "records/report_page.h"
+#include "records/running_summary.h"
+
+namespace korvel {
+namespace {
+
+// The ring keeps 32,767 records; the oldest not downloaded goes when that many newer are taken.
+constexpr int64_t kRingRecords = kRingSize - 1;
+
+std::string UtcCell(int64_t utc) { return ClockText(utc) + " UTC"; }
+
+// A cell with the value its column sorts by.
+std::string Cell(const std::string& text, const std::string& sort) {
+    return "<td data-sort=\"" + HtmlText(sort) + "\">" + text + "</td>";
+}
+std::string Cell(const std::string& text, int64_t sort) { return Cell(text, std::to_string(sort)); }
+
+constexpr const char* kStyle = R"(
+body { font-family: "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Microsoft YaHei", sans-serif; margin: 16px 24px; color: #222; }
+h1 { font-size: 20px; margin: 0 0 12px; }
+p { font-size: 13px; }
+table { border-collapse: collapse; font-size: 13px; }
+td, th { border: 1px solid #ccc; padding: 3px 10px; text-align: left; white-space: nowrap; }
+th { background: #f2f2f2; cursor: pointer; }
+tr.attention td { background: #fdecea; }
+tr.attention td.state { color: #b42318; font-weight: bold; }
+td.state { color: #1a7f37; }
+)";
+
+// A click on a column's head sorts the rows by it, a second click the other way round.
+constexpr const char* kScript = R"(
+(function () {
+  const table = document.getElementById("fleet");
+  const heads = table.rows[0].cells;
+  let column = -1, up = true;
+  for (let i = 0; i < heads.length; i++) {
+    heads[i].addEventListener("click", () => {
+      up = column === i ? !up : true;
+      column = i;
+      const rows = Array.from(table.rows).slice(1);
+      const key = r => r.cells[i].dataset.sort;
+      rows.sort((a, b) => {
+        const x = key(a), y = key(b), nx = Number(x), ny = Number(y);
+        const order = x !== "" && y !== "" && !isNaN(nx) && !isNaN(ny) ? nx - ny : x.localeCompare(y);
+        return up ? order : -order;
+      });
+      for (const r of rows) table.tBodies[0].appendChild(r);
+      for (let j = 0; j < heads.length; j++) heads[j].removeAttribute("aria-sort");
+      heads[i].setAttribute("aria-sort", up ? "ascending" : "descending");
+    });
+  }
+})();
+)";
+
+}  // namespace
+
+FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days) {
+    FleetStatus row{device};
+    const int64_t taken = now > device.last_utc ? (now - device.last_utc) / kSecondsPerRecord : 0;
+    row.pending = std::min(taken, kRingRecords);
+    row.lost = taken - row.pending;
+    row.overwritten =
+        device.last_utc + (taken > kRingRecords ? taken + 1 : kRingRecords + 1) * kSecondsPerRecord;
+    row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
+    row.due = row.days_left <= due_days;
+    row.complete = device.gaps == 0 && device.damaged == 0;
+    return row;
+}
+
+std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageOptions& options) {
+    size_t due = 0, incomplete = 0;
+    for (const FleetStatus& row : rows) {
+        due += row.due ? 1 : 0;
+        incomplete += row.complete ? 0 : 1;
+    }
+    const std::string days = std::to_string(options.due_days);
+    std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n";
+    page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    page += "<title>记录仪总览</title>\n<style>";
+    page += kStyle;
+    page += "</style>\n</head>\n<body>\n<h1>记录仪总览</h1>\n";
+    page += "<p>数据库：" + HtmlText(options.database) + "，" + std::to_string(rows.size()) +
+            " 台记录仪，其中 " + std::to_string(due) + " 台 " + days + " 天内到期，" +
+            std::to_string(incomplete) + " 台不完整。生成于 " + UtcCell(options.now) +
+            "；待下载记录按此时间估计，假设记录仪一直在记录。“需处理”的行：最早的待下载记录将在 " + days +
+            " 天内被覆盖（或已在被覆盖），或数据库中的记录有缺口或损坏行。点击列标题可排序。</p>\n";
+    page +=
+        "<table id=\"fleet\">\n<thead><tr><th>产品编号</th><th>状态</th><th>记录数</th><th>最早记录</th>"
+        "<th>最新记录</th><th>最后导入</th><th>导入计算机</th><th>待下载（估计）</th>"
+        "<th>最早待下载记录被覆盖</th><th>完整性</th><th>缺口</th><th>缺少记录数</th><th>损坏行</th></tr>"
+        "</thead>\n<tbody>\n";
+    for (const FleetStatus& row : rows) {
+        const FleetDevice& d = row.device;
+        std::vector<std::string> reasons;
+        // Records are lost already once more were taken since than the ring holds.
+        const bool overwriting = row.lost > 0 || row.overwritten <= options.now;
+        if (row.due) reasons.push_back(overwriting ? "正在被覆盖" : days + " 天内到期");
+        if (!row.complete) reasons.push_back("不完整");
+        std::string state = "正常";
+        if (!reasons.empty()) {
+            state = "需处理：" + reasons[0];
+            for (size_t i = 1; i < reasons.size(); ++i) state += "、" + reasons[i];
+        }
+        std::string pending = "约 " + std::to_string(row.pending) + " 条";
+        if (row.lost > 0) pending += "（另有约 " + std::to_string(row.lost) + " 条已被覆盖）";
+        const int attention = reasons.empty() ? 0 : 1;
+        page += attention ? "<tr class=\"attention\">" : "<tr>";
+        page += Cell(std::to_string(d.product), d.product);
+        page += "<td class=\"state\" data-sort=\"" + std::to_string(attention) + "\">" + state + "</td>";
+        page += Cell(std::to_string(d.records), d.records);
+        page += Cell(UtcCell(d.first_utc), d.first_utc);
+        page += Cell(UtcCell(d.last_utc), d.last_utc);
+        page += d.ingested_utc ? Cell(UtcCell(*d.ingested_utc), *d.ingested_utc) : Cell("从未", "");
+        page += Cell(HtmlText(d.ingested_host), d.ingested_host);
+        page += Cell(pending, row.pending + row.lost);
+        page += Cell(overwriting ? "正在被覆盖，请尽快下载" : UtcCell(row.overwritten), row.overwritten);
+        page += Cell(row.complete ? "完整" : "不完整", row.complete ? 1 : 0);
+        page += Cell(std::to_string(d.gaps), d.gaps);
+        page += Cell(std::to_string(d.missing), d.missing);
+        page += Cell(std::to_string(d.damaged), d.damaged);
+        page += "</tr>\n";
+    }
+    page += "</tbody>\n</table>\n<script>";
+    page += kScript;
+    page += "</script>\n</body>\n</html>\n";
+    return page;
+}
+
+}  // namespace korvel
