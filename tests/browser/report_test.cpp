@@ -190,5 +190,42 @@ TEST(OverviewInBrowser, OneRowPerDeviceLinkedToItsSectionWithTheLimitsPeriods) {
     EXPECT_EQ(RunProcess(shot).exit_code, 0);
 }
 
+TEST(FleetInBrowser, AClickOnAColumnsHeadSortsTheRowsByItAndASecondTheOtherWay) {
+    if (access(kChromium, X_OK) != 0) GTEST_SKIP() << "Chromium is not installed (scripts/setup installs it)";
+    if (RunProcess({"/usr/bin/unshare", "-n", "/bin/true"}).exit_code != 0)
+        GTEST_SKIP() << "cannot make a network namespace here";
+    TempDir dir;
+    fs::create_directory(dir / "records");
+    WriteFile(dir / "records/240305-100000-123-7b.txt", Records(0, 89));
+    WriteFile(dir / "records/240305-100000-456-1c8.txt",
+              ClockLines(
+                  "2024-03-05 06:00:00", "+08:00", 100, [](int) { return 5; }, "0456"));
+    WriteFile(dir / "records/240305-100000-789-315.txt",
+              ClockLines(
+                  "2024-03-05 06:00:00", "+08:00", 10, [](int) { return 5; }, "0789"));
+    const std::string db = dir / "korvel.sqlite";
+    ASSERT_EQ(RunCli({"ingest", "--dir", dir / "records", "--db", db}).exit_code, 0);
+    ASSERT_EQ(RunCli({"fleet", "--db", db, "--html", "--output", dir / "fleet.html"}).exit_code, 5);
+    const std::string page = ReadFile(dir / "fleet.html");
+    // The clicks a user makes, by column: 记录数 once; 产品编号 twice.
+    for (const auto& [clicks, order] :
+         {std::pair{"h[2].click();", "789 123 456"}, {"h[0].click(); h[0].click();", "789 456 123"}}) {
+        SCOPED_TRACE(clicks);
+        std::string clicked = page;
+        clicked.insert(
+            clicked.rfind("</body>"),
+            std::string("<script>const h = document.querySelectorAll(\"th\"); ") + clicks + "</script>\n");
+        WriteFile(dir / "clicked.html", clicked);
+        std::vector<std::string> dump = Browser(dir / "profile");
+        dump.insert(dump.end(), {"--dump-dom", "file://" + dir / "clicked.html"});
+        const ProcessResult dom = RunProcess(dump);
+        ASSERT_EQ(dom.exit_code, 0) << dom.err;
+        std::string products;
+        for (const std::string& product : All(dom.out, "<tr[^>]*><td data-sort=\"(\\d+)\">"))
+            products += (products.empty() ? "" : " ") + product;
+        EXPECT_EQ(products, order);
+    }
+}
+
 }  // namespace
 }  // namespace korvel::testing
