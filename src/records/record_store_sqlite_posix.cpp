@@ -344,9 +344,9 @@ ORDER BY d.product)");
         const int64_t product = records.front()->product;
         DeviceSummary after = before;
         after.records += added;
-        std::vector<int64_t> fresh;
+        std::vector<const StoredRecord*> fresh;
         for (const StoredRecord* record : records) {
-            if (!before.known || record->utc > before.last) fresh.push_back(record->utc);
+            if (!before.known || record->utc > before.last) fresh.push_back(record);
             if (!after.known || record->utc < after.first) after.first = record->utc;
             if (!after.known || record->utc > after.last ||
                 (record->utc == after.last && record->line > after.last_line)) {
@@ -371,6 +371,15 @@ ORDER BY d.product)");
             if (device.Step() != SQLITE_DONE) return Error(what.c_str());
         }
 
+        // Each fresh record counted once, however often the file brought it.
+        std::sort(fresh.begin(), fresh.end(), [](const StoredRecord* a, const StoredRecord* b) {
+            return a->utc != b->utc ? a->utc < b->utc : a->line < b->line;
+        });
+        fresh.erase(std::unique(fresh.begin(), fresh.end(),
+                                [](const StoredRecord* a, const StoredRecord* b) {
+                                    return a->utc == b->utc && a->line == b->line;
+                                }),
+                    fresh.end());
         if (added > static_cast<int64_t>(fresh.size())) {
             Statement& clear = Cached(clear_steps_, "DELETE FROM device_steps WHERE product = ?");
             Statement& count = Cached(count_steps_, R"(INSERT INTO device_steps
@@ -385,13 +394,12 @@ ORDER BY d.product)");
             }
             return {};
         }
-        std::sort(fresh.begin(), fresh.end());
         std::map<int64_t, int64_t> steps;
         std::optional<int64_t> previous;
         if (before.known) previous = before.last;
-        for (int64_t utc : fresh) {
-            if (previous && utc != *previous) ++steps[utc - *previous];
-            previous = utc;
+        for (const StoredRecord* record : fresh) {
+            if (previous && record->utc != *previous) ++steps[record->utc - *previous];
+            previous = record->utc;
         }
         Statement& step = Cached(add_step_, R"(INSERT INTO device_steps VALUES (?, ?, ?)
   ON CONFLICT (product, step) DO UPDATE SET times = times + excluded.times)");
