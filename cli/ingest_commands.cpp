@@ -126,7 +126,8 @@ IngestCommands::IngestCommands(CLI::App& app) {
     fleet_ = app.add_subcommand(
         "fleet",
         "One row per recorder in the database: newest record, last load and from where, records probably\n"
-        "not yet downloaded. Exit code 5 when a recorder is incomplete or due within DAYS.");
+        "not yet downloaded; as text, one JSON array (--json) or one HTML page (--html, --open).\n"
+        "Exit code 5 when a recorder is incomplete or due within DAYS.");
     fleet_->add_option("--db", db_, "the database, as ingest takes it")->type_name("URL");
     CLI::Option* json = fleet_->add_flag("--json", json_, "print one JSON array");
     fleet_
