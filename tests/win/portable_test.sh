@@ -33,10 +33,13 @@ if [[ -x /usr/lib/wine/wine ]]; then
   [[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
   "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/upgrade_test.bat" "Z:$setup" "Z:$hold" "$arch" 'C:\测量 工具\korvel' | tr -d '\r'
   [[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
+  # On a 32-bit Windows the x64 installer refuses and the x86 one installs and upgrades.
   if [[ $arch == x64 ]]; then
     "$here/scripts/wine-run" --win32 cmd /c "Z:$here/tests/win/refuse_32bit_test.bat" "Z:$setup" | tr -d '\r'
-    [[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
+  else
+    "$here/scripts/wine-run" --win32 cmd /c "Z:$here/tests/win/upgrade_test.bat" "Z:$setup" "Z:$hold" x86 'C:\korvel 32' | tr -d '\r'
   fi
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
   if [[ $arch == x64 && -n "$x86_setup" ]]; then
     [[ -f "$x86_setup" ]] || { echo "FAIL: no x86 installer at $x86_setup (scripts/windows builds it first)"; exit 1; }
     "$here/scripts/wine-run" cmd /c "Z:$here/tests/win/side_by_side_test.bat" "Z:$setup" "Z:$x86_setup" | tr -d '\r'
