@@ -57,7 +57,7 @@ endforeach()
 target_link_libraries(records_tests PRIVATE korvel_sim_model)
 
 file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
-list(FILTER _win_sources EXCLUDE REGEX "/window_test\\.cpp$")  # a program of its own, below
+list(FILTER _win_sources EXCLUDE REGEX "/(window_test|hold_running)\\.cpp$")  # programs of their own, below
 if(_win_sources)
   korvel_windows_suite(win SOURCES ${_win_sources} LIBS shell32)
 endif()
@@ -96,11 +96,16 @@ endif()
 set(KORVEL_X86_INSTALLER "${PROJECT_SOURCE_DIR}/build/windows-x86/packages/korvel-${PROJECT_VERSION}-x86-setup.exe"
     CACHE FILEPATH "the x86 installer that the x64 installer test installs side by side")
 if(TARGET packages)
+  # An open korvel window, as the installer's upgrade test needs one.
+  add_executable(hold_running ${_tests}/win/hold_running.cpp)
+  target_link_options(hold_running PRIVATE -municode)
+  korvel_warnings(hold_running)
   set(_other)
   if(KORVEL_MINGW_ARCH STREQUAL "x86_64")
     set(_other ${KORVEL_X86_INSTALLER})
   endif()
-  add_test(NAME win.packages COMMAND bash ${_tests}/win/portable_test.sh ${KORVEL_PORTABLE} ${KORVEL_INSTALLER} ${_other})
+  add_test(NAME win.packages COMMAND bash ${_tests}/win/portable_test.sh ${KORVEL_PORTABLE} ${KORVEL_INSTALLER}
+           $<TARGET_FILE:hold_running> ${_other})
   set_tests_properties(win.packages PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()

@@ -5,6 +5,9 @@
 Unicode true
 !include nsDialogs.nsh
 !include LogicLib.nsh
+!include StrFunc.nsh
+!include x64.nsh
+${StrStr}
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -21,7 +24,9 @@ UninstallIcon "${STAGE}\korvel.ico"
 !else
   InstallDir "$PROGRAMFILES\korvel"
 !endif
-InstallDirRegKey HKLM "Software\korvel" "InstallDir"
+; The folder of an earlier installation (Software\korvel, InstallDir) is read in .onInit, after the
+; registry view of the architecture is chosen: InstallDirRegKey would read the 32-bit view, where the
+; x64 installer would find the x86 installation's folder.
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "korvel"
 VIAddVersionKey "FileDescription" "korvel installer"
@@ -39,6 +44,9 @@ VIAddVersionKey "LegalCopyright" "MIT License"
   !define DISPLAY_NAME "korvel (x86)"
 !endif
 
+; korvel.exe holds this mutex while its window is open (wingui/main.cpp).
+!define RUNNING_MUTEX "korvel-running"
+
 Var ComPort
 Var ComPortField
 
@@ -49,10 +57,42 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; Exit codes of a silent run (/S) that installs nothing: 2 this Windows cannot run this edition,
+; 3 korvel is running (nothing waits for it: a silent install is run by a script or a deployment
+; tool, which would hang unseen; it can retry later).
+!macro RefuseWhileRunning
+  ${Do}
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MUTEX}") p .r0'
+    ${If} $0 = 0
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "korvel is running. Close every korvel window, then choose Retry." /SD IDCANCEL IDCANCEL`
+      SetErrorLevel 3
+      Quit
+    ${EndIf}
+  ${Loop}
+!macroend
+
 Function .onInit
   !if ${ARCH} == "x64"
+    ${IfNot} ${RunningX64}
+      MessageBox MB_OK|MB_ICONSTOP "This is the 64-bit korvel and this Windows is 32-bit. Install korvel-${VERSION}-x86-setup.exe instead." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
     SetRegView 64
   !endif
+  ; An upgrade goes where the earlier version is, unless the command line names a folder (/D=).
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  ${StrStr} $1 $0 " /D="
+  ${If} $1 == ""
+    ReadRegStr $0 HKLM "Software\korvel" "InstallDir"
+    ${If} $0 != ""
+      StrCpy $INSTDIR $0
+    ${EndIf}
+  ${EndIf}
+  !insertmacro RefuseWhileRunning
 FunctionEnd
 
 ; Asked only when the daily download is chosen: the COM port the recorder is on.
@@ -81,10 +121,13 @@ Function un.onInit
   !if ${ARCH} == "x64"
     SetRegView 64
   !endif
+  !insertmacro RefuseWhileRunning
 FunctionEnd
 
 Section "korvel"
   SectionIn RO
+  ; korvel may have been started while the pages were shown.
+  !insertmacro RefuseWhileRunning
   SetOutPath "$INSTDIR"
   File "${STAGE}\korvel.exe"
   File "${STAGE}\korvel-cli.exe"
@@ -93,6 +136,19 @@ Section "korvel"
   ; The shortcut of every user of this machine.
   SetShellVarContext all
   CreateShortCut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\korvel.exe" "" "$INSTDIR\korvel.ico" 0
+  !if ${ARCH} == "x86"
+    ; Earlier versions named the x86 shortcut korvel.lnk, now the x64 one's name: on an upgrade it goes
+    ; unless an x64 korvel is installed.
+    StrCpy $0 ""
+    ${If} ${RunningX64}
+      SetRegView 64
+      ReadRegStr $0 HKLM "Software\korvel" "InstallDir"
+      SetRegView 32
+    ${EndIf}
+    ${If} $0 == ""
+      Delete "$SMPROGRAMS\korvel.lnk"
+    ${EndIf}
+  !endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "Software\korvel" "InstallDir" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${DISPLAY_NAME}"
