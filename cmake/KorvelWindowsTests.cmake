@@ -79,7 +79,7 @@ endif()
 
 # The window under Wine and a virtual display, against the simulator.
 if(TARGET korvel_win32ui)
-  add_executable(window_test ${_tests}/win/window_test.cpp)
+  add_executable(window_test ${_tests}/win/window_test.cpp ${_tests}/support/record_lines.cpp)
   target_link_libraries(window_test PRIVATE korvel_win32ui)
   target_include_directories(window_test PRIVATE ${_tests})
   target_link_options(window_test PRIVATE -municode)
