@@ -249,11 +249,15 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
     Check(page && path.size() > 24 && path.substr(path.size() - 24) == L"\\korvel-report-4711.html" &&
               std::filesystem::exists(std::filesystem::path(path)),
           "运行速度报告… opens the device's page: " + ToUtf8(path));
-    Check(
-        WaitUntil(
-            [&] { return ToolTipOf(dialog, IDC_RECORD_COUNT).find(L"条记录尚未下载") != std::wstring::npos; },
-            std::chrono::seconds(20)),
-        "the record count's tooltip: " + ToUtf8(ToolTipOf(dialog, IDC_RECORD_COUNT)));
+    // The tip taken inside the wait: the arguments of Check are evaluated in no fixed order.
+    std::wstring tip;
+    const bool tipped = WaitUntil(
+        [&] {
+            tip = ToolTipOf(dialog, IDC_RECORD_COUNT);
+            return tip.find(L"条记录尚未下载") != std::wstring::npos;
+        },
+        std::chrono::seconds(20));
+    Check(tipped, "the record count's tooltip: " + ToUtf8(tip));
 }
 
 // The port names SERIALCOMM lists, in the registry's order, and the value name of each.
