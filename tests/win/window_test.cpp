@@ -59,6 +59,7 @@ struct Run {
 
 void Check(bool ok, const std::string& what) {
     std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
+    std::fflush(stdout);  // seen even when the run is cut off
     if (!ok) ++g_failures;
 }
 
@@ -507,23 +508,16 @@ void MenuScreenshot(HWND dialog, const std::string& path) {
             menu = FindWindowW(L"#32768", nullptr);
             return menu && IsWindowVisible(menu);
         },
-        std::chrono::seconds(10));
+        std::chrono::seconds(20));
     RECT d{}, m{}, both{};
     GetWindowRect(dialog, &d);
     if (open) GetWindowRect(menu, &m);
     UnionRect(&both, &d, &m);
     if (open) RedrawWindow(menu, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Check(open && SaveScreenshot(both, path), "screenshot of the system menu " + path);
-    // Escape leaves the menu, a second one the menu mode.
-    INPUT keys[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        keys[i].type = INPUT_KEYBOARD;
-        keys[i].ki.wVk = VK_ESCAPE;
-        keys[i].ki.dwFlags = i % 2 ? KEYEVENTF_KEYUP : 0;
-    }
-    SendInput(4, keys, sizeof(INPUT));
-    Check(WaitUntil([&] { return !IsWindowVisible(menu); }, std::chrono::seconds(10)),
-          "Escape closes the menu");
+    // What EndMenu does: the menu's loop ends on WM_CANCELMODE to its owner.
+    PostMessageW(dialog, WM_CANCELMODE, 0, 0);
+    Check(WaitUntil([&] { return !IsWindowVisible(menu); }, std::chrono::seconds(20)), "the menu closes");
 }
 
 void Operate(HWND dialog, const Run& run) {
@@ -544,6 +538,13 @@ void Operate(HWND dialog, const Run& run) {
     CannotSave(dialog, run.upload, run.sim_log);
     MenuScreenshot(dialog, run.menu_shot);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    // A window left in a nested loop (a message box, a menu) would keep the dialog's from ending.
+    if (!WaitUntil([&] { return !IsWindow(dialog); }, std::chrono::seconds(30))) {
+        Check(false, "关闭 closes the window");
+        std::printf("%d failures\n", g_failures);
+        std::fflush(stdout);
+        ExitProcess(1);
+    }
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ for _ in $(seq 100); do [[ -e "$work/sim.tty" ]] && break; sleep 0.05; done
 
 export KORVEL_WINE_REG=$here/tests/win/window.reg
 xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$here/scripts/wine-run" --x11 --com "5=$work/sim.tty" "$exe" 4711 $records "Z:$work/shot.bmp" "Z:$work/menu.bmp" "Z:$work/sim.log" | tr -d '\r' | tee "$work/out"
+  "$here/scripts/wine-run" --x11 --com "5=$work/sim.tty" "$exe" 4711 $records "Z:$work/shot.bmp" "Z:$work/menu.bmp" "Z:$work/sim.log" | sed -u 's/\r//g' | tee "$work/out"
 grep -q '^0 failures$' "$work/out"
 python3 "$here/scripts/bmp-to-png" "$work/shot.bmp" "$png"
 python3 "$here/scripts/bmp-to-png" "$work/menu.bmp" "${png%.png}-menu.png"
