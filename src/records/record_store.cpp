@@ -76,6 +76,17 @@ bool WalkOrder(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+Failure RecordStore::AddFiles(const std::vector<const StoredFile*>& files,
+                              std::vector<FileOutcome>& outcomes) {
+    outcomes.clear();
+    for (const StoredFile* file : files) {
+        FileOutcome outcome;
+        if (Failure f = AddFile(*file, outcome.added, outcome.loaded)) return f;
+        outcomes.push_back(outcome);
+    }
+    return {};
+}
+
 std::string ContentHash(std::string_view bytes) {
     constexpr uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull, k2 = 0x8ebc6af09c88c6e3ull;
     uint64_t a = k0 ^ bytes.size(), b = k1 + bytes.size();
@@ -206,10 +217,44 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
     }
 
+    // The files go to the store in batches: a batch that fails goes again file by file, so that the
+    // files before the one at fault get in and the failure names it.
+    constexpr size_t kBatchRecords = 50000, kBatchBytes = 16u << 20;
+    std::vector<StoredFile*> batch;
+    size_t batch_records = 0, batch_bytes = 0;
+    auto flush = [&]() {
+        std::vector<const StoredFile*> files(batch.begin(), batch.end());
+        std::vector<FileOutcome> outcomes;
+        report.failure = store.AddFiles(files, outcomes);
+        if (report.failure && outcomes.empty() && files.size() > 1) {
+            for (const StoredFile* file : files) {
+                std::vector<FileOutcome> one;
+                if ((report.failure = store.AddFiles({file}, one))) break;
+                outcomes.insert(outcomes.end(), one.begin(), one.end());
+            }
+        }
+        for (const FileOutcome& outcome : outcomes) {
+            report.added += outcome.added;
+            report.loaded += outcome.loaded ? 1 : 0;
+            if (!outcome.loaded) ++report.skipped;
+        }
+        for (StoredFile* file : batch) {
+            file->records = {};
+            file->bytes = {};
+        }
+        batch.clear();
+        batch_records = batch_bytes = 0;
+        return !report.failure;
+    };
     std::string scratch;
     for (Unit& unit : units) {
         if (unit.unreadable) continue;
         StoredFile& file = *unit.file;
+        if (!batch.empty() &&
+            (batch_records + unit.records.size() > kBatchRecords ||
+             batch_bytes + static_cast<size_t>(file.size) > kBatchBytes) &&
+            !flush())
+            return report;
         // The bytes go in beside the records, so archive --db reads the same lines; a file changed since
         // it was hashed waits for the next run.
         Failure unreadable;
@@ -220,6 +265,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         }
         if (ContentHash(file.bytes) != file.hash) {
             report.problems.push_back(file.path + ": the file changed while it was loaded; run ingest again");
+            file.bytes = {};
             continue;
         }
         file.records.reserve(unit.records.size());
@@ -246,16 +292,11 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         }
         report.records += static_cast<int64_t>(file.records.size());
         report.damaged += file.damaged;
-        int64_t added = 0;
-        bool loaded = false;
-        report.failure = store.AddFile(file, added, loaded);
-        if (report.failure) return report;
-        file.records = {};
-        file.bytes = {};
-        report.added += added;
-        report.loaded += loaded ? 1 : 0;
-        if (!loaded) ++report.skipped;
+        batch.push_back(&file);
+        batch_records += file.records.size();
+        batch_bytes += file.bytes.size();
     }
+    if (!batch.empty()) flush();
     return report;
 }
 

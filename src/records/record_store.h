@@ -50,6 +50,12 @@ struct StoredFileEntry {
     bool has_bytes = false;  // false for a file an older korvel-cli loaded without them
 };
 
+// What loading one file did.
+struct FileOutcome {
+    int64_t added = 0;    // records new in the database
+    bool loaded = false;  // false for a file that another run loaded meanwhile
+};
+
 // One recorder as the database knows it.
 struct FleetDevice {
     int32_t product = 0;
@@ -73,6 +79,10 @@ class RecordStore {
     // Loads the file and its records in one transaction; added receives the records that were new. A
     // file that another run loaded meanwhile adds nothing (and *loaded is false).
     virtual Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) = 0;
+    // Loads the files in their order, each wholly or not at all; outcomes receives one per file loaded
+    // before a failure (a store that loads them in one transaction gives none then). By default one
+    // AddFile each.
+    virtual Failure AddFiles(const std::vector<const StoredFile*>& files, std::vector<FileOutcome>& outcomes);
     virtual Failure Fleet(std::vector<FleetDevice>& devices) = 0;
     // The files loaded so far, in the order they were loaded, and one file's bytes.
     virtual Failure ListFiles(std::vector<StoredFileEntry>& files) = 0;
@@ -116,7 +126,8 @@ struct IngestReport {
 // named in problems. On a database failure fills failure.
 Archive ReadStoredArchive(RecordStore& store, Failure& failure);
 
-// Loads every record file below folder that the store does not hold yet, one transaction per file.
+// Loads every record file below folder that the store does not hold yet, several files at a time; each
+// file is wholly in or wholly out.
 IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host);
 
 }  // namespace korvel
