@@ -44,12 +44,14 @@ std::string UtcText(int64_t utc) {
     return text;
 }
 
-// The database named, opened and brought to this build's schema; nothing after saying why not.
-std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url, const char* command) {
+// The database named, opened and brought to this build's schema to load (or, to read, found in it);
+// nothing after saying why not.
+std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url, const char* command,
+                                          StoreUse use) {
     const std::string name = url ? *url : DefaultDatabasePath();
     Failure failure;
-    std::unique_ptr<RecordStore> store = OpenRecordStore(name, failure);
-    if (store) failure = store->Prepare();
+    std::unique_ptr<RecordStore> store = OpenRecordStore(name, failure, use);
+    if (store) failure = use == StoreUse::Load ? store->Prepare() : ReadableSchema(*store);
     if (failure) {
         std::cerr << "korvel-cli: " << command << ": " << failure.message << '\n';
         return nullptr;
@@ -125,7 +127,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
                   << '\n';
         return kExitUsage;
     }
-    std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest");
+    std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest", StoreUse::Load);
     if (!store) return kExitWrite;
     const IngestReport report = IngestFolder(*store, folder, HostName());
     std::cout << "database: " << store->Name() << '\n'
@@ -151,7 +153,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
 }
 
 int IngestCommands::RunFleet() const {
-    std::unique_ptr<RecordStore> store = OpenDatabase(db_, "fleet");
+    std::unique_ptr<RecordStore> store = OpenDatabase(db_, "fleet", StoreUse::Read);
     if (!store) return kExitWrite;
     std::vector<FleetDevice> devices;
     if (const Failure failure = store->Fleet(devices)) {

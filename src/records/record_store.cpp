@@ -120,6 +120,30 @@ std::string DefaultDatabasePath() {
     return folder + "/korvel.sqlite";
 }
 
+Failure ReadableSchema(RecordStore& store) {
+    Failure failure;
+    const int version = store.SchemaVersion(failure);
+    if (failure || version == kRecordSchemaVersion) return failure;
+    const std::string database = "the database " + store.Name();
+    if (version == 0)
+        return {
+            FailureKind::Absent,
+            database + " holds no korvel records yet; load record files into it with korvel-cli ingest first",
+            0};
+    const std::string versions = " has schema version " + std::to_string(version) + ", " +
+                                 (version < kRecordSchemaVersion ? "older" : "newer") +
+                                 " than this korvel-cli " +
+                                 (version < kRecordSchemaVersion ? "reads" : "knows") + " (" +
+                                 std::to_string(kRecordSchemaVersion) + ")";
+    if (version > kRecordSchemaVersion)
+        return {FailureKind::Other, database + versions + "; use a newer korvel-cli", 0};
+    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
+    return {
+        FailureKind::Other,
+        database + versions + "; run korvel-cli ingest with the same --db to upgrade it, then read it again",
+        0};
+}
+
 Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
     std::vector<StoredFileEntry> entries;
     if ((failure = store.ListFiles(entries))) return {};

@@ -94,11 +94,17 @@ class RecordStore {
 // Opens the database that url names: "postgresql://..." or "postgres://..." (libpq's URI), "sqlite:PATH",
 // "sqlite://PATH" or a plain path for a SQLite file. On failure returns nothing and fills failure with
 // a sentence that says what went wrong and what to do.
-// Read: the records are only read (archive, export, report), so a SQLite file that is not there is a
-// failure rather than a new empty database.
+// Read: the records are only read (archive, export, report, fleet), so a SQLite file that is not there
+// is a failure rather than a new empty database, and the store cannot write: SQLite opens the file
+// read-only, PostgreSQL's session is read-only. Such a store is checked with ReadableSchema, not
+// prepared.
 enum class StoreUse { Load, Read };
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure,
                                              StoreUse use = StoreUse::Load);
+
+// Whether this build reads the store's schema as it is: an older one is left for ingest to upgrade, and
+// that is what the failure says to do; a newer one, or none, says so too.
+Failure ReadableSchema(RecordStore& store);
 
 // The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
 std::string DefaultDatabasePath();

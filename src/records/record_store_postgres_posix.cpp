@@ -752,7 +752,8 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure) {
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure,
+                                               bool read_only) {
     const std::string shown = WithoutPassword(conninfo);
     char* parse_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parse_error);
@@ -777,6 +778,20 @@ std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Fail
         return nullptr;
     }
     PQsetClientEncoding(connection, "UTF8");
+    if (read_only) {
+        // The server itself refuses any write of this session.
+        PGresult* set = PQexec(connection, "SET default_transaction_read_only = on");
+        const bool set_ok = PQresultStatus(set) == PGRES_COMMAND_OK;
+        PQclear(set);
+        if (!set_ok) {
+            failure = {FailureKind::Other,
+                       "cannot read the database " + shown + ": " + OneLine(PQerrorMessage(connection)) +
+                           "; check the server and try again",
+                       0};
+            PQfinish(connection);
+            return nullptr;
+        }
+    }
     return std::make_unique<PostgresStore>(connection, shown);
 }
 
