@@ -233,7 +233,10 @@ class BinaryRows {
 
   private:
     void Word(uint64_t value, int length) {
-        for (int i = length - 1; i >= 0; --i) bytes_ += static_cast<char>((value >> (8 * i)) & 0xFF);
+        char word[8];
+        for (int i = 0; i < length; ++i)
+            word[i] = static_cast<char>((value >> (8 * (length - 1 - i))) & 0xFF);
+        bytes_.append(word, static_cast<size_t>(length));
     }
     std::string bytes_;
     size_t rows_ = 0;
@@ -492,7 +495,8 @@ ORDER BY r.product)"));
         std::map<int64_t, DeviceChange> changes;
         // The records beyond the newest wait here, with their file's id, for one COPY: sent before an
         // overlap is tested against the records, and at the end.
-        BinaryRows fresh;
+        BinaryRows& fresh = fresh_;  // kept from batch to batch, and its memory with it
+        fresh.Clear();
         std::string ids = "{", counts = "{";
 
         std::vector<std::optional<int64_t>> claimed;
@@ -791,6 +795,7 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
 
     PGconn* connection_;
     std::string name_;
+    BinaryRows fresh_;
     std::set<int64_t> months_;                              // partitions known to exist
     std::optional<std::unordered_set<std::string>> known_;  // name, size and hash of the files loaded
 };
