@@ -345,8 +345,7 @@ class PostgresStore final : public RecordStore {
             files.size() == 1 ? "cannot load " + files.front()->path + " into the database"
                               : "cannot load " + std::to_string(files.size()) + " files (" +
                                     files.front()->path + " to " + files.back()->path + ") into the database";
-        for (const StoredFile* file : files)
-            if (Failure f = AddMonths(*file)) return f;
+        if (Failure f = AddMonths(files, what)) return f;
         // A deadlock, a serialization failure or a record that another load put in first: the batch goes
         // again.
         for (int attempt = 0;; ++attempt) {
@@ -449,19 +448,27 @@ ORDER BY r.product)"));
         return {};
     }
 
-    Failure AddMonths(const StoredFile& file) {
-        std::set<int64_t> months;
-        for (const StoredRecord& record : file.records) {
-            const int64_t month = MonthStart(record.utc);
-            if (!months_.count(month)) months.insert(month);
-        }
-        for (int64_t month : months) {
-            const std::string sql = "SELECT korvel_add_month(to_timestamp(" + std::to_string(month) + "))";
-            Result result(PQexec(connection_, sql.c_str()));
-            if (!result.Ok())
-                return Error(("cannot add a month to the database for " + file.path).c_str(), result.get());
-            months_.insert(month);
-        }
+    // The months' partitions that the files' records need, in one short transaction of their own.
+    Failure AddMonths(const std::vector<const StoredFile*>& files, const std::string& what) {
+        std::string months = "{";
+        std::set<int64_t> added;
+        int64_t from = 0, to = 0;  // the month of the record before, [from, to)
+        for (const StoredFile* file : files)
+            for (const StoredRecord& record : file->records) {
+                if (record.utc >= from && record.utc < to) continue;
+                from = MonthStart(record.utc);
+                to = MonthStart(from + 32 * 86400);
+                if (months_.count(from) || !added.insert(from).second) continue;
+                months += (months.size() > 1 ? "," : "") + std::to_string(from);
+            }
+        if (added.empty()) return {};
+        months += '}';
+        const char* values[] = {months.c_str()};
+        Result result(PQexecParams(
+            connection_, "SELECT count(korvel_add_month(to_timestamp(m))) FROM unnest($1::bigint[]) m", 1,
+            nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return Error(what.c_str(), result.get());
+        months_.insert(added.begin(), added.end());
         return {};
     }
 
