@@ -2,8 +2,9 @@
 // The records in a database: an embedded SQLite file on one machine, or a PostgreSQL server that many
 // collecting computers feed at once. A record is one row per product and record line, so loading the
 // same lines twice adds nothing; each record row names the file (and through it the computer) that
-// brought it first. A record file is loaded in one transaction: a killed run leaves it wholly in or
-// wholly out. The files' lines are read by the archive engine (records/archive.h), never parsed here.
+// brought it first. A record file is loaded within one transaction (several files may share one): a
+// killed run leaves it wholly in or wholly out. The files' lines are read by the archive engine
+// (records/archive.h), never parsed here.
 #pragma once
 
 #include <cstdint>

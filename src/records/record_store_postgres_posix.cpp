@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The records in a PostgreSQL server, through libpq. Many collecting computers load at once: a file's
-// row is claimed first (its unique name, size and hash make a second claim wait for the first and then
-// find it taken), its records come in by COPY into a temporary table and then go over with ON CONFLICT
-// DO NOTHING in key order, so two loads of overlapping records neither double a record nor deadlock.
-// The records table is partitioned by month; a month's partition is created, under an advisory lock,
-// in its own short transaction before the file that needs it.
+// The records in a PostgreSQL server, through libpq. Many collecting computers load at once. Files go
+// in batches, one transaction each: the batch's devices take their turns first, in product order; then
+// each file's row is claimed (its unique name, size and hash make a second claim wait for the first and
+// then find it taken). A record newer than its device's newest goes in by binary COPY, one per batch;
+// the others come by COPY into a temporary table and go over with ON CONFLICT DO NOTHING in key order,
+// so two loads of overlapping records neither double a record nor deadlock. The records table is
+// partitioned by month; the months a batch needs are created, under an advisory lock, in a short
+// transaction of their own before it.
 #include <libpq-fe.h>
 
 #include <algorithm>
