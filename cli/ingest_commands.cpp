@@ -87,7 +87,7 @@ FleetRow Assess(const FleetDevice& device, int64_t now, int due_days) {
 IngestCommands::IngestCommands(CLI::App& app) {
     ingest_ = app.add_subcommand(
         "ingest",
-        "Loads the distinct records of the record files into a database, one transaction per file.\n"
+        "Loads the distinct records of the record files into a database, each file wholly or not at all.\n"
         "Files loaded before unchanged are skipped. Exit code 4 when the database cannot be reached or\n"
         "written, 5 when files held damaged lines (those are counted, not loaded).");
     ingest_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
