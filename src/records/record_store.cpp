@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -241,13 +242,73 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
     }
 
-    // The files go to the store in batches: a batch that fails goes again file by file, so that the
-    // files before the one at fault get in and the failure names it.
-    constexpr size_t kBatchRecords = 50000, kBatchBytes = 16u << 20;
-    std::vector<StoredFile*> batch;
-    size_t batch_records = 0, batch_bytes = 0;
-    auto flush = [&]() {
-        std::vector<const StoredFile*> files(batch.begin(), batch.end());
+    // The files go to the store in batches; while the store loads one, the next is read and made into
+    // rows beside it.
+    struct Batch {
+        std::vector<StoredFile*> files;
+        std::vector<std::string> problems;
+        int64_t records = 0, damaged = 0;
+        size_t next = 0;  // the first unit after it
+    };
+    auto gather = [&](size_t from) {
+        constexpr size_t kBatchRecords = 50000, kBatchBytes = 16u << 20;
+        Batch batch;
+        size_t records = 0, batch_bytes = 0;
+        std::string scratch;
+        for (batch.next = from; batch.next < units.size(); ++batch.next) {
+            Unit& unit = units[batch.next];
+            if (unit.unreadable) continue;
+            StoredFile& file = *unit.file;
+            if (!batch.files.empty() && (records + unit.records.size() > kBatchRecords ||
+                                         batch_bytes + static_cast<size_t>(file.size) > kBatchBytes))
+                break;
+            // The bytes go in beside the records, so archive --db reads the same lines; a file changed
+            // since it was hashed waits for the next run.
+            Failure unreadable;
+            if (!ReadWhole(archive.files[batch.next].path, file.bytes, unreadable)) {
+                batch.problems.push_back(Shown(unreadable.message));
+                continue;
+            }
+            if (ContentHash(file.bytes) != file.hash) {
+                batch.problems.push_back(file.path +
+                                         ": the file changed while it was loaded; run ingest again");
+                file.bytes = {};
+                continue;
+            }
+            file.records.reserve(unit.records.size());
+            for (const auto& [device, index] : unit.records) {
+                const ArchiveRecord& record = device->records[index];
+                StoredRecord row;
+                row.product = device->product;
+                row.utc = record.utc;
+                row.offset_minutes = record.offset;
+                row.value = RecordValue(*device, record, scratch);
+                std::string text = RecordTimestamp(record);
+                text += ' ';
+                text += row.value;
+                text += ' ';
+                text += device->spellings[record.spelling];
+                row.line = WithChecksum(text);
+                // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out,
+                // and counted, rather than failing its whole file.
+                if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
+                    ++file.damaged;
+                    continue;
+                }
+                file.records.push_back(std::move(row));
+            }
+            batch.records += static_cast<int64_t>(file.records.size());
+            batch.damaged += file.damaged;
+            batch.files.push_back(&file);
+            records += file.records.size();
+            batch_bytes += file.bytes.size();
+        }
+        return batch;
+    };
+    // A batch that fails goes again file by file, so that the files before the one at fault get in and
+    // the failure names it.
+    auto load = [&](const Batch& batch) {
+        const std::vector<const StoredFile*> files(batch.files.begin(), batch.files.end());
         std::vector<FileOutcome> outcomes;
         report.failure = store.AddFiles(files, outcomes);
         if (report.failure && outcomes.empty() && files.size() > 1) {
@@ -262,65 +323,24 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
             report.loaded += outcome.loaded ? 1 : 0;
             if (!outcome.loaded) ++report.skipped;
         }
-        for (StoredFile* file : batch) {
+        for (StoredFile* file : batch.files) {
             file->records = {};
             file->bytes = {};
         }
-        batch.clear();
-        batch_records = batch_bytes = 0;
         return !report.failure;
     };
-    std::string scratch;
-    for (Unit& unit : units) {
-        if (unit.unreadable) continue;
-        StoredFile& file = *unit.file;
-        if (!batch.empty() &&
-            (batch_records + unit.records.size() > kBatchRecords ||
-             batch_bytes + static_cast<size_t>(file.size) > kBatchBytes) &&
-            !flush())
-            return report;
-        // The bytes go in beside the records, so archive --db reads the same lines; a file changed since
-        // it was hashed waits for the next run.
-        Failure unreadable;
-        if (!ReadWhole(archive.files[static_cast<size_t>(&unit - units.data())].path, file.bytes,
-                       unreadable)) {
-            report.problems.push_back(Shown(unreadable.message));
-            continue;
-        }
-        if (ContentHash(file.bytes) != file.hash) {
-            report.problems.push_back(file.path + ": the file changed while it was loaded; run ingest again");
-            file.bytes = {};
-            continue;
-        }
-        file.records.reserve(unit.records.size());
-        for (const auto& [device, index] : unit.records) {
-            const ArchiveRecord& record = device->records[index];
-            StoredRecord row;
-            row.product = device->product;
-            row.utc = record.utc;
-            row.offset_minutes = record.offset;
-            row.value = RecordValue(*device, record, scratch);
-            std::string text = RecordTimestamp(record);
-            text += ' ';
-            text += row.value;
-            text += ' ';
-            text += device->spellings[record.spelling];
-            row.line = WithChecksum(text);
-            // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out, and
-            // counted, rather than failing its whole file.
-            if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
-                ++file.damaged;
-                continue;
-            }
-            file.records.push_back(std::move(row));
-        }
-        report.records += static_cast<int64_t>(file.records.size());
-        report.damaged += file.damaged;
-        batch.push_back(&file);
-        batch_records += file.records.size();
-        batch_bytes += file.bytes.size();
+    std::future<Batch> coming = std::async(std::launch::async, gather, size_t{0});
+    for (;;) {
+        const Batch batch = coming.get();
+        report.problems.insert(report.problems.end(), batch.problems.begin(), batch.problems.end());
+        report.records += batch.records;
+        report.damaged += batch.damaged;
+        if (batch.next < units.size()) coming = std::async(std::launch::async, gather, batch.next);
+        const bool loaded = batch.files.empty() || load(batch);
+        if (!loaded || !coming.valid()) break;
     }
-    if (!batch.empty()) flush();
+    // After a failure the batch read meanwhile is not loaded; its memory goes with the units.
+    if (coming.valid()) coming.wait();
     return report;
 }
 
