@@ -68,7 +68,7 @@ std::optional<Archive> Source(const std::optional<std::string>& dir, const std::
     }
     Failure failure;
     std::unique_ptr<RecordStore> store = OpenRecordStore(*db, failure, StoreUse::Read);
-    if (store) failure = store->Prepare();
+    if (store) failure = ReadableSchema(*store);
     std::optional<Archive> archive;
     if (!failure) archive = ReadStoredArchive(*store, failure);
     if (failure) {

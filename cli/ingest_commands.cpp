@@ -43,12 +43,14 @@ std::string UtcText(int64_t utc) {
     return text;
 }
 
-// The database named, opened and brought to this build's schema; nothing after saying why not.
-std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url, const char* command) {
+// The database named, opened and brought to this build's schema to load (or, to read, found in it);
+// nothing after saying why not.
+std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url, const char* command,
+                                          StoreUse use) {
     const std::string name = url ? *url : DefaultDatabasePath();
     Failure failure;
-    std::unique_ptr<RecordStore> store = OpenRecordStore(name, failure);
-    if (store) failure = store->Prepare();
+    std::unique_ptr<RecordStore> store = OpenRecordStore(name, failure, use);
+    if (store) failure = use == StoreUse::Load ? store->Prepare() : ReadableSchema(*store);
     if (failure) {
         std::cerr << "korvel-cli: " << command << ": " << failure.message << '\n';
         return nullptr;
@@ -112,7 +114,7 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
 IngestCommands::IngestCommands(CLI::App& app) {
     ingest_ = app.add_subcommand(
         "ingest",
-        "Loads the distinct records of the record files into a database, one transaction per file.\n"
+        "Loads the distinct records of the record files into a database, each file wholly or not at all.\n"
         "Files loaded before unchanged are skipped. Exit code 4 when the database cannot be reached or\n"
         "written, 5 when files held damaged lines (those are counted, not loaded).");
     ingest_->add_option("--dir", dir_, "the folder of record files (default: the upload folder)")
@@ -163,7 +165,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
                   << '\n';
         return kExitUsage;
     }
-    std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest");
+    std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest", StoreUse::Load);
     if (!store) return kExitWrite;
     const IngestReport report = IngestFolder(*store, folder, HostName());
     std::cout << "database: " << store->Name() << '\n'
@@ -189,7 +191,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
 }
 
 int IngestCommands::RunFleet() const {
-    std::unique_ptr<RecordStore> store = OpenDatabase(db_, "fleet");
+    std::unique_ptr<RecordStore> store = OpenDatabase(db_, "fleet", StoreUse::Read);
     if (!store) return kExitWrite;
     std::vector<FleetDevice> devices;
     if (const Failure failure = store->Fleet(devices)) {

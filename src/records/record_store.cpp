@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -76,6 +77,17 @@ bool WalkOrder(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+Failure RecordStore::AddFiles(const std::vector<const StoredFile*>& files,
+                              std::vector<FileOutcome>& outcomes) {
+    outcomes.clear();
+    for (const StoredFile* file : files) {
+        FileOutcome outcome;
+        if (Failure f = AddFile(*file, outcome.added, outcome.loaded)) return f;
+        outcomes.push_back(outcome);
+    }
+    return {};
+}
+
 std::string ContentHash(std::string_view bytes) {
     constexpr uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull, k2 = 0x8ebc6af09c88c6e3ull;
     uint64_t a = k0 ^ bytes.size(), b = k1 + bytes.size();
@@ -107,6 +119,29 @@ std::string DefaultDatabasePath() {
         folder.compare(folder.size() - kUpload.size(), kUpload.size(), kUpload) == 0)
         folder.resize(folder.size() - std::string_view("/upload").size());
     return folder + "/korvel.sqlite";
+}
+
+Failure ReadableSchema(RecordStore& store) {
+    Failure failure;
+    const int version = store.SchemaVersion(failure);
+    const int current = store.CurrentSchemaVersion();
+    if (failure || version == current) return failure;
+    const std::string database = "the database " + store.Name();
+    if (version == 0)
+        return {
+            FailureKind::Absent,
+            database + " holds no korvel records yet; load record files into it with korvel-cli ingest first",
+            0};
+    const std::string versions = " has schema version " + std::to_string(version) + ", " +
+                                 (version < current ? "older" : "newer") + " than this korvel-cli " +
+                                 (version < current ? "reads" : "knows") + " (" + std::to_string(current) +
+                                 ")";
+    if (version > current) return {FailureKind::Other, database + versions + "; use a newer korvel-cli", 0};
+    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
+    return {
+        FailureKind::Other,
+        database + versions + "; run korvel-cli ingest with the same --db to upgrade it, then read it again",
+        0};
 }
 
 Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
@@ -206,56 +241,105 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
     }
 
-    std::string scratch;
-    for (Unit& unit : units) {
-        if (unit.unreadable) continue;
-        StoredFile& file = *unit.file;
-        // The bytes go in beside the records, so archive --db reads the same lines; a file changed since
-        // it was hashed waits for the next run.
-        Failure unreadable;
-        if (!ReadWhole(archive.files[static_cast<size_t>(&unit - units.data())].path, file.bytes,
-                       unreadable)) {
-            report.problems.push_back(Shown(unreadable.message));
-            continue;
-        }
-        if (ContentHash(file.bytes) != file.hash) {
-            report.problems.push_back(file.path + ": the file changed while it was loaded; run ingest again");
-            continue;
-        }
-        file.records.reserve(unit.records.size());
-        for (const auto& [device, index] : unit.records) {
-            const ArchiveRecord& record = device->records[index];
-            StoredRecord row;
-            row.product = device->product;
-            row.utc = record.utc;
-            row.offset_minutes = record.offset;
-            row.value = RecordValue(*device, record, scratch);
-            std::string text = RecordTimestamp(record);
-            text += ' ';
-            text += row.value;
-            text += ' ';
-            text += device->spellings[record.spelling];
-            row.line = WithChecksum(text);
-            // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out, and
-            // counted, rather than failing its whole file.
-            if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
-                ++file.damaged;
+    // The files go to the store in batches; while the store loads one, the next is read and made into
+    // rows beside it.
+    struct Batch {
+        std::vector<StoredFile*> files;
+        std::vector<std::string> problems;
+        int64_t records = 0, damaged = 0;
+        size_t next = 0;  // the first unit after it
+    };
+    auto gather = [&](size_t from) {
+        constexpr size_t kBatchRecords = 50000, kBatchBytes = 16u << 20;
+        Batch batch;
+        size_t records = 0, batch_bytes = 0;
+        std::string scratch;
+        for (batch.next = from; batch.next < units.size(); ++batch.next) {
+            Unit& unit = units[batch.next];
+            if (unit.unreadable) continue;
+            StoredFile& file = *unit.file;
+            if (!batch.files.empty() && (records + unit.records.size() > kBatchRecords ||
+                                         batch_bytes + static_cast<size_t>(file.size) > kBatchBytes))
+                break;
+            // The bytes go in beside the records, so archive --db reads the same lines; a file changed
+            // since it was hashed waits for the next run.
+            Failure unreadable;
+            if (!ReadWhole(archive.files[batch.next].path, file.bytes, unreadable)) {
+                batch.problems.push_back(Shown(unreadable.message));
                 continue;
             }
-            file.records.push_back(std::move(row));
+            if (ContentHash(file.bytes) != file.hash) {
+                batch.problems.push_back(file.path +
+                                         ": the file changed while it was loaded; run ingest again");
+                file.bytes = {};
+                continue;
+            }
+            file.records.reserve(unit.records.size());
+            for (const auto& [device, index] : unit.records) {
+                const ArchiveRecord& record = device->records[index];
+                StoredRecord row;
+                row.product = device->product;
+                row.utc = record.utc;
+                row.offset_minutes = record.offset;
+                row.value = RecordValue(*device, record, scratch);
+                std::string text = RecordTimestamp(record);
+                text += ' ';
+                text += row.value;
+                text += ' ';
+                text += device->spellings[record.spelling];
+                row.line = WithChecksum(text);
+                // A database's text holds neither zero bytes nor broken UTF-8: such a line is left out,
+                // and counted, rather than failing its whole file.
+                if (!PlainAscii(row.line) && !HoldsAsText(row.line)) {
+                    ++file.damaged;
+                    continue;
+                }
+                file.records.push_back(std::move(row));
+            }
+            batch.records += static_cast<int64_t>(file.records.size());
+            batch.damaged += file.damaged;
+            batch.files.push_back(&file);
+            records += file.records.size();
+            batch_bytes += file.bytes.size();
         }
-        report.records += static_cast<int64_t>(file.records.size());
-        report.damaged += file.damaged;
-        int64_t added = 0;
-        bool loaded = false;
-        report.failure = store.AddFile(file, added, loaded);
-        if (report.failure) return report;
-        file.records = {};
-        file.bytes = {};
-        report.added += added;
-        report.loaded += loaded ? 1 : 0;
-        if (!loaded) ++report.skipped;
+        return batch;
+    };
+    // A batch that fails goes again file by file, so that the files before the one at fault get in and
+    // the failure names it.
+    auto load = [&](const Batch& batch) {
+        const std::vector<const StoredFile*> files(batch.files.begin(), batch.files.end());
+        std::vector<FileOutcome> outcomes;
+        report.failure = store.AddFiles(files, outcomes);
+        if (report.failure && outcomes.empty() && files.size() > 1) {
+            for (const StoredFile* file : files) {
+                std::vector<FileOutcome> one;
+                if ((report.failure = store.AddFiles({file}, one))) break;
+                outcomes.insert(outcomes.end(), one.begin(), one.end());
+            }
+        }
+        for (const FileOutcome& outcome : outcomes) {
+            report.added += outcome.added;
+            report.loaded += outcome.loaded ? 1 : 0;
+            if (!outcome.loaded) ++report.skipped;
+        }
+        for (StoredFile* file : batch.files) {
+            file->records = {};
+            file->bytes = {};
+        }
+        return !report.failure;
+    };
+    std::future<Batch> coming = std::async(std::launch::async, gather, size_t{0});
+    for (;;) {
+        const Batch batch = coming.get();
+        report.problems.insert(report.problems.end(), batch.problems.begin(), batch.problems.end());
+        report.records += batch.records;
+        report.damaged += batch.damaged;
+        if (batch.next < units.size()) coming = std::async(std::launch::async, gather, batch.next);
+        const bool loaded = batch.files.empty() || load(batch);
+        if (!loaded || !coming.valid()) break;
     }
+    // After a failure the batch read meanwhile is not loaded; its memory goes with the units.
+    if (coming.valid()) coming.wait();
     return report;
 }
 

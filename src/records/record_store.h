@@ -2,8 +2,9 @@
 // The records in a database: an embedded SQLite file on one machine, or a PostgreSQL server that many
 // collecting computers feed at once. A record is one row per product and record line, so loading the
 // same lines twice adds nothing; each record row names the file (and through it the computer) that
-// brought it first. A record file is loaded in one transaction: a killed run leaves it wholly in or
-// wholly out. The files' lines are read by the archive engine (records/archive.h), never parsed here.
+// brought it first. A record file is loaded within one transaction (several files may share one): a
+// killed run leaves it wholly in or wholly out. The files' lines are read by the archive engine
+// (records/archive.h), never parsed here.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,12 @@ struct StoredFileEntry {
     bool has_bytes = false;  // false for a file an older korvel-cli loaded without them
 };
 
+// What loading one file did.
+struct FileOutcome {
+    int64_t added = 0;    // records new in the database
+    bool loaded = false;  // false for a file that another run loaded meanwhile
+};
+
 // One recorder as the database knows it.
 struct FleetDevice {
     int32_t product = 0;
@@ -69,12 +76,18 @@ class RecordStore {
     virtual ~RecordStore() = default;
     // Creates the schema, or upgrades an older one in place.
     virtual Failure Prepare() = 0;
+    // The version the database holds (0: none yet), and the one this build writes.
     virtual int SchemaVersion(Failure& failure) = 0;
+    virtual int CurrentSchemaVersion() const = 0;
     // Whether a file of this name, size and hash is already loaded.
     virtual bool HasFile(const StoredFile& file, Failure& failure) = 0;
     // Loads the file and its records in one transaction; added receives the records that were new. A
     // file that another run loaded meanwhile adds nothing (and *loaded is false).
     virtual Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) = 0;
+    // Loads the files in their order, each wholly or not at all; outcomes receives one per file loaded
+    // before a failure (a store that loads them in one transaction gives none then). By default one
+    // AddFile each.
+    virtual Failure AddFiles(const std::vector<const StoredFile*>& files, std::vector<FileOutcome>& outcomes);
     virtual Failure Fleet(std::vector<FleetDevice>& devices) = 0;
     // The files loaded so far, in the order they were loaded, and one file's bytes.
     virtual Failure ListFiles(std::vector<StoredFileEntry>& files) = 0;
@@ -86,11 +99,17 @@ class RecordStore {
 // Opens the database that url names: "postgresql://..." or "postgres://..." (libpq's URI), "sqlite:PATH",
 // "sqlite://PATH" or a plain path for a SQLite file. On failure returns nothing and fills failure with
 // a sentence that says what went wrong and what to do.
-// Read: the records are only read (archive, export, report), so a SQLite file that is not there is a
-// failure rather than a new empty database.
+// Read: the records are only read (archive, export, report, fleet), so a SQLite file that is not there
+// is a failure rather than a new empty database, and the store cannot write: SQLite opens the file
+// read-only, PostgreSQL's session is read-only. Such a store is checked with ReadableSchema, not
+// prepared.
 enum class StoreUse { Load, Read };
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure,
                                              StoreUse use = StoreUse::Load);
+
+// Whether this build reads the store's schema as it is: an older one is left for ingest to upgrade, and
+// that is what the failure says to do; a newer one, or none, says so too.
+Failure ReadableSchema(RecordStore& store);
 
 // The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
 std::string DefaultDatabasePath();
@@ -118,7 +137,8 @@ struct IngestReport {
 // named in problems. On a database failure fills failure.
 Archive ReadStoredArchive(RecordStore& store, Failure& failure);
 
-// Loads every record file below folder that the store does not hold yet, one transaction per file.
+// Loads every record file below folder that the store does not hold yet, several files at a time; each
+// file is wholly in or wholly out.
 IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host);
 
 }  // namespace korvel

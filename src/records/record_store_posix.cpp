@@ -22,7 +22,7 @@ bool StartsWith(const std::string& text, std::string_view prefix) { return text.
 
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure, StoreUse use) {
     if (StartsWith(url, "postgresql://") || StartsWith(url, "postgres://"))
-        return OpenPostgresStore(url, failure);
+        return OpenPostgresStore(url, failure, use == StoreUse::Read);
     std::string path = url;
     if (StartsWith(path, "sqlite://")) {
         path.erase(0, 9);
@@ -46,12 +46,11 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
     if (use == StoreUse::Read && !FileExists(path)) {
         failure = {FailureKind::Absent,
                    "there is no database " + Shown(path) +
-                       ": load record files into it with korvel-cli ingest --db first, or read the folder "
-                       "with --dir",
+                       ": load record files into it with korvel-cli ingest --db first",
                    ENOENT};
         return nullptr;
     }
-    return OpenSqliteStore(path, failure);
+    return OpenSqliteStore(path, failure, use == StoreUse::Read);
 }
 
 std::string HostName() {

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The records in a PostgreSQL server, through libpq. Many collecting computers load at once: a file's
-// row is claimed first (its unique name, size and hash make a second claim wait for the first and then
-// find it taken), its records come in by COPY into a temporary table and then go over with ON CONFLICT
-// DO NOTHING in key order, so two loads of overlapping records neither double a record nor deadlock.
-// The records table is partitioned by month; a month's partition is created, under an advisory lock,
-// in its own short transaction before the file that needs it.
+// The records in a PostgreSQL server, through libpq. Many collecting computers load at once. Files go
+// in batches, one transaction each: the batch's devices take their turns first, in product order; then
+// each file's row is claimed (its unique name, size and hash make a second claim wait for the first and
+// then find it taken). A record newer than its device's newest goes in by binary COPY, one per batch;
+// the others come by COPY into a temporary table and go over with ON CONFLICT DO NOTHING in key order,
+// so two loads of overlapping records neither double a record nor deadlock. The records table is
+// partitioned by month; the months a batch needs are created, under an advisory lock, in a short
+// transaction of their own before it.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -22,7 +24,6 @@
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
-#include "text/civil_time.h"
 #include "text/shown.h"
 
 namespace korvel {
@@ -195,42 +196,59 @@ class Result {
     PGresult* result_;
 };
 
-void AppendCopyField(std::string& out, std::string_view field) {
-    for (char c : field) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                out += c;
-        }
+// Rows for COPY ... (FORMAT binary): the signature and two empty words, then per row its count of
+// fields and each field as its length and its bytes, in network byte order; the server parses no text.
+class BinaryRows {
+  public:
+    BinaryRows() { Clear(); }
+    void Clear() {
+        static constexpr char kSignature[] = "PGCOPY\n\377\r\n";  // with its closing zero: 11 bytes
+        bytes_.assign(kSignature, sizeof kSignature);
+        Word(0, 4);
+        Word(0, 4);
+        rows_ = 0;
     }
-}
+    void Row(int fields) {
+        Word(static_cast<uint64_t>(fields), 2);
+        ++rows_;
+    }
+    void Int8(int64_t value) {
+        Word(8, 4);
+        Word(static_cast<uint64_t>(value), 8);
+    }
+    void Int2(int16_t value) {
+        Word(2, 4);
+        Word(static_cast<uint16_t>(value), 2);
+    }
+    // timestamptz: microseconds since 2000-01-01 00:00 UTC.
+    void Time(int64_t utc) { Int8((utc - 946684800) * 1000000); }
+    void Text(std::string_view text) {
+        Word(text.size(), 4);
+        bytes_ += text;
+    }
+    size_t rows() const { return rows_; }
+    // The rows with the end mark.
+    const std::string& Finished() {
+        Word(0xFFFF, 2);
+        return bytes_;
+    }
+
+  private:
+    void Word(uint64_t value, int length) {
+        char word[8];
+        for (int i = 0; i < length; ++i)
+            word[i] = static_cast<char>((value >> (8 * (length - 1 - i))) & 0xFF);
+        bytes_.append(word, static_cast<size_t>(length));
+    }
+    std::string bytes_;
+    size_t rows_ = 0;
+};
 
 int64_t MonthStart(int64_t utc) {
     using namespace std::chrono;
     const sys_days day{floor<days>(sys_seconds{seconds{utc}})};
     const year_month_day date{day};
     return sys_seconds{sys_days{date.year() / date.month() / 1}}.time_since_epoch().count();
-}
-
-// "YYYY-MM-DD hh:mm:ss+00", as timestamptz reads it.
-void AppendUtcTime(std::string& out, int64_t utc) {
-    const CivilTime c = CivilFromSeconds(utc);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u+00", static_cast<long long>(c.year),
-                  static_cast<unsigned>(c.month), static_cast<unsigned>(c.day), static_cast<unsigned>(c.hour),
-                  static_cast<unsigned>(c.minute), static_cast<unsigned>(c.second));
-    out += text;
 }
 
 class PostgresStore final : public RecordStore {
@@ -241,13 +259,15 @@ class PostgresStore final : public RecordStore {
     PostgresStore& operator=(const PostgresStore&) = delete;
 
     std::string Name() const override { return name_; }
+    int CurrentSchemaVersion() const override { return kRecordSchemaVersion; }
 
     Failure Prepare() override {
-        // A commit need not wait for the server's disk: a server crash can only lose whole, recent files
-        // (their row goes with their records), and the next ingest loads them again.
-        if (Failure f = Exec("SET client_min_messages = warning; SET synchronous_commit = off",
-                             "cannot prepare the database"))
-            return f;
+        // A commit waits for the server's disk as the server is set up to: with a batch of files per
+        // transaction that costs little, and a file reported loaded stays loaded through a server crash.
+        if (Failure f = Exec("SET client_min_messages = warning", "cannot prepare the database")) return f;
+        // The files' bytes are compressed by lz4 where the server has it, several times quicker than its
+        // own method; a server without it keeps its own.
+        Exec("SET default_toast_compression = lz4", "");
         if (Failure f = Exec("BEGIN", "cannot write to the database")) return f;
         // Several first runs at once: one creates the schema, the others wait and find it made.
         Failure failure =
@@ -311,30 +331,40 @@ class PostgresStore final : public RecordStore {
     }
 
     Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) override {
-        const std::string what = "cannot load " + file.path + " into the database";
-        if (Failure f = AddMonths(file)) return f;
-        // A deadlock, a serialization failure or a record that another load put in first: the file goes
+        std::vector<FileOutcome> outcomes;
+        const Failure failure = AddFiles({&file}, outcomes);
+        added = outcomes.empty() ? 0 : outcomes.front().added;
+        loaded = !outcomes.empty() && outcomes.front().loaded;
+        return failure;
+    }
+
+    // The files in one transaction: each is still wholly in or wholly out, and the batch costs one
+    // commit and a few large statements rather than many small ones per file.
+    Failure AddFiles(const std::vector<const StoredFile*>& files,
+                     std::vector<FileOutcome>& outcomes) override {
+        outcomes.clear();
+        if (files.empty()) return {};
+        const std::string what =
+            files.size() == 1 ? "cannot load " + files.front()->path + " into the database"
+                              : "cannot load " + std::to_string(files.size()) + " files (" +
+                                    files.front()->path + " to " + files.back()->path + ") into the database";
+        if (Failure f = AddMonths(files, what)) return f;
+        // A deadlock, a serialization failure or a record that another load put in first: the batch goes
         // again.
         for (int attempt = 0;; ++attempt) {
-            added = 0;
-            loaded = false;
-            std::string state, id;
-            Failure failure = Load(file, what, added, loaded, id, state);
-            if (!failure && loaded) {
-                // The count of new records goes with the commit.
-                const std::string commit_sql =
-                    id.empty() ? std::string("COMMIT")
-                               : "UPDATE files SET added = " + std::to_string(added) +
-                                     " WHERE id = " + std::to_string(std::stoll(id)) + "; COMMIT";
-                Result commit(PQexec(connection_, commit_sql.c_str()));
-                if (commit.Ok()) return {};
+            std::string state;
+            std::vector<FileOutcome> done;
+            Failure failure = Load(files, what, done, state);
+            if (!failure) {
+                Result commit(PQexec(connection_, "COMMIT"));
+                if (commit.Ok()) {
+                    outcomes = std::move(done);
+                    return {};
+                }
                 state = commit.State();
                 failure = Error(what.c_str(), commit.get());
             }
             Exec("ROLLBACK", "");
-            added = 0;
-            loaded = false;
-            if (!failure) return {};
             if ((state != "40P01" && state != "40001" && state != "23505") || attempt == 4) return failure;
         }
     }
@@ -421,25 +451,33 @@ ORDER BY r.product)"));
         return {};
     }
 
-    Failure AddMonths(const StoredFile& file) {
-        std::set<int64_t> months;
-        for (const StoredRecord& record : file.records) {
-            const int64_t month = MonthStart(record.utc);
-            if (!months_.count(month)) months.insert(month);
-        }
-        for (int64_t month : months) {
-            const std::string sql = "SELECT korvel_add_month(to_timestamp(" + std::to_string(month) + "))";
-            Result result(PQexec(connection_, sql.c_str()));
-            if (!result.Ok())
-                return Error(("cannot add a month to the database for " + file.path).c_str(), result.get());
-            months_.insert(month);
-        }
+    // The months' partitions that the files' records need, in one short transaction of their own.
+    Failure AddMonths(const std::vector<const StoredFile*>& files, const std::string& what) {
+        std::string months = "{";
+        std::set<int64_t> added;
+        int64_t from = 0, to = 0;  // the month of the record before, [from, to)
+        for (const StoredFile* file : files)
+            for (const StoredRecord& record : file->records) {
+                if (record.utc >= from && record.utc < to) continue;
+                from = MonthStart(record.utc);
+                to = MonthStart(from + 32 * 86400);
+                if (months_.count(from) || !added.insert(from).second) continue;
+                months += (months.size() > 1 ? "," : "") + std::to_string(from);
+            }
+        if (added.empty()) return {};
+        months += '}';
+        const char* values[] = {months.c_str()};
+        Result result(PQexecParams(
+            connection_, "SELECT count(korvel_add_month(to_timestamp(m))) FROM unnest($1::bigint[]) m", 1,
+            nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return Error(what.c_str(), result.get());
+        months_.insert(added.begin(), added.end());
         return {};
     }
 
-    // Loads the file in a transaction left open; id receives its row's id when it is new.
-    Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded,
-                 std::string& id, std::string& state) {
+    // Loads the files in a transaction left open; outcomes receives each file's.
+    Failure Load(const std::vector<const StoredFile*>& files, const std::string& what,
+                 std::vector<FileOutcome>& outcomes, std::string& state) {
         auto fail = [&](const Result& result) {
             state = result.State();
             return Error(what.c_str(), result.get());
@@ -448,44 +486,14 @@ ORDER BY r.product)"));
             Result begin(PQexec(connection_, "BEGIN"));
             if (!begin.Ok()) return fail(begin);
         }
-        const std::string size = std::to_string(file.size);
-        const std::string product = file.product ? std::to_string(*file.product) : "";
-        const std::string records = std::to_string(file.records.size());
-        const std::string damaged = std::to_string(file.damaged);
-        const char* values[] = {file.name.c_str(),
-                                size.c_str(),
-                                file.hash.c_str(),
-                                file.path.c_str(),
-                                file.product ? product.c_str() : nullptr,
-                                file.host.c_str(),
-                                records.c_str(),
-                                damaged.c_str(),
-                                file.bytes.data()};
-        const int lengths[] = {0, 0, 0, 0, 0, 0, 0, 0, static_cast<int>(file.bytes.size())};
-        const int formats[] = {0, 0, 0, 0, 0, 0, 0, 0, 1};
-        // The file's row, its bytes beside it and its device's turn, in one round trip.
-        Result claim(PQexecParams(connection_, R"(WITH claim AS (
-  INSERT INTO files (name, size, hash, path, product, host, records, added, damaged)
-  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id),
-contents AS (INSERT INTO file_contents (file, bytes) SELECT id, $9 FROM claim)
-SELECT id, korvel_claim_device($5) FROM claim)",
-                                  9, nullptr, values, lengths, formats, 0));
-        if (!claim.Ok()) return fail(claim);
-        // Another run loaded the same file first, or an older korvel-cli did without its bytes: they are
-        // added now, its records are there.
-        if (claim.Rows() == 0) return AddContents(file, loaded, state, what);
-        id = claim.Text(0, 0);
-
-        // Each device's loads take turns: a record newer than all its device's records in the database
-        // cannot be there yet, so it goes straight in by COPY, without a test; only the others (the
+        // Each device's loads take turns, its turn taken in product order so that two batches never wait
+        // for each other: a record newer than all its device's records in the database and in the batch so
+        // far cannot be there yet, so it goes straight in by COPY, without a test; only the others (the
         // overlap of downloads) go through the temporary table and ON CONFLICT DO NOTHING.
         std::map<int64_t, int64_t> newest;  // product → its newest record's UTC, or INT64_MIN for none
-        for (const StoredRecord& record : file.records) newest.emplace(record.product, INT64_MIN);
+        for (const StoredFile* file : files)
+            for (const StoredRecord& record : file->records) newest.emplace(record.product, INT64_MIN);
         for (auto& [device, utc] : newest) {
-            if (file.product && device == *file.product) {
-                if (!claim.IsNull(0, 1)) utc = claim.Int(0, 1);
-                continue;
-            }
             const std::string key = std::to_string(device);
             const char* device_value[] = {key.c_str()};
             Result claimed(PQexecParams(connection_, "SELECT korvel_claim_device($1)", 1, nullptr,
@@ -493,13 +501,171 @@ SELECT id, korvel_claim_device($5) FROM claim)",
             if (!claimed.Ok() || claimed.Rows() != 1) return fail(claimed);
             if (!claimed.IsNull(0, 0)) utc = claimed.Int(0, 0);
         }
-        std::vector<const StoredRecord*> fresh, overlap;
-        for (const StoredRecord& record : file.records)
-            (record.utc > newest[record.product] ? fresh : overlap).push_back(&record);
+        const std::map<int64_t, int64_t> newest_before = newest;
         std::map<int64_t, DeviceChange> changes;
-        for (const StoredRecord& record : file.records) changes[record.product].Span(record.utc);
+        // The records beyond the newest wait here, with their file's id, for one COPY: sent before an
+        // overlap is tested against the records, and at the end.
+        BinaryRows& fresh = fresh_;  // kept from batch to batch, and its memory with it
+        fresh.Clear();
+        std::string ids = "{", counts = "{";
 
-        // The overlap can fill a gap: the steps of the times it lands among are counted before and after.
+        std::vector<std::optional<int64_t>> claimed;
+        if (Failure f = ClaimFiles(files, claimed, what, fail)) return f;
+        for (size_t at = 0; at < files.size(); ++at) {
+            const StoredFile& file = *files[at];
+            // Another run loaded the same file first, or an older korvel-cli did without its bytes: they
+            // are added now, its records are there.
+            if (!claimed[at]) {
+                bool loaded = false;
+                if (Failure f = AddContents(file, loaded, state, what)) return f;
+                outcomes.push_back({0, loaded});
+                continue;
+            }
+            const int64_t id = *claimed[at];
+
+            std::vector<const StoredRecord*> overlap;
+            int64_t added = 0;
+            for (const StoredRecord& record : file.records) {
+                changes[record.product].Span(record.utc);
+                if (record.utc <= newest[record.product]) overlap.push_back(&record);
+            }
+            if (!overlap.empty()) {
+                if (Failure f = AddOverlap(overlap, id, fresh, changes, added, fail)) return f;
+            }
+            for (const StoredRecord& record : file.records) {
+                if (record.utc <= newest[record.product]) continue;
+                fresh.Row(6);
+                fresh.Int8(record.product);
+                fresh.Time(record.utc);
+                fresh.Text(record.line);
+                fresh.Int2(record.offset_minutes);
+                fresh.Text(record.value);
+                fresh.Int8(id);
+                DeviceChange& change = changes[record.product];
+                ++change.records;
+                change.fresh.push_back(record.utc);
+                ++added;
+            }
+            for (const StoredRecord& record : file.records)
+                newest[record.product] = std::max(newest[record.product], record.utc);
+            outcomes.push_back({added, true});
+            ids += (ids.size() > 1 ? "," : "") + std::to_string(id);
+            counts += (counts.size() > 1 ? "," : "") + std::to_string(added);
+        }
+        if (Failure f = Send("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN "
+                             "(FORMAT binary)",
+                             fresh, fail))
+            return f;
+        // The steps of the records beyond the newest are those between their distinct times.
+        for (auto& [device, change] : changes) {
+            std::sort(change.fresh.begin(), change.fresh.end());
+            int64_t previous = newest_before.at(device);
+            for (int64_t utc : change.fresh) {
+                if (previous != INT64_MIN && utc != previous) ++change.steps[utc - previous];
+                previous = utc;
+            }
+            if (Failure f = Summarize(device, change, fail)) return f;
+        }
+        if (ids.size() > 1) {
+            ids += '}';
+            counts += '}';
+            const char* added_values[] = {ids.c_str(), counts.c_str()};
+            Result counted(PQexecParams(connection_, R"(UPDATE files SET added = u.added
+  FROM unnest($1::bigint[], $2::bigint[]) AS u (id, added) WHERE files.id = u.id)",
+                                        2, nullptr, added_values, nullptr, nullptr, 0));
+            if (!counted.Ok()) return fail(counted);
+        }
+        return {};
+    }
+
+    // Each file's row and its bytes beside it; ids receives the row's id, or nothing where the file was
+    // there. All in one pipeline: one round trip for the batch rather than one per file.
+    template <typename Fail>
+    Failure ClaimFiles(const std::vector<const StoredFile*>& files, std::vector<std::optional<int64_t>>& ids,
+                       const std::string& what, const Fail& fail) {
+        ids.assign(files.size(), std::nullopt);
+        if (PQenterPipelineMode(connection_) != 1) return Error(what.c_str(), nullptr);
+        size_t sent = 0;
+        for (const StoredFile* stored : files) {
+            const StoredFile& file = *stored;
+            const std::string size = std::to_string(file.size);
+            const std::string product = file.product ? std::to_string(*file.product) : "";
+            const std::string records = std::to_string(file.records.size());
+            const std::string damaged = std::to_string(file.damaged);
+            const char* values[] = {file.name.c_str(),
+                                    size.c_str(),
+                                    file.hash.c_str(),
+                                    file.path.c_str(),
+                                    file.product ? product.c_str() : nullptr,
+                                    file.host.c_str(),
+                                    records.c_str(),
+                                    damaged.c_str(),
+                                    file.bytes.data()};
+            const int lengths[] = {0, 0, 0, 0, 0, 0, 0, 0, static_cast<int>(file.bytes.size())};
+            const int formats[] = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+            if (PQsendQueryParams(connection_, R"(WITH claim AS (
+  INSERT INTO files (name, size, hash, path, product, host, records, added, damaged)
+  VALUES ($1, $2, $3, $4, $5, $6, $7, 0, $8) ON CONFLICT DO NOTHING RETURNING id),
+contents AS (INSERT INTO file_contents (file, bytes) SELECT id, $9 FROM claim)
+SELECT id FROM claim)",
+                                  9, nullptr, values, lengths, formats, 0) != 1)
+                break;
+            ++sent;
+        }
+        if (sent < files.size() || PQpipelineSync(connection_) != 1) {
+            // The connection failed: the transaction goes with it.
+            Failure failure = Error(what.c_str(), nullptr);
+            PQexitPipelineMode(connection_);
+            return failure;
+        }
+        Failure failure;
+        // Per query its result and a null; after a failure the rest are aborted; then the sync's.
+        for (size_t at = 0; at < sent; ++at) {
+            PGresult* next = PQgetResult(connection_);
+            if (!next) {
+                if (!failure) failure = Error(what.c_str(), nullptr);
+                break;
+            }
+            const Result result(next);
+            while (PGresult* more = PQgetResult(connection_)) PQclear(more);
+            if (PQresultStatus(result.get()) == PGRES_PIPELINE_ABORTED) continue;
+            if (!result.Ok()) {
+                if (!failure) failure = fail(result);
+                continue;
+            }
+            if (result.Rows() == 1) ids[at] = result.Int(0, 0);
+        }
+        while (PGresult* next = PQgetResult(connection_)) {
+            const bool sync = PQresultStatus(next) == PGRES_PIPELINE_SYNC;
+            PQclear(next);
+            if (sync) break;
+        }
+        if (PQexitPipelineMode(connection_) != 1 && !failure) failure = Error(what.c_str(), nullptr);
+        return failure;
+    }
+
+    // What a load changes in a device's summary.
+    struct DeviceChange {
+        int64_t records = 0;
+        int64_t first = INT64_MAX, last = INT64_MIN;  // of the files' records
+        std::map<int64_t, int64_t> steps;             // seconds → change of how often
+        std::vector<int64_t> fresh;                   // the times of the records beyond the newest
+        void Span(int64_t utc) {
+            first = std::min(first, utc);
+            last = std::max(last, utc);
+        }
+    };
+
+    // Records at or before their device's newest: they can repeat records there or fill a gap, so the
+    // records waiting in fresh go first, and the steps of the times they land among are counted before
+    // and after.
+    template <typename Fail>
+    Failure AddOverlap(const std::vector<const StoredRecord*>& overlap, int64_t id, BinaryRows& fresh,
+                       std::map<int64_t, DeviceChange>& changes, int64_t& added, const Fail& fail) {
+        if (Failure f = Send("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN "
+                             "(FORMAT binary)",
+                             fresh, fail))
+            return f;
         std::map<int64_t, std::pair<int64_t, int64_t>> landing;  // product → the overlap's first, last UTC
         for (const StoredRecord* record : overlap) {
             auto [it, added_now] = landing.try_emplace(record->product, record->utc, record->utc);
@@ -509,65 +675,45 @@ SELECT id, korvel_claim_device($5) FROM claim)",
         std::map<int64_t, std::map<int64_t, int64_t>> before;
         for (const auto& [device, span] : landing)
             if (Failure f = Steps(device, span, before[device], fail)) return f;
-
-        added = 0;
-        if (!overlap.empty()) {
-            if (Failure f = Copy("COPY incoming (product, utc, line, offset_minutes, value) FROM STDIN",
-                                 overlap, id, false, fail))
-                return f;
-            const char* id_value[] = {id.c_str()};
-            // In key order, so that two loads of overlapping records cannot deadlock. (A NOT EXISTS test
-            // beside a plain insert lets the planner hash the whole records table for each file once it
-            // has grown: each file then costs as much as all before it.)
-            const char* insert = R"(INSERT INTO records (product, taken, line, offset_minutes, value, file)
-  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM incoming ORDER BY product, utc, line
-  ON CONFLICT DO NOTHING RETURNING product)";
-            Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
-            if (!moved.Ok()) return fail(moved);
-            added += moved.Rows();
-            for (int row = 0; row < moved.Rows(); ++row) ++changes[moved.Int(row, 0)].records;
-            for (const auto& [device, span] : landing) {
-                if (changes[device].records == 0) continue;
-                std::map<int64_t, int64_t> after;
-                if (Failure f = Steps(device, span, after, fail)) return f;
-                for (const auto& [step, times] : before[device]) changes[device].steps[step] -= times;
-                for (const auto& [step, times] : after) changes[device].steps[step] += times;
-            }
+        BinaryRows rows;
+        for (const StoredRecord* record : overlap) {
+            rows.Row(5);
+            rows.Int8(record->product);
+            rows.Int8(record->utc);
+            rows.Text(record->line);
+            rows.Int2(record->offset_minutes);
+            rows.Text(record->value);
         }
-        // The new records beyond the newest, after the overlap's steps are counted: their steps are those
-        // between their distinct times.
-        if (Failure f = Copy("COPY records (product, taken, line, offset_minutes, value, file) FROM STDIN",
-                             fresh, id, true, fail))
+        if (Failure f = Send("COPY incoming (product, utc, line, offset_minutes, value) FROM STDIN "
+                             "(FORMAT binary)",
+                             rows, fail))
             return f;
-        added += static_cast<int64_t>(fresh.size());
-        for (const StoredRecord* record : fresh) {
-            ++changes[record->product].records;
-            changes[record->product].fresh.push_back(record->utc);
+        const std::string key = std::to_string(id);
+        const char* id_value[] = {key.c_str()};
+        // In key order, so that two loads of overlapping records cannot deadlock; the table is emptied for
+        // the next file of the batch. (A NOT EXISTS test beside a plain insert lets the planner hash the
+        // whole records table for each file once it has grown: each file then costs as much as all before
+        // it.)
+        const char* insert = R"(WITH moved AS (DELETE FROM incoming RETURNING *)
+INSERT INTO records (product, taken, line, offset_minutes, value, file)
+  SELECT product, to_timestamp(utc), line, offset_minutes, value, $1 FROM moved ORDER BY product, utc, line
+  ON CONFLICT DO NOTHING RETURNING product)";
+        Result moved(PQexecParams(connection_, insert, 1, nullptr, id_value, nullptr, nullptr, 0));
+        if (!moved.Ok()) return fail(moved);
+        added += moved.Rows();
+        std::map<int64_t, int64_t> moved_per_device;
+        for (int row = 0; row < moved.Rows(); ++row) ++moved_per_device[moved.Int(row, 0)];
+        for (const auto& [device, span] : landing) {
+            DeviceChange& change = changes[device];
+            change.records += moved_per_device[device];
+            if (moved_per_device[device] == 0) continue;
+            std::map<int64_t, int64_t> after;
+            if (Failure f = Steps(device, span, after, fail)) return f;
+            for (const auto& [step, times] : before[device]) change.steps[step] -= times;
+            for (const auto& [step, times] : after) change.steps[step] += times;
         }
-        for (auto& [device, change] : changes) {
-            std::sort(change.fresh.begin(), change.fresh.end());
-            int64_t previous = newest[device];
-            for (int64_t utc : change.fresh) {
-                if (previous != INT64_MIN && utc != previous) ++change.steps[utc - previous];
-                previous = utc;
-            }
-            if (Failure f = Summarize(device, change, fail)) return f;
-        }
-        loaded = true;
         return {};
     }
-
-    // What a load changes in a device's summary.
-    struct DeviceChange {
-        int64_t records = 0;
-        int64_t first = INT64_MAX, last = INT64_MIN;  // of the file's records
-        std::map<int64_t, int64_t> steps;             // seconds → change of how often
-        std::vector<int64_t> fresh;                   // the times of the records beyond the newest
-        void Span(int64_t utc) {
-            first = std::min(first, utc);
-            last = std::max(last, utc);
-        }
-    };
 
     // How often each step occurs between the device's distinct record times from the one before first
     // to the one after last.
@@ -614,46 +760,22 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
         return {};
     }
 
-    // Sends rows by COPY: product, the time (as timestamptz text when as_time, else seconds since 1970),
-    // line, offset, value, and with as_time the file's id.
+    // Sends the rows by COPY, and empties them.
     template <typename Fail>
-    Failure Copy(const char* sql, const std::vector<const StoredRecord*>& rows, const std::string& id,
-                 bool as_time, const Fail& fail) {
-        if (rows.empty()) return {};
+    Failure Send(const char* sql, BinaryRows& rows, const Fail& fail) {
+        if (rows.rows() == 0) return {};
         {
             Result copy(PQexec(connection_, sql));
             if (PQresultStatus(copy.get()) != PGRES_COPY_IN) return fail(copy);
         }
-        std::string chunk;
+        const std::string& bytes = rows.Finished();
         bool sent = true;
-        for (const StoredRecord* record : rows) {
-            chunk += std::to_string(record->product);
-            chunk += '\t';
-            if (as_time) {
-                AppendUtcTime(chunk, record->utc);
-            } else {
-                chunk += std::to_string(record->utc);
-            }
-            chunk += '\t';
-            AppendCopyField(chunk, record->line);
-            chunk += '\t';
-            chunk += std::to_string(record->offset_minutes);
-            chunk += '\t';
-            AppendCopyField(chunk, record->value);
-            if (as_time) {
-                chunk += '\t';
-                chunk += id;
-            }
-            chunk += '\n';
-            if (chunk.size() > (1u << 16)) {
-                if ((sent = PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size())) == 1) ==
-                    false)
-                    break;
-                chunk.clear();
-            }
-        }
-        if (sent && !chunk.empty()) PQputCopyData(connection_, chunk.data(), static_cast<int>(chunk.size()));
-        PQputCopyEnd(connection_, nullptr);
+        constexpr size_t kChunk = 1 << 20;
+        for (size_t at = 0; sent && at < bytes.size(); at += kChunk)
+            sent = PQputCopyData(connection_, bytes.data() + at,
+                                 static_cast<int>(std::min(kChunk, bytes.size() - at))) == 1;
+        PQputCopyEnd(connection_, sent ? nullptr : "the rows could not be sent");
+        rows.Clear();
         Result copied(PQgetResult(connection_));
         while (PGresult* more = PQgetResult(connection_)) PQclear(more);
         if (!copied.Ok()) return fail(copied);
@@ -683,13 +805,15 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
 
     PGconn* connection_;
     std::string name_;
+    BinaryRows fresh_;
     std::set<int64_t> months_;                              // partitions known to exist
     std::optional<std::unordered_set<std::string>> known_;  // name, size and hash of the files loaded
 };
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure) {
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure,
+                                               bool read_only) {
     const std::string shown = WithoutPassword(conninfo);
     char* parse_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parse_error);
@@ -714,6 +838,20 @@ std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Fail
         return nullptr;
     }
     PQsetClientEncoding(connection, "UTF8");
+    if (read_only) {
+        // The server itself refuses any write of this session.
+        PGresult* set = PQexec(connection, "SET default_transaction_read_only = on");
+        const bool set_ok = PQresultStatus(set) == PGRES_COMMAND_OK;
+        PQclear(set);
+        if (!set_ok) {
+            failure = {FailureKind::Other,
+                       "cannot read the database " + shown + ": " + OneLine(PQerrorMessage(connection)) +
+                           "; check the server and try again",
+                       0};
+            PQfinish(connection);
+            return nullptr;
+        }
+    }
     return std::make_unique<PostgresStore>(connection, shown);
 }
 

@@ -137,6 +137,7 @@ class SqliteStore final : public RecordStore {
     SqliteStore& operator=(const SqliteStore&) = delete;
 
     std::string Name() const override { return path_; }
+    int CurrentSchemaVersion() const override { return kSqliteSchemaVersion; }
 
     Failure Prepare() override {
         if (Failure f = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
@@ -553,13 +554,15 @@ Failure SqliteFailure(const std::string& what, const std::string& path, int code
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& failure) {
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& failure, bool read_only) {
     // The library's memory statistics take a global mutex on every allocation; nothing here reads them.
     static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     (void)configured;
     sqlite3* db = nullptr;
     const int result = sqlite3_open_v2(
-        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        path.c_str(), &db,
+        (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX,
+        nullptr);
     if (result != SQLITE_OK) {
         failure = SqliteFailure("cannot open the database", path, result,
                                 db ? sqlite3_errmsg(db) : sqlite3_errstr(result));

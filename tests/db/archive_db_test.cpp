@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -150,6 +151,98 @@ TEST(DatabaseArchive, PostgresAnswersAsTheFolderDoes) {
                                    name + "')"),
             std::vector<std::string>{});
     });
+}
+
+// The read commands write nothing: a database of this build's schema answers them, an older one is left
+// as it is for ingest to upgrade, and a newer one is refused. SQLite's file keeps every byte; PostgreSQL
+// answers them for a user that may only read (no temporary tables either).
+TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
+    TempFolder dir, db_dir;
+    dir.Write(RecordFileName(0), RecordLines(0, 99));
+    struct Backend {
+        std::string load_url, read_url;
+        std::function<std::string(const std::string&)> exec;  // empty when it went well
+        std::function<std::string()> state;                   // what a write would change
+        std::string to_older;                                 // back one schema, as an older build left it
+        int current;                                          // the schema this build writes
+    };
+    std::vector<Backend> backends;
+    const std::string sqlite = db_dir / "korvel.sqlite";
+    backends.push_back({sqlite, sqlite, [&](const std::string& sql) { return SqliteExec(sqlite, sql); },
+                        [&] { return db_dir.Read("korvel.sqlite"); },
+                        "DROP TABLE device_steps; DROP TABLE devices; UPDATE korvel_schema SET version = 3",
+                        4});
+    PostgresServer server;
+    if (server.running()) {
+        const std::string url = server.CreateDatabase("reads");
+        const std::string reader = "postgresql://reader:" + std::string(PostgresServer::kPassword) +
+                                   "@/reads?host=" + server.socket_folder();
+        auto exec = [url](const std::string& sql) {
+            const std::vector<std::string> rows = PostgresQuery(url, sql);
+            return rows.empty() ? std::string() : rows.front();
+        };
+        backends.push_back(
+            {url, reader, exec,
+             [url] {
+                 return ::testing::PrintToString(PostgresQuery(
+                     url,
+                     "SELECT (SELECT version FROM korvel_schema), to_regclass('file_contents'), "
+                     "to_regclass('devices'), (SELECT count(*) FROM files)"));
+             },
+             "DROP TABLE file_contents, devices, device_steps; UPDATE korvel_schema SET "
+             "version = 2",
+             3});
+    } else {
+        std::cerr << "PostgreSQL left out: " << server.skip_reason() << server.error() << '\n';
+    }
+    const std::vector<std::vector<std::string>> reads = {
+        {"archive"}, {"export", "--product", "123"}, {"report", "--product", "123"}, {"fleet", "--json"}};
+    for (const Backend& backend : backends) {
+        SCOPED_TRACE(backend.load_url);
+        ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", backend.load_url}).exit_code, 0);
+        if (backend.read_url != backend.load_url) {
+            ASSERT_EQ(
+                backend.exec("CREATE ROLE reader LOGIN PASSWORD '" + std::string(PostgresServer::kPassword) +
+                             "'; REVOKE ALL ON DATABASE reads FROM PUBLIC; GRANT CONNECT ON DATABASE "
+                             "reads TO reader; GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader"),
+                "");
+        }
+        struct Schema {
+            std::string change;  // from the one before
+            std::string words;   // what a read says; empty: it answers
+        };
+        const std::vector<Schema> schemas = {
+            {"", ""},
+            {backend.to_older, "has schema version " + std::to_string(backend.current - 1) +
+                                   ", older than this korvel-cli reads (" + std::to_string(backend.current) +
+                                   "); run korvel-cli ingest with the same --db to upgrade it"},
+            {"UPDATE korvel_schema SET version = 99",
+             "has schema version 99, newer than this korvel-cli knows (" + std::to_string(backend.current) +
+                 "); use a newer korvel-cli"},
+        };
+        for (const Schema& schema : schemas) {
+            SCOPED_TRACE(schema.change);
+            if (!schema.change.empty()) {
+                ASSERT_EQ(backend.exec(schema.change), "");
+            }
+            const std::string before = backend.state();
+            for (const std::vector<std::string>& read : reads) {
+                std::vector<std::string> args = read;
+                args.insert(args.end(), {"--db", backend.read_url});
+                SCOPED_TRACE(read.front());
+                const ProcessResult result = RunCli(args);
+                if (schema.words.empty()) {
+                    EXPECT_TRUE(result.exit_code == 0 || result.exit_code == 5) << result.err;
+                    EXPECT_NE(result.out, "");
+                } else {
+                    EXPECT_EQ(result.exit_code, 4);
+                    EXPECT_EQ(result.out, "");
+                    EXPECT_NE(result.err.find(schema.words), std::string::npos) << result.err;
+                }
+            }
+            EXPECT_TRUE(backend.state() == before) << "a read wrote to the database";
+        }
+    }
 }
 
 TEST(DatabaseArchive, SourcesThatCannotBeReadSaySoAndHowToGoOn) {

@@ -162,8 +162,38 @@ TEST_F(PostgresIngest, FleetsSummariesFollowLoadsThatFillGapsRepeatRecordsOrCome
         ASSERT_EQ(ingest.exit_code, 0) << ingest.err;
         ExpectSummariesOfTheRecords(url_);
     }
-    EXPECT_EQ(PostgresQuery(url_, "SELECT product, count(*), sum(missing) FROM gaps GROUP BY 1 ORDER BY 1"),
-              (std::vector<std::string>{"123|1|79", "456|1|3"}));
+    // The same files in one run: one transaction, where later files land among the earlier ones' records.
+    const std::string at_once = server_->CreateDatabase("at_once");
+    const ProcessResult ingest = RunCli({"ingest", "--dir", dir.path(), "--db", at_once});
+    ASSERT_EQ(ingest.exit_code, 0) << ingest.err;
+    ExpectSummariesOfTheRecords(at_once);
+    for (const std::string& url : {url_, at_once})
+        EXPECT_EQ(
+            PostgresQuery(url, "SELECT product, count(*), sum(missing) FROM gaps GROUP BY 1 ORDER BY 1"),
+            (std::vector<std::string>{"123|1|79", "456|1|3"}));
+    EXPECT_EQ(PostgresNumber(at_once, "SELECT count(*) FROM records"),
+              PostgresNumber(url_, "SELECT count(*) FROM records"));
+    ExpectWholeFiles(at_once);
+}
+
+TEST_F(PostgresIngest, AFileTheServerRefusesStopsTheRunAfterTheFilesBeforeItNamingIt) {
+    TempDir dir, empty;
+    for (int k = 0; k < 3; ++k) dir.Write(RecordFileName(k), RecordLines(k * 100, k * 100 + 99));
+    ASSERT_EQ(RunCli({"ingest", "--dir", empty.path(), "--db", url_}).exit_code, 0);  // the tables
+    EXPECT_EQ(PostgresQuery(url_,
+                            "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                            "RAISE EXCEPTION 'refused here'; END $$; "
+                            "CREATE TRIGGER refuse BEFORE INSERT ON files FOR EACH ROW WHEN (NEW.path = '" +
+                                RecordFileName(1) + "') EXECUTE FUNCTION refuse()"),
+              std::vector<std::string>{});
+    const ProcessResult run = RunCli({"ingest", "--dir", dir.path(), "--db", url_});
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_NE(run.err.find("cannot load " + RecordFileName(1) + " into the database"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("refused here"), std::string::npos) << run.err;
+    EXPECT_EQ(PostgresQuery(url_, "SELECT path FROM files"), std::vector<std::string>{RecordFileName(0)});
+    EXPECT_EQ(PostgresNumber(url_, "SELECT count(*) FROM records"), 100);
+    ExpectWholeFiles(url_);
 }
 
 TEST_F(PostgresIngest, AnIngestKilledInTheMiddleOfAFileLeavesItOutAndTheNextRunCompletesIt) {
@@ -381,10 +411,12 @@ TEST(SqliteIngest, FleetsSummariesFollowLoadsThatFillGapsSetTheClockBackOrRepeat
         expect_fleet(step);
     }
     EXPECT_EQ(SqliteNumber(db, "SELECT version FROM korvel_schema"), kSqliteSchemaVersion);
-    // Back to the schema before the summaries: the next open counts them from the records.
+    // Back to the schema before the summaries: the next ingest, with nothing new to load, counts them
+    // from the records.
     ASSERT_EQ(
         SqliteExec(db, "DROP TABLE devices; DROP TABLE device_steps; UPDATE korvel_schema SET version = 3"),
         "");
+    ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", db}).exit_code, 0);
     expect_fleet(steps.back());
 }
 
