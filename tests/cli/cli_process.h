@@ -48,6 +48,13 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, bool stder
     return ChildProcess(argv, stderr_terminal).Wait();
 }
 
+// Whether unshare(1) refused the namespace it was asked for: no right to make one, or a root that is not
+// a mount point (a chroot, as package builders use) whose propagation cannot change. Its own messages
+// begin with "unshare: "; a test that needs the namespace skips then.
+inline bool UnshareRefused(const ProcessResult& result) {
+    return result.err.rfind("unshare: ", 0) == 0 || result.err.find("\nunshare: ") != std::string::npos;
+}
+
 // korvel-cli with the given arguments.
 ProcessResult RunCli(std::vector<std::string> args);
 
