@@ -49,6 +49,9 @@ void BM_BatchReplyThroughTheDialog(benchmark::State& state) {
     for (auto _ : state) {
         dlg.m_recordBuffer.clear();
         dlg.m_nReadIndex = dlg.m_nHeadIndex;
+        // A fresh batch whose top is the newest record, as the walk starts one.
+        dlg.m_batch = korvel::RecordBatch{};
+        dlg.m_batch.top = dlg.m_nHeadIndex;
         dlg.m_strCommand = u"get";
         dlg.SendCommand();
         for (size_t at = 0; at < reply.size(); at += 255) {
