@@ -18,8 +18,10 @@ namespace korvel {
 namespace {
 
 constexpr int kProgressMax = 10000;
-// Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
-// as it came, so a line that always fails cannot stall the download.
+// Immediate repetitions of a request whose reply had lines damaged on the wire; after them the reply is
+// taken as it came, so a line that always fails cannot stall the download. A reply the device refused
+// is not repeated at once: the exchange stays open and its timeout repeats it, which gives a device
+// that is busy time to recover.
 constexpr int kMaxReplyRetries = 3;
 constexpr int kWalkControls[] = {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD};
 
@@ -112,11 +114,9 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
 }
 
 void CKorvelDlg::OnRecordReplyRefused() {
+    // Nothing of the refused reply is kept; the timeout repeats the request.
     m_batch.reply.clear();
     m_batch.stale_index.reset();
-    if (m_strCommand != u"get" || m_batch.retries >= kMaxReplyRetries) return;  // the timeout repeats it
-    ++m_batch.retries;
-    SendCommand();
 }
 
 void CKorvelDlg::AdvanceDownload() {
