@@ -65,10 +65,13 @@ void CKorvelDlg::OnReadData() {
     m_strLastSaved.clear();
     // The scan may show a message box, whose loop goes on running the timer and the reader: a port lost
     // meanwhile has been handled already, and a walk must not start on it.
+    // A port lost and opened again meanwhile is another connection, whose device information was not read.
     const int open_before = m_link.m_bOpen;
     const int shown_before = m_nShownOpenState;
+    const uint32_t closes_before = m_nPortCloses;
     ScanSavedFiles(m_strUploadDir, n);
-    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before) return;
+    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before || m_nPortCloses != closes_before)
+        return;
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
     m_skippedIndices.clear();

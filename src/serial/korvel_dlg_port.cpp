@@ -124,6 +124,7 @@ void CKorvelDlg::ClosePort() {
     m_link.AbandonOpen();
     if (!m_link.m_bOpen) return;
     m_link.m_bOpen = 0;
+    ++m_nPortCloses;
     if (m_link.m_hPort) {
         m_link.m_hPort->Close();
         m_link.m_hPort.reset();

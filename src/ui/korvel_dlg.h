@@ -251,6 +251,7 @@ class CKorvelDlg : public LineSink {
     int m_nShownOpenState = 0;
     // A walk was cut off by the port closing; ShowOpenState says so in 1017.
     bool m_bWalkCut = false;
+    uint32_t m_nPortCloses = 0;  // open ports closed since start: each close ends a connection
 
   private:
     Window& m_window;
