@@ -18,13 +18,15 @@ class LineSink {
     virtual void OnReplyLine(std::u16string line) = 0;      // every other line, empty ones included
 };
 
-// Cuts the received byte stream into lines. Keeps its partial line across chunks, ports and commands.
+// Cuts the received byte stream into lines. Keeps its partial line across chunks and commands; the
+// dialog drops it when its port closes (Reset), so the next connection starts on a line of its own.
 class LineAssembler {
   public:
     static constexpr int kBufferSize = 560;
 
     void AssembleLines(const uint8_t* bytes, int count, LineSink& sink);
     int FillCount() const { return fill_; }
+    void Reset() { fill_ = 0; }
 
   private:
     void HandleLine(LineSink& sink);

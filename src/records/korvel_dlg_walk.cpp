@@ -18,8 +18,10 @@ namespace korvel {
 namespace {
 
 constexpr int kProgressMax = 10000;
-// Immediate repetitions of a request whose reply was damaged or refused; after them the reply is taken
-// as it came, so a line that always fails cannot stall the download.
+// Immediate repetitions of a request whose reply had lines damaged on the wire; after them the reply is
+// taken as it came, so a line that always fails cannot stall the download. A reply the device refused
+// is not repeated at once: the exchange stays open and its timeout repeats it, which gives a device
+// that is busy time to recover.
 constexpr int kMaxReplyRetries = 3;
 constexpr int kWalkControls[] = {IDC_READ_INFO, IDC_SYNC_TIME, IDC_PORT, IDC_BAUD};
 
@@ -63,10 +65,13 @@ void CKorvelDlg::OnReadData() {
     m_strLastSaved.clear();
     // The scan may show a message box, whose loop goes on running the timer and the reader: a port lost
     // meanwhile has been handled already, and a walk must not start on it.
+    // A port lost and opened again meanwhile is another connection, whose device information was not read.
     const int open_before = m_link.m_bOpen;
     const int shown_before = m_nShownOpenState;
+    const uint32_t closes_before = m_nPortCloses;
     ScanSavedFiles(m_strUploadDir, n);
-    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before) return;
+    if (m_link.m_bOpen != open_before || m_nShownOpenState != shown_before || m_nPortCloses != closes_before)
+        return;
     // Only records accepted by this walk may end it at the saved key.
     m_strLastSeen.clear();
     m_skippedIndices.clear();
@@ -112,11 +117,9 @@ bool CKorvelDlg::StoreRecord(int count, const std::u16string* tokens) {
 }
 
 void CKorvelDlg::OnRecordReplyRefused() {
+    // Nothing of the refused reply is kept; the timeout repeats the request.
     m_batch.reply.clear();
     m_batch.stale_index.reset();
-    if (m_strCommand != u"get" || m_batch.retries >= kMaxReplyRetries) return;  // the timeout repeats it
-    ++m_batch.retries;
-    SendCommand();
 }
 
 void CKorvelDlg::AdvanceDownload() {

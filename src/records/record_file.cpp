@@ -10,7 +10,6 @@
 
 #include "protocol/checked_line.h"
 #include "text/cfile.h"
-#include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/utf8.h"
@@ -21,7 +20,7 @@ namespace {
 std::u16string Widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
 constexpr std::string_view kPartialPrefix = ".korvel-partial-";
-// Seconds tried after the download's own when its name is taken: a day's worth of downloads in one place.
+// Names tried for one second's downloads: a day's worth of downloads in one place.
 constexpr int kMaxNameTries = 86400;
 
 std::string FolderOf(const std::string& path) {
@@ -111,10 +110,12 @@ Failure Save(const std::string& folder, const std::vector<std::string>& lines_ne
 
 }  // namespace
 
-std::u16string MakeRecordFileName(const LocalTime& time, int n) {
-    char name[96];
-    std::snprintf(name, sizeof name, "%u%02u%02u-%02u%02u%02u-%u-%x.txt", time.year - 2000u, time.month,
-                  time.day, time.hour, time.minute, time.second, static_cast<uint32_t>(n),
+std::u16string MakeRecordFileName(const LocalTime& time, int n, int sequence) {
+    char name[112];
+    char after_time[16] = "";
+    if (sequence > 0) std::snprintf(after_time, sizeof after_time, "-%d", sequence);
+    std::snprintf(name, sizeof name, "%u%02u%02u-%02u%02u%02u%s-%u-%x.txt", time.year - 2000u, time.month,
+                  time.day, time.hour, time.minute, time.second, after_time, static_cast<uint32_t>(n),
                   static_cast<uint32_t>(n));
     return Widen(name);
 }
@@ -137,15 +138,10 @@ Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>
 Failure SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
                        const std::vector<std::string>& lines_newest_first, std::u16string& name) {
     const std::string dir = WideToUtf8(folder);
-    LocalTime at = time;
     std::string used;
     Failure error = Save(
         dir, lines_newest_first, kMaxNameTries,
-        [&](int i) {
-            if (i > 0) at = NextSecond(at);
-            return dir + PathSeparators()[0] + WideToUtf8(MakeRecordFileName(at, n));
-        },
-        &used);
+        [&](int i) { return dir + PathSeparators()[0] + WideToUtf8(MakeRecordFileName(time, n, i)); }, &used);
     if (!error) name = Utf8ToWide(used.substr(used.find_last_of(PathSeparators()) + 1));
     return error;
 }
@@ -161,21 +157,6 @@ void RemoveStalePartialFiles(const std::string& folder) {
         const std::string path = folder + separator + entry.name;
         if (file.Open(path, CFile::modeRead) && file.TryLock()) RemoveFile(path);
     }
-}
-
-LocalTime NextSecond(LocalTime t) {
-    if (++t.second < 60) return t;
-    t.second = 0;
-    if (++t.minute < 60) return t;
-    t.minute = 0;
-    if (++t.hour < 24) return t;
-    t.hour = 0;
-    if (++t.day <= DaysInMonth(t.year, t.month)) return t;
-    t.day = 1;
-    if (++t.month <= 12) return t;
-    t.month = 1;
-    ++t.year;
-    return t;
 }
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {

@@ -11,8 +11,11 @@
 
 namespace korvel {
 
-// "%u%02u%02u-%02u%02u%02u-%u-%x.txt" from the local time (year − 2000) and the product number.
-std::u16string MakeRecordFileName(const LocalTime& time, int n);
+// "%u%02u%02u-%02u%02u%02u-%u-%x.txt" from the local time (year − 2000) and the product number. A later
+// download of the same second (sequence 1, 2, ...) adds its sequence behind the time:
+// "%u%02u%02u-%02u%02u%02u-%u-%u-%x.txt". Either way the name begins with the download's true time and
+// ends with the product number twice, which is all that readers of names take from it.
+std::u16string MakeRecordFileName(const LocalTime& time, int n, int sequence = 0);
 
 // The UTF-8 bytes of the record text, a space, its Crc16 as four lower-case hex digits, LF.
 std::string MakeRecordLine(std::u16string_view text);
@@ -23,17 +26,14 @@ std::string MakeRecordLine(std::u16string_view text);
 // failure, if any, with a sentence that names the file.
 Failure WriteRecordFile(std::u16string_view path, const std::vector<std::string>& lines_newest_first);
 
-// As WriteRecordFile, into folder under MakeRecordFileName(time, n), or when that name is taken the name
-// of the next free second. name receives the name used. Temporary files that a killed run left in the
-// folder are removed first.
+// As WriteRecordFile, into folder under MakeRecordFileName(time, n), or when that name is taken under the
+// first free sequence of the same second. name receives the name used. Temporary files that a killed
+// run left in the folder are removed first.
 Failure SaveRecordFile(std::u16string_view folder, const LocalTime& time, int n,
                        const std::vector<std::string>& lines_newest_first, std::u16string& name);
 
 // Removes the temporary files of record files that no running writer holds any more.
 void RemoveStalePartialFiles(const std::string& folder);
-
-// The local time one second later, across minutes, days, months and years.
-LocalTime NextSecond(LocalTime time);
 
 // The upload folder: hollin.data/upload in the user's profile (the home folder, %USERPROFILE% on
 // Windows) when that is a folder; otherwise the running program's folder, when a file can be created

@@ -36,6 +36,8 @@ intptr_t CKorvelDlg::OnDeviceChange(uintptr_t event, intptr_t) {
     }
     ClosePort();
     m_link.ReleaseEvents();
+    // Shown now: the adapter may come back before the next tick, which would then reopen it unseen.
+    ShowOpenState();
     return 0;
 }
 

@@ -15,8 +15,7 @@ SerialLink::~SerialLink() {
 
 void SerialLink::AbandonOpen() {
     if (!m_pendingOpen) return;
-    const std::lock_guard<std::mutex> lock(m_pendingOpen->mutex);
-    m_pendingOpen->abandoned = true;
+    m_pendingOpen->Abandon();
     m_pendingOpen.reset();
 }
 

@@ -11,6 +11,8 @@
 
 namespace korvel {
 
+class PendingOpen;
+
 class SerialLink {
   public:
     // Creates the wake-up descriptor pair ("the events"); reports failure through EventsHeld().
@@ -32,15 +34,19 @@ class SerialLink {
     UiPost m_hNotifyWnd;  // where received chunks are handed over
     PortOpener m_opener;
     Failure m_lastFailure;  // why the last attempt failed, for front ends
-    // DTR stays low this long when a port is reopened (devices may rely on it); tests set it to 0.
+    // DTR stays low this long when a port is reopened (devices may rely on it); tests set it to 0. An
+    // open in the background waits it on its own thread, so the window goes on meanwhile.
     std::chrono::milliseconds m_reopenPause{500};
-    // The windows open ports on a thread of their own and take the result up when it is posted back, so
-    // an open that blocks in the driver (a Bluetooth port whose device is off) never blocks the
-    // user-interface thread. Otherwise (the command line, most tests) OpenPort opens in place.
+    // The windows open ports on a thread of their own, so an open that blocks in the driver (a Bluetooth
+    // port whose device is off) never blocks the user-interface thread: OpenPort waits at most
+    // m_openWait for the result and takes it up at once when it came (an ordinary port opens within a
+    // few milliseconds, so the tick that started the open shows its state); a later result is taken up
+    // when it is posted back. Otherwise (the command line, most tests) OpenPort opens in place.
     bool m_bOpenInBackground = false;
+    std::chrono::milliseconds m_openWait{100};
     // The open under way in the background, if any; abandoned when the port is closed or the link ends,
     // after which its thread closes whatever it opened and touches nothing else.
-    std::shared_ptr<struct PendingOpen> m_pendingOpen;
+    std::shared_ptr<PendingOpen> m_pendingOpen;
     bool Opening() const { return m_pendingOpen != nullptr; }
     void AbandonOpen();
 

@@ -128,31 +128,37 @@ void CKorvelDlg::OnTimer() {
     // A closed port is tried again every tick, so a missing or busy one is taken up once it is free.
     // An open still under way in the background is waited for, not started again.
     if (!m_link.m_bOpen && !m_link.Opening()) OpenPort();
-    const int open = m_link.m_bOpen ? 1 : 0;
+    ShowOpenState();
 
+    m_window.SetText(IDC_RX_BYTES, Format(text::kCountersFormat, m_nRxBytes, m_nCrcErrors));
+    m_window.SetText(IDC_TX_BYTES, Format(u"%u", m_nTxBytes));
+}
+
+void CKorvelDlg::ShowOpenState() {
+    if (m_link.Opening()) return;
+    const int open = m_link.m_bOpen ? 1 : 0;
     if (open != m_nShownOpenState) {
         m_window.SetText(IDC_PORT_STATUS, open ? text::kPortOpen : text::kPortClosed);
         m_nShownOpenState = open;
         m_window.Show(IDC_READ_INFO, open != 0);
         m_window.Enable(IDC_READ_INFO, open != 0);
-        const bool download_abandoned = m_strCommand == u"get";
         m_nReplyTimeout = 0;
         m_strCommand.clear();
         m_window.Enable(IDC_SYNC_TIME, true);
         m_window.Enable(IDC_READ_DATA, true);
         m_window.SetText(IDC_READ_DATA, text::kReadData);
-        // The abandoned download disabled the port and rate choice; with its button hidden nothing would
-        // enable them again, and an adapter that comes back under another name could never be picked.
-        if (download_abandoned) {
-            m_window.Enable(IDC_PORT, true);
-            m_window.Enable(IDC_BAUD, true);
-        }
         ResetDeviceInfo();
         ShowDeviceInfo();
     }
-
-    m_window.SetText(IDC_RX_BYTES, Format(text::kCountersFormat, m_nRxBytes, m_nCrcErrors));
-    m_window.SetText(IDC_TX_BYTES, Format(u"%u", m_nTxBytes));
+    if (m_bWalkCut) {
+        m_bWalkCut = false;
+        // The walk disabled the port and rate choice; with its button hidden nothing would enable them
+        // again, and an adapter that comes back under another name could never be picked.
+        m_window.SetText(IDC_READ_DATA, text::kReadData);
+        for (int id : {IDC_SYNC_TIME, IDC_READ_DATA, IDC_PORT, IDC_BAUD}) m_window.Enable(id, true);
+        m_window.Enable(IDC_READ_INFO, open != 0);
+        m_window.SetText(IDC_RESULT, text::kDownloadCutByPort);
+    }
 }
 
 void CKorvelDlg::OnSelChangeMode() {

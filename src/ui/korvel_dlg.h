@@ -4,6 +4,7 @@
 // can drive it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -89,6 +90,10 @@ class CKorvelDlg : public LineSink {
     // --- dialog (initialisation, timer, destruction) ---
     bool OnInitDialog();
     void OnTimer();
+    // Shows a change of the port's open state (status 1007, the buttons, the device information cleared
+    // when the port closed) and says when a download was cut off by the port. An open under way is no
+    // change: a reopen for another rate or port shows nothing until its result is there.
+    void ShowOpenState();
     void OnSelChangeMode();
     void OnDestroy();
     void OnEndSession(bool ending);
@@ -105,9 +110,13 @@ class CKorvelDlg : public LineSink {
     void OpenPort();
     // The open's result taken up on the user-interface thread: the port, or why there is none.
     void TakeUpOpen(std::unique_ptr<Port> port, Failure failure);
-    // Starts the open on a thread of its own; false when no thread could be had.
-    bool OpenInBackground(const PortOpener& opener);
+    // Starts the open on a thread of its own, after `pause` (a reopen); false when no thread could be had.
+    bool OpenInBackground(const PortOpener& opener, std::chrono::milliseconds pause);
+    // Waits at most `wait` for the open under way and takes its result up; false when none came.
+    bool AwaitOpen(std::chrono::milliseconds wait);
     void ClosePort();
+    // What a closed port leaves behind is dropped: the partial line, the exchange, the walk.
+    void ForgetConnection();
     void WritePort(const uint8_t* bytes, size_t length);
     void OnPortLost();  // the reader saw the device vanish
 
@@ -240,6 +249,9 @@ class CKorvelDlg : public LineSink {
 
     // The open state that status control 1007 last showed.
     int m_nShownOpenState = 0;
+    // A walk was cut off by the port closing; ShowOpenState says so in 1017.
+    bool m_bWalkCut = false;
+    uint32_t m_nPortCloses = 0;  // open ports closed since start: each close ends a connection
 
   private:
     Window& m_window;

@@ -34,6 +34,7 @@ inline constexpr std::u16string_view kPortOpen = u"已打开";
 inline constexpr std::u16string_view kPortClosed = u"已关闭";
 inline constexpr std::u16string_view kNoReply = u"无回应";
 inline constexpr std::u16string_view kCancelled = u"已取消";
+inline constexpr std::u16string_view kDownloadCutByPort = u"端口已断开，读数据中止，未保存任何记录";
 inline constexpr std::u16string_view kRecordCountFormat = u"%u (%.1f小时)";
 inline constexpr std::u16string_view kProgressFormat = u"%.01f%%";
 inline constexpr std::u16string_view kDownloadDoneFormat = u"读取完成，耗时%u秒";

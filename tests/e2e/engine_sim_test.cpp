@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "support/live_dialog.h"
 #include "support/sim_process.h"
+#include "support/temp_folder.h"
 #include "text/format.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
@@ -31,10 +33,10 @@ std::string SimClock(SimProcess& sim) {
 
 class EngineOnSim : public ::testing::Test {
   protected:
-    void Start(std::vector<std::string> args) {
+    void Start(std::vector<std::string> args, const std::string& upload_dir = "") {
         ASSERT_TRUE(sim_.Start(args)) << sim_.error();
         // The symbolic link follows the device when it is plugged in again under another terminal.
-        live_ = std::make_unique<testing::LiveDialog>(sim_.link_path(), "",
+        live_ = std::make_unique<testing::LiveDialog>(sim_.link_path(), upload_dir,
                                                       testing::LiveDialog::Heartbeat::ByTest);
         live_->clock.local = LocalTime{2024, 3, 5, 7, 8, 9};
         live_->clock.now = static_cast<int64_t>(std::time(nullptr));
@@ -137,6 +139,64 @@ TEST_F(EngineOnSim, HangUpShowsClosedAndTheReturningDeviceIsOpenedAgain) {
     ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << link().m_lastFailure.message;
     EXPECT_TRUE(Visible(IDC_READ_INFO));
     EXPECT_TRUE(ReadInfo());
+    EXPECT_EQ(Text(IDC_PRODUCT_NO), u"1234");
+}
+
+// The recorder dies in the middle of a download's reply and is started again on the same link: the
+// first "读信息" on the new connection is taken whole. Each round cuts the reply at another byte.
+TEST_F(EngineOnSim, AReplyCutByTheRecorderDyingLeavesNothingForTheNextConnection) {
+    testing::TempFolder upload;
+    // Paced at 38400 bit/s and written a few bytes at a time, so the death cuts a line.
+    const std::vector<std::string> args = {"--records", "3300", "--baud", "38400", "--chunk", "7"};
+    Start(args, upload.path());
+    Tick();
+    ASSERT_TRUE(link().m_bOpen) << link().m_lastFailure.message;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(ReadInfo());
+        Click(IDC_READ_DATA);
+        ASSERT_TRUE(dlg().Downloading());
+        const uint32_t cut = dlg().m_nRxBytes + 200 + 331 * static_cast<uint32_t>(round);
+        ASSERT_TRUE(RunUntil([&] { return dlg().m_nRxBytes >= cut; }));
+        sim_.Kill();
+        std::filesystem::remove(sim_.link_path());  // gone from the system too, until it starts again
+        ASSERT_TRUE(RunUntil([&] { return link().m_bOpen == 0; }));
+        EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
+        EXPECT_EQ(Text(IDC_RESULT), text::kDownloadCutByPort);
+        EXPECT_TRUE(std::filesystem::is_empty(upload.path()));
+        Tick();  // tried again, still absent
+        EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
+
+        ASSERT_TRUE(sim_.Start(args)) << sim_.error();
+        Tick();
+        ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << link().m_lastFailure.message;
+        Click(IDC_READ_INFO);
+        ASSERT_TRUE(RunUntil([&] { return dlg().m_strCommand.empty(); }));
+        EXPECT_EQ(dlg().LastOutcome(), CKorvelDlg::Outcome::Answered);
+        EXPECT_EQ(Text(IDC_PRODUCT_NO), u"1234");
+        EXPECT_TRUE(Visible(IDC_READ_DATA));
+        EXPECT_TRUE(Visible(IDC_SYNC_TIME));
+    }
+}
+
+// The device hangs up 20 bytes into its answer to "info", in the middle of the information line; the
+// first "读信息" after it is plugged in again fills the fields.
+TEST_F(EngineOnSim, AnInformationReplyCutByAHangUpLeavesNothingForTheNextConnection) {
+    Start({"--records", "20", "--hangup-after", "20"});
+    Tick();
+    ASSERT_TRUE(link().m_bOpen) << link().m_lastFailure.message;
+    Click(IDC_READ_INFO);
+    ASSERT_TRUE(RunUntil([&] { return link().m_bOpen == 0; }));
+    EXPECT_EQ(Text(IDC_PORT_STATUS), text::kPortClosed);
+    EXPECT_EQ(Text(IDC_PRODUCT_NO), u"");
+
+    ASSERT_TRUE(sim_.Control("replug"));
+    ASSERT_TRUE(sim_.WaitForEvent("pty "));
+    Tick();
+    ASSERT_EQ(Text(IDC_PORT_STATUS), text::kPortOpen) << link().m_lastFailure.message;
+    Click(IDC_READ_INFO);
+    ASSERT_TRUE(RunUntil([&] { return dlg().m_strCommand.empty(); }));
+    EXPECT_EQ(dlg().LastOutcome(), CKorvelDlg::Outcome::Answered);
     EXPECT_EQ(Text(IDC_PRODUCT_NO), u"1234");
 }
 

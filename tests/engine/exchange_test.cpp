@@ -252,8 +252,14 @@ TEST(Exchange, RefusedRecordReplyIsHandedBackToTheWalk) {
     rig.dlg.SendCommand();
     rig.window.SetText(IDC_LAST_COMMAND, u"");
     rig.Reply({u"NO", u""});
-    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 5");  // asked again at once
+    // The exchange stays open; its timeout, not the refusal, repeats the request.
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"");
     EXPECT_EQ(rig.dlg.m_strCommand, u"get");
+    EXPECT_EQ(rig.dlg.m_lastRefusal, ReplyRefusal::NoOk);
+    for (int tick = 0; tick < 2; ++tick) rig.dlg.TickReplyTimeout();
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"");
+    rig.dlg.TickReplyTimeout();
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 5");
 }
 
 TEST(Exchange, ReplyWithALineDroppedByTheChecksumIsAskedForAgain) {

@@ -14,7 +14,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimer>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "gui_app.h"
 #include "gui_test_main.h"
@@ -170,6 +173,75 @@ class AppTest : public QObject {
         QVERIFY(sim.WaitForEvent("pty"));
         QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
         QVERIFY(Shown(a, 1013));
+    }
+
+    // The recorder dies in the middle of a download, round after round, and comes back on the same link:
+    // the window says the download was cut off and nothing saved, and the first "读信息" on the new
+    // connection fills the fields.
+    void aRecorderKilledMidReplyLeavesNothingForTheNextConnection() {
+        const std::vector<std::string> args = {"--records", "3300", "--baud", "38400", "--chunk", "7"};
+        SimProcess sim;
+        QVERIFY2(sim.Start(args), sim.error().c_str());
+        const QString link = QString::fromStdString(sim.link_path());
+        auto app = StartApp(link, SettingsPath("killed"));
+        QVERIFY(app);
+        GuiApp& a = *app;
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        const QStringList files = QDir(UploadDir()).entryList(QDir::Files);
+        for (int round = 0; round < 3; ++round) {
+            Click(a, 1013);
+            QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1014), QString("1234"), kWaitMs);
+            Click(a, 1012);
+            const uint32_t cut = a.dialog().m_nRxBytes + 300 + 419 * static_cast<uint32_t>(round);
+            QTRY_VERIFY_WITH_TIMEOUT(a.dialog().m_nRxBytes >= cut, kWaitMs);
+            sim.Kill();
+            QFile::remove(link);
+            QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已关闭"), kWaitMs);
+            QCOMPARE(Text(a, 1017), QString("端口已断开，读数据中止，未保存任何记录"));
+            QCOMPARE(Text(a, 1012), QString("读数据"));
+            QVERIFY(Enabled(a, 1001) && Enabled(a, 1006));
+            QCOMPARE(QDir(UploadDir()).entryList(QDir::Files), files);
+
+            QVERIFY2(sim.Start(args), sim.error().c_str());
+            QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+            Click(a, 1013);
+            QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1014), QString("1234"), kWaitMs);
+            QVERIFY(Shown(a, 1012) && Shown(a, 1020));
+        }
+    }
+
+    // Another rate while the device's information is shown: the port reopens after its pause with DTR
+    // low, and meanwhile the status never reads "已关闭" and the information stays.
+    void aRateChangeKeepsTheInformationAndShowsNoClosedPort() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--records", "20"}), sim.error().c_str());
+        auto app = StartApp(QString::fromStdString(sim.link_path()), SettingsPath("rate"));
+        QVERIFY(app);
+        GuiApp& a = *app;
+        a.link().m_reopenPause = std::chrono::milliseconds(500);  // as the window has it: ticks fall in it
+        QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1007), QString("已打开"), kWaitMs);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            Click(a, 1013);
+            QTRY_COMPARE_WITH_TIMEOUT(Text(a, 1014), QString("1234"), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(Text(a, 1019) != "0(0)", kWaitMs);  // a tick counted the reply
+            QStringList statuses, products;
+            QTimer watch;
+            connect(&watch, &QTimer::timeout, [&] {
+                if (statuses.isEmpty() || statuses.back() != Text(a, 1007)) statuses << Text(a, 1007);
+                if (products.isEmpty() || products.back() != Text(a, 1014)) products << Text(a, 1014);
+            });
+            watch.start(5);
+            auto* baud = static_cast<QComboBox*>(a.window().Control(1006));
+            baud->setFocus();
+            QTest::keyClick(baud, attempt % 2 ? Qt::Key_Down : Qt::Key_Up);
+            // Reopened, and a tick came after it (the counters start again at 0).
+            QTRY_VERIFY_WITH_TIMEOUT(a.link().m_bOpen && !a.link().Opening() && Text(a, 1019) == "0(0)",
+                                     kWaitMs);
+            watch.stop();
+            QCOMPARE(statuses, QStringList{"已打开"});
+            QCOMPARE(products, QStringList{"1234"});
+            QVERIFY(Shown(a, 1012) && Shown(a, 1020) && Shown(a, 1013));
+        }
     }
 
     void aFailedSaveGivesTheSystemsReasonInTheTooltip() {

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
-#include <tuple>
+#include <set>
 
+#include "records/archive.h"
+#include "records/scan.h"
 #include "support/temp_folder.h"
 #include "text/cfile.h"
 #include "text/number.h"
@@ -36,6 +38,9 @@ TEST(RecordFileName, FollowsTheLocalTimeAndTheProductNumber) {
         {{2022, 7, 30, 10, 20, 5}, 0x7fffffff, u"220730-102005-2147483647-7fffffff.txt"},
     };
     for (const Case& c : cases) EXPECT_EQ(MakeRecordFileName(c.time, c.n), c.name);
+    // Later downloads of the same second carry their sequence behind the time.
+    EXPECT_EQ(MakeRecordFileName({2022, 7, 30, 10, 20, 5}, 123, 1), u"220730-102005-1-123-7b.txt");
+    EXPECT_EQ(MakeRecordFileName({2022, 7, 30, 10, 20, 5}, 123, 86399), u"220730-102005-86399-123-7b.txt");
 }
 
 TEST(RecordFileName, TwoDownloadsInOneSecondShareTheName) {
@@ -129,10 +134,10 @@ TEST(WriteRecordFile, FailsWithoutLeavingAnythingBehind) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"plain-file", "r-1-1.txt"}));
 }
 
-TEST(SaveRecordFile, ATakenNameGivesTheNextFreeSecondAndLiveWritersAreLeftAlone) {
+TEST(SaveRecordFile, ATakenNameGivesASequenceOfTheSameSecondAndLiveWritersAreLeftAlone) {
     TempFolder folder;
     folder.Write("221231-235959-5-5.txt", "first\n");
-    folder.Write("230101-000000-5-5.txt", "second\n");
+    folder.Write("221231-235959-1-5-5.txt", "second\n");
     folder.Write(".korvel-partial-stale000", "left by a killed run");
     const std::string live = folder.Write(".korvel-partial-live0000", "being written");
     CFile writer;  // another instance, still writing
@@ -141,32 +146,41 @@ TEST(SaveRecordFile, ATakenNameGivesTheNextFreeSecondAndLiveWritersAreLeftAlone)
 
     std::u16string name;
     EXPECT_FALSE(SaveRecordFile(folder.wide(), {2022, 12, 31, 23, 59, 59}, 5, {"b\n", "a\n"}, name));
-    EXPECT_EQ(name, u"230101-000001-5-5.txt");
-    EXPECT_EQ(folder.Read("230101-000001-5-5.txt"), "a\nb\n");
+    EXPECT_EQ(name, u"221231-235959-2-5-5.txt");
+    EXPECT_EQ(folder.Read("221231-235959-2-5-5.txt"), "a\nb\n");
     EXPECT_EQ(folder.Read("221231-235959-5-5.txt"), "first\n");
-    EXPECT_EQ(folder.Read("230101-000000-5-5.txt"), "second\n");
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".korvel-partial-live0000", "221231-235959-5-5.txt",
-                                                        "230101-000000-5-5.txt", "230101-000001-5-5.txt"}));
+    EXPECT_EQ(folder.Read("221231-235959-1-5-5.txt"), "second\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".korvel-partial-live0000", "221231-235959-1-5-5.txt",
+                                                        "221231-235959-2-5-5.txt", "221231-235959-5-5.txt"}));
 }
 
-TEST(SaveRecordFile, NextSecondCarriesIntoMinutesDaysMonthsAndYears) {
+// Downloads faster than one a second (a script in a loop) keep the second they were made in: every name
+// tells its true time and product to whatever reads names, and the scan of a device finds them all.
+TEST(SaveRecordFile, ManyDownloadsOfOneSecondKeepTheirTimeAndProductInTheirNames) {
     struct Case {
-        LocalTime time, next;
+        LocalTime time;
+        int n;
+        int64_t name_time;
     };
     const Case cases[] = {
-        {{2024, 3, 5, 7, 8, 9}, {2024, 3, 5, 7, 8, 10}},
-        {{2024, 3, 5, 7, 59, 59}, {2024, 3, 5, 8, 0, 0}},
-        {{2024, 2, 28, 23, 59, 59}, {2024, 2, 29, 0, 0, 0}},
-        {{2023, 2, 28, 23, 59, 59}, {2023, 3, 1, 0, 0, 0}},
-        {{2100, 2, 28, 23, 59, 59}, {2100, 3, 1, 0, 0, 0}},
-        {{2024, 4, 30, 23, 59, 59}, {2024, 5, 1, 0, 0, 0}},
-        {{2024, 12, 31, 23, 59, 59}, {2025, 1, 1, 0, 0, 0}},
+        {{2024, 3, 5, 7, 8, 9}, 123, 20240305070809},
+        {{2009, 12, 31, 23, 59, 59}, 4711, 20091231235959},
+        {{2024, 3, 5, 7, 8, 9}, 1, 20240305070809},  // a product number that is also a sequence
     };
     for (const Case& c : cases) {
-        const LocalTime t = NextSecond(c.time);
-        EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second),
-                  std::tie(c.next.year, c.next.month, c.next.day, c.next.hour, c.next.minute, c.next.second))
-            << c.time.year << "-" << c.time.month << "-" << c.time.day;
+        TempFolder folder;
+        std::set<std::u16string> names;
+        for (int download = 0; download < 12; ++download) {
+            std::u16string name;
+            ASSERT_FALSE(SaveRecordFile(folder.wide(), c.time, c.n, {"a\n"}, name));
+            names.insert(name);
+            const std::string narrow = WideToUtf8(name);
+            EXPECT_EQ(NameTimeFromFileName(narrow), c.name_time) << narrow;
+            EXPECT_EQ(ProductFromFileName(narrow), static_cast<uint32_t>(c.n)) << narrow;
+            EXPECT_NE(name.find(RecordFilePattern(c.n)), std::u16string::npos) << narrow;
+        }
+        EXPECT_EQ(names.size(), 12u);
+        EXPECT_EQ(folder.Names().size(), 12u);
     }
 }
 

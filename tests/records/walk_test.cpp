@@ -102,12 +102,18 @@ struct Recorder {
         return true;
     }
 
-    // Answers until the walk ends (or stalls); returns the number of requests answered.
+    // Answers until the walk ends (or stalls); returns the number of requests answered. A reply the walk
+    // refused leaves its request to the timeout: the ticks run until it is sent again.
     int Serve(DialogRig& rig, int limit = 100000) {
         int served = 0;
-        while (rig.dlg.m_strCommand == u"get" && served < limit && Answer(rig, rig.Text(IDC_LAST_COMMAND)))
+        while (rig.dlg.m_strCommand == u"get" && served < limit && Answer(rig, rig.Text(IDC_LAST_COMMAND))) {
             ++served;
+            if (rig.dlg.LastRefusal() != ReplyRefusal::None) AwaitRepeat(rig);
+        }
         return served;
+    }
+    static void AwaitRepeat(DialogRig& rig) {
+        for (int tick = 0; tick < 3 && rig.dlg.LastRefusal() != ReplyRefusal::None; ++tick) rig.Tick();
     }
 };
 
@@ -275,8 +281,18 @@ TEST_F(WalkTest, LinesWithTooFewTokensAreRefused) {
         return request == 1 ? std::string(WithChecksum("2022-07-30 10:00:00")) : "";
     };
     rig.dlg.OnReadData();
+    recorder.Answer(rig, rig.Text(IDC_LAST_COMMAND));
+    // Refused: nothing stored, and the request waits for its timeout.
+    EXPECT_EQ(rig.dlg.LastRefusal(), ReplyRefusal::Rejected);
+    EXPECT_EQ(rig.dlg.m_strCommand, u"get");
+    rig.window.SetText(IDC_LAST_COMMAND, u"");
+    rig.Tick();
+    rig.Tick();
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"");  // not yet asked again
+    rig.Tick();
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get 5");
     recorder.Serve(rig);
-    // Refused once, repeated at once, then the walk went on as usual.
+    // Repeated by the timeout, then the walk went on as usual.
     EXPECT_EQ(recorder.requests.size(), 6u);
     EXPECT_EQ(recorder.requests[0], recorder.requests[1]);
     EXPECT_EQ(FileBytes(), Expected(1, 5));
@@ -487,7 +503,9 @@ TEST_F(WalkTest, ARefusedBatchStoresNothingTwice) {
     std::string reply = "OK\n" + WithChecksum(recorder.Line(10)) + "\n" + WithChecksum(recorder.Line(9)) +
                         "\n" + WithChecksum("2022-07-30 10:00:00") + "\n\n";
     rig.dlg.OnSerialData(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
-    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 10 -10");  // asked again at once
+    rig.window.SetText(IDC_LAST_COMMAND, u"");
+    Recorder::AwaitRepeat(rig);
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 10 -10");  // asked again by the timeout
     recorder.Serve(rig);
     EXPECT_EQ(FileBytes(), Expected(1, 10));
 }

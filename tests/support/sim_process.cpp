@@ -236,4 +236,14 @@ int SimProcess::Stop(std::chrono::milliseconds timeout) {
     return WEXITSTATUS(status);
 }
 
+void SimProcess::Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    stdin_.reset();
+    stdout_.reset();
+}
+
 }  // namespace korvel::testing

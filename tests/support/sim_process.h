@@ -68,6 +68,10 @@ class SimProcess {
     // Asks the simulator to end (SIGTERM) and reaps it; kills it when it does not end in time.
     // Returns its exit status, or -1 when it had to be killed or was not running.
     int Stop(std::chrono::milliseconds timeout = kIoTimeout);
+    // The recorder dies at once (SIGKILL), in the middle of whatever it was sending, and is reaped. Its
+    // link stays behind, dangling, as it would after a crash. Start() runs it again in the same folder,
+    // under the same link.
+    void Kill();
 
   private:
     static bool Answered(const std::optional<std::string>& answer) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -134,7 +135,7 @@ TEST(Dialog, EveryStateAndTransitionOfTheButtons) {
     }
 }
 
-TEST(Dialog, AbandonedDownloadGivesBackThePortAndRateChoice) {
+TEST(Dialog, AbandonedDownloadSaysSoAndGivesBackThePortAndRateChoice) {
     OpenRig rig;
     rig.Tick();
     rig.Click(IDC_READ_INFO);
@@ -142,14 +143,20 @@ TEST(Dialog, AbandonedDownloadGivesBackThePortAndRateChoice) {
     rig.Click(IDC_READ_DATA);
     ASSERT_EQ(rig.dlg.m_strCommand, u"get");
     ASSERT_FALSE(rig.window.Enabled(IDC_PORT));
+    rig.device->Deliver("OK\r\n2024-03-05 07:08:09 1 1234 99 ");  // cut in the middle of a record line
 
     rig.device->Lose();
+    ExpectLook(rig, kClosedAfterOpen);  // at once, not only at the next tick
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kDownloadCutByPort);
     rig.Tick();
     ExpectLook(rig, kClosedAfterOpen);
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kDownloadCutByPort);
     EXPECT_TRUE(rig.window.Enabled(IDC_PORT));
     EXPECT_TRUE(rig.window.Enabled(IDC_BAUD));
     EXPECT_EQ(rig.dlg.m_strCommand, u"");
     EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
+    EXPECT_EQ(rig.dlg.RecordsHeld(), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(WideToUtf8(rig.dlg.UploadFolder())));
 
     // The adapter came back under another name: the operator can pick it at once.
     rig.device->refuse = FailureKind::None;
@@ -177,6 +184,56 @@ TEST(Dialog, AdapterBackUnderAnotherNameCanBePickedAfterAnAbandonedDownload) {
     EXPECT_EQ(rig.device->path, kAdapter1.path);
     rig.Tick();
     ExpectLook(rig, kOpenNoInfo);
+}
+
+// A closed or lost port leaves nothing of its connection behind: a line that the close cut off does not
+// swallow the first line of the next connection's first reply.
+TEST(Dialog, AReplyCutByTheClosingPortLeavesNothingForTheNextConnection) {
+    enum class Cut { Lost, RateChanged, PortChanged };
+    struct Case {
+        const char* what;
+        std::string_view received;  // of the reply to "info" when the port closes
+        Cut cut;
+    };
+    const Case cases[] = {
+        {"lost in the first line", "O", Cut::Lost},
+        {"lost in the information line", "OK\r\nA 2 B 12", Cut::Lost},
+        {"lost between CR and LF", "OK\r\nA 2 B 1234 100 1 2024-03-05 07:08:09\r", Cut::Lost},
+        {"lost before the closing empty line", "OK\r\nA 2 B 1234 100 1 2024-03-05 07:08:09\r\n", Cut::Lost},
+        {"another rate", "OK\r\nA 2 B 12", Cut::RateChanged},
+        {"another port", "OK\r\nA 2 B 12", Cut::PortChanged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpenRig rig;
+        rig.Tick();
+        rig.Click(IDC_READ_INFO);
+        rig.device->Deliver(c.received);
+        switch (c.cut) {
+            case Cut::Lost:
+                rig.device->Lose();
+                rig.device->refuse = FailureKind::None;  // back before the next tick
+                rig.Tick();
+                break;
+            case Cut::RateChanged:
+                rig.Pick(IDC_BAUD, 7);
+                break;
+            case Cut::PortChanged:
+                rig.Pick(IDC_PORT, 1);
+                break;
+        }
+        ASSERT_TRUE(rig.device->IsOpen());
+        // The old exchange is over: its timeout says nothing.
+        for (int i = 0; i < 3; ++i) rig.Tick();
+        EXPECT_EQ(rig.Text(IDC_RESULT), u"");
+        EXPECT_FALSE(rig.dlg.ExchangePending());
+
+        rig.Click(IDC_READ_INFO);
+        rig.device->Deliver(kInfoReply);
+        EXPECT_EQ(rig.dlg.LastOutcome(), CKorvelDlg::Outcome::Answered);
+        EXPECT_EQ(rig.Text(IDC_PRODUCT_NO), u"1234");
+        ExpectLook(rig, kInfoShown);
+    }
 }
 
 // A port list that cannot be read is not an empty one: the open port stays open and selected.
@@ -301,6 +358,21 @@ TEST(Dialog, SelectionsAreWrittenAtOnce) {
 
 TEST(Dialog, TickTimesOutBeforeItLooksAtThePort) {
     OpenRig rig;
+    rig.device->refuse = FailureKind::Busy;
+    rig.Tick();
+    rig.dlg.m_strCommand = u"info";
+    rig.dlg.SendCommand();
+    rig.dlg.m_nReplyTimeout = 1;
+    rig.device->refuse = FailureKind::None;
+    rig.Tick();
+    // The timeout ran out first ("无回应"); then the port opened, and its change of state emptied 1017.
+    EXPECT_EQ(rig.Text(IDC_PORT_STATUS), text::kPortOpen);
+    EXPECT_EQ(rig.Text(IDC_RESULT), u"");
+    EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
+}
+
+TEST(Dialog, ALostPortEndsTheWalkAtOnceAndItsTimeoutRepeatsNothing) {
+    OpenRig rig;
     rig.Tick();
     rig.Click(IDC_READ_INFO);
     rig.device->Deliver(kInfoReply);
@@ -309,8 +381,8 @@ TEST(Dialog, TickTimesOutBeforeItLooksAtThePort) {
     rig.window.SetText(IDC_LAST_COMMAND, u"");
     rig.device->Lose();
     rig.Tick();
-    // The timeout ran out first and repeated the request; then the lost port abandoned the download.
-    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"get2 99 -99");
+    EXPECT_EQ(rig.Text(IDC_LAST_COMMAND), u"");
+    EXPECT_EQ(rig.Text(IDC_RESULT), text::kDownloadCutByPort);
     EXPECT_EQ(rig.dlg.m_strCommand, u"");
     EXPECT_EQ(rig.dlg.m_nReplyTimeout, 0);
 }

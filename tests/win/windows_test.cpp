@@ -187,11 +187,11 @@ TEST_F(Files, ChinesePathsSaveUnderAFreeNameAndScan) {
     EXPECT_EQ(WriteRecordFile(taken, {line}).code, EEXIST);
     EXPECT_EQ(ReadAll(WideToUtf8(taken)), older);
 
-    // The name of the download's second is taken: the next free second's.
+    // The name of the download's second is taken: the same second's with a sequence.
     std::u16string name;
     ASSERT_FALSE(SaveRecordFile(Utf8ToWide(folder), LocalTime{2022, 7, 30, 10, 20, 5}, 123, {line}, name));
-    EXPECT_EQ(name, u"220730-102006-123-7b.txt");
-    EXPECT_EQ(ReadAll(folder + "\\220730-102006-123-7b.txt"), line);
+    EXPECT_EQ(name, u"220730-102005-1-123-7b.txt");
+    EXPECT_EQ(ReadAll(folder + "\\220730-102005-1-123-7b.txt"), line);
 
     std::vector<DirectoryEntry> entries;
     ASSERT_TRUE(ListDirectory(folder, entries));
