@@ -199,7 +199,7 @@ TEST(ReportInBrowser, EachTimeAsItsRecordWroteItAcrossAChangeOfOffset) {
         GTEST_SKIP() << "cannot make a network namespace here";
     TempDir dir;
     // 23:20..23:39+08:00, then from the next minute 00:40..00:59+09:00: above 250 from 23:30+08:00 to
-    // 00:44+09:00 without a break; the highest, 500, at 00:50+09:00.
+    // 00:44+09:00 without a break, and the highest, 500, alone at 00:50+09:00.
     WriteFile(dir / "240303-080000-321-141.txt", ClockLines(
                                                      "2024-03-02 23:20:00", "+08:00", 20,
                                                      [](int i) { return i >= 10 ? 300 : 100; }, "0321", 60));
@@ -236,7 +236,8 @@ setTimeout(() => {
     const std::string& dom = dumped.out;
 
     EXPECT_EQ(Rows(dom, "periods", "period"),
-              std::vector<std::string>{"2024-03-02 23:30:00+08:00|2024-03-03 00:44:00+09:00|0:15:00|300"});
+              (std::vector<std::string>{"2024-03-02 23:30:00+08:00|2024-03-03 00:44:00+09:00|0:15:00|300",
+                                        "2024-03-03 00:50:00+09:00|2024-03-03 00:50:00+09:00|0:01:00|500"}));
     const std::vector<std::string> top = Rows(dom, "top", "top");
     ASSERT_GE(top.size(), 3u);
     EXPECT_EQ(top[0], "1|2024-03-03 00:50:00+09:00|500");
