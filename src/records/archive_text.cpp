@@ -152,34 +152,38 @@ std::string Count(size_t n, const char* unit) { return std::to_string(n) + ' ' +
 
 // What keeps the device's records from being known whole, in the check window's words.
 std::string IncompleteZh(const DeviceArchive& device) {
+    using namespace record_text;
     std::string text;
-    auto add = [&](size_t count, const char* words) {
+    auto add = [&](size_t count, std::string_view words) {
         if (count == 0) return;
         if (!text.empty()) text += "，";
-        text += std::to_string(count) + ' ' + words;
+        text += std::to_string(count) + ' ' + std::string(words);
     };
-    add(device.gaps.size(), "个缺口");
-    add(device.jumps.size(), "次时钟回拨");
-    add(device.DamagedLines(), "行损坏");
-    add(device.conflicts.size(), "条冲突记录");
-    add(device.unreadable.size(), "个文件无法读取");
+    add(device.gaps.size(), kIncompleteGaps);
+    add(device.jumps.size(), kIncompleteJumps);
+    add(device.DamagedLines(), kIncompleteDamaged);
+    add(device.conflicts.size(), kIncompleteConflicts);
+    add(device.unreadable.size(), kIncompleteUnreadable);
     return text;
 }
 
 std::string PendingZh(const DeviceArchive& device, int64_t now) {
     using namespace record_text;
     if (device.records.empty()) return std::string(kPendingNoRecord);
-    if (!device.HasInterval()) return std::string(kPending) + "未知（还看不出记录间隔）";
+    if (!device.HasInterval())
+        return std::string(kPending) + std::string(kUnknown) + std::string(kNoIntervalWhy);
     const ArchiveRecord& newest = device.records[device.newest];
     const std::string clock = ClockText(now + int64_t{newest.offset} * 60);
     const std::optional<PendingRecords> pending =
         EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, 32767, device.interval);
     if (!pending) return std::string(kPendingLater);
-    std::string text = std::string(kPending) + "约 " + std::to_string(pending->records) + " 条尚未下载";
+    std::string text =
+        std::string(kPending) + "约 " + std::to_string(pending->records) + std::string(kPendingCount);
     if (pending->lost > 0) {
-        text += "；\n    约 " + std::to_string(pending->lost) + " 条已被覆盖，请尽快下载";
+        text += "；\n    约 " + std::to_string(pending->lost) + std::string(kPendingLost);
     } else if (pending->records > 0) {
-        text += "；\n    最早的一条约于 " + DateAfter(clock, pending->days) + " 被覆盖";
+        text += "；\n    " + std::string(kPendingOverwritten) + DateAfter(clock, pending->days) +
+                std::string(kPendingOverwrittenAfter);
     }
     return text;
 }
@@ -259,7 +263,7 @@ std::string ArchiveCheckTextZh(const Archive& archive, int64_t now, bool databas
     out += "：" + Count(archive.devices.size(), "台设备") + "，" + Count(archive.files.size(), "个文件");
     size_t incomplete = 0;
     for (const DeviceArchive& device : archive.devices) incomplete += device.Complete() ? 0 : 1;
-    if (incomplete) out += "，其中 " + Count(incomplete, "台有缺口、时钟回拨或损坏");
+    if (incomplete) out += "，其中 " + std::to_string(incomplete) + ' ' + std::string(kDevicesIncomplete);
     out += '\n';
     for (const std::string& problem : archive.problems)
         out += std::string(kUnreadable) + "\n  " + problem + '\n';

@@ -23,9 +23,19 @@ inline constexpr std::string_view kDamage[] = {
 inline constexpr std::string_view kOtherProductBefore = "产品编号 ";
 inline constexpr std::string_view kOtherProductAfter = " 与文件名的产品编号不符：";
 
-// Verdicts.
+// Verdicts, and what makes one incomplete ("1 个缺口，2 行损坏").
 inline constexpr std::string_view kComplete = "完整";
 inline constexpr std::string_view kIncomplete = "不完整";
+inline constexpr std::string_view kIncompleteGaps = "个缺口";
+inline constexpr std::string_view kIncompleteJumps = "次时钟回拨";
+inline constexpr std::string_view kIncompleteDamaged = "行损坏";
+inline constexpr std::string_view kIncompleteConflicts = "条冲突记录";
+inline constexpr std::string_view kIncompleteUnreadable = "个文件无法读取";
+inline constexpr std::string_view kDevicesIncomplete = "台有缺口、时钟回拨或损坏";
+
+// A device whose saved records show no usual interval (one record): nothing is told from one.
+inline constexpr std::string_view kNoIntervalWhy = "（还看不出记录间隔）";
+inline constexpr std::string_view kUnknown = "未知";
 
 // The check window, a device at a time, its verdict first.
 inline constexpr std::string_view kFolder = "记录文件夹：";
@@ -40,8 +50,12 @@ inline constexpr std::string_view kRecords = "记录 ";
 inline constexpr std::string_view kFirst = "最早记录：";
 inline constexpr std::string_view kLast = "最新记录：";
 inline constexpr std::string_view kInterval = "记录间隔：";
-inline constexpr std::string_view kNoInterval = "记录间隔：无（只有一条记录）";
+inline constexpr std::string_view kNoInterval = "记录间隔：还看不出（记录太少）";
 inline constexpr std::string_view kPending = "待下载：";
+inline constexpr std::string_view kPendingCount = " 条尚未下载";             // after "约 N"
+inline constexpr std::string_view kPendingLost = " 条已被覆盖，请尽快下载";  // after "约 N"
+inline constexpr std::string_view kPendingOverwritten = "最早的一条约于 ";   // then the date
+inline constexpr std::string_view kPendingOverwrittenAfter = " 被覆盖";
 inline constexpr std::string_view kPendingNoRecord = "待下载：未知（没有记录）";
 inline constexpr std::string_view kPendingLater = "待下载：未知（最新记录晚于本机时钟）";
 inline constexpr std::string_view kGaps = "缺口 ";

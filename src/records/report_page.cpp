@@ -381,7 +381,8 @@ struct PendingCells {
 
 PendingCells Pending(const DeviceArchive& device, int64_t now) {
     if (device.records.empty()) return {"—", "—"};
-    if (!device.HasInterval()) return {"未知（还看不出记录间隔）", "—"};
+    if (!device.HasInterval())
+        return {std::string(record_text::kUnknown) + std::string(record_text::kNoIntervalWhy), "—"};
     const ArchiveRecord& newest = device.records[device.newest];
     const int64_t local_now = now + int64_t{newest.offset} * 60;
     const std::optional<PendingRecords> pending =
@@ -425,7 +426,7 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
         page += Row({"最新记录", RecordTimestamp(records[device.newest])});
     }
     page += Row({"记录间隔", device.HasInterval() ? std::to_string(device.interval) + " 秒"
-                                                  : std::string("—（还看不出记录间隔）")});
+                                                  : "—" + std::string(record_text::kNoIntervalWhy)});
     page += Row({"缺口", std::to_string(device.gaps.size())});
     page += Row({"时钟回拨", std::to_string(device.jumps.size())});
     page += Row({"损坏行", std::to_string(device.DamagedLines())});

@@ -73,7 +73,7 @@ inline constexpr std::u16string_view kPendingLostFormat = u"；约 %lld 条在�
 inline constexpr std::u16string_view kPendingUnknown =
     u"尚未下载的记录数未知：设备时钟早于最新保存的记录，请用“同步时间”校准";
 inline constexpr std::u16string_view kPendingNoInterval =
-    u"尚未下载的记录数未知：记录文件夹中该设备只有一条记录，还看不出记录间隔；再用“读数据”下载一次即可";
+    u"尚未下载的记录数未知：记录文件夹中该设备的记录太少，还看不出记录间隔；再用“读数据”下载一次即可";
 
 // Every message the window can show (status line, message boxes, the record items, the record count's
 // tooltip): the operator's guide (docs/korvel-guide.html) says what each means and what to do; a test
