@@ -58,7 +58,8 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
         return "unknown" + unread;
     }
     if (!device->HasInterval())
-        return "unknown: the saved records of the device show no usual interval yet (too few records)" + unread;
+        return "unknown: the saved records of the device show no usual interval yet (too few records)" +
+               unread;
     pending = DevicePending(*device, WideToUtf8(d.DeviceTime()), count);
     if (!pending) {
         const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);
