@@ -148,7 +148,8 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
                                  : nlohmann::ordered_json(RecordIsoTime(records[device.earliest]));
     j["last"] = records.empty() ? nlohmann::ordered_json()
                                 : nlohmann::ordered_json(RecordIsoTime(records[device.newest]));
-    j["interval_seconds"] = device.interval;
+    const nlohmann::ordered_json none;
+    j["interval_seconds"] = device.HasInterval() ? nlohmann::ordered_json(device.interval) : none;
     j["gaps"] = nlohmann::ordered_json::array();
     for (const ArchiveGap& gap : device.gaps) {
         j["gaps"].push_back({{"start", RecordIsoTime(records[gap.before])},
@@ -176,6 +177,15 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
                                             {"other_file", archive.files[records[b].file].relative}});
     }
     j["unreadable"] = device.unreadable;
+    // Records whose value is no number, each where it was first read, the value as written.
+    j["no_number"] = nlohmann::ordered_json::array();
+    for (const NoNumberLine& line : device.no_number) {
+        std::string scratch;
+        j["no_number"].push_back({{"file", archive.files[line.where.file].relative},
+                                  {"line", line.where.line},
+                                  {"time", RecordIsoTime(records[line.record])},
+                                  {"value", Shown(RecordValue(device, records[line.record], scratch))}});
+    }
 
     const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
     const std::vector<size_t> highest = HighestRecords(device, order, 1);
@@ -188,7 +198,7 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
         j["days"].push_back(
             {{"date", day.date},
              {"records", day.records},
-             {"running_seconds", day.running_seconds},
+             {"running_seconds", device.HasInterval() ? nlohmann::ordered_json(day.running_seconds) : none},
              {"highest", day.has_highest ? Number(device, day.highest_at) : nlohmann::ordered_json()},
              {"highest_time", day.has_highest ? nlohmann::ordered_json(RecordIsoTime(records[day.highest_at]))
                                               : nlohmann::ordered_json()}});
@@ -197,12 +207,13 @@ nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& d
         j["limit"] = *limit;
         j["periods_above_limit"] = nlohmann::ordered_json::array();
         for (const LimitPeriod& period : PeriodsAbove(device, order, *limit)) {
-            j["periods_above_limit"].push_back({{"start", RecordIsoTime(records[period.first])},
-                                                {"end", RecordIsoTime(records[period.last])},
-                                                {"records", period.records},
-                                                {"duration_seconds", period.seconds},
-                                                {"highest", Number(device, period.highest_at)},
-                                                {"highest_time", RecordIsoTime(records[period.highest_at])}});
+            j["periods_above_limit"].push_back(
+                {{"start", RecordIsoTime(records[period.first])},
+                 {"end", RecordIsoTime(records[period.last])},
+                 {"records", period.records},
+                 {"duration_seconds", device.HasInterval() ? nlohmann::ordered_json(period.seconds) : none},
+                 {"highest", Number(device, period.highest_at)},
+                 {"highest_time", RecordIsoTime(records[period.highest_at])}});
         }
     }
     return j;

@@ -57,6 +57,9 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
         if (unread.empty()) return {};
         return "unknown" + unread;
     }
+    if (!device->HasInterval())
+        return "unknown: the saved records of the device show no usual interval yet (too few records)" +
+               unread;
     pending = DevicePending(*device, WideToUtf8(d.DeviceTime()), count);
     if (!pending) {
         const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);

@@ -96,6 +96,12 @@ class Verifier {
                 Problem(path, number, DamageReason(record.damage, record.product, product.value_or(0)));
                 continue;
             }
+            // A value that is no number is the device's own writing: kept, told, not a damaged line.
+            if (!ValueIsNumber(record.value)) {
+                out_ << Shown(path) << ':' << number << ": the value \"" << Shown(record.value) << "\""
+                     << " is no number (kept as written)\n";
+                ++summary_.no_number;
+            }
             const std::string_view body = line.substr(0, line.size() - 5);
             const std::string_view key = body.substr(0, std::min(kTimestampKeyLength, body.size()));
             if (previous_line != 0 && key < previous_key) {
@@ -139,10 +145,13 @@ VerifySummary VerifyPaths(const std::vector<std::string>& paths, std::ostream& o
     out << summary.files << (summary.files == 1 ? " file, " : " files, ") << summary.lines
         << (summary.lines == 1 ? " line checked: " : " lines checked: ");
     if (summary.problems == 0) {
-        out << "no problems\n";
+        out << "no problems";
     } else {
-        out << summary.problems << (summary.problems == 1 ? " problem\n" : " problems\n");
+        out << summary.problems << (summary.problems == 1 ? " problem" : " problems");
     }
+    if (summary.no_number)
+        out << "; " << summary.no_number << (summary.no_number == 1 ? " value" : " values") << " no number";
+    out << '\n';
     return summary;
 }
 

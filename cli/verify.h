@@ -15,6 +15,7 @@ struct VerifySummary {
     size_t files = 0;
     size_t lines = 0;
     size_t problems = 0;
+    size_t no_number = 0;  // record lines whose value is no number ("nan", "inf", words): told, not problems
 };
 
 // Verifies the files named and every record file found below the folders named (directory links are

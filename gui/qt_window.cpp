@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -20,6 +21,7 @@
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -122,15 +124,37 @@ QtWindow::QtWindow(const QString& settings_file, QWidget* parent) : QDialog(pare
     record_menu_->setObjectName("recordMenu");
     for (const RecordMenuItem& entry : kRecordMenu) {
         auto* action = new QAction(ToQString(entry.text), this);
-        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(entry.key)));
+        action->setShortcut(entry.key ? QKeySequence(Qt::CTRL | static_cast<Qt::Key>(entry.key))
+                                      : QKeySequence(Qt::Key_F1));
         action->setShortcutContext(Qt::ApplicationShortcut);  // also from the check's window
         const RecordItem item = entry.item;
         connect(action, &QAction::triggered, this, [this, item] {
             if (record_handler_) record_handler_(item);
         });
         addAction(action);  // the shortcut, also while the menu is closed
+        if (entry.item == RecordItem::Guide) record_menu_->addSeparator();
         record_menu_->addAction(action);
     }
+    // The menu key and a right click open the menu over any control too: a combo box, which has the
+    // focus when the window opens, would otherwise take the key for itself.
+    for (QWidget* widget : widgets_) widget->installEventFilter(this);
+}
+
+bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this) return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) {
+        record_menu_->popup(widget->mapToGlobal(QPoint(0, widget->height())));
+        return true;
+    }
+    if (event->type() == QEvent::ContextMenu) {
+        auto* menu_event = static_cast<QContextMenuEvent*>(event);
+        record_menu_->popup(menu_event->reason() == QContextMenuEvent::Mouse
+                                ? menu_event->globalPos()
+                                : widget->mapToGlobal(QPoint(0, widget->height())));
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void QtWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -151,7 +175,10 @@ void QtWindow::ShowRecordCheck(const QString& text) {
         check_text_ = new QPlainTextEdit(check_);
         check_text_->setObjectName("checkText");
         check_text_->setReadOnly(true);  // plain text: device and file text is never markup
-        check_text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // Long lines (a file's name, a system's sentence) wrap: nothing needs a sideways scroll.
+        check_text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        check_text_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        check_text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         check_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         layout->addWidget(check_text_);
         auto* row = new QHBoxLayout();
@@ -375,9 +402,11 @@ void QtWindow::SetToolTip(int id, const QString& text) {
     QWidget* widget = Control(id);
     if (!widget) return;
     // Tooltips take text that looks like markup as rich text; these quote other programs and the system,
-    // so they are escaped and shown as written.
-    widget->setToolTip(text.isEmpty() ? QString()
-                                      : "<p style=\"white-space:pre-wrap\">" + text.toHtmlEscaped() + "</p>");
+    // so such text is escaped for the eye. Assistive technology gets the plain text itself.
+    widget->setToolTip(text.isEmpty() || !Qt::mightBeRichText(text)
+                           ? text
+                           : "<p style=\"white-space:pre-wrap\">" + text.toHtmlEscaped() + "</p>");
+    widget->setAccessibleDescription(text);
 }
 
 QString QtWindow::SettingsFile() const { return settings_->fileName(); }

@@ -100,6 +100,7 @@ class QtWindow : public QDialog, public Window {
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* Create(const ControlTemplate& row);

@@ -120,8 +120,9 @@ std::vector<uint16_t> CheckTemplate() {
         std::u16string_view text;
     } items[] = {
         {kCheckTextId,
-         WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |
-             ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+         // No sideways scroll: long lines wrap.
+         WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
+             ES_AUTOVSCROLL,
          0x0081, 7, 7, 306, 166, u""},
         {kCheckCopyId, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0x0080, 256, 179, 57, 14,
          text::kCheckCopy},
@@ -218,7 +219,11 @@ void AddRecordItems(HWND hwnd) {
     if (!menu) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     for (size_t i = 0; i < std::size(kRecordMenu); ++i) {
-        const std::wstring entry = ToWide(kRecordMenu[i].text) + L"\tCtrl+" + wchar_t(kRecordMenu[i].key);
+        const char key = kRecordMenu[i].key;
+        // The guide, under a separator of its own, has the help key.
+        if (!key) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        const std::wstring entry =
+            ToWide(kRecordMenu[i].text) + (key ? L"\tCtrl+" + std::wstring(1, wchar_t(key)) : L"\tF1");
         AppendMenuW(menu, MF_STRING, kRecordCommands[i], entry.c_str());
     }
 }
@@ -234,7 +239,7 @@ LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
         const bool ours = dialog && (msg->hwnd == dialog || IsChild(dialog, msg->hwnd) ||
                                      (check && (msg->hwnd == check || IsChild(check, msg->hwnd))));
         for (size_t i = 0; ours && i < std::size(kRecordMenu); ++i) {
-            if (msg->wParam == static_cast<WPARAM>(kRecordMenu[i].key)) {
+            if (kRecordMenu[i].key && msg->wParam == static_cast<WPARAM>(kRecordMenu[i].key)) {
                 PostMessageW(dialog, WM_SYSCOMMAND, kRecordCommands[i], 0);
                 return 1;
             }
@@ -358,6 +363,10 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                 }
             }
             return FALSE;
+        case WM_HELP:
+            // F1 anywhere in the dialog: the operator's guide.
+            RunRecordItem(*c, RecordItem::Guide);
+            return TRUE;
         case WM_DEVICECHANGE:
             return Result(hwnd, Dispatch(*c, Msg::DeviceChange, wParam, lParam));
         case WM_QUERYENDSESSION:

@@ -60,7 +60,7 @@ class Win32Window : public Window {
 
 // The system menu's commands of the record items, in menu order (multiples of 16 below 0xF000, as
 // system commands are).
-inline constexpr unsigned kRecordCommands[] = {0x0110, 0x0120, 0x0130};
+inline constexpr unsigned kRecordCommands[] = {0x0110, 0x0120, 0x0130, 0x0140};
 // The check's text window: its edit control and its copy button.
 inline constexpr int kCheckTextId = 100;
 inline constexpr int kCheckCopyId = 101;

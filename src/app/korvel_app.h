@@ -4,9 +4,11 @@
 // (CKorvelDlg::Dispatch), its timer ticks included, and runs posted functions on that same thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "serial/port.h"
@@ -17,14 +19,20 @@
 
 namespace korvel {
 
-// The record items both windows offer in their menu, in this order, each with the shortcut Ctrl+key.
-enum class RecordItem { OpenFolder, CheckRecords, SpeedReport };
+// The record items both windows offer in their menu, in this order, each with the shortcut Ctrl+key;
+// the operator's guide last, with the help key F1.
+enum class RecordItem { OpenFolder, CheckRecords, SpeedReport, Guide };
 struct RecordMenuItem {
     RecordItem item;
     std::u16string_view text;
-    char key;  // an upper-case letter
+    char key;  // an upper-case letter; 0 for the guide, whose key is F1
 };
-extern const RecordMenuItem kRecordMenu[3];
+extern const RecordMenuItem kRecordMenu[4];
+
+// The operator's guide (docs/korvel-guide.html), built into the program.
+std::string_view OperatorGuide();
+// How many pages the windows' pages folder keeps: older ones go as new ones are written.
+inline constexpr size_t kPagesKept = 10;
 
 class CKorvelApp {
   public:
@@ -55,8 +63,11 @@ class CKorvelApp {
     // The archive check of the upload folder; show gets its plain text on the user-interface thread.
     void CheckRecords(std::function<void(std::u16string)> show);
     // The report of the device whose information was last read, or the overview of every device when
-    // none was, written to a private temporary folder and opened in the browser.
+    // none was, written to the pages folder and opened in the browser. The pages folder is this user's
+    // own in the temporary folder ("korvel-pages"); it keeps the newest kPagesKept pages.
     void WriteSpeedReport();
+    // The operator's guide, written to the pages folder and opened in the browser.
+    void OpenGuide();
     // Runs the item's action; show is CheckRecords's.
     void RunRecordItem(RecordItem item, std::function<void(std::u16string)> show);
     // Once a tick: after 读信息, the record count's tooltip tells how many records of the device are

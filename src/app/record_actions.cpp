@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The record items of the windows' menus: the upload folder in the file manager, the archive check, the
 // running-speed report; and the record count's tooltip after 读信息.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "app/korvel_app.h"
 #include "platform/open_in_desktop.h"
 #include "records/archive.h"
 #include "records/archive_text.h"
 #include "records/report_page.h"
+#include "records/running_summary.h"
 #include "text/file_system.h"
 #include "text/format.h"
 #include "text/os_path.h"
@@ -20,30 +23,57 @@
 
 namespace korvel {
 
-const RecordMenuItem kRecordMenu[3] = {
+const RecordMenuItem kRecordMenu[4] = {
     {RecordItem::OpenFolder, text::kMenuOpenFolder, 'O'},
     {RecordItem::CheckRecords, text::kMenuCheckRecords, 'K'},
     {RecordItem::SpeedReport, text::kMenuSpeedReport, 'P'},
+    {RecordItem::Guide, text::kMenuGuide, 0},
 };
 
 namespace {
 
-std::u16string Sentence(std::u16string_view what, const std::string& why, std::u16string_view hint,
-                        std::u16string_view path = {}) {
+// The window's sentence (and the path it names), then the system's own words on a paragraph of their
+// own: no sentence mixes the two languages.
+std::u16string Sentence(std::u16string_view what, const std::string& why, std::u16string_view path = {}) {
     std::u16string text(what);
-    text += Utf8ToWide(why);
-    text += hint;
     text += path;
+    text += u"\n\n";
+    text += text::kSystemReason;
+    text += Utf8ToWide(why);
     return text;
 }
 
-// The page written to a folder of its own that nobody else can enter; its path, or why there is none.
-std::string WritePage(const std::string& page, const std::string& name, Failure* error) {
+// Removes the oldest pages of the folder beyond the newest `kept` (its .html files, by time written).
+void Prune(const std::string& folder, size_t kept) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    std::vector<std::pair<fs::file_time_type, fs::path>> pages;
+    for (fs::directory_iterator it(OsPath(folder), error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() != ".html" || !it->is_regular_file(error)) continue;
+        pages.emplace_back(it->last_write_time(error), it->path());
+    }
+    if (pages.size() <= kept) return;
+    std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (size_t i = kept; i < pages.size(); ++i) fs::remove(pages[i].second, error);
+}
+
+// The page written to the pages folder, this user's own, under its name with the time it was written
+// (the guide under its name alone); its path, or why there is none. The folder keeps the newest pages.
+std::string WritePage(const std::string& page, const std::string& name, bool dated, Failure* error) {
     std::string folder;
-    if (!MakePrivateFolder("korvel-report-", &folder, error)) return {};
-    const std::string path = folder + "/" + name;
+    if (!OpenUserFolder("korvel-pages", &folder, error)) return {};
+    std::string path = folder + "/" + name;
+    if (dated) {
+        // The time written, by the UTC clock: "-20240305-070809".
+        std::string stamp = ClockText(static_cast<int64_t>(std::time(nullptr)));
+        stamp.erase(std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }),
+                    stamp.end());
+        std::replace(stamp.begin(), stamp.end(), ' ', '-');
+        path += "-" + stamp + ".html";
+    }
     SafeOutput file;
     if (!file.Open(path, error) || !file.Write(page) || !file.Commit(error)) return {};
+    Prune(folder, kPagesKept);
     return path;
 }
 
@@ -57,6 +87,8 @@ void CKorvelApp::RunRecordItem(RecordItem item, std::function<void(std::u16strin
             return CheckRecords(std::move(show));
         case RecordItem::SpeedReport:
             return WriteSpeedReport();
+        case RecordItem::Guide:
+            return OpenGuide();
     }
 }
 
@@ -72,8 +104,7 @@ void CKorvelApp::OpenRecordFolder() {
         const Failure failure = OpenInDesktop(WideToUtf8(folder));
         if (!failure) return [] {};
         return [this, folder, failure] {
-            m_dlg->window().MessageBox(
-                Sentence(text::kOpenFolderFailed, failure.message, text::kOpenFolderFailedHint, folder));
+            m_dlg->window().MessageBox(Sentence(text::kOpenFolderFailed, failure.message, folder));
         };
     });
 }
@@ -92,7 +123,7 @@ void CKorvelApp::CheckRecords(std::function<void(std::u16string)> show) {
                        std::u16string(text::kNoRecordFilesHint);
                 for (const std::string& problem : archive.problems) text += u"\n" + Utf8ToWide(problem);
             } else {
-                text = Utf8ToWide(ArchiveCheckText(archive, {static_cast<int64_t>(std::time(nullptr))}));
+                text = Utf8ToWide(ArchiveCheckTextZh(archive, static_cast<int64_t>(std::time(nullptr))));
             }
         }
         return [show, text = std::move(text)] { show(text); };
@@ -121,17 +152,28 @@ void CKorvelApp::WriteSpeedReport() {
             device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
         Failure error;
         const std::string path = WritePage(
-            page,
-            "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html",
+            page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()), true,
             &error);
-        if (path.empty())
-            return tell(Sentence(text::kReportWriteFailed, error.message, text::kReportWriteFailedHint));
+        if (path.empty()) return tell(Sentence(text::kReportWriteFailed, error.message));
         std::error_code absolute_error;
         const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
         const std::string shown = absolute_error ? path : Utf8Path(absolute);
         if (const Failure failure = OpenInDesktop(shown))
-            return tell(Sentence(text::kReportOpenFailed, failure.message, text::kReportOpenFailedHint,
-                                 Utf8ToWide(shown)));
+            return tell(Sentence(text::kReportOpenFailed, failure.message, Utf8ToWide(shown)));
+        return [] {};
+    });
+}
+
+void CKorvelApp::OpenGuide() {
+    OffUiThread([this]() -> std::function<void()> {
+        auto tell = [this](std::u16string message) -> std::function<void()> {
+            return [this, message = std::move(message)] { m_dlg->window().MessageBox(message); };
+        };
+        Failure error;
+        const std::string path = WritePage(std::string(OperatorGuide()), "korvel-guide.html", false, &error);
+        if (path.empty()) return tell(Sentence(text::kGuideWriteFailed, error.message));
+        if (const Failure failure = OpenInDesktop(path))
+            return tell(Sentence(text::kGuideOpenFailed, failure.message, Utf8ToWide(path)));
         return [] {};
     });
 }
@@ -162,7 +204,9 @@ void CKorvelApp::UpdateRecordCountTip() {
             const DeviceArchive* device = FindByProductField(archive, product);
             if (device && !device->records.empty()) {
                 const std::optional<PendingRecords> pending = DevicePending(*device, device_time, count);
-                if (!pending) {
+                if (!device->HasInterval()) {
+                    tip = text::kPendingNoInterval;
+                } else if (!pending) {
                     tip = text::kPendingUnknown;
                 } else {
                     tip = Format(text::kPendingFormat, pending->records);

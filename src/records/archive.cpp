@@ -224,10 +224,13 @@ class Merger {
         uint32_t last_spelling = UINT32_MAX;
         for (const ParsedLine& line : parsed.lines) {
             if (line.damage >= 0) {
+                const auto damage = static_cast<LineDamage>(line.damage);
+                const std::string_view field = bytes.substr(line.product_at, line.product_length);
                 device.damaged.push_back(
                     {{index, line.line},
-                     DamageReason(static_cast<LineDamage>(line.damage),
-                                  bytes.substr(line.product_at, line.product_length), device.product)});
+                     DamageReason(damage, field, device.product),
+                     line.damage,
+                     damage == LineDamage::kOtherProduct ? std::string(field) : std::string()});
                 continue;
             }
             ++device.valid_lines;
@@ -246,8 +249,12 @@ class Merger {
             if (line.flags & ArchiveRecord::kTextValue)
                 record.value = static_cast<int32_t>(
                     Intern(device.texts, entry.text_index, bytes.substr(line.value_at, line.value_length)));
+            const size_t known = device.records.size();
             const size_t at = Insert(entry, record);
             entry.sequence.push_back(static_cast<uint32_t>(at));
+            if (at == known && (line.flags & ArchiveRecord::kTextValue) &&
+                !ValueIsNumber(device.texts[static_cast<size_t>(record.value)]))
+                device.no_number.push_back({{index, line.line}, at});
             if (have_previous) {
                 const int64_t step = record.utc - device.records[previous].utc;
                 if (step > 0) {
@@ -279,8 +286,9 @@ class Merger {
                     device.interval = step;
             }
             Reorder(entry);
-            // Twice the step above three intervals: more than one and a half intervals apart.
-            for (size_t i = 1; i < device.records.size(); ++i) {
+            // Twice the step above three intervals: more than one and a half intervals apart. Without an
+            // interval (no two neighbouring lines of a file apart) no gap can be told.
+            for (size_t i = 1; device.HasInterval() && i < device.records.size(); ++i) {
                 const int64_t step = device.records[i].utc - device.records[i - 1].utc;
                 if (2 * step <= 3 * device.interval) continue;
                 const int64_t missing = (step + device.interval / 2) / device.interval - 1;
@@ -464,6 +472,7 @@ class Merger {
             b = remap[b];
             if (a > b) std::swap(a, b);
         }
+        for (NoNumberLine& line : device.no_number) line.record = remap[line.record];
     }
 
     Archive& archive_;
@@ -661,6 +670,13 @@ Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const Ar
     return archive;
 }
 
+std::string ProductSpelling(const DeviceArchive& device) {
+    if (!device.spellings.empty()) return device.spellings.front();
+    char text[16];
+    std::snprintf(text, sizeof text, "%04u", static_cast<unsigned>(device.product));
+    return text;
+}
+
 std::string RecordTimestamp(const ArchiveRecord& record) {
     std::string out;
     AppendTime(out, record, ' ');
@@ -688,6 +704,11 @@ std::optional<double> RecordNumber(const DeviceArchive& device, const ArchiveRec
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
     if (error != std::errc() || end != text.data() + text.size()) return {};
     return number;
+}
+
+bool RecordHasNumber(const DeviceArchive& device, const ArchiveRecord& record) {
+    return !(record.flags & ArchiveRecord::kTextValue) ||
+           ValueIsNumber(device.texts[static_cast<size_t>(record.value)]);
 }
 
 std::optional<TimeBound> ParseTimeBound(std::string_view text, bool end_of_day) {

@@ -60,7 +60,15 @@ struct ClockJump {
 
 struct DamagedLine {
     ArchiveLine where;
-    std::string reason;
+    std::string reason;   // the sentence, in English (see DamageReason)
+    int8_t damage = 0;    // what is wrong, a LineDamage (records/record_line.h)
+    std::string product;  // the product field as written, for a line of another product
+};
+
+// A record whose value is no number ("nan", "inf", words): kept as written, and listed.
+struct NoNumberLine {
+    ArchiveLine where;  // where the record was first read
+    size_t record;      // index into DeviceArchive::records
 };
 
 struct UnlistedDamage {
@@ -76,15 +84,17 @@ struct DeviceArchive {
     size_t earliest = 0, newest = 0;     // the records of the earliest and the newest time
     std::vector<std::string> spellings;  // the product field as the lines write it
     std::vector<std::string> texts;      // values that are no whole numbers
-    int64_t interval = 121;              // the usual seconds from one record to the next
+    int64_t interval = 0;  // the usual seconds from one record to the next; 0 when no two records show one
     std::vector<ArchiveGap> gaps;
     std::vector<ClockJump> jumps;
     std::vector<DamagedLine> damaged;                  // the first 100 of each file
     std::vector<UnlistedDamage> unlisted;              // and how many more
     std::vector<std::pair<size_t, size_t>> conflicts;  // two different records of one second
+    std::vector<NoNumberLine> no_number;               // each record whose value is no number, once
     std::vector<std::string> unreadable;               // its files that could not be read, with the reason
 
     size_t DamagedLines() const;  // listed and unlisted
+    bool HasInterval() const { return interval > 0; }
     bool Complete() const {
         return gaps.empty() && jumps.empty() && damaged.empty() && conflicts.empty() && unreadable.empty();
     }
@@ -122,12 +132,18 @@ Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const Ar
 // The download's start a record file's name carries (yyyymmddhhmmss), or -1.
 int64_t NameTimeFromFileName(std::string_view name);
 
+// The product number as the device writes it ("0123"): its records' own field, or for a device without a
+// record the number of its files' names as the device pads it to four digits. Raw text: show it escaped.
+std::string ProductSpelling(const DeviceArchive& device);
+
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
 std::string RecordIsoTime(const ArchiveRecord& record);    // "2022-07-30T10:15:42+08:00"
 std::string_view RecordValue(const DeviceArchive& device, const ArchiveRecord& record, std::string& scratch);
 // The value as a number, or nothing when the device wrote something else.
 std::optional<double> RecordNumber(const DeviceArchive& device, const ArchiveRecord& record);
+// The value is a finite number (not nan, inf or words): one the plot draws and the summaries count.
+bool RecordHasNumber(const DeviceArchive& device, const ArchiveRecord& record);
 
 // A time given on the command line: "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T" between, with
 // an optional "Z" or "+hh:mm" offset. Without an offset it is compared with the records' own clock time.

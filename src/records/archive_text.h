@@ -22,6 +22,14 @@ struct ArchiveTextOptions {
 
 std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options = {});
 
+// The same check for the window's 检查记录…, in Chinese and laid out for a narrow window: the folder
+// and the verdict over it first, then per device its verdict first and what it rests on, each time and
+// file name on a line of its own. now: as ArchiveTextOptions::now.
+std::string ArchiveCheckTextZh(const Archive& archive, int64_t now, bool database = false);
+
+// Why a line is damaged, in Chinese (records/record_texts.h); named is the number of the file's name.
+std::string DamageReasonZh(const DamagedLine& line, uint32_t named);
+
 // What keeps the device's records from being known whole ("2 gaps, 1 damaged line"); empty when
 // nothing does.
 std::string IncompleteText(const DeviceArchive& device);

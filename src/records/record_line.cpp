@@ -2,6 +2,8 @@
 #include "records/record_line.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "protocol/checked_line.h"
@@ -100,6 +102,12 @@ std::optional<int> ParseOffset(std::string_view text, bool* minus_zero) {
     const int minutes = h * 60 + m;
     if (minus_zero) *minus_zero = text[0] == '-' && minutes == 0;
     return text[0] == '-' ? -minutes : minutes;
+}
+
+bool ValueIsNumber(std::string_view value) {
+    double number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
 }
 
 std::string DamageReason(LineDamage damage, std::string_view product_field, uint32_t named) {

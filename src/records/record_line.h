@@ -24,6 +24,10 @@ enum class LineDamage : int8_t {
     kOtherProduct,  // the product field is not the number of the file's name
 };
 
+// A value as the device wrote it is a number when it reads as a finite one ("125", "-3", "1.5"); "nan",
+// "inf", words, markup and control bytes are no number. Such a record stays as written and is reported.
+bool ValueIsNumber(std::string_view value);
+
 // The sentence for a damaged line; product_field and named complete the one for kOtherProduct.
 std::string DamageReason(LineDamage damage, std::string_view product_field = {}, uint32_t named = 0);
 

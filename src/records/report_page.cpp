@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <map>
 
+#include "records/archive_text.h"
+#include "records/record_texts.h"
 #include "records/running_summary.h"
 #include "text/shown.h"
 
@@ -59,40 +61,35 @@ void AppendNumber(std::string& out, double value) {
     out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-std::string OffsetText(int minutes) {
-    char text[16];
-    const int magnitude = minutes < 0 ? -minutes : minutes;
-    std::snprintf(text, sizeof text, "UTC%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / 60,
-                  magnitude % 60);
-    return text;
-}
-
-// The points of the plot, oldest first: x as the records' clock time at the most common offset (so the
-// axis reads as the files do), y the value or null. A null point sits in every gap, so the line breaks
-// there instead of joining the two sides. Times go as steps from the first, which keeps the page small.
+// The points of the plot, oldest first: x the instant (seconds since 1970 UTC), y the value or null. A
+// null point sits in every gap, so the line breaks there instead of joining the two sides. Times go as
+// steps from the first, which keeps the page small. Each point's own offset goes with it as runs
+// ([first point, minutes, "+hh:mm"]): the page writes every time as its record wrote it, across changes
+// of UTC offset.
 struct Series {
-    std::string data;  // JavaScript: {t0: ..., dt: [...], v: [...]}
+    std::string data;  // JavaScript: {t0: ..., dt: [...], v: [...], o: [[i, minutes, text], ...]}
     size_t points = 0;
-    size_t nonfinite = 0;  // nan and inf, drawn as breaks
-    int offset = 0;
+    size_t offsets = 0;  // runs of one offset
 };
 
+std::string OffsetOnly(const ArchiveRecord& record) {
+    // As the line wrote it: the text after the clock time ("+08:00", "-00:00").
+    return RecordTimestamp(record).substr(19);
+}
+
 Series MakeSeries(const DeviceArchive& device, const std::vector<size_t>& order) {
-    std::map<int, size_t> offsets;
-    for (const ArchiveRecord& record : device.records) ++offsets[record.offset];
     Series series;
-    if (!offsets.empty()) {
-        series.offset = std::max_element(offsets.begin(), offsets.end(), [](auto& a, auto& b) {
-                            return a.second < b.second;
-                        })->first;
-    }
     std::string dt = "[";
     std::string v = "[";
+    std::string o = "[";
     int64_t t0 = 0;
     int64_t previous = 0;
+    size_t point = 0;
+    int run_offset = 0;
+    uint8_t run_zero = 0;
     for (size_t i = 0; i < order.size(); ++i) {
         const ArchiveRecord& record = device.records[order[i]];
-        const int64_t x = record.utc + int64_t{series.offset} * 60;
+        const int64_t x = record.utc;
         if (i == 0) {
             t0 = previous = x;
         } else {
@@ -101,6 +98,7 @@ Series MakeSeries(const DeviceArchive& device, const std::vector<size_t>& order)
                 dt += ',';
                 v += "null,";
                 ++previous;
+                ++point;
             }
             AppendNumber(dt, x - previous);
             dt += ',';
@@ -109,12 +107,19 @@ Series MakeSeries(const DeviceArchive& device, const std::vector<size_t>& order)
             AppendNumber(dt, int64_t{0});
             dt += ',';
         }
+        const uint8_t zero = record.flags & ArchiveRecord::kMinusZero;
+        if (i == 0 || record.offset != run_offset || zero != run_zero) {
+            if (series.offsets++) o += ',';
+            o += '[';
+            AppendNumber(o, static_cast<int64_t>(point));
+            o += ',';
+            AppendNumber(o, int64_t{record.offset});
+            o += ",\"" + OffsetOnly(record) + "\"]";
+            run_offset = record.offset;
+            run_zero = zero;
+        }
         const std::optional<double> number = RecordNumber(device, record);
-        if (number && !std::isfinite(*number)) {
-            // The script has no such literal: the point is a break in the line, and counted.
-            v += "null";
-            ++series.nonfinite;
-        } else if (number) {
+        if (number && std::isfinite(*number)) {
             if (!(record.flags & ArchiveRecord::kTextValue)) {
                 AppendNumber(v, int64_t{record.value});
             } else {
@@ -122,16 +127,18 @@ Series MakeSeries(const DeviceArchive& device, const std::vector<size_t>& order)
             }
             ++series.points;
         } else {
+            // No number (nan, inf, text): the script has no such literal; the point is a break in the line.
             v += "null";
         }
         v += ',';
         previous = x;
+        ++point;
     }
     if (dt.back() == ',') dt.pop_back();
     if (v.back() == ',') v.pop_back();
     series.data = "{\"t0\":";
     AppendNumber(series.data, t0);
-    series.data += ",\"dt\":" + dt + "],\"v\":" + v + "]}";
+    series.data += ",\"dt\":" + dt + "],\"v\":" + v + "],\"o\":" + o + "]}";
     return series;
 }
 
@@ -192,7 +199,7 @@ constexpr const char* kScript = R"(
     return d.getUTCFullYear() + "-" + pad(d.getUTCMonth() + 1) + "-" + pad(d.getUTCDate()) + " " +
       pad(d.getUTCHours()) + ":" + pad(d.getUTCMinutes()) + ":" + pad(d.getUTCSeconds());
   };
-  const duration = s => Math.floor(s / 3600) + ":" + pad(Math.floor(s / 60) % 60) + ":" + pad(s % 60);
+  const duration = s => !(s > 0) ? "—" : Math.floor(s / 3600) + ":" + pad(Math.floor(s / 60) % 60) + ":" + pad(s % 60);
   const row = (table, cls, cells) => {
     const tr = document.createElement("tr");
     if (cls) tr.className = cls;
@@ -209,7 +216,19 @@ constexpr const char* kScript = R"(
     let t = d.t0;
     for (let i = 0; i < d.dt.length; i++) { t += d.dt[i]; xs[i] = t; }
     const points = d.v.reduce((n, y) => n + (y === null ? 0 : 1), 0);
-    const when = i => clock(xs[i]) + s.off;
+    // Each point's own offset, as its record wrote it: runs of [first point, minutes, "+hh:mm"].
+    const run = new Array(xs.length);
+    for (let r = 0; r < d.o.length; r++) {
+      const end = r + 1 < d.o.length ? d.o[r + 1][0] : xs.length;
+      for (let i = d.o[r][0]; i < end; i++) run[i] = d.o[r];
+    }
+    const when = i => clock(xs[i] + run[i][1] * 60) + run[i][2];
+    // The point at or just before an instant (the first for one before all).
+    const at = ts => {
+      let lo = 0, hi = xs.length - 1;
+      while (lo < hi) { const mid = (lo + hi + 1) >> 1; if (xs[mid] <= ts) lo = mid; else hi = mid - 1; }
+      return lo;
+    };
     const input = el("limit");
     const read = () => {
       const text = input.value.trim();
@@ -267,19 +286,23 @@ constexpr const char* kScript = R"(
         return uPlot.rangeNum(min, max, 0.1, true);
       } } },
       series: [
-        { label: "时间", value: (u, ts) => ts == null ? "—" : clock(ts) },
+        { label: "时间", value: (u, ts, si, i) => i == null || ts == null ? "—" : when(i) },
         { label: "速度", stroke: "#1f6fb5", width: 1, spanGaps: false,
           value: (u, y) => y === null ? "—" : y },
       ],
-      // The date only where it changes, the time of day on every tick.
+      // Each tick by the clock of the records around it. The date only where it changes, the time of day
+      // on every tick, the offset where it changes (when the records carry more than one).
       axes: [{ label: s.axis, space: 80, values: (u, splits) => {
-                 let day = "";
+                 let day = "", zone = "";
                  const seconds = splits.some(ts => ts % 60);
                  return splits.map(ts => {
-                   const text = clock(ts), hm = text.slice(11, seconds ? 19 : 16);
-                   if (text.slice(0, 10) === day) return hm;
+                   const r = xs.length ? run[at(ts)] : [0, 0, ""];
+                   const text = clock(ts + r[1] * 60), hm = text.slice(11, seconds ? 19 : 16);
+                   const z = d.o.length > 1 ? r[2] : "";
+                   if (text.slice(0, 10) === day && z === zone) return hm;
                    day = text.slice(0, 10);
-                   return day + "\n" + hm;
+                   zone = z;
+                   return day + (z ? " " + z : "") + "\n" + hm;
                  });
                } },
              { label: "速度" }],
@@ -358,6 +381,8 @@ struct PendingCells {
 
 PendingCells Pending(const DeviceArchive& device, int64_t now) {
     if (device.records.empty()) return {"—", "—"};
+    if (!device.HasInterval())
+        return {std::string(record_text::kUnknown) + std::string(record_text::kNoIntervalWhy), "—"};
     const ArchiveRecord& newest = device.records[device.newest];
     const int64_t local_now = now + int64_t{newest.offset} * 60;
     const std::optional<PendingRecords> pending =
@@ -370,13 +395,17 @@ PendingCells Pending(const DeviceArchive& device, int64_t now) {
     return {count, "约 " + ClockText(local_now + static_cast<int64_t>(pending->days * 86400)).substr(0, 10)};
 }
 
+std::string Verdict(const Archive& archive, const DeviceArchive& device) {
+    return archive.Complete(device)
+               ? "<span class=\"ok\">" + std::string(record_text::kComplete) + "</span>"
+               : "<span class=\"bad\">" + std::string(record_text::kIncomplete) + "</span>";
+}
+
 struct Section {
     std::string html;
-    std::string script;  // {p, axis, off, iv}
+    std::string script;  // {p, axis, iv}
     std::string data;    // the plot's points as JSON, read by the script when it draws this section
 };
-
-std::string OffsetOnly(int minutes) { return OffsetText(minutes).substr(3); }
 
 Section MakeSection(const Archive& archive, const DeviceArchive& device, const std::string& p,
                     const ReportOptions& options) {
@@ -396,15 +425,15 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
         page += Row({"最早记录", RecordTimestamp(records[device.earliest])});
         page += Row({"最新记录", RecordTimestamp(records[device.newest])});
     }
-    page += Row({"记录间隔", std::to_string(device.interval) + " 秒"});
+    page += Row({"记录间隔", device.HasInterval() ? std::to_string(device.interval) + " 秒"
+                                                  : "—" + std::string(record_text::kNoIntervalWhy)});
     page += Row({"缺口", std::to_string(device.gaps.size())});
     page += Row({"时钟回拨", std::to_string(device.jumps.size())});
     page += Row({"损坏行", std::to_string(device.DamagedLines())});
     page += Row({"冲突记录", std::to_string(device.conflicts.size())});
-    page += Row({"非有限值（nan、inf）", std::to_string(series.nonfinite)});
+    page += Row({"无数值（nan、inf 或文字）", std::to_string(device.no_number.size())});
     page += Row({"无法读取", std::to_string(device.unreadable.size() + archive.folders.size())});
-    page += Row({"结论", archive.Complete(device) ? "<span class=\"ok\">完整</span>"
-                                                  : "<span class=\"bad\">不完整</span>"});
+    page += Row({"结论", Verdict(archive, device)});
     page += "</table>\n";
 
     page += "<h3>运行速度曲线</h3>\n<div class=\"tools\"><button" + id("reset") +
@@ -425,7 +454,8 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
         ">\n<tr><th>日期</th><th>记录数</th><th>运行时间（值大于 0 的记录 × 间隔）</th><th>最高值</th><th>"
         "最高值时间</th></tr>\n";
     for (const DaySummary& day : days) {
-        page += Row({day.date, std::to_string(day.records), DurationText(day.running_seconds),
+        page += Row({day.date, std::to_string(day.records),
+                     device.HasInterval() ? DurationText(day.running_seconds) : std::string("—"),
                      day.has_highest ? ValueText(device, day.highest_at) : "—",
                      day.has_highest ? RecordTimestamp(records[day.highest_at]) : "—"},
                     "day");
@@ -456,14 +486,29 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
         page += "<h3>损坏行</h3>\n<table" + id("damaged") + ">\n<tr><th>位置</th><th>原因</th></tr>\n";
         for (size_t i = 0; i < device.damaged.size() && i < kListedAtMost; ++i) {
             const DamagedLine& line = device.damaged[i];
-            page += Row({Where(archive, line.where), Html(line.reason)});
+            page += Row({Where(archive, line.where), Html(DamageReasonZh(line, device.product))});
         }
         page += "</table>\n" + More(device.damaged.size());
     }
+    if (!device.no_number.empty()) {
+        page += "<h3>无数值的记录（按原样保留）</h3>\n<table" + id("no-number") +
+                ">\n<tr><th>位置</th><th>时间</th><th>值</th></tr>\n";
+        for (size_t i = 0; i < device.no_number.size() && i < kListedAtMost; ++i) {
+            const NoNumberLine& line = device.no_number[i];
+            page += Row({Where(archive, line.where), RecordTimestamp(records[line.record]),
+                         ValueText(device, line.record)},
+                        "no-number");
+        }
+        page += "</table>\n" + More(device.no_number.size());
+    }
 
     out.data = "<script type=\"application/json\" id=\"" + p + "data\">" + series.data + "</script>\n";
-    out.script = "{\"p\":\"" + p + "\",\"axis\":\"时间 (" + OffsetText(series.offset) + ")\",\"off\":\"" +
-                 OffsetOnly(series.offset) + "\",\"iv\":" + std::to_string(device.interval) + "}";
+    // One offset: the axis names it; several: each tick where the offset changes names its own.
+    const std::string axis = series.offsets > 1 ? "时间（记录时钟，UTC 偏移在变化处标出）"
+                             : order.empty()    ? std::string("时间")
+                                                : "时间 (UTC" + OffsetOnly(records[order.front()]) + ")";
+    out.script =
+        "{\"p\":\"" + p + "\",\"axis\":\"" + axis + "\",\"iv\":" + std::to_string(device.interval) + "}";
     return out;
 }
 
@@ -490,9 +535,7 @@ std::string Tail(const std::string& sections, const std::string& data) {
     return page;
 }
 
-std::string Spelled(const DeviceArchive& device) {
-    return device.spellings.empty() ? std::to_string(device.product) : Html(device.spellings.front());
-}
+std::string Spelled(const DeviceArchive& device) { return Html(ProductSpelling(device)); }
 
 }  // namespace
 
@@ -531,10 +574,8 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
                      std::to_string(device.files.size()), std::to_string(records.size()),
                      records.empty() ? "—" : RecordTimestamp(records[device.earliest]),
                      records.empty() ? "—" : RecordTimestamp(records[device.newest]),
-                     archive.Complete(device) ? "<span class=\"ok\">完整</span>"
-                                              : "<span class=\"bad\">不完整</span>",
-                     std::to_string(device.gaps.size()), LastDownload(archive, device), pending.count,
-                     pending.overwritten,
+                     Verdict(archive, device), std::to_string(device.gaps.size()),
+                     LastDownload(archive, device), pending.count, pending.overwritten,
                      highest.empty() ? "—"
                                      : ValueText(device, highest.front()) + "（" +
                                            RecordTimestamp(records[highest.front()]) + "）"},

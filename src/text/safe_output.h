@@ -51,4 +51,9 @@ class SafeOutput {
 // folder, and puts its path in *folder.
 bool MakePrivateFolder(std::string_view prefix, std::string* folder, Failure* error);
 
+// The folder `name` of this user in the system's temporary folder, which only this user may enter (on
+// POSIX the name ends in the user's id, as the temporary folder is shared), made when it is not there.
+// Refused when that name is there but is no such folder (another user's, a link, a file).
+bool OpenUserFolder(std::string_view name, std::string* folder, Failure* error);
+
 }  // namespace korvel

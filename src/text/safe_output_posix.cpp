@@ -202,4 +202,30 @@ bool MakePrivateFolder(std::string_view prefix, std::string* folder, Failure* er
     return true;
 }
 
+bool OpenUserFolder(std::string_view name, std::string* folder, Failure* error) {
+    const char* base = std::getenv("TMPDIR");
+    const std::string path = (base && *base ? std::string(base) : std::string("/tmp")) + "/" +
+                             std::string(name) + "-" + std::to_string(::geteuid());
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (error) {
+            *error = LastSystemFailure("cannot create the folder " + path);
+            error->message += "; set TMPDIR to a writable folder";
+        }
+        return false;
+    }
+    // Made now or before: it must be a folder (not a link to one) of this user that nobody else may enter.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & 077) != 0) {
+        if (error)
+            *error = {
+                FailureKind::Other,
+                path + " is not a folder of this user's alone; remove it or set TMPDIR to another folder",
+                EACCES};
+        return false;
+    }
+    *folder = path;
+    return true;
+}
+
 }  // namespace korvel

@@ -129,4 +129,32 @@ bool MakePrivateFolder(std::string_view prefix, std::string* folder, Failure* er
     return false;
 }
 
+bool OpenUserFolder(std::string_view name, std::string* folder, Failure* error) {
+    // The temporary folder of a Windows profile is the user's own.
+    wchar_t base[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, base);
+    std::string root = n ? ToUtf8(std::wstring_view(base, n)) : std::string(".\\");
+    if (!root.empty() && root.back() != '\\' && root.back() != '/') root += '\\';
+    const std::string path = root + std::string(name);
+    if (!CreateDirectoryW(ToWide(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        const DWORD code = GetLastError();
+        if (error)
+            *error = {KindOfError(ErrnoOf(code)),
+                      "cannot create the folder " + path + ": " + SystemMessage(code) +
+                          "; set TMP to a writable folder",
+                      ErrnoOf(code)};
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (error)
+            *error = {FailureKind::Other, path + " is not a folder; remove it or set TMP to another folder",
+                      0};
+        return false;
+    }
+    *folder = path;
+    return true;
+}
+
 }  // namespace korvel

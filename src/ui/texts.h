@@ -51,6 +51,7 @@ inline constexpr std::u16string_view kOpenFileError = u"Open file error ";
 inline constexpr std::u16string_view kMenuOpenFolder = u"打开记录文件夹";
 inline constexpr std::u16string_view kMenuCheckRecords = u"检查记录…";
 inline constexpr std::u16string_view kMenuSpeedReport = u"运行速度报告…";
+inline constexpr std::u16string_view kMenuGuide = u"操作指南";
 inline constexpr std::u16string_view kCheckTitle = u"检查记录";
 inline constexpr std::u16string_view kCheckCopy = u"复制";
 inline constexpr std::u16string_view kCheckRunning = u"正在检查记录文件夹中的记录文件……";
@@ -58,17 +59,53 @@ inline constexpr std::u16string_view kNoRecordFolder = u"记录文件夹不存�
 inline constexpr std::u16string_view kNoRecordFolderHint = u"。请先用“读数据”下载记录，文件夹会随之建立。";
 inline constexpr std::u16string_view kNoRecordFiles = u"记录文件夹中没有记录文件：";
 inline constexpr std::u16string_view kNoRecordFilesHint = u"。请先用“读数据”下载记录。";
-inline constexpr std::u16string_view kOpenFolderFailed = u"无法打开记录文件夹：";
-inline constexpr std::u16string_view kOpenFolderFailedHint = u"。请在文件管理器中自行打开：";
-inline constexpr std::u16string_view kReportWriteFailed = u"无法写出运行速度报告：";
-inline constexpr std::u16string_view kReportWriteFailedHint = u"。请检查临时文件夹能否写入。";
-inline constexpr std::u16string_view kReportOpenFailed = u"运行速度报告已写出，但无法在浏览器中打开：";
-inline constexpr std::u16string_view kReportOpenFailedHint = u"。请在浏览器中自行打开：";
+inline constexpr std::u16string_view kOpenFolderFailed = u"无法打开记录文件夹。请在文件管理器中自行打开：";
+inline constexpr std::u16string_view kReportWriteFailed = u"无法写出运行速度报告。请检查临时文件夹能否写入。";
+inline constexpr std::u16string_view kReportOpenFailed =
+    u"运行速度报告已写出，但无法在浏览器中打开。请在浏览器中自行打开：";
+inline constexpr std::u16string_view kGuideWriteFailed = u"无法写出操作指南。请检查临时文件夹能否写入。";
+inline constexpr std::u16string_view kGuideOpenFailed =
+    u"操作指南已写出，但无法在浏览器中打开。请在浏览器中自行打开：";
+// Before the system's own words (often English), which follow on a paragraph of their own.
+inline constexpr std::u16string_view kSystemReason = u"系统的说明（原文）：";
 inline constexpr std::u16string_view kPendingFormat = u"约 %lld 条记录尚未下载";
 inline constexpr std::u16string_view kPendingOverwriteFormat = u"，其中最早的一条约于 %s 被覆盖";
 inline constexpr std::u16string_view kPendingLostFormat = u"；约 %lld 条在下载前已被覆盖，请尽快下载";
 inline constexpr std::u16string_view kPendingUnknown =
     u"尚未下载的记录数未知：设备时钟早于最新保存的记录，请用“同步时间”校准";
+inline constexpr std::u16string_view kPendingNoInterval =
+    u"尚未下载的记录数未知：记录文件夹中该设备的记录太少，还看不出记录间隔；再用“读数据”下载一次即可";
+
+// Every message the window can show (status line, message boxes, the record items, the record count's
+// tooltip): the operator's guide (docs/korvel-guide.html) says what each means and what to do; a test
+// checks that each, apart from its %-fields, appears there.
+inline constexpr std::u16string_view kMessages[] = {
+    kPortOpen,
+    kPortClosed,
+    kNoReply,
+    kCancelled,
+    kDownloadDoneFormat,
+    kSaveFailedPrefix,
+    kSkippedRecordsFormat,
+    kInfoCreateFalse,
+    kOpenFileError,
+    kCheckRunning,
+    kNoRecordFolder,
+    kNoRecordFolderHint,
+    kNoRecordFiles,
+    kNoRecordFilesHint,
+    kOpenFolderFailed,
+    kReportWriteFailed,
+    kReportOpenFailed,
+    kGuideWriteFailed,
+    kGuideOpenFailed,
+    kSystemReason,
+    kPendingFormat,
+    kPendingOverwriteFormat,
+    kPendingLostFormat,
+    kPendingUnknown,
+    kPendingNoInterval,
+};
 
 // The hidden mode list holds this single item.
 inline constexpr std::u16string_view kModeBlackBox = u"black_box";

@@ -190,6 +190,76 @@ TEST(OverviewInBrowser, OneRowPerDeviceLinkedToItsSectionWithTheLimitsPeriods) {
     EXPECT_EQ(RunProcess(shot).exit_code, 0);
 }
 
+// A device whose clock goes from +08:00 to +09:00 across its midnight: every table, the ten highest and
+// the cursor's read-out write each time as its record wrote it, as archive --json and the day table do;
+// values that are no number are counted and listed with their file and line, as written.
+TEST(ReportInBrowser, EachTimeAsItsRecordWroteItAcrossAChangeOfOffset) {
+    if (access(kChromium, X_OK) != 0) GTEST_SKIP() << "Chromium is not installed (scripts/setup installs it)";
+    if (RunProcess({"/usr/bin/unshare", "-n", "/bin/true"}).exit_code != 0)
+        GTEST_SKIP() << "cannot make a network namespace here";
+    TempDir dir;
+    // 23:20..23:39+08:00, then from the next minute 00:40..00:59+09:00: above 250 from 23:30+08:00 to
+    // 00:44+09:00 without a break, and the highest, 500, alone at 00:50+09:00.
+    WriteFile(dir / "240303-080000-321-141.txt", ClockLines(
+                                                     "2024-03-02 23:20:00", "+08:00", 20,
+                                                     [](int i) { return i >= 10 ? 300 : 100; }, "0321", 60));
+    WriteFile(dir / "240303-090000-321-141.txt",
+              ClockLines(
+                  "2024-03-03 00:40:00", "+09:00", 20,
+                  [](int i) { return i < 5     ? 300
+                                     : i == 10 ? 500
+                                               : 100; }, "0321", 60) +
+                  RecordLine("2024-03-03 01:00:00+09:00 nan 0321") +
+                  RecordLine("2024-03-03 01:01:00+09:00 <b>x</b> 0321"));
+    // The cursor at the plot's left and right ends, read back from the legend.
+    const std::string page = dir / "report.html";
+    ASSERT_EQ(RunCli({"report", "--product", "321", "--dir", dir.path(), "--limit", "250", "--output", page})
+                  .exit_code,
+              0);
+    std::string moved = ReadFile(page);
+    moved.insert(moved.rfind("</body>"), R"(<script>
+setTimeout(() => {
+  const over = document.querySelector(".u-over"), r = over.getBoundingClientRect(), seen = [];
+  for (const x of [r.left + 1, r.right - 1]) {
+    over.dispatchEvent(new MouseEvent("mousemove", {clientX: x, clientY: r.top + r.height / 2, bubbles: true}));
+    seen.push(document.querySelector(".u-legend .u-series .u-value").textContent);
+  }
+  document.body.dataset.readout = seen.join("|");
+}, 2000);
+</script>
+)");
+    WriteFile(dir / "moved.html", moved);
+    std::vector<std::string> dump = Browser(dir / "profile");
+    dump.insert(dump.end(), {"--dump-dom", "file://" + dir / "moved.html"});
+    const ProcessResult dumped = RunProcess(dump);
+    ASSERT_EQ(dumped.exit_code, 0) << dumped.err;
+    const std::string& dom = dumped.out;
+
+    EXPECT_EQ(Rows(dom, "periods", "period"),
+              (std::vector<std::string>{"2024-03-02 23:30:00+08:00|2024-03-03 00:44:00+09:00|0:15:00|300",
+                                        "2024-03-03 00:50:00+09:00|2024-03-03 00:50:00+09:00|0:01:00|500"}));
+    const std::vector<std::string> top = Rows(dom, "top", "top");
+    ASSERT_GE(top.size(), 3u);
+    EXPECT_EQ(top[0], "1|2024-03-03 00:50:00+09:00|500");
+    EXPECT_EQ(top[1], "2|2024-03-02 23:30:00+08:00|300");
+    EXPECT_EQ(Rows(dom, "days", "day"),
+              (std::vector<std::string>{"2024-03-02|20|0:20:00|300|2024-03-02 23:30:00+08:00",
+                                        "2024-03-03|22|0:20:00|500|2024-03-03 00:50:00+09:00"}));
+    EXPECT_EQ(All(dom, "data-readout=\"([^\"]*)\""),
+              std::vector<std::string>{"2024-03-02 23:20:00+08:00|2024-03-03 01:01:00+09:00"});
+    EXPECT_EQ(Rows(dom, "no-number", "no-number"),
+              (std::vector<std::string>{
+                  "240303-090000-321-141.txt:21|2024-03-03 01:00:00+09:00|nan",
+                  "240303-090000-321-141.txt:22|2024-03-03 01:01:00+09:00|&lt;b&gt;x&lt;/b&gt;"}));
+    EXPECT_NE(dom.find("<td>无数值（nan、inf 或文字）</td><td>2</td>"), std::string::npos);
+
+    // The same period as archive --json gives it.
+    const ProcessResult json = RunCli({"archive", "--dir", dir.path(), "--json", "--limit", "250"});
+    EXPECT_TRUE(std::regex_search(json.out, std::regex("\"start\": \"2024-03-02T23:30:00\\+08:00\",\\s*"
+                                                       "\"end\": \"2024-03-03T00:44:00\\+09:00\"")))
+        << json.out;
+}
+
 TEST(FleetInBrowser, AClickOnAColumnsHeadSortsTheRowsByItAndASecondTheOtherWay) {
     if (access(kChromium, X_OK) != 0) GTEST_SKIP() << "Chromium is not installed (scripts/setup installs it)";
     if (RunProcess({"/usr/bin/unshare", "-n", "/bin/true"}).exit_code != 0)

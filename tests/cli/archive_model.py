@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 # A differential test of `korvel-cli archive --json` and `export`: a small model of its own builds random
-# archives (devices, subfolders, lost ranges, clock set-backs, damaged lines, repeated files, PC clocks
-# that were wrong when a file was named) and works out from the rules what the tool must print, the
-# days, highest values and periods above a limit included. Every seed must match exactly.
+# archives (devices, subfolders, lost ranges, clock set-backs, damaged lines, values that are no number,
+# repeated files, PC clocks that were wrong when a file was named) and works out from the rules what the
+# tool must print, the days, highest values and periods above a limit included. Every seed must match
+# exactly.
 #   archive_model.py KORVEL_CLI [--seeds N] [--first S]
 import json
 import os
@@ -59,6 +60,10 @@ def build(rng, folder):
         if rng.random() < 0.3:  # a value written as a decimal
             k = rng.randrange(len(lines))
             lines[k] = checked(lines[k][:-6].rsplit(b" ", 2)[0] + b" 12.5 " + spelling)
+        if rng.random() < 0.3:  # a value that is no number
+            k = rng.randrange(len(lines))
+            lines[k] = checked(lines[k][:-6].rsplit(b" ", 2)[0] + b" " + rng.choice([b"nan", b"inf", b"x"]) +
+                               b" " + spelling)
         start = 0
         while start < len(lines):
             end = min(len(lines) - 1, start + rng.randint(0, 40))
@@ -161,7 +166,10 @@ LIMIT = 500
 
 
 def value_of(body):
+    """The value as a number; None for one that is no number (nan, inf, words)."""
     text = body.decode().split(" ")[2]
+    if not re.fullmatch(r"-?\d+(\.\d+)?", text):
+        return None
     return float(text) if "." in text else int(text)
 
 
@@ -169,6 +177,8 @@ def first_highest(bodies):
     """The highest value of bodies (oldest first) and the first record that has it."""
     best = None
     for b in bodies:
+        if value_of(b) is None:
+            continue
         if best is None or value_of(b) > value_of(best):
             best = b
     return best
@@ -183,13 +193,15 @@ def running_summary(records, interval):
         day = [b for b in chrono if b[:10] == date]
         top = first_highest(day)
         out["days"].append({"date": date.decode(), "records": len(day),
-                            "running_seconds": sum(1 for b in day if value_of(b) > 0) * interval,
-                            "highest": value_of(top), "highest_time": iso(top)})
+                            "running_seconds": sum(1 for b in day if (value_of(b) or 0) > 0) * interval
+                            if interval else None,
+                            "highest": value_of(top) if top else None,
+                            "highest_time": iso(top) if top else None})
     runs, previous = [], None
     for b in chrono:
-        joined = runs and runs[-1][-1] is previous and 2 * (utc_of(b) - utc_of(previous)) <= 3 * interval
+        joined = runs and runs[-1][-1] is previous and 2 * (utc_of(b) - utc_of(previous)) <= 3 * (interval or 0)
         previous = b
-        if value_of(b) > LIMIT:
+        if (value_of(b) or 0) > LIMIT:
             if joined:
                 runs[-1].append(b)
             else:
@@ -199,7 +211,8 @@ def running_summary(records, interval):
     for run in runs:
         top = first_highest(run)
         out["periods_above_limit"].append({"start": iso(run[0]), "end": iso(run[-1]), "records": len(run),
-                                           "duration_seconds": len(run) * interval, "highest": value_of(top),
+                                           "duration_seconds": len(run) * interval if interval else None,
+                                           "highest": value_of(top),
                                            "highest_time": iso(top)})
     return out
 
@@ -210,7 +223,7 @@ def model(folder):
     for index, rel in enumerate(files):
         product = named_product(rel.rsplit("/", 1)[-1])
         d = devices.setdefault(product, {"files": [], "valid": 0, "met": [], "spans": [], "steps": {},
-                                         "jumps": [], "damaged": [], "conflicts": []})
+                                         "jumps": [], "damaged": [], "conflicts": [], "no_number": []})
         d["files"].append(index)
         data = open(os.path.join(folder, rel), "rb").read()
         if data.startswith(b"\xef\xbb\xbf"):
@@ -230,6 +243,9 @@ def model(folder):
                 if same:
                     d["conflicts"].append((same[0], body))
                 d["met"].append(body)
+                if value_of(body) is None:
+                    d["no_number"].append({"file": rel, "line": number, "time": iso(body),
+                                           "value": body.decode().split(" ")[2]})
             seq.append(body)
             if previous is not None:
                 step = utc_of(body) - utc_of(previous)
@@ -273,13 +289,14 @@ def model(folder):
                     records.append(body)
         file_order = [spans[i][0] for i in order] + [f for f in d["files"] if f not in
                                                       [spans[i][0] for i in order]]
-        interval = 121
+        # No two neighbouring lines apart: no usual interval, and no gap told from one.
+        interval = None
         if d["steps"]:
             interval = min(d["steps"], key=lambda s: (-d["steps"][s], s))
         gaps = []
         for a, b in zip(records, records[1:]):
             step = utc_of(b) - utc_of(a)
-            if 2 * step > 3 * interval:
+            if interval and 2 * step > 3 * interval:
                 gaps.append({"start": iso(a), "end": iso(b), "missing": max(1, (step + interval // 2) // interval - 1)})
         utcs = [utc_of(b) for b in records]
         earliest = utcs.index(min(utcs)) if utcs else None
@@ -295,7 +312,7 @@ def model(folder):
             "records": len(records), "first": iso(records[earliest]) if records else None,
             "last": iso(records[newest]) if records else None, "interval_seconds": interval,
             "gaps": gaps, "clock_set_backs": d["jumps"], "damaged_lines": d["damaged"][:100],
-            "damaged_lines_unlisted": 0, "conflicting_records": conflicts, "unreadable": [],
+            "damaged_lines_unlisted": 0, "conflicting_records": conflicts, "unreadable": [], "no_number": d["no_number"],
             **running_summary(records, interval),
         })
         csv = ["time,value,product,file"]

@@ -279,6 +279,26 @@ INSTANTIATE_TEST_SUITE_P(
                 {"export", "--product", "123", "--dir", "DIR"},
                 0,
                 "2022-07-30T10:15:42+08:00,\\x1b[31m,0123,"},
+        // Values that are no number are kept, counted and listed with their file and line, shown as text.
+        BadCase{"NoNumberValuesAreListed",
+                {{"220730-102005-123-7b.txt", kRecord + RecordLine("2022-07-30 10:17:43+08:00 nan 0123") +
+                                                  RecordLine("2022-07-30 10:19:44+08:00 \x1b[31m 0123")}},
+                {"archive", "--dir", "DIR"},
+                0,
+                "  values that are no number: 2\n    220730-102005-123-7b.txt:2: nan\n"
+                "    220730-102005-123-7b.txt:3: \\x1b[31m\n"},
+        BadCase{
+            "NoNumberValuesInJson",
+            {{"220730-102005-123-7b.txt", kRecord + RecordLine("2022-07-30 10:17:43+08:00 <b>x</b> 0123")}},
+            {"archive", "--dir", "DIR", "--json"},
+            0,
+            "\"no_number\": [\n        {\n          \"file\": \"220730-102005-123-7b.txt\",\n          "
+            "\"line\": 2,"},
+        BadCase{"OneRecordHasNoInterval",
+                {{"220730-102005-123-7b.txt", kRecord}},
+                {"archive", "--dir", "DIR"},
+                0,
+                "  interval: none\n"},
         BadCase{"UnknownProduct",
                 {{"220730-102005-123-7b.txt", kRecord}},
                 {"export", "--product", "999", "--dir", "DIR"},
@@ -393,7 +413,29 @@ TEST(CliReport, NonFiniteValuesAreBreaksAndCounted) {
     EXPECT_EQ(result.out.find("nan,"), std::string::npos);
     EXPECT_EQ(result.out.find(",inf"), std::string::npos);
     EXPECT_NE(result.out.find("\"v\":[125,null,null]"), std::string::npos);
-    EXPECT_NE(result.out.find("<td>非有限值（nan、inf）</td><td>2</td>"), std::string::npos);
+    EXPECT_NE(result.out.find("<td>无数值（nan、inf 或文字）</td><td>2</td>"), std::string::npos);
+    EXPECT_NE(result.out.find("<tr class=\"no-number\"><td>220730-102005-123-7b.txt:3</td><td>2022-07-30 "
+                              "10:19:44+08:00</td><td>inf</td></tr>"),
+              std::string::npos);
+}
+
+// The overview names each device as it writes its number, also one whose only file holds only damaged
+// lines; a device of one record has no usual interval, and nothing is told from one.
+TEST(CliReport, ProductNumbersAsWrittenAndNoIntervalFromOneRecord) {
+    TempDir dir;
+    WriteFile(dir / "220730-102005-1-1.txt", "damaged\n");
+    WriteFile(dir / "220730-102005-123-7b.txt", kRecord);
+    const ProcessResult page = RunCli({"report", "--dir", dir.path()});
+    EXPECT_NE(page.out.find("<a href=\"#product-1\">0001</a>"), std::string::npos) << page.out;
+    EXPECT_NE(page.out.find("<h2>产品编号 0001</h2>"), std::string::npos);
+    EXPECT_EQ(page.out.find("121 秒"), std::string::npos);
+    EXPECT_NE(page.out.find("<td>记录间隔</td><td>—（还看不出记录间隔）</td>"), std::string::npos);
+    EXPECT_NE(page.out.find("<td>未知（还看不出记录间隔）</td>"), std::string::npos);
+    const ProcessResult json = RunCli({"archive", "--dir", dir.path(), "--json"});
+    const nlohmann::json device = nlohmann::json::parse(json.out)["devices"][1];
+    EXPECT_EQ(device["product"], 123);
+    EXPECT_TRUE(device["interval_seconds"].is_null()) << device.dump();
+    EXPECT_TRUE(device["days"][0]["running_seconds"].is_null()) << device.dump();
 }
 
 TEST(CliInfo, CountsWithTheDevicesOwnIntervalAndSaysWhatItCannotRead) {

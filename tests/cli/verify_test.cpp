@@ -107,6 +107,19 @@ INSTANTIATE_TEST_SUITE_P(
         // What a device stored reaches the terminal escaped, never as a control sequence.
         Case{"ControlSequenceInARecord", Line("2022-07-30 10:00:00+08:00 1 \x1b]0;title\x07\x1b[2J"), 5,
              "product number \\x1b]0;title\\x07\\x1b[2J is not the file's 123"},
+        // A value that is no number is kept and told, not a problem: the line is whole.
+        Case{"NoNumber", Record(0) + Line("2022-07-30 10:02:01+08:00 nan 0123"), 0,
+             ":2: the value \"nan\" is no number (kept as written)"},
+        Case{"NoNumberSummed",
+             Line("2022-07-30 10:00:00+08:00 inf 0123") + Line("2022-07-30 10:02:01+08:00 x 0123"), 0,
+             "2 lines checked: no problems; 2 values no number"},
+        Case{"MarkupAndEscapeAsValues",
+             Line("2022-07-30 10:00:00+08:00 <b>1</b> 0123") + Line("2022-07-30 10:02:01+08:00 \x1b[2J 0123"),
+             0, ":2: the value \"\\x1b[2J\" is no number"},
+        Case{"NumbersOfEveryForm",
+             Line("2022-07-30 10:00:00+08:00 -3 0123") + Line("2022-07-30 10:02:01+08:00 1.5 0123") +
+                 Line("2022-07-30 10:04:02+08:00 1e3 0123"),
+             0, "3 lines checked: no problems\n"},
         Case{"C1AndBrokenUtf8",
              Line("2022-07-30 10:00:00+08:00 1 \xc2\x9b"
                   "2J\xff"),

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The record items of the window: the context menu of the dialog's background and its shortcuts, and
 // each item doing its work on planted record files, with a stand-in opener that notes what it was handed.
+#include <unistd.h>
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -12,6 +13,8 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <memory>
 
 #include "gui_app.h"
@@ -102,24 +105,33 @@ class RecordsMenuTest : public QObject {
         QMenu* menu = window.RecordMenu();
         QStringList texts, keys;
         for (QAction* action : menu->actions()) {
+            if (action->isSeparator()) continue;
             texts << action->text();
             keys << action->shortcut().toString(QKeySequence::PortableText);
         }
-        QCOMPARE(texts, (QStringList{"打开记录文件夹", "检查记录…", "运行速度报告…"}));
-        QCOMPARE(keys, (QStringList{"Ctrl+O", "Ctrl+K", "Ctrl+P"}));
+        QCOMPARE(texts, (QStringList{"打开记录文件夹", "检查记录…", "运行速度报告…", "操作指南"}));
+        QCOMPARE(keys, (QStringList{"Ctrl+O", "Ctrl+K", "Ctrl+P", "F1"}));
 
-        // A right click on the background, and the menu key while a button has the focus.
+        // A right click on the background, and the menu key while a button or a combo box has the focus.
         struct Case {
             QWidget* target;
             QContextMenuEvent::Reason reason;
         } cases[] = {{&window, QContextMenuEvent::Mouse},
                      {window.Control(korvel::IDC_READ_INFO), QContextMenuEvent::Keyboard},
+                     {window.Control(korvel::IDC_PORT), QContextMenuEvent::Keyboard},
+                     {window.Control(korvel::IDC_BAUD), QContextMenuEvent::Mouse},
                      {window.Control(korvel::IDC_RECORD_COUNT), QContextMenuEvent::Mouse}};
         for (const Case& c : cases) {
             menu->hide();
             QContextMenuEvent event(c.reason, QPoint(2, 2), c.target->mapToGlobal(QPoint(2, 2)));
             QApplication::sendEvent(c.target, &event);
-            QVERIFY2(menu->isVisible(), qPrintable(c.target->objectName()));
+            QVERIFY2(menu->isVisible(), qPrintable(c.target->metaObject()->className()));
+        }
+        // The key itself, typed while each combo box has the focus (the port list has it at the start).
+        for (int id : {korvel::IDC_PORT, korvel::IDC_BAUD}) {
+            menu->hide();
+            QTest::keyClick(window.Control(id), Qt::Key_Menu);
+            QVERIFY2(menu->isVisible(), qPrintable(QString::number(id)));
         }
         // The template keeps its 30 controls: the menu is none of them.
         QCOMPARE(window.TemplateWidgets().size(), size_t{30});
@@ -142,13 +154,32 @@ class RecordsMenuTest : public QObject {
         // The check, by its shortcut: a text window that fills in once the folder was read.
         QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier);
         QVERIFY(window.RecordCheck() && window.RecordCheck()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(CheckText(*app).contains("verdict"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(CheckText(*app).contains("产品编号"), kWaitMs);
         const QString text = CheckText(*app);
-        for (const char* expected : {"product 4711", "records: 190", "gaps: 1", "10 records missing",
-                                     "pending: \u2248 32767 records not yet downloaded",
-                                     "verdict: incomplete: 1 gap", "archive incomplete: 1 device, 2 files"})
-            QVERIFY2(text.contains(QString::fromUtf8(expected)), qPrintable(expected + ("\n" + text)));
-        QVERIFY(window.RecordCheck()->findChild<QPlainTextEdit*>("checkText")->isReadOnly());
+        // In Chinese, the folder's verdict first, then the device's before what it rests on.
+        const char* expected[] = {"记录不完整：1 台设备，2 个文件",
+                                  "产品编号 4711：不完整（1 个缺口）",
+                                  "记录 190 条",
+                                  "待下载：约 32767 条尚未下载",
+                                  "缺口 1 个：",
+                                  "缺少 10 条"};
+        qsizetype at = 0;
+        for (const char* line : expected) {
+            const qsizetype found = text.indexOf(QString::fromUtf8(line));
+            QVERIFY2(found >= at, qPrintable(line + ("\n" + text)));
+            at = found;
+        }
+        QVERIFY2(!text.contains("verdict") && !text.contains("missing"), qPrintable(text));
+        auto* view = window.RecordCheck()->findChild<QPlainTextEdit*>("checkText");
+        QVERIFY(view->isReadOnly());
+        // Nothing needs a sideways scroll at the window's own size; the verdict and each gap's bounds fit
+        // on a line of their own.
+        QTRY_COMPARE(view->horizontalScrollBar()->maximum(), 0);
+        for (const QString& line : text.split('\n')) {
+            if (line.contains("产品编号") || line.contains("+08:00"))
+                QVERIFY2(view->fontMetrics().horizontalAdvance(line) < view->viewport()->width(),
+                         qPrintable(line));
+        }
         QTest::mouseClick(window.RecordCheck()->findChild<QPushButton*>("checkCopy"), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
         if (const QString dir = qEnvironmentVariable("KORVEL_SCREENSHOT_DIR");
@@ -160,7 +191,8 @@ class RecordsMenuTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(Opened(), QStringList{UploadDir()}, kWaitMs);
         window.RecordMenu()->actions()[2]->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 2, kWaitMs);
-        QVERIFY2(Opened()[1].endsWith("/korvel-report.html"), qPrintable(Opened()[1]));
+        const QRegularExpression overview("/korvel-pages-\\d+/korvel-report-\\d{8}-\\d{6}\\.html$");
+        QVERIFY2(overview.match(Opened()[1]).hasMatch(), qPrintable(Opened()[1]));
         QVERIFY(QFile::exists(Opened()[1]));
 
         // After 读信息: the device's own page, and the record count tells what is not yet downloaded.
@@ -179,7 +211,7 @@ class RecordsMenuTest : public QObject {
                  qPrintable(window.Control(korvel::IDC_RECORD_COUNT)->toolTip()));
         QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 3, kWaitMs);
-        QVERIFY2(Opened()[2].endsWith("/korvel-report-4711.html"), qPrintable(Opened()[2]));
+        QVERIFY2(Opened()[2].contains("/korvel-report-4711-"), qPrintable(Opened()[2]));
 
         // A download saves what was pending: the tooltip follows.
         QTest::mouseClick(window.Control(korvel::IDC_READ_DATA), Qt::LeftButton);
@@ -191,6 +223,53 @@ class RecordsMenuTest : public QObject {
         QVERIFY(boxes_.isEmpty());
     }
 
+    // The pages go to one folder of this user's that keeps the newest ten; F1 and the menu's last item
+    // open the guide from there.
+    void pagesKeepTheNewestTenAndTheGuideOpensByF1() {
+        qputenv("TMPDIR", temp_.path().toUtf8());
+        const QString pages = temp_.path() + "/korvel-pages-" + QString::number(::geteuid());
+        QVERIFY(QDir().mkpath(pages));
+        QVERIFY(QFile::setPermissions(
+            pages, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        const QDateTime old = QDateTime::currentDateTime().addDays(-1);
+        for (int i = 0; i < 12; ++i) {
+            const QString page = pages + QString("/old-%1.html").arg(i, 2, 10, QChar('0'));
+            WriteText(page, "<p>old</p>");
+            QFile file(page);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(old.addSecs(i), QFileDevice::FileModificationTime));
+        }
+        WriteText(pages + "/notes.txt", "not a page");
+        PlantGap();
+        StandInOpener();
+        auto app = StartApp();
+        QVERIFY(app);
+        QtWindow& window = app->window();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 1, kWaitMs);
+        QVERIFY2(Opened()[0].startsWith(pages + "/korvel-report-"), qPrintable(Opened()[0]));
+        QStringList kept = QDir(pages).entryList({"*.html"}, QDir::Files, QDir::Name);
+        QCOMPARE(kept.size(), 10);
+        QVERIFY2(!kept.contains("old-00.html") && !kept.contains("old-01.html") &&
+                     !kept.contains("old-02.html") && kept.contains("old-03.html"),
+                 qPrintable(kept.join(' ')));
+        QVERIFY(QFile::exists(pages + "/notes.txt"));
+
+        QTest::keyClick(window.Control(korvel::IDC_PORT), Qt::Key_F1);
+        QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 2, kWaitMs);
+        QCOMPARE(Opened()[1], pages + "/korvel-guide.html");
+        QFile guide(Opened()[1]);
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        QCOMPARE(guide.readAll().toStdString(), std::string(korvel::OperatorGuide()));
+        window.RecordMenu()->actions().back()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Opened().size(), 3, kWaitMs);
+        QCOMPARE(Opened()[2], Opened()[1]);
+        QVERIFY(boxes_.isEmpty());
+        qunsetenv("TMPDIR");
+    }
+
     void failuresAreToldWithWhatToDo() {
         struct Case {
             const char* name;
@@ -198,10 +277,10 @@ class RecordsMenuTest : public QObject {
             const char* opener;  // the stand-in's script; nullptr: a program that is not there
             const char *folder_box, *report_box;
         } cases[] = {
-            {"opener missing", true, nullptr, "无法打开记录文件夹：",
-             "运行速度报告已写出，但无法在浏览器中打开："},
-            {"opener fails", true, "#!/bin/sh\nexit 3\n", "无法打开记录文件夹：",
-             "运行速度报告已写出，但无法在浏览器中打开："},
+            {"opener missing", true, nullptr, "无法打开记录文件夹。请在文件管理器中自行打开：",
+             "运行速度报告已写出，但无法在浏览器中打开。请在浏览器中自行打开："},
+            {"opener fails", true, "#!/bin/sh\nexit 3\n", "无法打开记录文件夹。请在文件管理器中自行打开：",
+             "运行速度报告已写出，但无法在浏览器中打开。请在浏览器中自行打开："},
             {"no folder", false, "#!/bin/sh\nexit 0\n", "记录文件夹不存在：", "记录文件夹不存在："},
         };
         auto app = StartApp();
@@ -222,9 +301,16 @@ class RecordsMenuTest : public QObject {
             QVERIFY2(boxes_[0].startsWith(c.folder_box) && boxes_[0].contains(UploadDir()),
                      qPrintable(boxes_[0]));
             QVERIFY2(boxes_[1].startsWith(c.report_box), qPrintable(boxes_[1]));
+            // The system's words (English) stand in a paragraph of their own: the window's sentence,
+            // the path it names taken out, holds no Latin letter.
+            for (const QString& box : boxes_) {
+                QString sentence = box.section("\n\n", 0, 0);
+                sentence.remove(QRegularExpression("/\\S*"));
+                QVERIFY2(!sentence.contains(QRegularExpression("[A-Za-z]")), qPrintable(box));
+            }
             app->window().RecordMenu()->actions()[1]->trigger();
             QTRY_VERIFY_WITH_TIMEOUT(!CheckText(*app).startsWith("正在检查"), kWaitMs);
-            QVERIFY2(c.folder == CheckText(*app).contains("10 records missing"), c.name);
+            QVERIFY2(c.folder == CheckText(*app).contains("缺少 10 条"), c.name);
         }
     }
 

@@ -183,7 +183,11 @@ class WindowTest : public QObject {
             QTextDocument shown;
             shown.setHtml(window.Control(1007)->toolTip());
             QCOMPARE(shown.toPlainText(), text);
+            // Assistive technology reads the text itself, no markup around it.
+            QCOMPARE(window.Control(1007)->accessibleDescription(), text);
         }
+        window.SetToolTip(1007, QString("plain"));
+        QCOMPARE(window.Control(1007)->toolTip(), QString("plain"));  // no markup where none is needed
         window.SetToolTip(1007, QString());
         QVERIFY(window.Control(1007)->toolTip().isEmpty());
     }

@@ -67,7 +67,8 @@ std::vector<std::string> Summary(const Archive& archive) {
     for (const DeviceArchive& d : archive.devices) {
         lines.push_back("product " + std::to_string(d.product) + ": files " + std::to_string(d.files.size()) +
                         ", valid " + std::to_string(d.valid_lines) + ", records " +
-                        std::to_string(d.records.size()) + ", every " + std::to_string(d.interval) + " s" +
+                        std::to_string(d.records.size()) +
+                        (d.HasInterval() ? ", every " + std::to_string(d.interval) + " s" : ", no interval") +
                         (d.records.empty() ? ""
                                            : ", " + RecordTimestamp(d.records[d.earliest]) + " … " +
                                                  RecordTimestamp(d.records[d.newest])));
@@ -89,6 +90,12 @@ std::vector<std::string> Summary(const Archive& archive) {
                             archive.files[d.records[b].file].relative);
         }
         for (const std::string& problem : d.unreadable) lines.push_back("unreadable " + problem);
+        for (const NoNumberLine& l : d.no_number) {
+            std::string scratch;
+            lines.push_back("no number " + archive.files[l.where.file].relative + ":" +
+                            std::to_string(l.where.line) + " " +
+                            std::string(RecordValue(d, d.records[l.record], scratch)));
+        }
     }
     for (const std::string& problem : archive.problems) lines.push_back("problem " + problem);
     return lines;
@@ -142,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
               "2024-03-05 00:02:01+08:00",
               "damaged " + std::string(kA) + ":2 the product number 0456 is not the file's 123",
               "damaged " + std::string(kA) + ":4 the product number 12a is not the file's 123",
-              "product 456: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:02:31+08:00 … "
+              "product 456: files 1, valid 1, records 1, no interval, 2024-03-05 00:02:31+08:00 … "
               "2024-03-05 00:02:31+08:00"}},
         Case{"AWrongPcClockInTheNameCannotHideAGap",
              // The second download was saved while the PC clock read 2020: its name sorts first.
@@ -159,9 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ProductNumbersAboveTwoBillionStayApart",
              {{"240305-010000-3000000000-b2d05e00.txt", Rec(0, 1, "3000000000")},
               {"240305-010000-4000000000-ee6b2800.txt", Rec(0, 2, "4000000000")}},
-             {"product 3000000000: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:00:00+08:00 … "
+             {"product 3000000000: files 1, valid 1, records 1, no interval, 2024-03-05 00:00:00+08:00 … "
               "2024-03-05 00:00:00+08:00",
-              "product 4000000000: files 1, valid 1, records 1, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "product 4000000000: files 1, valid 1, records 1, no interval, 2024-03-05 00:00:00+08:00 … "
               "2024-03-05 00:00:00+08:00"}},
         Case{"AByteOrderMarkIsSkipped",
              {{kA, "\xEF\xBB\xBF" + Records(0, 2)}},
@@ -205,6 +212,20 @@ INSTANTIATE_TEST_SUITE_P(
               {"240305-010000-123-7c.txt", "x\n"},
               {"240305-010000-123-7b.txt.bak", "x\n"}},
              {}},
+        Case{"ValuesThatAreNoNumberAreListedOnceWhereFirstRead",
+             // The stop record repeated by the next download is one record; 1.5 and -3 are numbers.
+             {{kA, Records(0, 2) + Checked("2024-03-05 00:06:03+08:00 nan 0123")},
+              {kB, Checked("2024-03-05 00:06:03+08:00 nan 0123") +
+                       Checked("2024-03-05 00:08:04+08:00 1.5 0123") +
+                       Checked("2024-03-05 00:10:05+08:00 <b>x</b> 0123") +
+                       Checked("2024-03-05 00:12:06+08:00 -3 0123")}},
+             {"product 123: files 2, valid 8, records 7, every 121 s, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 00:12:06+08:00",
+              "no number " + std::string(kA) + ":4 nan", "no number " + std::string(kB) + ":3 <b>x</b>"}},
+        Case{"TwoFilesOfOneRecordEachShowNoIntervalAndNoGap",
+             {{kA, Rec(0)}, {kB, Rec(3600)}},
+             {"product 123: files 2, valid 2, records 2, no interval, 2024-03-05 00:00:00+08:00 … "
+              "2024-03-05 01:00:00+08:00"}},
         Case{"UsualIntervalIsTheCommonestStep",
              {{kA, Rec(0) + Rec(60) + Rec(120) + Rec(180) + Rec(300) + Rec(330)}},
              {"product 123: files 1, valid 6, records 6, every 60 s, 2024-03-05 00:00:00+08:00 … "

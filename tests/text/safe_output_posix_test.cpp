@@ -141,5 +141,55 @@ TEST(SafeOutput, APrivateFolderIsOnlyForThisUser) {
     fs::remove(first);
 }
 
+// The pages folder is found again by its name: made only this user's, taken again as it is, and refused
+// when that name is anything else (a link to a folder, a folder others may enter, a file).
+TEST(SafeOutput, TheUsersFolderIsMadeTakenAgainAndNeverAnythingElse) {
+    TempFolder temp;
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    const std::string name = "korvel-pages-" + std::to_string(geteuid());
+    const std::string path = temp.path() + "/" + name;
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        bool taken;
+    } cases[] = {
+        {"made", [] {}, true},
+        {"taken again", [] {}, true},
+        {"a link to a folder",
+         [&] {
+             fs::remove_all(path);
+             fs::create_directory(temp.path() + "/elsewhere");
+             fs::create_directory_symlink(temp.path() + "/elsewhere", path);
+         },
+         false},
+        {"open to others",
+         [&] {
+             fs::remove(path);
+             fs::create_directory(path);
+             chmod(path.c_str(), 0755);
+         },
+         false},
+        {"a file",
+         [&] {
+             fs::remove_all(path);
+             std::ofstream(path) << "x";
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        c.prepare();
+        std::string folder;
+        Failure error;
+        EXPECT_EQ(OpenUserFolder("korvel-pages", &folder, &error), c.taken) << c.what;
+        if (c.taken) {
+            EXPECT_EQ(folder, path) << c.what;
+            EXPECT_EQ(Mode(path), S_IFDIR | 0700) << c.what;
+        } else {
+            EXPECT_NE(error.message.find(path), std::string::npos) << c.what << ": " << error.message;
+        }
+    }
+    unsetenv("TMPDIR");
+}
+
 }  // namespace
 }  // namespace korvel::testing

@@ -213,10 +213,12 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
     // Below a separator, each with its shortcut.
     const HMENU menu = GetSystemMenu(dialog, FALSE);
     const int count = GetMenuItemCount(menu);
-    Check(count >= 4 && (GetMenuState(menu, static_cast<UINT>(count - 4), MF_BYPOSITION) & MF_SEPARATOR),
-          "a separator above the record items");
-    const wchar_t* expected[] = {L"打开记录文件夹\tCtrl+O", L"检查记录…\tCtrl+K", L"运行速度报告…\tCtrl+P"};
-    for (int i = 0; i < 3; ++i) {
+    Check(count >= 6 && (GetMenuState(menu, static_cast<UINT>(count - 6), MF_BYPOSITION) & MF_SEPARATOR) &&
+              (GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR),
+          "a separator above the record items, and one above the guide");
+    const wchar_t* expected[] = {L"打开记录文件夹\tCtrl+O", L"检查记录…\tCtrl+K", L"运行速度报告…\tCtrl+P",
+                                 L"操作指南\tF1"};
+    for (int i = 0; i < 4; ++i) {
         wchar_t text[128] = {};
         GetMenuStringW(menu, win::kRecordCommands[i], text, 128, MF_BYCOMMAND);
         Check(std::wstring(text) == expected[i], "system menu item " + ToUtf8(text));
@@ -230,15 +232,18 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
         [&] {
             check = FindWindowW(L"#32770", L"检查记录");
             return check &&
-                   WindowText(GetDlgItem(check, win::kCheckTextId)).find(L"verdict") != std::wstring::npos;
+                   WindowText(GetDlgItem(check, win::kCheckTextId)).find(L"产品编号") != std::wstring::npos;
         },
         std::chrono::seconds(20));
     const std::wstring text = check ? WindowText(GetDlgItem(check, win::kCheckTextId)) : L"";
-    Check(shown && text.find(L"10 records missing") != std::wstring::npos &&
-              text.find(L"verdict: incomplete: 1 gap") != std::wstring::npos,
+    Check(shown && text.find(L"缺少 10 条") != std::wstring::npos &&
+              text.find(L"产品编号 4711：不完整（1 个缺口）") != std::wstring::npos,
           "检查记录… shows the planted gap:\n" + ToUtf8(text));
     Check(check && (GetWindowLongW(GetDlgItem(check, win::kCheckTextId), GWL_STYLE) & ES_READONLY),
           "the check's text is read-only");
+    Check(check && !(GetWindowLongW(GetDlgItem(check, win::kCheckTextId), GWL_STYLE) &
+                     (WS_HSCROLL | ES_AUTOHSCROLL)),
+          "the check's lines wrap: no sideways scroll");
     if (check) PostMessageW(check, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 
     PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[0], 0);
@@ -247,7 +252,8 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
     PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[2], 0);
     const bool page = WaitUntil([] { return Opened().size() == 2; }, std::chrono::seconds(30));
     const std::wstring path = page ? Opened()[1] : L"";
-    Check(page && path.size() > 24 && path.substr(path.size() - 24) == L"\\korvel-report-4711.html" &&
+    Check(page && path.find(L"\\korvel-pages\\korvel-report-4711-") != std::wstring::npos &&
+              path.substr(path.size() - 5) == L".html" &&
               std::filesystem::exists(std::filesystem::path(path)),
           "运行速度报告… opens the device's page: " + ToUtf8(path));
     // The tip taken inside the wait: the arguments of Check are evaluated in no fixed order.
@@ -259,6 +265,17 @@ void RecordItems(HWND dialog, const std::wstring& upload) {
         },
         std::chrono::seconds(20));
     Check(tipped, "the record count's tooltip: " + ToUtf8(tip));
+
+    // The guide from its menu item, and from the help key's WM_HELP.
+    PostMessageW(dialog, WM_SYSCOMMAND, win::kRecordCommands[3], 0);
+    const bool guide = WaitUntil([] { return Opened().size() == 3; }, std::chrono::seconds(20));
+    Check(guide && Opened()[2].size() > 18 &&
+              Opened()[2].substr(Opened()[2].size() - 18) == L"\\korvel-guide.html",
+          "操作指南 opens the guide");
+    HELPINFO help{};
+    help.cbSize = sizeof help;
+    SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+    Check(WaitUntil([] { return Opened().size() == 4; }, std::chrono::seconds(20)), "F1 opens the guide");
 }
 
 // The port names SERIALCOMM lists, in the registry's order, and the value name of each.
