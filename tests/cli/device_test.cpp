@@ -243,7 +243,7 @@ TEST(CliPort, BusyPortNamesItsHolder) {
 
 TEST(CliPort, LostDuringDownloadStopsAtOnceWithoutAFile) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--records", "3000", "--protocol", "1", "--hangup-after", "20000"}))
+    ASSERT_TRUE(sim.Start({"--records", "3000", "--protocol", "1", "--hangup-after", "2000"}))
         << sim.error();
     TempDir dir;
     const auto start = std::chrono::steady_clock::now();
