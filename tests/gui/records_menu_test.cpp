@@ -129,6 +129,10 @@ class RecordsMenuTest : public QObject {
 
     void theItemsDoTheirWork() {
         PlantGap();
+        // The daily task's log (Windows): the check names its last run.
+        WriteText(UploadDir() + "/korvel-daily.log",
+                  "\xEF\xBB\xBF"
+                  "2026-12-08 12:00:01 每日下载开始：端口 COM3\r\n2026-12-08 12:00:09 每日下载完成\r\n");
         StandInOpener();
         SimProcess sim;
         QVERIFY2(sim.Start({"--records", "2000", "--product", "4711", "--clock", "2024-03-05 07:08:09"}),
@@ -144,9 +148,11 @@ class RecordsMenuTest : public QObject {
         QVERIFY(window.RecordCheck() && window.RecordCheck()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(CheckText(*app).contains("verdict"), kWaitMs);
         const QString text = CheckText(*app);
-        for (const char* expected : {"product 4711", "records: 190", "gaps: 1", "10 records missing",
-                                     "pending: \u2248 32767 records not yet downloaded",
-                                     "verdict: incomplete: 1 gap", "archive incomplete: 1 device, 2 files"})
+        for (const char* expected :
+             {"product 4711", "records: 190", "gaps: 1", "10 records missing",
+              "pending: \u2248 32767 records not yet downloaded", "verdict: incomplete: 1 gap",
+              "archive incomplete: 1 device, 2 files",
+              "每日自动下载（korvel-daily.log）最近一次：2026-12-08 12:00:09 每日下载完成"})
             QVERIFY2(text.contains(QString::fromUtf8(expected)), qPrintable(expected + ("\n" + text)));
         QVERIFY(window.RecordCheck()->findChild<QPlainTextEdit*>("checkText")->isReadOnly());
         QTest::mouseClick(window.RecordCheck()->findChild<QPushButton*>("checkCopy"), Qt::LeftButton);
