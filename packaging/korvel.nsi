@@ -276,6 +276,23 @@ Section "Uninstall"
   ; This edition's daily task; the other edition's stays.
   nsExec::ExecToLog '"$INSTDIR\korvel-cli.exe" daily --remove'
   Pop $0
+  ; The task "korvel download" of earlier versions, which both editions shared, goes with the last of them.
+  StrCpy $1 ""
+  !if ${ARCH} == "x64"
+    SetRegView 32
+    ReadRegStr $1 HKLM "Software\korvel" "InstallDir"
+    SetRegView 64
+  !else
+    ${If} ${RunningX64}
+      SetRegView 64
+      ReadRegStr $1 HKLM "Software\korvel" "InstallDir"
+      SetRegView 32
+    ${EndIf}
+  !endif
+  ${If} $1 == ""
+    nsExec::ExecToLog 'schtasks /Delete /F /TN "korvel download"'
+    Pop $0
+  ${EndIf}
   Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$SMPROGRAMS\${REPORT_ZH}.lnk"
   Delete "$SMPROGRAMS\${REPORT_EN}.lnk"

@@ -49,7 +49,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     // The scheduled task's run: no window, no message box (nobody may be there to close it); the result
     // goes to the log beside the records and into the task's last result.
-    if (arguments.size() == 2 && arguments[0] == u"--daily") return korvel::RunDailyDownload(arguments[1]);
+    // Whatever follows --daily is taken as the port's name, so that a faulty one is refused in the log.
+    if (!arguments.empty() && arguments[0] == u"--daily") {
+        std::u16string port;
+        for (size_t i = 1; i < arguments.size(); ++i) port += (i > 1 ? u" " : u"") + arguments[i];
+        return korvel::RunDailyDownload(port);
+    }
     if (!arguments.empty()) {
         Tell(korvel::Format(korvel::text::kWinUsageFormat, arguments[0]));
         return 2;
