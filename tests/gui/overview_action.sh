@@ -50,7 +50,8 @@ done
 [[ $(wc -l <"$work/opened") -eq 1 ]] || fail "opened: $(cat "$work/opened")"
 page=$(cat "$work/opened")
 [[ "$page" == "$TMPDIR"/korvel-report-*/korvel-report.html && -f "$page" ]] || fail "the page: $page"
-for product in 123 4567; do
-  grep -q "$product" "$page" || fail "the overview lacks device $product"
+grep -q '<table id="overview">' "$page" || fail "not an overview: $(head -c 300 "$page")"
+for product in 0123 4567; do
+  grep -q "<h2>产品编号 $product</h2>" "$page" || fail "the overview lacks device $product"
 done
 echo "ok: korvel --overview writes and opens the overview of both devices"

@@ -74,6 +74,20 @@ for round in full incremental; do
   echo "ok: $round download into the operator's folder, $(wc -l <"$newest_windows") records, as on Linux"
 done
 
+# The Start-menu shortcut "korvel 运行记录报告": korvel.exe --overview writes the overview of the operator's
+# upload folder into a private folder of %TEMP% and hands it to the opener (here attrib.exe, which only
+# looks at it), without a window.
+mkdir -p "$work/temp"
+status=0
+as_operator "set TEMP=$(winpath "$work/temp")&& set TMP=$(winpath "$work/temp")&& set KORVEL_OPEN_WITH=C:\\windows\\system32\\attrib.exe&& start \"\" /wait $(winpath "$exe") --overview" ||
+  status=$?
+[[ $status -eq 0 ]] || fail "korvel.exe --overview: exit $status: $(cat "$work/out")"
+pages=("$work"/temp/korvel-report-*/korvel-report.html)
+[[ ${#pages[@]} -eq 1 && -f "${pages[0]}" ]] || fail "korvel.exe --overview wrote: $(find "$work/temp")"
+grep -q '<table id="overview">' "${pages[0]}" && grep -q "<h2>产品编号 0123</h2>" "${pages[0]}" ||
+  fail "not the overview of device 0123: $(head -c 300 "${pages[0]}")"
+echo "ok: korvel.exe --overview writes the overview of the operator's folder and hands it on"
+
 [[ "$(head -c 3 "$log")" == $'\xEF\xBB\xBF' ]] || fail "the log does not begin with a byte-order mark"
 [[ $(log_lines | grep -c "每日下载开始：端口 COM5，记录文件夹 Z:.*操作员.hollin.data.upload$") -eq 2 ]] ||
   fail "two runs, two start lines: $(log_lines)"
