@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_task.h"
 #include "archive_commands.h"
 #include "device_commands.h"
 #include "exit_codes.h"
 #include "ingest_commands.h"
 #include "system.h"
 #include "text/file_system.h"
+#include "text/shown.h"
+#include "text/utf8.h"
 #include "ui/dialog_template.h"
 #include "verify.h"
 
@@ -28,7 +31,8 @@ constexpr const char* kSynopsis = R"(Synopsis:
   korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
   korvel-cli report    --product N [--dir DIR] [--output FILE] [--open]
   korvel-cli ingest    [--dir DIR] [--db URL]            the record files into a database
-  korvel-cli fleet     [--db URL] [--json] [--due DAYS]  per recorder: newest record, last load, due)";
+  korvel-cli fleet     [--db URL] [--json] [--due DAYS]  per recorder: newest record, last load, due
+  korvel-cli daily     --port COMn | --remove            Windows: the daily download task of this user)";
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
@@ -76,6 +80,31 @@ void AddPortOptions(CLI::App& command, DeviceOptions& options, std::string& baud
                 return "the rate " + value + " is not one of " + BaudList();
             },
             ""));
+}
+
+int RunDaily(const std::string& port, bool remove) {
+    const std::u16string name = DailyTaskName(ThisEdition());
+    if (remove == !port.empty()) {
+        std::cerr << "korvel-cli: daily: give either --port COMn (make the task) or --remove\n";
+        return kExitUsage;
+    }
+    if (!remove && !IsComPortName(Utf8ToWide(port))) {
+        std::cerr << "korvel-cli: daily: \"" << Shown(port)
+                  << "\" is not a COM port name: give it as COM3 (COM1 to COM256) or \\\\.\\COM10\n";
+        return kExitUsage;
+    }
+    if (const Failure failure = remove ? RemoveDailyTask() : RegisterDailyTask(Utf8ToWide(port))) {
+        std::cerr << "korvel-cli: daily: " << failure.message << '\n';
+        return kExitWrite;
+    }
+    if (remove) {
+        std::cout << "the task \"" << WideToUtf8(name) << "\" is removed (or was not there)\n";
+    } else {
+        std::cout << "the task \"" << WideToUtf8(name) << "\" downloads " << port
+                  << " daily at 12:00 into the upload folder; each run's result goes to " << kDailyLogName
+                  << " there\n";
+    }
+    return kExitOk;
 }
 
 }  // namespace
@@ -144,6 +173,19 @@ int Main(int argc, char** argv) {
         ->required()
         ->type_name("PATH...");
 
+    CLI::App* daily = app.add_subcommand(
+        "daily",
+        "Windows: makes the daily task that downloads the recorder on --port into the upload folder of the\n"
+        "user logged on to this session (also when run elevated as another account), at 12:00 or as soon\n"
+        "as the PC is on after, without a window; each run's result goes to korvel-daily.log beside the\n"
+        "records. Replaces this edition's earlier task; --remove removes it. Exit code 4 when the Task\n"
+        "Scheduler refused.");
+    std::string daily_port;
+    bool daily_remove = false;
+    daily->add_option("--port", daily_port, "the COM port of the recorder: COM3, or \\\\.\\COM10")
+        ->type_name("COMn");
+    daily->add_flag("--remove", daily_remove, "remove this edition's daily task instead");
+
     const ArchiveCommands archive_commands(app);
     const IngestCommands ingest_commands(app);
 
@@ -153,10 +195,11 @@ int Main(int argc, char** argv) {
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
         if (word != "ports" && word != "info" && word != "sync-time" && word != "download" &&
-            word != "verify" && !ArchiveCommands::IsCommand(word) && !IngestCommands::IsCommand(word)) {
+            word != "verify" && word != "daily" && !ArchiveCommands::IsCommand(word) &&
+            !IngestCommands::IsCommand(word)) {
             std::cerr << "korvel-cli: unknown command " << argv[1]
                       << "; the commands are ports, info, sync-time, download, verify, archive, export, "
-                         "report, ingest and fleet\n";
+                         "report, ingest, fleet and daily\n";
             return kExitUsage;
         }
     }
@@ -197,6 +240,7 @@ int Main(int argc, char** argv) {
         }
         return VerifyPaths(verify_paths, std::cout).problems == 0 ? kExitOk : kExitVerify;
     }
+    if (*daily) return RunDaily(daily_port, daily_remove);
     if (const std::optional<int> code = archive_commands.Run()) return *code;
     if (const std::optional<int> code = ingest_commands.Run()) return *code;
     return kExitUsage;

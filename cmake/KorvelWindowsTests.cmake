@@ -77,6 +77,15 @@ if(TARGET korvel-cli)
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endif()
 
+# The daily collection: the hidden launcher against the simulator into the operator's profile, and the
+# task registered with Wine's Task Scheduler.
+if(TARGET korvel-cli AND TARGET korvel)
+  add_test(NAME win.daily_e2e COMMAND bash ${_tests}/win/daily_e2e.sh $<TARGET_FILE:korvel> $<TARGET_FILE:korvel-cli>
+           ${KORVEL_LINUX_BUILD}/cli/korvel-cli ${KORVEL_LINUX_BUILD}/sim/korvel-sim)
+  set_tests_properties(win.daily_e2e PROPERTIES FIXTURES_REQUIRED wine LABELS windows TIMEOUT 300
+    ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
+endif()
+
 # The window under Wine and a virtual display, against the simulator.
 if(TARGET korvel_win32ui)
   add_executable(window_test ${_tests}/win/window_test.cpp ${_tests}/support/record_lines.cpp)

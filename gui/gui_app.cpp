@@ -47,8 +47,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
     const QCommandLineOption port(QStringList{"port"}, QString(), "PATH");
     const QCommandLineOption demo("demo");
     const QCommandLineOption demo_records(QStringList{"demo-records"}, QString(), "N");
+    const QCommandLineOption overview("overview");
     const QCommandLineOption help(QStringList{"h", "help"});
-    parser.addOptions({port, demo, demo_records, help});
+    parser.addOptions({port, demo, demo_records, overview, help});
 
     const auto refuse = [error](const QString& sentence) {
         *error = sentence;
@@ -82,6 +83,11 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
     }
     options.demo = parser.isSet(demo);
     options.help = parser.isSet(help);
+    options.overview = parser.isSet(overview);
+    if (options.overview && (options.demo || !options.ports.isEmpty() || parser.isSet(demo_records))) {
+        *error = "--overview opens no window: it takes no other option";
+        return std::nullopt;
+    }
     if (parser.isSet(demo_records)) {
         const QString value = parser.value(demo_records);
         bool ok = false;

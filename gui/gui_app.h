@@ -31,16 +31,20 @@ struct Options {
     QString settings_file;    // empty: the per-user file
     QString simulator;        // empty: found next to the program or in the build tree
     QString udev_control;     // empty: the system's udev; a missing path makes the port list rescanned
+    bool overview = false;    // --overview: write and open the overview of the upload folder, no window
     bool help = false;
 };
 
 inline constexpr char kUsage[] =
     "usage: korvel [--port PATH]... [--demo [--demo-records N]]\n"
+    "       korvel --overview\n"
     "Reads a winch running-speed recorder over a serial port.\n"
     "  --port PATH         add a serial port to the list (a pseudo-terminal, a socat link);\n"
     "                      the first one given is selected at start\n"
     "  --demo              run against the built-in simulated recorder\n"
-    "  --demo-records N    records the simulated recorder holds (default 3000, at most 32767)\n";
+    "  --demo-records N    records the simulated recorder holds (default 3000, at most 32767)\n"
+    "  --overview          write the overview of every device in the upload folder and open it in\n"
+    "                      the browser, without the window (the desktop entry's action)\n";
 
 // Parses the command line (without the program name). On a mistake returns nothing and says why.
 std::optional<Options> ParseOptions(const QStringList& arguments, QString* error);

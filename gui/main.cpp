@@ -1,9 +1,33 @@
 // SPDX-License-Identifier: MIT
 // korvel: the window that reads a winch running-speed recorder.
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdio>
 
+#include "app/korvel_app.h"
 #include "gui_app.h"
+#include "records/record_file.h"
+#include "text/utf8.h"
+
+namespace {
+
+// The overview of the upload folder in the browser, without the window; a failure is said on stderr and,
+// where there is a display (the desktop action), in a message box.
+int ShowOverview(int argc, char** argv) {
+    const std::u16string message =
+        korvel::WriteAndOpenReport(korvel::WideToUtf8(korvel::ResolveUploadFolder()), std::string());
+    if (message.empty()) return 0;
+    std::fprintf(stderr, "korvel: %s\n", korvel::WideToUtf8(message).c_str());
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return 1;
+    QApplication app(argc, argv);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("korvel"), QString::fromStdU16String(message),
+                    QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // The command line is read before Qt starts, so --help and mistakes need no display.
@@ -19,6 +43,7 @@ int main(int argc, char** argv) {
         std::fputs(korvel::gui::kUsage, stdout);
         return 0;
     }
+    if (options->overview) return ShowOverview(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("korvel");

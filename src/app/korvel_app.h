@@ -34,6 +34,14 @@ std::string_view OperatorGuide();
 // How many pages the windows' pages folder keeps: older ones go as new ones are written.
 inline constexpr size_t kPagesKept = 10;
 
+// The report page of the device whose product field is product (the overview of every device when product
+// is empty or names no device with records) of the record files in folder, written to a folder of its own
+// in the temporary folder that only this user may enter, and opened in the browser. Empty when the browser
+// took it; otherwise the sentence to show, with what to do. Blocks while the folder is read and the
+// desktop takes the page: the windows call it off their user-interface thread, `korvel --overview` (the
+// Start-menu shortcut and the desktop action) on its own.
+std::u16string WriteAndOpenReport(const std::string& folder, const std::string& product);
+
 class CKorvelApp {
   public:
     // What differs per front end in the dialog: a front end that extends it makes its own.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/daily_task.h"
 #include "app/korvel_app.h"
 #include "platform/open_in_desktop.h"
 #include "records/archive.h"
@@ -125,42 +126,48 @@ void CKorvelApp::CheckRecords(std::function<void(std::u16string)> show) {
             } else {
                 text = Utf8ToWide(ArchiveCheckTextZh(archive, static_cast<int64_t>(std::time(nullptr))));
             }
+            // What the daily task did last (Windows), when it ever ran for this folder.
+            if (const std::string last = LastDailyRun(folder); !last.empty())
+                text +=
+                    u"\n\n" + Format(text::kCheckDailyFormat, Utf8ToWide(kDailyLogName), Utf8ToWide(last));
         }
         return [show, text = std::move(text)] { show(text); };
     });
+}
+
+std::u16string WriteAndOpenReport(const std::string& folder, const std::string& product) {
+    if (!IsDirectory(folder))
+        return std::u16string(text::kNoRecordFolder) + Utf8ToWide(folder) +
+               std::u16string(text::kNoRecordFolderHint);
+    const Archive archive = ReadArchive(folder);
+    if (archive.files.empty())
+        return std::u16string(text::kNoRecordFiles) + Utf8ToWide(folder) +
+               std::u16string(text::kNoRecordFilesHint);
+    const DeviceArchive* device = FindByProductField(archive, product);
+    if (device && device->records.empty()) device = nullptr;
+    ReportOptions options;
+    options.now = static_cast<int64_t>(std::time(nullptr));
+    const std::string page =
+        device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
+    Failure error;
+    const std::string path = WritePage(
+        page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()), true, &error);
+    if (path.empty()) return Sentence(text::kReportWriteFailed, error.message);
+    std::error_code absolute_error;
+    const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
+    const std::string shown = absolute_error ? path : Utf8Path(absolute);
+    if (const Failure failure = OpenInDesktop(shown))
+        return Sentence(text::kReportOpenFailed, failure.message, Utf8ToWide(shown));
+    return {};
 }
 
 void CKorvelApp::WriteSpeedReport() {
     const std::string folder = WideToUtf8(m_dlg->UploadFolder());
     const std::string product = m_dlg->InfoRead() ? WideToUtf8(m_dlg->ProductNo()) : std::string();
     OffUiThread([this, folder, product]() -> std::function<void()> {
-        auto tell = [this](std::u16string message) -> std::function<void()> {
-            return [this, message = std::move(message)] { m_dlg->window().MessageBox(message); };
-        };
-        if (!IsDirectory(folder))
-            return tell(std::u16string(text::kNoRecordFolder) + Utf8ToWide(folder) +
-                        std::u16string(text::kNoRecordFolderHint));
-        const Archive archive = ReadArchive(folder);
-        if (archive.files.empty())
-            return tell(std::u16string(text::kNoRecordFiles) + Utf8ToWide(folder) +
-                        std::u16string(text::kNoRecordFilesHint));
-        const DeviceArchive* device = FindByProductField(archive, product);
-        if (device && device->records.empty()) device = nullptr;
-        ReportOptions options;
-        options.now = static_cast<int64_t>(std::time(nullptr));
-        const std::string page =
-            device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
-        Failure error;
-        const std::string path = WritePage(
-            page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()), true,
-            &error);
-        if (path.empty()) return tell(Sentence(text::kReportWriteFailed, error.message));
-        std::error_code absolute_error;
-        const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
-        const std::string shown = absolute_error ? path : Utf8Path(absolute);
-        if (const Failure failure = OpenInDesktop(shown))
-            return tell(Sentence(text::kReportOpenFailed, failure.message, Utf8ToWide(shown)));
-        return [] {};
+        std::u16string message = WriteAndOpenReport(folder, product);
+        if (message.empty()) return [] {};
+        return [this, message = std::move(message)] { m_dlg->window().MessageBox(message); };
     });
 }
 

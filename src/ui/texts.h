@@ -76,6 +76,39 @@ inline constexpr std::u16string_view kPendingUnknown =
 inline constexpr std::u16string_view kPendingNoInterval =
     u"尚未下载的记录数未知：记录文件夹中该设备的记录太少，还看不出记录间隔；再用“读数据”下载一次即可";
 
+
+// The daily collection (Windows): the scheduled task's description, the lines of its log beside the
+// records, what 检查记录… adds about the last run, and korvel.exe's own command line.
+inline constexpr std::u16string_view kDailyTaskDescription =
+    u"每天 %s 从 %s "
+    u"上的记录仪下载新记录到操作员的记录文件夹；电脑当时关机或操作员未登录时，在下次可以运行时补做。"
+    u"每次的结果写在记录文件夹中的 %s。";
+inline constexpr std::u16string_view kDailyLogStartFormat = u"%s 每日下载开始：端口 %s，记录文件夹 %s";
+inline constexpr std::u16string_view kDailyLogDoneFormat = u"%s 每日下载完成";
+inline constexpr std::u16string_view kDailyLogFailedFormat = u"%s 每日下载未完成（退出码 %d），原因见上一行";
+inline constexpr std::u16string_view kDailyLogBadPortFormat =
+    u"%s 每日下载未能开始：“%s”不是 COM 端口名，应为 COM3 这样的名字";
+inline constexpr std::u16string_view kDailyLogNotStartedFormat = u"%s 每日下载未能开始：无法启动 %s：%s";
+inline constexpr std::u16string_view kCheckDailyFormat = u"每日自动下载（%s）最近一次：%s";
+inline constexpr std::u16string_view kWinUsageFormat =
+    u"未知的参数：%s\n\nkorvel.exe 的参数：\n"
+    u"  --overview    写出记录文件夹中全部设备的运行记录总览，并在浏览器中打开\n"
+    u"  --daily COM3  从 COM3 下载新记录到记录文件夹（每日计划任务用，不显示窗口），结果写在 "
+    u"korvel-daily.log";
+
+// The hidden mode list holds this single item.
+inline constexpr std::u16string_view kModeBlackBox = u"black_box";
+
+// Failure texts of the UTF-8 conversions.
+inline constexpr std::string_view kWideToUtf8Failure = "ConvertUnicodeToUTF8 failure";
+inline constexpr std::u16string_view kUtf8ToWideFailure = u"Convert UTF8 to Unicode failure";
+
+// Settings: section and keys of the three remembered integers.
+inline constexpr std::string_view kSettingsSection = "Settings";
+inline constexpr std::string_view kKeyPortIndex = "PortIndex";
+inline constexpr std::string_view kKeyMode = "Mode";
+inline constexpr std::string_view kKeyBaud = "Baud";
+
 // Every message the window can show (status line, message boxes, the record items, the record count's
 // tooltip): the operator's guide (docs/korvel-guide.html) says what each means and what to do; a test
 // checks that each, apart from its %-fields, appears there.
@@ -84,6 +117,7 @@ inline constexpr std::u16string_view kMessages[] = {
     kPortClosed,
     kNoReply,
     kCancelled,
+    kDownloadCutByPort,
     kDownloadDoneFormat,
     kSaveFailedPrefix,
     kSkippedRecordsFormat,
@@ -105,19 +139,7 @@ inline constexpr std::u16string_view kMessages[] = {
     kPendingLostFormat,
     kPendingUnknown,
     kPendingNoInterval,
+    kCheckDailyFormat,
 };
-
-// The hidden mode list holds this single item.
-inline constexpr std::u16string_view kModeBlackBox = u"black_box";
-
-// Failure texts of the UTF-8 conversions.
-inline constexpr std::string_view kWideToUtf8Failure = "ConvertUnicodeToUTF8 failure";
-inline constexpr std::u16string_view kUtf8ToWideFailure = u"Convert UTF8 to Unicode failure";
-
-// Settings: section and keys of the three remembered integers.
-inline constexpr std::string_view kSettingsSection = "Settings";
-inline constexpr std::string_view kKeyPortIndex = "PortIndex";
-inline constexpr std::string_view kKeyMode = "Mode";
-inline constexpr std::string_view kKeyBaud = "Baud";
 
 }  // namespace korvel::text

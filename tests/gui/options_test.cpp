@@ -50,6 +50,10 @@ class OptionsTest : public QObject {
         QTest::newRow("unknown option") << QStringList{"--fast"} << "unknown option \"--fast\"";
         QTest::newRow("a flag with a value") << QStringList{"--demo=1"} << "--demo takes no value";
         QTest::newRow("a stray word") << QStringList{"COM3"} << "unknown option \"COM3\"";
+        QTest::newRow("overview with a port")
+            << QStringList{"--overview", "--port", "/dev/pts/2"} << "takes no other option";
+        QTest::newRow("overview with the demo")
+            << QStringList{"--demo", "--overview"} << "takes no other option";
     }
     void refusedCommandLinesSayWhy() {
         QFETCH(QStringList, arguments);
@@ -57,6 +61,15 @@ class OptionsTest : public QObject {
         QString error;
         QVERIFY(!ParseOptions(arguments, &error));
         QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
+    void overviewOpensNoWindow() {
+        QString error;
+        const std::optional<Options> plain = ParseOptions({}, &error);
+        const std::optional<Options> overview = ParseOptions({"--overview"}, &error);
+        QVERIFY2(plain && overview, qPrintable(error));
+        QVERIFY(!plain->overview);
+        QVERIFY(overview->overview);
     }
 
     void namedPortsFollowTheDiscoveredOnesWithoutRepeats() {

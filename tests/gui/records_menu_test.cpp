@@ -141,6 +141,10 @@ class RecordsMenuTest : public QObject {
 
     void theItemsDoTheirWork() {
         PlantGap();
+        // The daily task's log (Windows): the check names its last run.
+        WriteText(UploadDir() + "/korvel-daily.log",
+                  "\xEF\xBB\xBF"
+                  "2026-12-08 12:00:01 每日下载开始：端口 COM3\r\n2026-12-08 12:00:09 每日下载完成\r\n");
         StandInOpener();
         SimProcess sim;
         QVERIFY2(sim.Start({"--records", "2000", "--product", "4711", "--clock", "2024-03-05 07:08:09"}),
@@ -162,7 +166,8 @@ class RecordsMenuTest : public QObject {
                                   "记录 190 条",
                                   "待下载：约 32767 条尚未下载",
                                   "缺口 1 个：",
-                                  "缺少 10 条"};
+                                  "缺少 10 条",
+                                  "每日自动下载（korvel-daily.log）最近一次：2026-12-08 12:00:09 每日下载完成"};
         qsizetype at = 0;
         for (const char* line : expected) {
             const qsizetype found = text.indexOf(QString::fromUtf8(line));
