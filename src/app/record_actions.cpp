@@ -150,8 +150,9 @@ std::u16string WriteAndOpenReport(const std::string& folder, const std::string& 
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     Failure error;
-    const std::string path = WritePage(
-        page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()), true, &error);
+    const std::string path =
+        WritePage(page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()),
+                  true, &error);
     if (path.empty()) return Sentence(text::kReportWriteFailed, error.message);
     std::error_code absolute_error;
     const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
