@@ -421,12 +421,11 @@ TEST_F(FleetSite, AReaderWhoMayNotWriteTheFoldersSqliteFileGetsTheSameAnswers) {
         {"export", "--product", "123", "--db", db},
         {"report", "--product", "123", "--db", db, "--output", out / "report.html"},
     };
-    std::vector<ProcessResult> writable;
-    for (const auto& command : commands) writable.push_back(RunCli(command));
-    const std::string report = out.Read("report.html");
-    // The folder and the file as a reader sees them: nothing beside the file can be made.
-    for (size_t i = 0; i < commands.size(); ++i) {
-        SCOPED_TRACE(commands[i].front());
+    // First as a reader finds the folder right after an ingest, through a read-only mount of it: nothing
+    // beside the file can be made. (A reader that may write the folder first would leave there what the
+    // next one needs.) Then the same commands where the folder may be written, for the answers.
+    std::vector<ProcessResult> read_only;
+    for (const auto& command : commands) {
         std::vector<std::string> argv = {"/usr/bin/unshare",
                                          "-m",
                                          "--propagation",
@@ -438,20 +437,28 @@ shift; exec "$@")",
                                          "sh",
                                          db_dir.path(),
                                          CliPath()};
-        argv.insert(argv.end(), commands[i].begin(), commands[i].end());
-        const ProcessResult read_only = RunProcess(argv);
-        if (read_only.exit_code == 99) GTEST_SKIP() << "no read-only bind mount here: " << read_only.err;
-        EXPECT_EQ(read_only.exit_code, writable[i].exit_code) << read_only.err;
+        argv.insert(argv.end(), command.begin(), command.end());
+        read_only.push_back(RunProcess(argv));
+        if (read_only.back().exit_code == 99)
+            GTEST_SKIP() << "no read-only bind mount here: " << read_only.back().err;
+    }
+    const std::string report = out.Read("report.html");
+    EXPECT_EQ(db_dir.Names(), std::vector<std::string>{"korvel.sqlite"});
+    for (size_t i = 0; i < commands.size(); ++i) {
+        SCOPED_TRACE(commands[i].front());
+        const ProcessResult writable = RunCli(commands[i]);
+        EXPECT_EQ(read_only[i].exit_code, writable.exit_code) << read_only[i].err;
         if (commands[i].front() == "fleet") {
             // Only the clock the estimate is made at may differ.
-            const nlohmann::json a = nlohmann::json::parse(read_only.out),
-                                 b = nlohmann::json::parse(writable[i].out);
+            const nlohmann::json a = nlohmann::json::parse(read_only[i].out),
+                                 b = nlohmann::json::parse(writable.out);
             EXPECT_EQ(a[0]["records"], b[0]["records"]);
             EXPECT_EQ(a[0]["gaps"], b[0]["gaps"]);
         } else if (commands[i].front() != "report") {
-            EXPECT_EQ(read_only.out, writable[i].out);
+            EXPECT_EQ(read_only[i].out, writable.out);
         }
     }
+    EXPECT_EQ(out.Read("report.html").size(), report.size());
     EXPECT_EQ(out.Read("report.html").size(), report.size());
 }
 
