@@ -392,6 +392,19 @@ ORDER BY r.product)");
     };
     static constexpr int64_t kFarthestOffset = 100 * 3600;  // an offset is written as ±hh:mm
 
+    // Whether the database holds the record already.
+    Failure Holds(const StoredRecord& record, bool& held, const std::string& what) {
+        Statement& query = Cached(holds_, "SELECT 1 FROM records WHERE product = ? AND line = ?");
+        if (!query) return Error(what.c_str());
+        const Reuse again{query};
+        query.Bind(1, record.product);
+        query.Bind(2, record.line);
+        const int result = query.Step();
+        if (result != SQLITE_ROW && result != SQLITE_DONE) return Error(what.c_str());
+        held = result == SQLITE_ROW;
+        return {};
+    }
+
     // The UTC of the device's records whose lines begin with a clock time from `from` to `to`.
     Failure LineTimes(int64_t product, int64_t from, int64_t to, std::vector<int64_t>& times,
                       const std::string& what) {
@@ -596,16 +609,20 @@ ORDER BY r.product)");
             const int64_t product = device.front()->product;
             DeviceSummary summary;
             if (Failure f = ReadSummary(product, summary, what)) return f;
-            // Records at or before the device's newest: the steps where they land, before they go in.
+            // Records at or before the device's newest that the database lacks (not the stop record an
+            // incremental download repeats): the steps where they land, before they go in.
             std::optional<Landing> landing;
             std::map<int64_t, int64_t> landing_before;
             if (summary.known) {
                 int64_t low = INT64_MAX, high = INT64_MIN;
-                for (const StoredRecord* record : device)
-                    if (record->utc <= summary.last) {
-                        low = std::min(low, record->utc);
-                        high = std::max(high, record->utc);
-                    }
+                for (const StoredRecord* record : device) {
+                    if (record->utc > summary.last || (record->utc >= low && record->utc <= high)) continue;
+                    bool held = false;
+                    if (Failure f = Holds(*record, held, what)) return f;
+                    if (held) continue;
+                    low = std::min(low, record->utc);
+                    high = std::max(high, record->utc);
+                }
                 if (low <= high) {
                     landing.emplace();
                     if (Failure f = FindLanding(product, low, high, summary, *landing, what)) return f;
@@ -663,7 +680,7 @@ ORDER BY r.product)");
     std::optional<Statement> has_file_;
     std::optional<Statement> file_bytes_;
     std::optional<Statement> insert_file_, contents_, batch_, update_;
-    std::optional<Statement> read_device_, write_device_, line_times_, add_step_;
+    std::optional<Statement> read_device_, write_device_, holds_, line_times_, add_step_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {
