@@ -63,15 +63,17 @@ std::string FleetJson(const std::vector<FleetStatus>& rows) {
     for (const FleetStatus& row : rows) {
         const FleetDevice& d = row.device;
         nlohmann::ordered_json j;
+        auto known = [&](auto value) { return row.estimated ? nlohmann::ordered_json(value) : nullptr; };
         j["product"] = d.product;
         j["records"] = d.records;
-        j["first"] = UtcText(d.first_utc);
-        j["newest"] = UtcText(d.last_utc);
+        j["first"] = d.records ? nlohmann::ordered_json(UtcText(d.first_utc)) : nullptr;
+        j["newest"] = d.records ? nlohmann::ordered_json(UtcText(d.last_utc)) : nullptr;
+        j["interval_seconds"] = d.interval;
         j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
-        j["last_ingest_host"] = d.ingested_host;
-        j["pending"] = row.pending;
-        j["lost"] = row.lost;
-        j["overwritten"] = UtcText(row.overwritten);
+        j["last_ingest_host"] = Shown(d.ingested_host);
+        j["pending"] = known(row.pending);
+        j["lost"] = known(row.lost);
+        j["overwritten"] = known(UtcText(row.overwritten));
         j["due"] = row.due;
         j["complete"] = row.complete;
         j["gaps"] = d.gaps;
@@ -82,24 +84,34 @@ std::string FleetJson(const std::vector<FleetStatus>& rows) {
     return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// Every text from the database goes through Shown: a host or file name reaches the terminal as text.
 std::string FleetText(const std::string& database, const std::vector<FleetStatus>& rows, int64_t now,
                       int due_days) {
     std::ostringstream out;
-    out << "database: " << database << '\n';
+    out << "database: " << Shown(database) << '\n';
     size_t due = 0, incomplete = 0;
     for (const FleetStatus& row : rows) {
         const FleetDevice& d = row.device;
-        out << "product " << d.product << '\n'
-            << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to " << UtcText(d.last_utc)
-            << '\n'
-            << "  last ingest: "
-            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + d.ingested_host : std::string("never"))
-            << '\n'
-            << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
-        if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
-        out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
-            << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n'
-            << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
+        out << "product " << d.product << '\n';
+        if (d.records) {
+            out << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
+                << UtcText(d.last_utc) << ", one every " << d.interval << " s\n";
+        } else {
+            out << "  records: 0 (no line of its files is valid)\n";
+        }
+        out << "  last ingest: "
+            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + Shown(d.ingested_host)
+                               : std::string("never"))
+            << '\n';
+        if (row.estimated) {
+            out << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
+            if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
+            out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
+                << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n';
+        } else {
+            out << "  not yet downloaded: unknown, no valid record to count from\n";
+        }
+        out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
             << ", damaged lines: " << d.damaged << '\n';
         due += row.due ? 1 : 0;
         incomplete += row.complete ? 0 : 1;
@@ -168,7 +180,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest", StoreUse::Load);
     if (!store) return kExitWrite;
     const IngestReport report = IngestFolder(*store, folder, HostName());
-    std::cout << "database: " << store->Name() << '\n'
+    std::cout << "database: " << Shown(store->Name()) << '\n'
               << "folder: " << Shown(folder) << '\n'
               << "files: " << report.files << " (" << report.loaded << " loaded, " << report.skipped
               << " loaded before)\n"

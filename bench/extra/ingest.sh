@@ -4,7 +4,10 @@
 # the million in SQLite, and fleet over 100 recorders at 100 × 10,000 records (two weeks each; SQLite and
 # PostgreSQL) and at 100 × 50,000 (ten weeks each; PostgreSQL):
 # fleet reads per-device summaries that do not grow with the records, so the two figures show how it
-# scales. KORVEL_BENCH_YEAR=1 adds the whole year, 100 recorders × 262,000 records (26.2 million, a few
+# scales. Backfill: 100 older files loaded after 100 newer ones of one recorder, against the same 100 into an
+# empty database, as a ratio. And ingest of the million as a ratio to the database's own bulk load of the
+# same rows in the same run (psql's \copy into a table with the same key; the sqlite3 shell's .import).
+# KORVEL_BENCH_YEAR=1 adds the whole year, 100 recorders × 262,000 records (26.2 million, a few
 # minutes and about 10 GB of disk), into PostgreSQL. PostgreSQL runs in a
 # temporary folder on a Unix socket (as nobody when this runs as root); its rows are left out where it
 # is not installed.
@@ -24,10 +27,11 @@ cleanup() {
 }
 trap cleanup EXIT
 c++ -O2 -std=c++20 -I"$root/src" -o "$work/fixture" "$here/archive_fixture.cpp" "$root/src/protocol/crc16.cpp"
-mkdir "$work/million" "$work/fleet" "$work/fleet5" "$work/year"
+mkdir "$work/million" "$work/fleet" "$work/fleet5" "$work/year" "$work/backfill"
 "$work/fixture" "$work/million" 1001 1000 1   # 1001 × 999 new records + 1 = 1,000,000
 "$work/fixture" "$work/fleet" 1000 1001 100   # 100 recorders × 10 files × 1,000 new records
 "$work/fixture" "$work/fleet5" 5000 1001 100  # 100 recorders × 50 files × 1,000 new records
+"$work/fixture" "$work/backfill" 200 1001 1    # one recorder × 200 files × 1,000 new records
 
 url=""
 if [ -x "$pg/initdb" ] && [ -x "$pg/pg_ctl" ]; then
@@ -68,7 +72,60 @@ def fresh_sqlite(name):
             os.remove(path + suffix)
     return path
 
+# The backfill: the older half of 200 files after the newer half, and the older half alone.
+names = sorted(os.listdir(f"{work}/backfill"))
+for half, part in (("older", names[:100]), ("newer", names[100:])):
+    os.mkdir(f"{work}/{half}")
+    for name in part:
+        os.link(f"{work}/backfill/{name}", f"{work}/{half}/{name}")
+
+def backfill_ratio(fresh_db, back_db):
+    fresh, _ = timed([cli, "ingest", "--dir", f"{work}/older", "--db", fresh_db])
+    timed([cli, "ingest", "--dir", f"{work}/newer", "--db", back_db])
+    back, _ = timed([cli, "ingest", "--dir", f"{work}/older", "--db", back_db])
+    return back / fresh
+
+ratio = min(backfill_ratio(fresh_sqlite("bf_fresh"), fresh_sqlite("bf_back")) for _ in range(2))
+row("backfill: 100 older files after 100 newer / into an empty file (SQLite)", round(ratio, 2), "x", "<= 3 x")
+
+# The rows ingest makes of the million, as CSV for the databases' own bulk loads.
+import calendar
+rows, seen = [], set()
+for file_id, name in enumerate(sorted(os.listdir(f"{work}/million")), 1):
+    with open(f"{work}/million/{name}") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line in seen:
+                continue
+            seen.add(line)
+            _, _, value, product, _ = line.split(" ")
+            stamp = line[:25]
+            sign = 1 if stamp[19] == "+" else -1
+            offset = sign * (int(stamp[20:22]) * 60 + int(stamp[23:25]))
+            utc = calendar.timegm(time.strptime(stamp[:19], "%Y-%m-%d %H:%M:%S")) - offset * 60
+            rows.append((int(product), line, utc, offset, value, file_id, stamp))
+del seen
+with open(f"{work}/rows_sqlite.csv", "w") as f:
+    for r in rows:
+        f.write(f"{r[0]},{r[1]},{r[2]},{r[3]},{r[4]},{r[5]}\n")
+with open(f"{work}/rows_pg.csv", "w") as f:
+    for r in rows:
+        f.write(f"{r[0]},{r[6]},{r[1]},{r[3]},{r[4]},{r[5]}\n")
+del rows
+
+def sqlite_import():
+    path = fresh_sqlite("bulk")
+    subprocess.run(["sqlite3", path, "CREATE TABLE records (product INTEGER NOT NULL, line TEXT NOT NULL, "
+                    "utc INTEGER NOT NULL, offset_minutes INTEGER NOT NULL, value TEXT NOT NULL, "
+                    "file INTEGER NOT NULL, PRIMARY KEY (product, line)) WITHOUT ROWID"], check=True)
+    start = time.monotonic()
+    subprocess.run(["sqlite3", path, ".mode csv", f".import {work}/rows_sqlite.csv records"], check=True)
+    return time.monotonic() - start
+
 best = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", fresh_sqlite("million")])[0] for _ in range(2))
+bulk = min(sqlite_import() for _ in range(2))
+row("ingest 1,000,000 records into SQLite / the sqlite3 shell's .import of the same rows", round(best / bulk, 2),
+    "x", "<= 1.2 x")
 _, out = timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/million.sqlite"])
 row("ingest 1,000,000 records into SQLite", round(best, 3), "s", "<= 2 s")
 again = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", f"{work}/million.sqlite"])[0] for _ in range(3))
@@ -83,6 +140,23 @@ if url:
     if "1000000 new" not in out:
         sys.exit("PostgreSQL did not take a million records: " + out)
     row("ingest 1,000,000 records into PostgreSQL (COPY)", round(first, 3), "s", "<= 4 s")
+    subprocess.run(["psql", url, "-qc", "CREATE TABLE bulk (product bigint, taken timestamptz, line text COLLATE \"C\", "
+                    "offset_minutes smallint, value text, file bigint, PRIMARY KEY (product, taken, line))"],
+                   check=True, stdout=subprocess.DEVNULL)
+    start = time.monotonic()
+    subprocess.run(["psql", url, "-qc", f"\\copy bulk FROM '{work}/rows_pg.csv' (FORMAT csv)"], check=True,
+                   stdout=subprocess.DEVNULL)
+    bulk = time.monotonic() - start
+    row("ingest 1,000,000 records into PostgreSQL / psql's \\copy of the same rows", round(first / bulk, 2), "x",
+        "<= 1.3 x")
+    ratios = []
+    for attempt in range(2):
+        names = [f"bf_fresh{attempt}", f"bf_back{attempt}"]
+        for name in names:
+            subprocess.run(["psql", url, "-qc", f"CREATE DATABASE {name}"], check=True, stdout=subprocess.DEVNULL)
+        ratios.append(backfill_ratio(*[url.replace("/postgres?", f"/{name}?") for name in names]))
+    row("backfill: 100 older files after 100 newer / into an empty database (PostgreSQL)", round(min(ratios), 2),
+        "x", "<= 3 x")
     again = min(timed([cli, "ingest", "--dir", f"{work}/million", "--db", url])[0] for _ in range(3))
     row("ingest of the same files again (PostgreSQL)", round(again, 3), "s", "<= 0.2 s")
     fleet_url = url.replace("/postgres?", "/fleet?")

@@ -286,6 +286,8 @@ class Merger {
                     device.interval = step;
             }
             Reorder(entry);
+            for (const auto& [file, distinct] : entry.distinct) archive_.files[file].distinct = distinct;
+            entry.distinct = {};
             // Twice the step above three intervals: more than one and a half intervals apart. Without an
             // interval (no two neighbouring lines of a file apart) no gap can be told.
             for (size_t i = 1; device.HasInterval() && i < device.records.size(); ++i) {
@@ -320,8 +322,9 @@ class Merger {
         bool sorted = true;                                // records so far in non-decreasing UTC
         std::unordered_multimap<int64_t, size_t> by_time;  // built only once they are not
         std::unordered_map<std::string, uint32_t> spelling_index, text_index;
-        std::vector<uint32_t> sequence;  // the record of every valid line, file after file
-        std::vector<Span> spans;         // per file that has records
+        std::vector<uint32_t> sequence;                     // the record of every valid line, file after file
+        std::vector<Span> spans;                            // per file that has records
+        std::vector<std::pair<uint32_t, size_t>> distinct;  // per such file its own distinct records
     };
 
     Entry& Device(uint32_t product) {
@@ -423,6 +426,18 @@ class Merger {
         for (size_t head : by_time) {
             if (pred[head] != SIZE_MAX) continue;
             for (size_t i = head; i != SIZE_MAX; i = succ[i]) order.push_back(i);
+        }
+
+        // Each file's own distinct records: a record its lines repeat is one.
+        std::vector<uint32_t> seen(device.records.size(), UINT32_MAX);
+        for (size_t i = 0; i < n; ++i) {
+            size_t distinct = 0;
+            for (size_t k = spans[i].begin; k < spans[i].end; ++k)
+                if (seen[seq[k]] != i) {
+                    seen[seq[k]] = static_cast<uint32_t>(i);
+                    ++distinct;
+                }
+            entry.distinct.emplace_back(spans[i].file, distinct);
         }
 
         std::vector<uint32_t> files;
@@ -818,16 +833,23 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
 
 std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
                                               int count, int64_t interval) {
-    constexpr int64_t kRingRecords = 32767;
     const std::optional<int64_t> saved = ParseClockTime(newest_saved, ' ');
     const std::optional<int64_t> now = ParseClockTime(device_time, ' ');
+    if (!saved || !now) return {};
+    return EstimatePending(*saved, *now, count, interval);
+}
+
+std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
+                                              int64_t interval) {
+    constexpr int64_t kRingRecords = 32767;
     // A device clock behind the newest saved record was set back since: nothing can be told from it.
-    if (!saved || !now || *now < *saved || interval <= 0 || count < 0) return {};
-    const int64_t taken = (*now - *saved) / interval;
+    if (now < newest_saved || interval <= 0 || count < 0) return {};
+    const int64_t taken = (now - newest_saved) / interval;
     const int64_t pending = std::min<int64_t>(taken, count);
     // Only a full ring overwrites: before that, the device still holds every record it took.
     PendingRecords result{pending, count >= kRingRecords ? taken - pending : 0, 0};
-    if (pending > 0) result.days = static_cast<double>((kRingRecords + 1 - pending) * interval) / 86400.0;
+    result.seconds_left = (kRingRecords + 1 - pending) * interval;
+    if (pending > 0) result.days = static_cast<double>(result.seconds_left) / 86400.0;
     return result;
 }
 

@@ -25,6 +25,7 @@ struct ArchiveFile {
     std::string relative;  // below the archive's folder, '/'-separated, valid UTF-8 for showing
     int64_t name_time;     // the download's start from the name, yyyymmddhhmmss; -1 when unreadable
     uint32_t product;      // the product number of the name
+    size_t distinct = 0;   // the distinct records of its own valid lines, whatever the other files hold
 };
 
 // One distinct record. Two lines are the same record when their text before the checksum is the same.
@@ -170,11 +171,16 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
 // one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
 // holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
 struct PendingRecords {
-    int64_t records;  // not yet downloaded
-    int64_t lost;     // taken since the newest saved one and already overwritten
-    double days;      // until the oldest not yet downloaded is overwritten (0 when none is pending)
+    int64_t records;           // not yet downloaded
+    int64_t lost;              // taken since the newest saved one and already overwritten
+    double days;               // until the oldest not yet downloaded is overwritten (0 when none is pending)
+    int64_t seconds_left = 0;  // until the oldest not yet downloaded, or the next one taken, is overwritten
 };
 std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
                                               int count, int64_t interval = 121);
+// The one rule behind it, from two times in seconds on one clock (both UTC, or both the device's clock):
+// what fleet, report, info and the window tell, each with the device's own usual interval.
+std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
+                                              int64_t interval);
 
 }  // namespace korvel

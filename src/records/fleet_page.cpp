@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "protocol/record_index.h"
+#include "records/archive.h"
 #include "records/report_page.h"
 #include "records/running_summary.h"
 
@@ -62,14 +63,20 @@ constexpr const char* kScript = R"(
 
 FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days) {
     FleetStatus row{device};
-    const int64_t taken = now > device.last_utc ? (now - device.last_utc) / kSecondsPerRecord : 0;
-    row.pending = std::min(taken, kRingRecords);
-    row.lost = taken - row.pending;
-    row.overwritten =
-        device.last_utc + (taken > kRingRecords ? taken + 1 : kRingRecords + 1) * kSecondsPerRecord;
+    row.complete = device.gaps == 0 && device.damaged == 0 && device.records > 0;
+    if (device.records == 0) return row;
+    row.estimated = true;
+    if (const std::optional<PendingRecords> pending =
+            EstimatePending(device.last_utc, now, kRingRecords, device.interval)) {
+        row.pending = pending->records;
+        row.lost = pending->lost;
+        row.overwritten = now + pending->seconds_left;
+    } else {
+        // The newest record is later than this computer's clock: none is taken since, as far as can tell.
+        row.overwritten = device.last_utc + (kRingRecords + 1) * device.interval;
+    }
     row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
     row.due = row.days_left <= due_days;
-    row.complete = device.gaps == 0 && device.damaged == 0;
     return row;
 }
 
@@ -109,17 +116,22 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
         }
         std::string pending = "约 " + std::to_string(row.pending) + " 条";
         if (row.lost > 0) pending += "（另有约 " + std::to_string(row.lost) + " 条已被覆盖）";
+        if (!row.estimated) pending = "未知：没有有效记录";
         const int attention = reasons.empty() ? 0 : 1;
         page += attention ? "<tr class=\"attention\">" : "<tr>";
         page += Cell(std::to_string(d.product), d.product);
         page += "<td class=\"state\" data-sort=\"" + std::to_string(attention) + "\">" + state + "</td>";
         page += Cell(std::to_string(d.records), d.records);
-        page += Cell(UtcCell(d.first_utc), d.first_utc);
-        page += Cell(UtcCell(d.last_utc), d.last_utc);
+        page += d.records ? Cell(UtcCell(d.first_utc), d.first_utc) : Cell("—", "");
+        page += d.records ? Cell(UtcCell(d.last_utc), d.last_utc) : Cell("—", "");
         page += d.ingested_utc ? Cell(UtcCell(*d.ingested_utc), *d.ingested_utc) : Cell("从未", "");
         page += Cell(HtmlText(d.ingested_host), d.ingested_host);
         page += Cell(pending, row.pending + row.lost);
-        page += Cell(overwriting ? "正在被覆盖，请尽快下载" : UtcCell(row.overwritten), row.overwritten);
+        if (!row.estimated) {
+            page += Cell("—", "");
+        } else {
+            page += Cell(overwriting ? "正在被覆盖，请尽快下载" : UtcCell(row.overwritten), row.overwritten);
+        }
         page += Cell(row.complete ? "完整" : "不完整", row.complete ? 1 : 0);
         page += Cell(std::to_string(d.gaps), d.gaps);
         page += Cell(std::to_string(d.missing), d.missing);

@@ -14,6 +14,7 @@ namespace korvel {
 
 struct FleetStatus {
     FleetDevice device;
+    bool estimated = false;   // false for a recorder with no valid record: nothing can be told
     int64_t pending = 0;      // records probably taken since the newest one in the database
     int64_t lost = 0;         // of those, already overwritten
     int64_t overwritten = 0;  // when the oldest pending one goes (UTC)
@@ -22,7 +23,8 @@ struct FleetStatus {
     bool complete = false;  // no gaps and no damaged lines
 };
 
-// now in seconds since 1970 UTC; due_days as fleet --due takes them.
+// now in seconds since 1970 UTC; due_days as fleet --due takes them. The estimate is EstimatePending's,
+// at the recorder's own usual interval, as report and info make it.
 FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days);
 
 struct FleetPageOptions {

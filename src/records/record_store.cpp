@@ -3,6 +3,7 @@
 #include "records/record_store.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -75,7 +76,86 @@ bool WalkOrder(const std::string& a, const std::string& b) {
     return a.size() - std::min(i, a.size()) < b.size() - std::min(j, b.size());
 }
 
+// Where a URL holds a secret: the password after the user name (up to the last '@' before the query, so
+// a password with an '@' or a '/' of its own is covered whole), and the value of every parameter whose name
+// ends in "password" (password=, sslpassword=).
+std::vector<std::pair<size_t, size_t>> SecretSpans(const std::string& url) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    const size_t scheme = url.find("://");
+    if (scheme != std::string::npos) {
+        const size_t start = scheme + 3, query = std::min(url.find('?', start), url.size());
+        const size_t at = query > start ? url.rfind('@', query - 1) : std::string::npos;
+        if (at != std::string::npos && at >= start) {
+            const size_t colon = url.find(':', start);
+            if (colon < at) spans.emplace_back(colon + 1, at);
+        }
+    }
+    std::string lower = url;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (size_t at = lower.find("password"); at != std::string::npos; at = lower.find("password", at + 1)) {
+        size_t value = at + 8;
+        while (value < url.size() && url[value] == ' ') ++value;
+        if (value >= url.size() || url[value] != '=') continue;
+        ++value;
+        while (value < url.size() && url[value] == ' ') ++value;
+        const size_t end = std::min(url.find_first_of("& ", value), url.size());
+        spans.emplace_back(value, end);
+    }
+    return spans;
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::vector<std::string> UrlSecrets(const std::string& url) {
+    std::vector<std::string> secrets;
+    auto add = [&](const std::string& secret) {
+        if (secret.empty()) return;
+        secrets.push_back(secret);
+        for (size_t begin = 0; begin < secret.size();) {
+            const size_t end = std::min(secret.find_first_of("@/:?&=#,[]", begin), secret.size());
+            if (end - begin >= 3 && end - begin < secret.size())
+                secrets.push_back(secret.substr(begin, end - begin));
+            begin = end + 1;
+        }
+    };
+    for (const auto& [begin, end] : SecretSpans(url)) {
+        const std::string secret = url.substr(begin, end - begin);
+        add(secret);
+        add(PercentDecoded(secret));
+    }
+    std::sort(secrets.begin(), secrets.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    return secrets;
+}
+
+std::string MaskSecrets(std::string text, const std::vector<std::string>& secrets) {
+    for (const std::string& secret : secrets)
+        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+            text.replace(at, secret.size(), "***");
+    return text;
+}
+
+std::string UrlWithoutPassword(const std::string& url) {
+    std::string shown = url;
+    std::vector<std::pair<size_t, size_t>> spans = SecretSpans(url);
+    std::sort(spans.rbegin(), spans.rend());
+    for (const auto& [begin, end] : spans) shown.replace(begin, end - begin, "***");
+    return Shown(MaskSecrets(shown, UrlSecrets(url)));
+}
 
 Failure RecordStore::AddFiles(const std::vector<const StoredFile*>& files,
                               std::vector<FileOutcome>& outcomes) {
@@ -147,8 +227,9 @@ Failure ReadableSchema(RecordStore& store) {
 Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
     std::vector<StoredFileEntry> entries;
     if ((failure = store.ListFiles(entries))) return {};
+    // The order the folder's walk met them in, by the names' own bytes.
     std::stable_sort(entries.begin(), entries.end(), [](const StoredFileEntry& a, const StoredFileEntry& b) {
-        return WalkOrder(a.path, b.path);
+        return WalkOrder(a.raw_path.empty() ? a.path : a.raw_path, b.raw_path.empty() ? b.path : b.raw_path);
     });
     std::vector<ArchiveFile> files;
     std::unordered_map<std::string, const StoredFileEntry*> by_key;  // the ArchiveFile's path is the row's id
@@ -200,12 +281,19 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
             return false;
         }
         StoredFile stored;
+        // A name that is not UTF-8 (a share mounted without a UTF-8 character set) is kept as it is beside
+        // the name shown, which is what the database's text can hold.
         stored.name = BaseName(file.path);
+        if (const std::optional<uint32_t> product = ProductFromFileName(stored.name))
+            stored.product = *product;
+        if (!HoldsAsText(stored.name)) stored.raw_name = std::exchange(stored.name, Shown(stored.name));
         stored.size = static_cast<int64_t>(bytes.size());
         stored.hash = ContentHash(bytes);
         stored.path = file.relative;
-        if (const std::optional<uint32_t> product = ProductFromFileName(stored.name))
-            stored.product = static_cast<int32_t>(*product);
+        if (file.path.size() > folder.size() && file.path.compare(0, folder.size(), folder) == 0) {
+            const std::string relative = file.path.substr(folder.size() + 1);
+            if (!HoldsAsText(relative)) stored.raw_path = relative;
+        }
         stored.host = host;
         if (store.HasFile(stored, report.failure)) {
             ++report.skipped;
@@ -227,6 +315,7 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
     units.reserve(archive.files.size());
     for (const ArchiveFile& file : archive.files) {
         Unit unit{&wanted.at(file.path), {}, false};
+        unit.file->distinct = static_cast<int64_t>(file.distinct);
         // The engine names an unreadable file as "cannot open PATH: ..." or "RELATIVE: ...".
         for (const std::string& problem : archive.problems)
             if (problem.rfind(file.relative + ": ", 0) == 0 ||

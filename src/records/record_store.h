@@ -21,12 +21,12 @@ namespace korvel {
 
 // The schema this build writes; an older one is upgraded in place, a newer one is refused. A SQLite file
 // has one step more: the per-device summaries that PostgreSQL has kept since its third.
-inline constexpr int kRecordSchemaVersion = 3;
-inline constexpr int kSqliteSchemaVersion = 4;
+inline constexpr int kRecordSchemaVersion = 4;
+inline constexpr int kSqliteSchemaVersion = 5;
 
 // One record line as a database row.
 struct StoredRecord {
-    int32_t product;
+    int64_t product;         // 0 to 4,294,967,295, as the file's name carries it
     int64_t utc;             // seconds since 1970-01-01 00:00 UTC
     int16_t offset_minutes;  // east of UTC, as the line says
     std::string value;       // as the line writes it
@@ -38,8 +38,10 @@ struct StoredFile {
     std::string name;  // the file's own name: with size and hash, what makes it the same file
     int64_t size = 0;
     std::string hash;                // ContentHash of its bytes
-    std::string path;                // below the folder it was read from
-    std::optional<int32_t> product;  // from the name
+    std::string path;                // below the folder it was read from, shown (see Shown)
+    std::string raw_name, raw_path;  // name and path as the file system has them, when they are not UTF-8
+    std::optional<int64_t> product;  // from the name
+    int64_t distinct = 0;            // the file's own distinct records, whatever else the run loads
     std::string host;                // the computer that loaded it
     int64_t damaged = 0;             // lines not loaded
     std::vector<StoredRecord> records;
@@ -49,7 +51,8 @@ struct StoredFile {
 // A loaded file as the archive engine reads it again.
 struct StoredFileEntry {
     int64_t id = 0;
-    std::string name, path;
+    std::string name, path;  // the name as the file system had it; the path as shown
+    std::string raw_path;    // the path's own bytes when they are not UTF-8, else empty
     bool has_bytes = false;  // false for a file an older korvel-cli loaded without them
 };
 
@@ -61,9 +64,10 @@ struct FileOutcome {
 
 // One recorder as the database knows it.
 struct FleetDevice {
-    int32_t product = 0;
-    int64_t records = 0;
-    int64_t first_utc = 0, last_utc = 0;  // the oldest and the newest record
+    int64_t product = 0;
+    int64_t records = 0;                  // 0 for a recorder whose files hold no valid line
+    int64_t first_utc = 0, last_utc = 0;  // the oldest and the newest record, when it has records
+    int64_t interval = 121;               // the usual seconds between two records
     int16_t last_offset = 0;              // the newest record's offset
     std::optional<int64_t> ingested_utc;  // the newest load of one of its files
     std::string ingested_host;            // from which computer
@@ -110,6 +114,15 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
 // Whether this build reads the store's schema as it is: an older one is left for ingest to upgrade, and
 // that is what the failure says to do; a newer one, or none, says so too.
 Failure ReadableSchema(RecordStore& store);
+
+// A database URL as messages show it: a password after the user name or in a parameter (password=,
+// sslpassword=) becomes "***".
+std::string UrlWithoutPassword(const std::string& url);
+// What no message may show of the URL, longest first: each secret as written and percent-decoded, and the
+// pieces of it between the characters at which a URL is split, for a sentence that quotes only a piece;
+// and the text with each of them replaced by "***".
+std::vector<std::string> UrlSecrets(const std::string& url);
+std::string MaskSecrets(std::string text, const std::vector<std::string>& secrets);
 
 // The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
 std::string DefaultDatabasePath();

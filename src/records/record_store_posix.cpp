@@ -30,7 +30,7 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
         path.erase(0, 7);
     } else if (const size_t colon = path.find("://"); colon != std::string::npos) {
         failure = {FailureKind::Settings,
-                   "the database URL " + Shown(url) + " names no database korvel-cli knows (\"" +
+                   "the database URL " + UrlWithoutPassword(url) + " names no database korvel-cli knows (\"" +
                        Shown(path.substr(0, colon)) +
                        "\"); give postgresql://USER@HOST/DATABASE or the path of a SQLite file",
                    0};
@@ -38,7 +38,7 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
     }
     if (path.empty()) {
         failure = {FailureKind::Settings,
-                   "the database URL " + Shown(url) +
+                   "the database URL " + UrlWithoutPassword(url) +
                        " names no file; give sqlite:PATH or the path of a SQLite file",
                    0};
         return nullptr;

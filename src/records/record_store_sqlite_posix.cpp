@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The records in one SQLite file, through the library's C interface. Write-ahead logging lets readers
-// go on while a file loads, and a commit then needs no flush of the whole file: a crash keeps every
-// committed file whole. Several ingests of one machine take turns through the busy timeout.
+// The records in one SQLite file, through the library's C interface. The file keeps a rollback journal
+// (not a write-ahead log): a reader then needs nothing beside the file, so a user who may read the file
+// but not write its folder can read it; a crash keeps every committed batch whole. Several ingests of one
+// machine take turns through the busy timeout, and readers wait for a commit the same way.
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <climits>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -13,6 +15,9 @@
 
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "records/running_summary.h"
+#include "text/shown.h"
+#include "text/utf8.h"
 
 namespace korvel {
 namespace {
@@ -94,6 +99,16 @@ INSERT INTO device_steps
     SELECT product, utc - lag(utc) OVER (PARTITION BY product ORDER BY utc) AS step
     FROM (SELECT DISTINCT product, utc FROM records))
   WHERE step IS NOT NULL GROUP BY product, step;)",
+    // 5: product numbers above 2,147,483,647, which an older korvel-cli stored less 2^32, as the files'
+    // names carry them; and a file or folder name that is not UTF-8 kept as its bytes beside the name
+    // shown.
+    R"(UPDATE records SET product = product + 4294967296 WHERE product < 0;
+UPDATE files SET product = product + 4294967296 WHERE product < 0;
+UPDATE devices SET product = product + 4294967296 WHERE product < 0;
+UPDATE device_steps SET product = product + 4294967296 WHERE product < 0;
+ALTER TABLE files ADD COLUMN raw_name BLOB;
+ALTER TABLE files ADD COLUMN raw_path BLOB;
+UPDATE files SET raw_name = CAST(name AS BLOB), name = korvel_shown(name) WHERE NOT korvel_text(name);)",
 };
 static_assert(std::size(kSchemaSteps) == kSqliteSchemaVersion);
 
@@ -120,6 +135,10 @@ class Statement {
     }
     int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
     bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+    std::string Blob(int column) const {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+        return data ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(statement_, column))) : "";
+    }
     std::string Text(int column) const {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
         return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement_, column))) : "";
@@ -131,7 +150,7 @@ class Statement {
 
 class SqliteStore final : public RecordStore {
   public:
-    SqliteStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    SqliteStore(sqlite3* db, const std::string& path) : db_(db), path_(Shown(path)) {}
     ~SqliteStore() override { sqlite3_close_v2(db_); }
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
@@ -140,10 +159,13 @@ class SqliteStore final : public RecordStore {
     int CurrentSchemaVersion() const override { return kSqliteSchemaVersion; }
 
     Failure Prepare() override {
-        if (Failure f = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
-                             "PRAGMA wal_autocheckpoint=16384;",
-                             "cannot prepare the database"))
+        // A file an older korvel-cli left in write-ahead mode goes back to a rollback journal here; where
+        // another program has it open just now, the next ingest does it.
+        Exec("PRAGMA journal_mode=DELETE", "");
+        if (Failure f =
+                Exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;", "cannot prepare the database"))
             return f;
+        RegisterFunctions();
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
         const int version = SchemaVersion(failure);
@@ -205,6 +227,36 @@ class SqliteStore final : public RecordStore {
         return failure;
     }
 
+    // The files in one transaction: each is still wholly in or wholly out, and the batch costs one commit
+    // (with a rollback journal, a few flushes to the disk) rather than one per file.
+    Failure AddFiles(const std::vector<const StoredFile*>& files,
+                     std::vector<FileOutcome>& outcomes) override {
+        outcomes.clear();
+        if (files.empty()) return {};
+        const std::string what =
+            files.size() == 1 ? "cannot load " + files.front()->path + " into the database"
+                              : "cannot load " + std::to_string(files.size()) + " files (" +
+                                    files.front()->path + " to " + files.back()->path + ") into the database";
+        if (Failure f = Exec("BEGIN IMMEDIATE", what.c_str())) return f;
+        std::vector<FileOutcome> done;
+        for (const StoredFile* file : files) {
+            FileOutcome outcome;
+            Failure failure = Load(*file, "cannot load " + file->path + " into the database", outcome.added,
+                                   outcome.loaded);
+            if (failure) {
+                Exec("ROLLBACK", "");
+                return failure;
+            }
+            done.push_back(outcome);
+        }
+        if (Failure f = Exec("COMMIT", what.c_str())) {
+            Exec("ROLLBACK", "");
+            return f;
+        }
+        outcomes = std::move(done);
+        return {};
+    }
+
     Failure Fleet(std::vector<FleetDevice>& devices) override {
         // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
         // finds them, without reading every record.
@@ -219,19 +271,22 @@ g AS (
          sum(s.times * max((s.step + coalesce(u.seconds, 121) / 2) / coalesce(u.seconds, 121) - 1, 1))
            AS missing
   FROM device_steps s LEFT JOIN usual u ON u.product = s.product
-  WHERE 2 * s.step > 3 * coalesce(u.seconds, 121) AND s.times > 0 GROUP BY s.product)
-SELECT d.product, d.records, d.first_utc, d.last_utc, d.last_offset,
-  (SELECT ingested FROM files WHERE product = d.product ORDER BY ingested DESC, id DESC LIMIT 1),
-  (SELECT host FROM files WHERE product = d.product ORDER BY ingested DESC, id DESC LIMIT 1),
+  WHERE 2 * s.step > 3 * coalesce(u.seconds, 121) AND s.times > 0 GROUP BY s.product),
+recorders AS (SELECT product FROM devices UNION SELECT product FROM files WHERE product IS NOT NULL)
+SELECT r.product, coalesce(d.records, 0), d.first_utc, d.last_utc, d.last_offset,
+  (SELECT ingested FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
+  (SELECT host FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
   coalesce(g.gaps, 0), coalesce(g.missing, 0),
-  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = d.product)
-FROM devices d LEFT JOIN g ON g.product = d.product
-ORDER BY d.product)");
+  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product),
+  coalesce(u.seconds, 121)
+FROM recorders r LEFT JOIN devices d ON d.product = r.product LEFT JOIN g ON g.product = r.product
+  LEFT JOIN usual u ON u.product = r.product
+ORDER BY r.product)");
         if (!query) return Error("cannot read the database");
         int result;
         while ((result = query.Step()) == SQLITE_ROW) {
             FleetDevice device;
-            device.product = static_cast<int32_t>(query.Int(0));
+            device.product = query.Int(0);
             device.records = query.Int(1);
             device.first_utc = query.Int(2);
             device.last_utc = query.Int(3);
@@ -241,6 +296,7 @@ ORDER BY d.product)");
             device.gaps = query.Int(7);
             device.missing = query.Int(8);
             device.damaged = query.Int(9);
+            device.interval = query.Int(10);
             devices.push_back(std::move(device));
         }
         if (result != SQLITE_DONE) return Error("cannot read the database");
@@ -248,13 +304,14 @@ ORDER BY d.product)");
     }
 
     Failure ListFiles(std::vector<StoredFileEntry>& files) override {
-        Statement query(db_,
-                        "SELECT f.id, f.name, f.path, c.file IS NOT NULL FROM files f "
-                        "LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id");
+        Statement query(
+            db_,
+            "SELECT f.id, coalesce(f.raw_name, f.name), f.path, coalesce(f.raw_path, ''), "
+            "c.file IS NOT NULL FROM files f LEFT JOIN file_contents c ON c.file = f.id ORDER BY f.id");
         if (!query) return Error("cannot read the database");
         int result;
         while ((result = query.Step()) == SQLITE_ROW)
-            files.push_back({query.Int(0), query.Text(1), query.Text(2), query.Int(3) != 0});
+            files.push_back({query.Int(0), query.Blob(1), query.Text(2), query.Blob(3), query.Int(4) != 0});
         if (result != SQLITE_DONE) return Error("cannot read the database");
         return {};
     }
@@ -275,6 +332,26 @@ ORDER BY d.product)");
     }
 
   private:
+    // What the schema's steps call: whether text holds as text in the database, and how it is shown.
+    void RegisterFunctions() {
+        auto holds = [](sqlite3_context* context, int, sqlite3_value** values) {
+            const auto* bytes = static_cast<const char*>(sqlite3_value_blob(values[0]));
+            const std::string_view text(bytes ? bytes : "",
+                                        static_cast<size_t>(sqlite3_value_bytes(values[0])));
+            sqlite3_result_int(context, HoldsAsText(text) ? 1 : 0);
+        };
+        auto shown = [](sqlite3_context* context, int, sqlite3_value** values) {
+            const auto* bytes = static_cast<const char*>(sqlite3_value_blob(values[0]));
+            const std::string text = Shown(
+                std::string_view(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(values[0]))));
+            sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        };
+        sqlite3_create_function(db_, "korvel_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, holds,
+                                nullptr, nullptr);
+        sqlite3_create_function(db_, "korvel_shown", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, shown,
+                                nullptr, nullptr);
+    }
+
     // What the devices table holds of one device.
     struct DeviceSummary {
         bool known = false;
@@ -336,12 +413,100 @@ ORDER BY d.product)");
         return {};
     }
 
+    // Where records land at or before their device's newest: from the device's record before the first of
+    // them to its record after the last. The records are keyed by product and line, and a line begins with
+    // its clock time, which is its UTC moved by at most kFarthestOffset: so a range of lines holds every
+    // record of a range of UTC, and the neighbours are found by widening the range until it holds one.
+    struct Landing {
+        int64_t from = 0, to = 0;  // UTC, both included
+    };
+    static constexpr int64_t kFarthestOffset = 100 * 3600;  // an offset is written as ±hh:mm
+
+    // Whether the database holds the record already.
+    Failure Holds(const StoredRecord& record, bool& held, const std::string& what) {
+        Statement& query = Cached(holds_, "SELECT 1 FROM records WHERE product = ? AND line = ?");
+        if (!query) return Error(what.c_str());
+        const Reuse again{query};
+        query.Bind(1, record.product);
+        query.Bind(2, record.line);
+        const int result = query.Step();
+        if (result != SQLITE_ROW && result != SQLITE_DONE) return Error(what.c_str());
+        held = result == SQLITE_ROW;
+        return {};
+    }
+
+    // The UTC of the device's records whose lines begin with a clock time from `from` to `to`.
+    Failure LineTimes(int64_t product, int64_t from, int64_t to, std::vector<int64_t>& times,
+                      const std::string& what) {
+        Statement& query =
+            Cached(line_times_, "SELECT utc FROM records WHERE product = ? AND line >= ? AND line < ?");
+        if (!query) return Error(what.c_str());
+        const Reuse again{query};
+        const std::string low = ClockText(from), high = ClockText(to + 1);
+        query.Bind(1, product);
+        query.Bind(2, low);
+        query.Bind(3, high);
+        int result;
+        times.clear();
+        while ((result = query.Step()) == SQLITE_ROW) times.push_back(query.Int(0));
+        if (result != SQLITE_DONE) return Error(what.c_str());
+        return {};
+    }
+
+    Failure FindLanding(int64_t product, int64_t low, int64_t high, const DeviceSummary& device,
+                        Landing& landing, const std::string& what) {
+        landing = {low, high};
+        std::vector<int64_t> times;
+        for (int64_t reach = 2 * kFarthestOffset;; reach *= 2) {
+            if (Failure f =
+                    LineTimes(product, low - reach - kFarthestOffset, low + kFarthestOffset, times, what))
+                return f;
+            std::optional<int64_t> best;
+            for (int64_t utc : times)
+                if (utc < low && (!best || utc > *best)) best = utc;
+            if ((best && *best >= low - reach) || low - reach <= device.first) {
+                if (best) landing.from = *best;
+                break;
+            }
+        }
+        for (int64_t reach = 2 * kFarthestOffset;; reach *= 2) {
+            if (Failure f =
+                    LineTimes(product, high - kFarthestOffset, high + reach + kFarthestOffset, times, what))
+                return f;
+            std::optional<int64_t> best;
+            for (int64_t utc : times)
+                if (utc > high && (!best || utc < *best)) best = utc;
+            if ((best && *best <= high + reach) || high + reach >= device.last) {
+                if (best) landing.to = *best;
+                break;
+            }
+        }
+        return {};
+    }
+
+    // How often each step occurs between the device's distinct record times within the landing.
+    Failure LandingSteps(int64_t product, const Landing& landing, std::map<int64_t, int64_t>& steps,
+                         const std::string& what) {
+        std::vector<int64_t> times;
+        if (Failure f =
+                LineTimes(product, landing.from - kFarthestOffset, landing.to + kFarthestOffset, times, what))
+            return f;
+        times.erase(std::remove_if(times.begin(), times.end(),
+                                   [&](int64_t utc) { return utc < landing.from || utc > landing.to; }),
+                    times.end());
+        std::sort(times.begin(), times.end());
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        for (size_t i = 1; i < times.size(); ++i) ++steps[times[i] - times[i - 1]];
+        return {};
+    }
+
     // Brings one device's summary up to date after its records of a file went in (added of them new). A
     // record newer than the device's newest before is new for certain, and its steps follow from that
-    // newest and one another; a new record among the older ones changes the steps around it, and then the
-    // device's steps are counted again from its records (a clock set back, a file that fills a gap).
+    // newest and one another; records among the older ones (a clock set back, a file that fills a gap, a
+    // second recorded twice) change the steps of their landing only, counted before and after they went in.
     Failure Summarize(const std::vector<const StoredRecord*>& records, const DeviceSummary& before,
-                      int64_t added, const std::string& what) {
+                      int64_t added, const std::optional<Landing>& landing,
+                      const std::map<int64_t, int64_t>& landing_before, const std::string& what) {
         const int64_t product = records.front()->product;
         DeviceSummary after = before;
         after.records += added;
@@ -381,21 +546,13 @@ ORDER BY d.product)");
                                     return a->utc == b->utc && a->line == b->line;
                                 }),
                     fresh.end());
-        if (added > static_cast<int64_t>(fresh.size())) {
-            Statement& clear = Cached(clear_steps_, "DELETE FROM device_steps WHERE product = ?");
-            Statement& count = Cached(count_steps_, R"(INSERT INTO device_steps
-  SELECT ?1, step, count(*) FROM (
-    SELECT utc - lag(utc) OVER (ORDER BY utc) AS step FROM (SELECT DISTINCT utc FROM records WHERE product = ?1))
-  WHERE step IS NOT NULL GROUP BY step)");
-            if (!clear || !count) return Error(what.c_str());
-            for (Statement* statement : {&clear, &count}) {
-                const Reuse again{*statement};
-                statement->Bind(1, product);
-                if (statement->Step() != SQLITE_DONE) return Error(what.c_str());
-            }
-            return {};
-        }
         std::map<int64_t, int64_t> steps;
+        if (landing && added > static_cast<int64_t>(fresh.size())) {
+            std::map<int64_t, int64_t> landing_after;
+            if (Failure f = LandingSteps(product, *landing, landing_after, what)) return f;
+            for (const auto& [seconds, times] : landing_before) steps[seconds] -= times;
+            for (const auto& [seconds, times] : landing_after) steps[seconds] += times;
+        }
         std::optional<int64_t> previous;
         if (before.known) previous = before.last;
         for (const StoredRecord* record : fresh) {
@@ -406,6 +563,7 @@ ORDER BY d.product)");
   ON CONFLICT (product, step) DO UPDATE SET times = times + excluded.times)");
         if (!step) return Error(what.c_str());
         for (const auto& [seconds, times] : steps) {
+            if (times == 0) continue;
             const Reuse again{step};
             step.Bind(1, product);
             step.Bind(2, seconds);
@@ -417,8 +575,8 @@ ORDER BY d.product)");
 
     Failure Load(const StoredFile& file, const std::string& what, int64_t& added, bool& loaded) {
         Statement& insert_file = Cached(insert_file_, R"(INSERT INTO files
-  (name, size, hash, path, product, host, ingested, records, added, damaged)
-  VALUES (?, ?, ?, ?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER), ?, 0, ?) ON CONFLICT DO NOTHING)");
+  (name, size, hash, path, product, host, ingested, records, added, damaged, raw_name, raw_path)
+  VALUES (?, ?, ?, ?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER), ?, 0, ?, ?, ?) ON CONFLICT DO NOTHING)");
         if (!insert_file) return Error(what.c_str());
         const Reuse insert_file_again{insert_file};
         insert_file.Bind(1, file.name);
@@ -431,8 +589,15 @@ ORDER BY d.product)");
             insert_file.BindNull(5);
         }
         insert_file.Bind(6, file.host);
-        insert_file.Bind(7, static_cast<int64_t>(file.records.size()));
+        insert_file.Bind(7, file.distinct);
         insert_file.Bind(8, file.damaged);
+        for (const auto& [at, raw] : {std::pair{9, &file.raw_name}, std::pair{10, &file.raw_path}}) {
+            if (raw->empty()) {
+                insert_file.BindNull(at);
+            } else {
+                insert_file.BindBlob(at, *raw);
+            }
+        }
         if (insert_file.Step() != SQLITE_DONE) return Error(what.c_str());
         if (sqlite3_changes(db_) == 0) {
             // Another run loaded the same file first, or an older korvel-cli did without its bytes: they
@@ -471,12 +636,34 @@ ORDER BY d.product)");
             while (end < rows.size() && rows[end]->product == rows[begin]->product) ++end;
             const std::vector<const StoredRecord*> device(rows.begin() + static_cast<ptrdiff_t>(begin),
                                                           rows.begin() + static_cast<ptrdiff_t>(end));
+            const int64_t product = device.front()->product;
             DeviceSummary summary;
-            if (Failure f = ReadSummary(device.front()->product, summary, what)) return f;
+            if (Failure f = ReadSummary(product, summary, what)) return f;
+            // Records at or before the device's newest that the database lacks (not the stop record an
+            // incremental download repeats): the steps where they land, before they go in.
+            std::optional<Landing> landing;
+            std::map<int64_t, int64_t> landing_before;
+            if (summary.known) {
+                int64_t low = INT64_MAX, high = INT64_MIN;
+                for (const StoredRecord* record : device) {
+                    if (record->utc > summary.last || (record->utc >= low && record->utc <= high)) continue;
+                    bool held = false;
+                    if (Failure f = Holds(*record, held, what)) return f;
+                    if (held) continue;
+                    low = std::min(low, record->utc);
+                    high = std::max(high, record->utc);
+                }
+                if (low <= high) {
+                    landing.emplace();
+                    if (Failure f = FindLanding(product, low, high, summary, *landing, what)) return f;
+                    if (Failure f = LandingSteps(product, *landing, landing_before, what)) return f;
+                }
+            }
             int64_t device_added = 0;
             if (Failure f = InsertRecords(device, id, what, device_added)) return f;
             if (device_added > 0) {
-                if (Failure f = Summarize(device, summary, device_added, what)) return f;
+                if (Failure f = Summarize(device, summary, device_added, landing, landing_before, what))
+                    return f;
             }
             added += device_added;
             begin = end;
@@ -523,7 +710,7 @@ ORDER BY d.product)");
     std::optional<Statement> has_file_;
     std::optional<Statement> file_bytes_;
     std::optional<Statement> insert_file_, contents_, batch_, update_;
-    std::optional<Statement> read_device_, write_device_, clear_steps_, count_steps_, add_step_;
+    std::optional<Statement> read_device_, write_device_, holds_, line_times_, add_step_;
 };
 
 Failure SqliteFailure(const std::string& what, const std::string& path, int code, const char* message) {
@@ -564,7 +751,7 @@ std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& f
         (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX,
         nullptr);
     if (result != SQLITE_OK) {
-        failure = SqliteFailure("cannot open the database", path, result,
+        failure = SqliteFailure("cannot open the database", Shown(path), result,
                                 db ? sqlite3_errmsg(db) : sqlite3_errstr(result));
         sqlite3_close_v2(db);
         return nullptr;

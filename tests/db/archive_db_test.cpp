@@ -170,8 +170,9 @@ TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
     const std::string sqlite = db_dir / "korvel.sqlite";
     backends.push_back({sqlite, sqlite, [&](const std::string& sql) { return SqliteExec(sqlite, sql); },
                         [&] { return db_dir.Read("korvel.sqlite"); },
-                        "DROP TABLE device_steps; DROP TABLE devices; UPDATE korvel_schema SET version = 3",
-                        4});
+                        "ALTER TABLE files DROP COLUMN raw_name; ALTER TABLE files DROP COLUMN raw_path; "
+                        "UPDATE korvel_schema SET version = 4",
+                        5});
     PostgresServer server;
     if (server.running()) {
         const std::string url = server.CreateDatabase("reads");
@@ -189,9 +190,9 @@ TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
                      "SELECT (SELECT version FROM korvel_schema), to_regclass('file_contents'), "
                      "to_regclass('devices'), (SELECT count(*) FROM files)"));
              },
-             "DROP TABLE file_contents, devices, device_steps; UPDATE korvel_schema SET "
-             "version = 2",
-             3});
+             "ALTER TABLE files DROP COLUMN raw_name, DROP COLUMN raw_path; UPDATE korvel_schema SET "
+             "version = 3",
+             4});
     } else {
         std::cerr << "PostgreSQL left out: " << server.skip_reason() << server.error() << '\n';
     }

@@ -107,10 +107,11 @@ TEST_F(PostgresIngest,
     // Back to the first schema, as an older korvel-cli left it: the next run upgrades it in place.
     EXPECT_EQ(PostgresQuery(url_,
                             "DROP TABLE file_contents, devices, device_steps; DROP VIEW gaps; "
-                            "DROP INDEX files_by_product; UPDATE korvel_schema SET version = 1"),
+                            "DROP INDEX files_by_product; ALTER TABLE files DROP COLUMN raw_name, "
+                            "DROP COLUMN raw_path; UPDATE korvel_schema SET version = 1"),
               std::vector<std::string>{});
     EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", url_}).exit_code, 0);
-    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), 3);
+    EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), kRecordSchemaVersion);
     EXPECT_EQ(PostgresQuery(url_, "SELECT product, gap_start, gap_end, missing FROM gaps"), gap);
     ExpectSummariesOfTheRecords(url_);
 }
@@ -414,7 +415,9 @@ TEST(SqliteIngest, FleetsSummariesFollowLoadsThatFillGapsSetTheClockBackOrRepeat
     // Back to the schema before the summaries: the next ingest, with nothing new to load, counts them
     // from the records.
     ASSERT_EQ(
-        SqliteExec(db, "DROP TABLE devices; DROP TABLE device_steps; UPDATE korvel_schema SET version = 3"),
+        SqliteExec(db,
+                   "DROP TABLE devices; DROP TABLE device_steps; ALTER TABLE files DROP COLUMN raw_name; "
+                   "ALTER TABLE files DROP COLUMN raw_path; UPDATE korvel_schema SET version = 3"),
         "");
     ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", db}).exit_code, 0);
     expect_fleet(steps.back());
