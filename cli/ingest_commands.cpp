@@ -68,7 +68,7 @@ std::string FleetJson(const std::vector<FleetStatus>& rows) {
         j["records"] = d.records;
         j["first"] = d.records ? nlohmann::ordered_json(UtcText(d.first_utc)) : nullptr;
         j["newest"] = d.records ? nlohmann::ordered_json(UtcText(d.last_utc)) : nullptr;
-        j["interval_seconds"] = d.interval;
+        j["interval_seconds"] = d.interval > 0 ? nlohmann::ordered_json(d.interval) : nullptr;
         j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
         j["last_ingest_host"] = Shown(d.ingested_host);
         j["pending"] = known(row.pending);
@@ -95,7 +95,9 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
         out << "product " << d.product << '\n';
         if (d.records) {
             out << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
-                << UtcText(d.last_utc) << ", one every " << d.interval << " s\n";
+                << UtcText(d.last_utc)
+                << (d.interval > 0 ? ", one every " + std::to_string(d.interval) + " s\n"
+                                   : ", no usual interval yet\n");
         } else {
             out << "  records: 0 (no line of its files is valid)\n";
         }
@@ -109,7 +111,8 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
             out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
                 << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n';
         } else {
-            out << "  not yet downloaded: unknown, no valid record to count from\n";
+            out << (d.records ? "  not yet downloaded: unknown, no usual interval to count with\n"
+                              : "  not yet downloaded: unknown, no valid record to count from\n");
         }
         out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
             << ", damaged lines: " << d.damaged << '\n';

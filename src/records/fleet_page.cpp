@@ -64,7 +64,8 @@ constexpr const char* kScript = R"(
 FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days) {
     FleetStatus row{device};
     row.complete = device.gaps == 0 && device.damaged == 0 && device.records > 0;
-    if (device.records == 0) return row;
+    // Without a usual interval (a single record) nothing can be estimated from one.
+    if (device.records == 0 || device.interval <= 0) return row;
     row.estimated = true;
     if (const std::optional<PendingRecords> pending =
             EstimatePending(device.last_utc, now, kRingRecords, device.interval)) {

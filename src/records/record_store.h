@@ -67,7 +67,7 @@ struct FleetDevice {
     int64_t product = 0;
     int64_t records = 0;                  // 0 for a recorder whose files hold no valid line
     int64_t first_utc = 0, last_utc = 0;  // the oldest and the newest record, when it has records
-    int64_t interval = 121;               // the usual seconds between two records
+    int64_t interval = 0;                 // the usual seconds between two records; 0 while no two show one
     int16_t last_offset = 0;              // the newest record's offset
     std::optional<int64_t> ingested_utc;  // the newest load of one of its files
     std::string ingested_host;            // from which computer

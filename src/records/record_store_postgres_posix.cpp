@@ -387,7 +387,7 @@ SELECT p.product, coalesce(r.records, 0), extract(epoch FROM r.first_taken)::big
   (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_taken
    ORDER BY line DESC LIMIT 1),
   extract(epoch FROM f.ingested)::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
-  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = p.product), coalesce(u.seconds, 121)
+  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = p.product), coalesce(u.seconds, 0)
 FROM recorders p
 LEFT JOIN devices r ON r.product = p.product
 LEFT JOIN LATERAL (SELECT ingested, host FROM files WHERE product = p.product

@@ -278,7 +278,7 @@ SELECT r.product, coalesce(d.records, 0), d.first_utc, d.last_utc, d.last_offset
   (SELECT host FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
   coalesce(g.gaps, 0), coalesce(g.missing, 0),
   (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product),
-  coalesce(u.seconds, 121)
+  coalesce(u.seconds, 0)
 FROM recorders r LEFT JOIN devices d ON d.product = r.product LEFT JOIN g ON g.product = r.product
   LEFT JOIN usual u ON u.product = r.product
 ORDER BY r.product)");

@@ -173,13 +173,21 @@ TEST_F(FleetSite, ARecorderWhoseLinesAreAllDamagedIsInTheFleetIncompleteWithItsD
         damaged += line;
     }
     dir.Write(RecordFileName(1, 777), damaged);
+    // A recorder of one record has no usual interval: nothing is estimated from one.
+    dir.Write(RecordFileName(2, 555), RecordLines(0, 0, "0555"));
     for (const Store& store : Stores()) {
         SCOPED_TRACE(store.kind);
         EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", store.url}).exit_code, 5);
         const ProcessResult fleet = RunCli({"fleet", "--db", store.url, "--json"});
         EXPECT_EQ(fleet.exit_code, 5);
         const nlohmann::json rows = nlohmann::json::parse(fleet.out);
-        ASSERT_EQ(rows.size(), 2u) << fleet.out;
+        ASSERT_EQ(rows.size(), 3u) << fleet.out;
+        const nlohmann::json* single = Row(rows, 555);
+        ASSERT_NE(single, nullptr) << fleet.out;
+        EXPECT_EQ((*single)["records"], 1);
+        EXPECT_TRUE((*single)["interval_seconds"].is_null()) << fleet.out;
+        EXPECT_TRUE((*single)["pending"].is_null()) << fleet.out;
+        EXPECT_EQ((*single)["due"], false);
         const nlohmann::json* row = Row(rows, 777);
         ASSERT_NE(row, nullptr) << fleet.out;
         EXPECT_EQ((*row)["records"], 0);
@@ -189,7 +197,8 @@ TEST_F(FleetSite, ARecorderWhoseLinesAreAllDamagedIsInTheFleetIncompleteWithItsD
         EXPECT_TRUE((*row)["newest"].is_null());
         const ProcessResult text = RunCli({"fleet", "--db", store.url});
         EXPECT_NE(text.out.find("product 777\n  records: 0"), std::string::npos) << text.out;
-        EXPECT_NE(text.out.find("2 recorders, 1 due within 7 days, 1 incomplete"), std::string::npos)
+        EXPECT_NE(text.out.find("no usual interval yet\n"), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("3 recorders, 1 due within 7 days, 1 incomplete"), std::string::npos)
             << text.out;
         const ProcessResult html = RunCli({"fleet", "--db", store.url, "--html"});
         EXPECT_NE(

@@ -49,7 +49,8 @@ done
 "$korvel" --overview 2>"$work/err" || fail "korvel --overview: exit $?: $(cat "$work/err")"
 [[ $(wc -l <"$work/opened") -eq 1 ]] || fail "opened: $(cat "$work/opened")"
 page=$(cat "$work/opened")
-[[ "$page" == "$TMPDIR"/korvel-report-*/korvel-report.html && -f "$page" ]] || fail "the page: $page"
+# Pages go to the user's one pages folder, which keeps the newest few.
+[[ "$page" == "$TMPDIR"/korvel-pages-"$(id -u)"/korvel-report*.html && -f "$page" ]] || fail "the page: $page"
 grep -q '<table id="overview">' "$page" || fail "not an overview: $(head -c 300 "$page")"
 for product in 0123 4567; do
   grep -q "<h2>产品编号 $product</h2>" "$page" || fail "the overview lacks device $product"
