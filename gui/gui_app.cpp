@@ -48,7 +48,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
     const QCommandLineOption demo("demo");
     const QCommandLineOption demo_records(QStringList{"demo-records"}, QString(), "N");
     const QCommandLineOption help(QStringList{"h", "help"});
-    parser.addOptions({port, demo, demo_records, help});
+    const QCommandLineOption version(QStringList{"version"});
+    parser.addOptions({port, demo, demo_records, help, version});
 
     const auto refuse = [error](const QString& sentence) {
         *error = sentence;
@@ -82,6 +83,7 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
     }
     options.demo = parser.isSet(demo);
     options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
     if (parser.isSet(demo_records)) {
         const QString value = parser.value(demo_records);
         bool ok = false;

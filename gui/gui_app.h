@@ -32,6 +32,7 @@ struct Options {
     QString simulator;        // empty: found next to the program or in the build tree
     QString udev_control;     // empty: the system's udev; a missing path makes the port list rescanned
     bool help = false;
+    bool version = false;
 };
 
 inline constexpr char kUsage[] =
@@ -40,7 +41,8 @@ inline constexpr char kUsage[] =
     "  --port PATH         add a serial port to the list (a pseudo-terminal, a socat link);\n"
     "                      the first one given is selected at start\n"
     "  --demo              run against the built-in simulated recorder\n"
-    "  --demo-records N    records the simulated recorder holds (default 3000, at most 32767)\n";
+    "  --demo-records N    records the simulated recorder holds (default 3000, at most 32767)\n"
+    "  --version           print the version and exit\n";
 
 // Parses the command line (without the program name). On a mistake returns nothing and says why.
 std::optional<Options> ParseOptions(const QStringList& arguments, QString* error);

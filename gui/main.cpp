@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "gui_app.h"
+#include "text/version.h"
 
 int main(int argc, char** argv) {
     // The command line is read before Qt starts, so --help and mistakes need no display.
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(korvel::gui::kUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::puts(korvel::VersionLine("korvel").c_str());
         return 0;
     }
 

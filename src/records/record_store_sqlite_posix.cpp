@@ -131,8 +131,13 @@ class Statement {
 
 class SqliteStore final : public RecordStore {
   public:
-    SqliteStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-    ~SqliteStore() override { sqlite3_close_v2(db_); }
+    SqliteStore(sqlite3* db, std::string path, bool read_only)
+        : db_(db), path_(std::move(path)), read_only_(read_only) {}
+    ~SqliteStore() override {
+        // The -wal file stays (see OpenSqliteStore), but empty: it is cut when the last writer closes.
+        if (!read_only_) sqlite3_exec(db_, "PRAGMA journal_size_limit=0", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db_);
+    }
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
 
@@ -520,6 +525,7 @@ ORDER BY d.product)");
 
     sqlite3* db_;
     std::string path_;
+    bool read_only_;
     std::optional<Statement> has_file_;
     std::optional<Statement> file_bytes_;
     std::optional<Statement> insert_file_, contents_, batch_, update_;
@@ -571,7 +577,13 @@ std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, Failure& f
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, 60000);
-    return std::make_unique<SqliteStore>(db, path);
+    if (!read_only) {
+        // The -wal and -shm files stay after the load: a reader who may read the folder but not create
+        // files in it (a member of the folder's group) can only open the database while they exist.
+        int persist = 1;
+        sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    }
+    return std::make_unique<SqliteStore>(db, path, read_only);
 }
 
 }  // namespace korvel

@@ -280,7 +280,8 @@ cp "$1"/korvel.sqlite* "$5"/)";
     const ProcessResult shell =
         RunProcess({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script, "sh",
                     mountpoint.path(), CliPath(), dir.path(), full.path(), freed.path()});
-    if (shell.exit_code == 99 || shell.err.find("unshare failed") != std::string::npos)
+    // A chroot (how package builders build) has no mount point at /, so unshare cannot make it private.
+    if (shell.exit_code == 99 || (shell.exit_code == 1 && shell.err.rfind("unshare", 0) == 0))
         GTEST_SKIP() << "this machine gives no mount namespace or tmpfs: " << shell.err;
     ASSERT_EQ(shell.exit_code, 0) << shell.err;
     EXPECT_EQ(full.Read("code"), "4\n") << full.Read("out");
