@@ -200,6 +200,10 @@ int Main(int argc, char** argv) {
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return kExitOk;
+    } catch (const CLI::ExcludesError& error) {
+        // "--dir excludes --db": two options that name the same thing in two ways.
+        std::cerr << "korvel-cli: " << error.what() << ": give one of them (see korvel-cli --help)\n";
+        return kExitUsage;
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             // --help of a subcommand
