@@ -44,8 +44,8 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     const bool given = dir.has_value();
     std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (!IsDirectory(folder)) {
-        Say(command, say::NotAFolder(Shown(folder), given));
+    if (const Failure problem = FolderReadProblem(folder)) {
+        Say(command, say::FolderNotRead(Shown(folder), given, problem.kind, Shown(problem.reason)));
         code = kExitUsage;
         return {};
     }
@@ -56,11 +56,6 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
 // --db, which answers the same for the files loaded into it. Nothing, and the exit code, after saying why.
 std::optional<Archive> Source(const std::optional<std::string>& dir, const std::optional<std::string>& db,
                               const char* command, int& code) {
-    if (dir && db) {
-        Say(command, say::DirAndDbBoth());
-        code = kExitUsage;
-        return {};
-    }
     if (!db) {
         const std::optional<std::string> folder = Folder(dir, command, code);
         if (!folder) return {};
@@ -333,7 +328,8 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         ->type_name("DIR");
     archive_
         ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
-        ->type_name("URL");
+        ->type_name("URL")
+        ->excludes(archive_->get_option("--dir"));
     archive_->add_flag("--json", json_, "print one JSON object");
     archive_
         ->add_option("--limit", limit_,
@@ -350,7 +346,8 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         ->type_name("DIR");
     export_
         ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
-        ->type_name("URL");
+        ->type_name("URL")
+        ->excludes(export_->get_option("--dir"));
     export_->add_option("--from", from_, "the first time to include: YYYY-MM-DD[ hh:mm[:ss]][+hh:mm]")
         ->type_name("TIME")
         ->check(TimeValidator());
@@ -374,7 +371,8 @@ ArchiveCommands::ArchiveCommands(CLI::App& app) {
         ->type_name("DIR");
     report_
         ->add_option("--db", db_, "the database the records were loaded into with ingest, instead of --dir")
-        ->type_name("URL");
+        ->type_name("URL")
+        ->excludes(report_->get_option("--dir"));
     report_
         ->add_option(
             "--output", output_,

@@ -38,10 +38,14 @@ double ShownHours(int count) {
 std::string PendingText(const DeviceOptions& options, const CliDialog& d, int count,
                         std::optional<PendingRecords>& pending) {
     const std::string folder = options.dir ? *options.dir : WideToUtf8(ResolveUploadFolder());
-    if (!IsDirectory(folder)) {
-        if (!options.dir) return {};
-        return "unknown: the folder " + Shown(folder) +
-               " does not exist; name the folder of the saved record files with --dir";
+    if (const Failure problem = FolderReadProblem(folder)) {
+        if (problem.kind == FailureKind::Absent) {
+            if (!options.dir) return {};
+            return "unknown: the folder " + Shown(folder) +
+                   " does not exist; name the folder of the saved record files with --dir";
+        }
+        return "unknown: " + failure_text::FolderNotRead(Shown(folder), options.dir.has_value(), problem.kind,
+                                                         Shown(problem.reason));
     }
     const Archive archive = ReadArchive(folder);
     const std::string product = WideToUtf8(d.ProductNo());

@@ -175,8 +175,10 @@ std::optional<int> IngestCommands::Run() const {
 int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::optional<std::string>& url) {
     std::string folder = dir ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (!IsDirectory(folder)) {
-        std::cerr << "korvel-cli: ingest: " << failure_text::NotAFolder(Shown(folder), dir.has_value())
+    if (const Failure problem = FolderReadProblem(folder)) {
+        std::cerr << "korvel-cli: ingest: "
+                  << failure_text::FolderNotRead(Shown(folder), dir.has_value(), problem.kind,
+                                                 Shown(problem.reason))
                   << '\n';
         return kExitUsage;
     }

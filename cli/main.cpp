@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // korvel-cli: the recorder tool without a window, for scripts and servers.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,24 +17,51 @@
 #include "text/file_system.h"
 #include "text/shown.h"
 #include "text/utf8.h"
+#include "text/version.h"
 #include "ui/dialog_template.h"
 #include "verify.h"
 
 namespace korvel::cli {
 namespace {
 
-constexpr const char* kSynopsis = R"(Synopsis:
-  korvel-cli ports                                   one port path per line, in the dialog's order
-  korvel-cli info      --port PATH [--baud RATE] [--json] [--dir DIR]
-  korvel-cli sync-time --port PATH [--baud RATE]
-  korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N] [--ingest [URL]]
-  korvel-cli verify    PATH...                       record files, or folders searched recursively
-  korvel-cli archive   [--dir DIR] [--json]          per device: records, gaps, clock set-backs, damage
-  korvel-cli export    --product N [--dir DIR] [--from TIME] [--to TIME] [--format csv|json] [--output FILE]
-  korvel-cli report    --product N [--dir DIR] [--output FILE] [--open]
-  korvel-cli ingest    [--dir DIR] [--db URL]            the record files into a database
-  korvel-cli fleet     [--db URL] [--json] [--due DAYS]  per recorder: newest record, last load, due
-  korvel-cli daily     --port COMn | --remove            Windows: the daily download task of this user)";
+// "--port PATH", "--json", "--ingest [URL]" or "PATH...": an option as the synopsis writes it.
+std::string OptionText(const CLI::Option& option) {
+    if (option.get_positional()) return option.get_type_name();
+    std::string text = "--" + option.get_lnames().front();
+    if (option.get_expected_max() == 0) return text;
+    // CLI11 appends its checks' descriptions after a colon ("DAYS:INT in [0 - 36500]").
+    const std::string full = option.get_type_name();
+    const std::string value = full.substr(0, full.find(':'));
+    if (option.get_expected_min() == 0 && value.front() != '[') return text + " [" + value + "]";
+    return text + " " + value;
+}
+
+// One line per command, made from the options the commands were given: required ones bare, the others
+// in brackets, options that exclude the one before them in its bracket ("[--dir DIR | --db URL]").
+std::string Synopsis(const CLI::App& app) {
+    std::string text = "Synopsis:";
+    for (const CLI::App* command : app.get_subcommands({})) {
+        std::string line;
+        const CLI::Option* before = nullptr;
+        for (const CLI::Option* option : command->get_options()) {
+            if (option == command->get_help_ptr()) continue;
+            const std::set<CLI::Option*> excluded = option->get_excludes();
+            if (before && line.back() == ']' && !option->get_required() &&
+                excluded.count(const_cast<CLI::Option*>(before))) {
+                line.insert(line.size() - 1, " | " + OptionText(*option));
+            } else if (option->get_required()) {
+                line += " " + OptionText(*option);
+            } else {
+                line += " [" + OptionText(*option) + "]";
+            }
+            before = option;
+        }
+        std::string name = "\n  korvel-cli " + command->get_name();
+        if (!line.empty()) name.resize(std::max<size_t>(name.size(), 23), ' ');
+        text += name + line;
+    }
+    return text;
+}
 
 constexpr const char* kExitCodes = R"(Exit codes:
   0  success
@@ -115,6 +144,7 @@ int Main(int argc, char** argv) {
         "clock and downloads its records into checksummed text files.",
         "korvel-cli");
     app.require_subcommand(1, 1);
+    app.set_version_flag("--version", VersionLine("korvel-cli"), "print the version and exit");
     app.get_formatter()->column_width(24);
 
     DeviceOptions options;
@@ -190,7 +220,7 @@ int Main(int argc, char** argv) {
     const IngestCommands ingest_commands(app);
 
     // Set last, so that the subcommands' help does not repeat it.
-    app.footer(std::string(kSynopsis) + "\n\n" + kExitCodes);
+    app.footer(Synopsis(app) + "\n\n" + kExitCodes);
 
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
@@ -206,9 +236,16 @@ int Main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << '\n';
+        return kExitOk;
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return kExitOk;
+    } catch (const CLI::ExcludesError& error) {
+        // "--dir excludes --db": two options that name the same thing in two ways.
+        std::cerr << "korvel-cli: " << error.what() << ": give one of them (see korvel-cli --help)\n";
+        return kExitUsage;
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             // --help of a subcommand

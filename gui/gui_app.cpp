@@ -49,7 +49,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
     const QCommandLineOption demo_records(QStringList{"demo-records"}, QString(), "N");
     const QCommandLineOption overview("overview");
     const QCommandLineOption help(QStringList{"h", "help"});
-    parser.addOptions({port, demo, demo_records, overview, help});
+    const QCommandLineOption version(QStringList{"version"});
+    parser.addOptions({port, demo, demo_records, overview, help, version});
 
     const auto refuse = [error](const QString& sentence) {
         *error = sentence;
@@ -88,6 +89,7 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
         *error = "--overview opens no window: it takes no other option";
         return std::nullopt;
     }
+    options.version = parser.isSet(version);
     if (parser.isSet(demo_records)) {
         const QString value = parser.value(demo_records);
         bool ok = false;

@@ -33,6 +33,7 @@ struct Options {
     QString udev_control;     // empty: the system's udev; a missing path makes the port list rescanned
     bool overview = false;    // --overview: write and open the overview of the upload folder, no window
     bool help = false;
+    bool version = false;
 };
 
 inline constexpr char kUsage[] =
@@ -44,7 +45,8 @@ inline constexpr char kUsage[] =
     "  --demo              run against the built-in simulated recorder\n"
     "  --demo-records N    records the simulated recorder holds (default 3000, at most 32767)\n"
     "  --overview          write the overview of every device in the upload folder and open it in\n"
-    "                      the browser, without the window (the desktop entry's action)\n";
+    "                      the browser, without the window (the desktop entry's action)\n"
+    "  --version           print the version and exit\n";
 
 // Parses the command line (without the program name). On a mistake returns nothing and says why.
 std::optional<Options> ParseOptions(const QStringList& arguments, QString* error);

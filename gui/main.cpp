@@ -8,6 +8,7 @@
 #include "gui_app.h"
 #include "records/record_file.h"
 #include "text/utf8.h"
+#include "text/version.h"
 
 namespace {
 
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(korvel::gui::kUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::puts(korvel::VersionLine("korvel").c_str());
         return 0;
     }
     if (options->overview) return ShowOverview(argc, argv);

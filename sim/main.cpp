@@ -14,11 +14,13 @@
 #include "sim/faults.h"
 #include "sim/pty_device.h"
 #include "sim/recorder.h"
+#include "text/version.h"
 
 namespace {
 
 constexpr char kUsage[] = R"(usage: korvel-sim [options]
 Plays a winch speed recorder on a new pseudo-terminal and prints its path as the first line.
+  --version              print the version and exit
 
 Connection:
   --tty PATH             run on this terminal instead of creating a pseudo-terminal
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
 
     CLI::App app("korvel-sim");
     app.allow_extras();
+    app.set_version_flag("--version", korvel::VersionLine("korvel-sim"));
     Options o(app);
     o.Text("--tty", io.tty_path);
     o.Text("--link", io.link_path);
@@ -182,6 +185,9 @@ int main(int argc, char** argv) {
         if (!app.remaining().empty()) mistake = "unknown option \"" + app.remaining().front() + "\"";
     } catch (const CLI::CallForHelp&) {
         std::fputs(kUsage, stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::puts(version.what());
         return 0;
     } catch (const CLI::ArgumentMismatch& error) {
         // The option that ends the command line lacks its value; CLI11 names it before the colon.

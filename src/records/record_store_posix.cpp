@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Which database a --db URL names, and this computer's name. The Windows build has no database
 // library (record_store_win.cpp).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include "records/archive.h"
 #include "records/record_store.h"
 #include "records/record_store_backends.h"
+#include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/shown.h"
 
@@ -43,7 +45,17 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
                    0};
         return nullptr;
     }
-    if (use == StoreUse::Read && !FileExists(path)) {
+    // What the system says of the file itself comes first: SQLite would call a file it may not open, or
+    // one in a folder it may not enter, "unable to open", and a reader must not create one.
+    const int fd = ::open(path.c_str(), (use == StoreUse::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno == EACCES || errno == EPERM) {
+        failure = {FailureKind::PermissionDenied,
+                   failure_text::DatabaseNotPermitted(Shown(path), use == StoreUse::Read ? "read" : "write"),
+                   errno, "permission denied"};
+        return nullptr;
+    } else if (use == StoreUse::Read && errno == ENOENT) {
         failure = {FailureKind::Absent,
                    "there is no database " + Shown(path) +
                        ": load record files into it with korvel-cli ingest --db first",

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "text/failure.h"
+
 namespace korvel::failure_text {
 
 inline std::string NoBaudRate() { return "no baud rate chosen: choose one"; }
@@ -103,12 +105,23 @@ inline std::string CannotWriteRecordFiles(const std::string& folder, const std::
 
 // The command line's commands over record files and databases; `command` names the command
 // ("archive"), the sentences come after "korvel-cli: COMMAND: ".
-inline std::string NotAFolder(const std::string& folder, bool given) {
-    return folder + " is not a folder" + (given ? "" : " (the upload folder)") +
-           "; name the folder of record files with --dir";
+// Why the folder of record files cannot be read; kind and reason from FolderReadProblem.
+inline std::string FolderNotRead(const std::string& folder, bool given, FailureKind kind,
+                                 const std::string& reason) {
+    const std::string which = folder + (given ? "" : " (the upload folder)");
+    if (kind == FailureKind::PermissionDenied)
+        return "cannot read the folder " + which +
+               ": permission denied; run it as a user who may read the folder (the records the timer "
+               "collects in /var/lib/korvel: a member of group korvel) or name another one with --dir";
+    if (kind == FailureKind::Absent || reason == "not a folder")
+        return which + " is not a folder; name the folder of record files with --dir";
+    return "cannot read the folder " + which + ": " + reason + "; name the folder of record files with --dir";
 }
-inline std::string DirAndDbBoth() {
-    return "--dir and --db both name where the records are; give one of them";
+// The database of --db that the command may not open; `use` is "read" or "write".
+inline std::string DatabaseNotPermitted(const std::string& database, const char* use) {
+    return std::string("cannot ") + use + " the database " + database +
+           ": permission denied; run it as a user who may (the timer's /var/lib/korvel/korvel.sqlite: a "
+           "member of group korvel reads it) or name another database with --db";
 }
 inline std::string NoRecordFilesInDatabase(const std::string& database) {
     return "no record files in the database " + database +

@@ -38,6 +38,10 @@ std::string_view PathSeparators();
 bool IsDirectory(const std::string& path);  // follows a symbolic link, like the shell's test -d
 bool FileExists(const std::string& path);   // any kind of entry, a dangling link included
 
+// Why folder cannot be read (kind None when it can): the system's words for the folder or one on its way
+// ("Permission denied" is kind PermissionDenied, a missing folder kind Absent), or "not a folder".
+Failure FolderReadProblem(const std::string& folder);
+
 // Why record files cannot be created in folder (kind None when they can); its reason is the system's
 // words, or "not a folder". Tried with a real file, so read-only mounts and quotas count too, and root
 // is not waved through by the permission bits.

@@ -118,6 +118,17 @@ bool FileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+Failure FolderReadProblem(const std::string& folder) {
+    const std::string what = "cannot read the folder " + folder;
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return {};
+    }
+    if (errno == ENOTDIR) return {FailureKind::Other, what + ": not a folder", ENOTDIR, "not a folder"};
+    return LastSystemFailure(what);
+}
+
 Failure FolderProblem(const std::string& folder) {
     const std::string what = "cannot create files in " + folder;
     struct stat st {};

@@ -98,6 +98,15 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+Failure FolderReadProblem(const std::string& folder) {
+    const std::string what = "cannot read the folder " + folder;
+    const DWORD attributes = GetFileAttributesW(ToWide(folder).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemFailure(what);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {FailureKind::Other, what + ": not a folder", ENOTDIR, "not a folder"};
+    return {};
+}
+
 Failure FolderProblem(const std::string& folder) {
     const std::string what = "cannot create files in " + folder;
     const std::wstring wide = ToWide(folder);

@@ -256,7 +256,9 @@ TEST(DatabaseArchive, SourcesThatCannotBeReadSaySoAndHowToGoOn) {
         std::string words;
     };
     const std::vector<Case> cases = {
-        {{"archive", "--dir", dir.path(), "--db", db_dir / "a.sqlite"}, 2, "--dir and --db both name"},
+        {{"archive", "--dir", dir.path(), "--db", db_dir / "a.sqlite"},
+         2,
+         "--dir excludes --db: give one of them"},
         {{"export", "--product", "123", "--db", db_dir / "empty.sqlite"},
          2,
          "no record files in the database " + (db_dir / "empty.sqlite") +
