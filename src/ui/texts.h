@@ -76,7 +76,6 @@ inline constexpr std::u16string_view kPendingUnknown =
 inline constexpr std::u16string_view kPendingNoInterval =
     u"尚未下载的记录数未知：记录文件夹中该设备的记录太少，还看不出记录间隔；再用“读数据”下载一次即可";
 
-
 // The daily collection (Windows): the scheduled task's description, the lines of its log beside the
 // records, what 检查记录… adds about the last run, and korvel.exe's own command line.
 inline constexpr std::u16string_view kDailyTaskDescription =

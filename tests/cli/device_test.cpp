@@ -243,8 +243,7 @@ TEST(CliPort, BusyPortNamesItsHolder) {
 
 TEST(CliPort, LostDuringDownloadStopsAtOnceWithoutAFile) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--records", "3000", "--protocol", "1", "--hangup-after", "2000"}))
-        << sim.error();
+    ASSERT_TRUE(sim.Start({"--records", "3000", "--protocol", "1", "--hangup-after", "2000"})) << sim.error();
     TempDir dir;
     const auto start = std::chrono::steady_clock::now();
     const ProcessResult result = RunCli({"download", "--port", sim.pty_path(), "--dir", dir.path()});

@@ -161,13 +161,14 @@ class RecordsMenuTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(CheckText(*app).contains("产品编号"), kWaitMs);
         const QString text = CheckText(*app);
         // In Chinese, the folder's verdict first, then the device's before what it rests on.
-        const char* expected[] = {"记录不完整：1 台设备，2 个文件",
-                                  "产品编号 4711：不完整（1 个缺口）",
-                                  "记录 190 条",
-                                  "待下载：约 32767 条尚未下载",
-                                  "缺口 1 个：",
-                                  "缺少 10 条",
-                                  "每日自动下载（korvel-daily.log）最近一次：2026-12-08 12:00:09 每日下载完成"};
+        const char* expected[] = {
+            "记录不完整：1 台设备，2 个文件",
+            "产品编号 4711：不完整（1 个缺口）",
+            "记录 190 条",
+            "待下载：约 32767 条尚未下载",
+            "缺口 1 个：",
+            "缺少 10 条",
+            "每日自动下载（korvel-daily.log）最近一次：2026-12-08 12:00:09 每日下载完成"};
         qsizetype at = 0;
         for (const char* line : expected) {
             const qsizetype found = text.indexOf(QString::fromUtf8(line));
