@@ -291,9 +291,7 @@ StepResult Session::Download(const std::string& folder) {
         std::cout << "the device holds no records: no record file was written\n";
         return {};
     }
-    // The file is written whole at the end: a full file system is found out now, not after the walk. A
-    // stored line takes about 50 bytes; the final write still checks its own result.
-    constexpr uint64_t kBytesPerRecord = 64;
+    // The file is written whole at the end: a full file system is found out now, not after the walk.
     const uint64_t records = static_cast<uint64_t>(dlg_.RecordCount());
     if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
         return {

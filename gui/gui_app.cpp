@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "protocol/record_index.h"
 #include "qt_window.h"
 #include "serial/hotplug_monitor.h"
 #include "serial/sysfs_ports.h"
@@ -94,8 +95,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString* error
         const QString value = parser.value(demo_records);
         bool ok = false;
         options.demo_records = value.toInt(&ok);
-        if (!ok || options.demo_records < 0 || options.demo_records > 32767) {
-            *error = "--demo-records needs a whole number from 0 to 32767, not \"" + value + "\"";
+        if (!ok || options.demo_records < 0 || options.demo_records > korvel::kRingRecords) {
+            *error = "--demo-records needs a whole number from 0 to " +
+                     QString::number(korvel::kRingRecords) + ", not \"" + value + "\"";
             return std::nullopt;
         }
     }

@@ -5,6 +5,8 @@
 namespace korvel {
 
 inline constexpr int kRingSize = 0x8000;
+// One slot stays free: a full ring holds this many records, and the oldest goes when one more is taken.
+inline constexpr int kRingRecords = kRingSize - 1;
 // The device takes a record every 121 seconds: a count of records covers this many seconds each.
 inline constexpr int kSecondsPerRecord = 121;
 inline constexpr int kIndexMask = 0x7FFF;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "records/archive.h"
+#include "protocol/record_index.h"
 
 #include <algorithm>
 #include <atomic>
@@ -841,7 +842,6 @@ std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std
 
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
                                               int64_t interval) {
-    constexpr int64_t kRingRecords = 32767;
     // A device clock behind the newest saved record was set back since: nothing can be told from it.
     if (now < newest_saved || interval <= 0 || count < 0) return {};
     const int64_t taken = (now - newest_saved) / interval;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/record_index.h"
+
 namespace korvel {
 
 // The product number a record file's name carries ("...-N-hex.txt", both numbers the same value), or
@@ -177,7 +179,7 @@ struct PendingRecords {
     int64_t seconds_left = 0;  // until the oldest not yet downloaded, or the next one taken, is overwritten
 };
 std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval = 121);
+                                              int count, int64_t interval = kSecondsPerRecord);
 // The one rule behind it, from two times in seconds on one clock (both UTC, or both the device's clock):
 // what fleet, report, info and the window tell, each with the device's own usual interval.
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,

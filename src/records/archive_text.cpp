@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "archive_text.h"
+#include "protocol/record_index.h"
 
 #include <cstdio>
 #include <iterator>
@@ -46,7 +47,7 @@ std::string PendingAt(const DeviceArchive& device, int64_t now) {
     const int64_t local_now = now + int64_t{newest.offset} * 60;
     const std::string clock = ClockText(local_now);
     const std::optional<PendingRecords> pending =
-        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, 32767, device.interval);
+        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, kRingRecords, device.interval);
     if (!pending) return "unknown: the newest record is later than this computer's clock";
     std::string text = "\u2248 " + Plural(static_cast<size_t>(pending->records), "record", "records") +
                        " not yet downloaded";
@@ -175,7 +176,7 @@ std::string PendingZh(const DeviceArchive& device, int64_t now) {
     const ArchiveRecord& newest = device.records[device.newest];
     const std::string clock = ClockText(now + int64_t{newest.offset} * 60);
     const std::optional<PendingRecords> pending =
-        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, 32767, device.interval);
+        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, kRingRecords, device.interval);
     if (!pending) return std::string(kPendingLater);
     std::string text =
         std::string(kPending) + "约 " + std::to_string(pending->records) + std::string(kPendingCount);

@@ -12,7 +12,6 @@ namespace korvel {
 namespace {
 
 // The ring keeps 32,767 records; the oldest not downloaded goes when that many newer are taken.
-constexpr int64_t kRingRecords = kRingSize - 1;
 
 std::string UtcCell(int64_t utc) { return ClockText(utc) + " UTC"; }
 

@@ -168,9 +168,7 @@ std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
 
 Failure SaveFolderProblem(const std::string& folder, int records) {
     Failure problem = FolderProblem(folder);
-    // The file is written whole at the end: a full disk is found out now, not after the walk. A stored
-    // line takes about 50 bytes; the final write still checks its own result.
-    constexpr uint64_t kBytesPerRecord = 64;
+    // The file is written whole at the end: a full disk is found out now, not after the walk.
     const uint64_t need = static_cast<uint64_t>(records < 0 ? 0 : records) * kBytesPerRecord;
     if (!problem) {
         const std::optional<uint64_t> free = FreeSpace(folder);

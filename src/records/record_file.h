@@ -2,6 +2,7 @@
 // Record files: where they go, how they are named, the stored line and how a file is written.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,10 @@ std::u16string ResolveUploadFolder();
 // Why a download of `records` records cannot be saved in folder (kind None when it can): the folder must
 // take a new file and have room for about 64 bytes a record. Asked before the first request. The
 // reason says what is wrong with the folder, the message also what to do.
+// What a record file needs on disk per record, for the free-space check before a download: a stored line
+// takes about 50 bytes; the final write still checks its own result.
+inline constexpr uint64_t kBytesPerRecord = 64;
+
 Failure SaveFolderProblem(const std::string& folder, int records);
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "report_page.h"
+#include "protocol/record_index.h"
 
 #include <algorithm>
 #include <charconv>
@@ -385,8 +386,8 @@ PendingCells Pending(const DeviceArchive& device, int64_t now) {
         return {std::string(record_text::kUnknown) + std::string(record_text::kNoIntervalWhy), "—"};
     const ArchiveRecord& newest = device.records[device.newest];
     const int64_t local_now = now + int64_t{newest.offset} * 60;
-    const std::optional<PendingRecords> pending =
-        EstimatePending(RecordTimestamp(newest).substr(0, 19), ClockText(local_now), 32767, device.interval);
+    const std::optional<PendingRecords> pending = EstimatePending(
+        RecordTimestamp(newest).substr(0, 19), ClockText(local_now), kRingRecords, device.interval);
     if (!pending) return {"未知（最新记录晚于现在）", "—"};
     std::string count = "约 " + std::to_string(pending->records) + " 条";
     if (pending->lost > 0) count += "（约 " + std::to_string(pending->lost) + " 条已被覆盖）";
