@@ -75,14 +75,14 @@ for round in full incremental; do
 done
 
 # The Start-menu shortcut "korvel 运行记录报告": korvel.exe --overview writes the overview of the operator's
-# upload folder into a private folder of %TEMP% and hands it to the opener (here attrib.exe, which only
+# upload folder into the user's pages folder in %TEMP% (korvel-pages) and hands it to the opener (here attrib.exe, which only
 # looks at it), without a window.
 mkdir -p "$work/temp"
 status=0
 as_operator "set TEMP=$(winpath "$work/temp")&& set TMP=$(winpath "$work/temp")&& set KORVEL_OPEN_WITH=C:\\windows\\system32\\attrib.exe&& start \"\" /wait $(winpath "$exe") --overview" ||
   status=$?
 [[ $status -eq 0 ]] || fail "korvel.exe --overview: exit $status: $(cat "$work/out")"
-pages=("$work"/temp/korvel-report-*/korvel-report.html)
+pages=("$work"/temp/korvel-pages/korvel-report*.html)
 [[ ${#pages[@]} -eq 1 && -f "${pages[0]}" ]] || fail "korvel.exe --overview wrote: $(find "$work/temp")"
 grep -q '<table id="overview">' "${pages[0]}" && grep -q "<h2>产品编号 0123</h2>" "${pages[0]}" ||
   fail "not the overview of device 0123: $(head -c 300 "${pages[0]}")"
