@@ -13,7 +13,7 @@
 
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"

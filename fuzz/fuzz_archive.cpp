@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "records/archive.h"
+#include "archive/archive.h"
 
 using korvel::fuzz::Check;
 

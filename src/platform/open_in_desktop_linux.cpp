@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "open_in_desktop.h"
+#include "platform/open_in_desktop.h"
 
 extern char** environ;
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "open_in_desktop.h"
+#include "platform/open_in_desktop.h"
 #include "text/utf8.h"
 
 namespace korvel {

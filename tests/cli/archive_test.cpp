@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // korvel-cli archive, export and report on folders that the simulator's downloads fill, and on bad
-// folders. The archive's rules case by case: tests/records/archive_test.cpp; the page in a browser:
+// folders. The archive's rules case by case: tests/archive/archive_test.cpp; the page in a browser:
 // tests/browser/report_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 // (the tests that need it skip, saying why, where it is not installed), four ingests at once, an ingest
 // killed in the middle of a file, a full disk under the SQLite file, and the failures that must end in
 // exit 4 with nothing loaded. What a run adds and skips, case by case:
-// tests/records/record_store_posix_test.cpp.
+// tests/store/record_store_posix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "cli_process.h"
-#include "records/record_store.h"
+#include "store/record_store.h"
 #include "support/databases.h"
 #include "support/files.h"
 #include "support/record_lines.h"

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <set>
 
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "records/scan.h"
 #include "support/temp_folder.h"
 #include "text/cfile.h"

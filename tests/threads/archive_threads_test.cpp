@@ -7,7 +7,7 @@
 #include <string>
 
 #include "protocol/checked_line.h"
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "support/temp_folder.h"
 
 namespace korvel::testing {

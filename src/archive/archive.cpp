@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "protocol/record_index.h"
 
 #include <algorithm>

@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "records/archive.h"
+#include "archive/archive.h"
+#include "platform/host_name.h"
 #include "text/failure.h"
 
 namespace korvel {
@@ -126,9 +127,6 @@ std::string MaskSecrets(std::string text, const std::vector<std::string>& secret
 
 // The SQLite file beside the upload folder (~/hollin.data/korvel.sqlite).
 std::string DefaultDatabasePath();
-
-// This computer's name, for the files' provenance.
-std::string HostName();
 
 // A 128-bit hash of the bytes as 32 hexadecimal digits: quick enough to tell a changed file at
 // disk speed; not meant to stand against someone forging files.

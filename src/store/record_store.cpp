@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What every database shares: which files are new, their records as rows, one unit of work per file.
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "protocol/checked_line.h"
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
 #include "text/shown.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "records/archive.h"
+#include "archive/archive.h"
 
 namespace korvel {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 namespace korvel {
 

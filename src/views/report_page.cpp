@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "report_page.h"
+#include "views/report_page.h"
 #include "protocol/record_index.h"
 
 #include <algorithm>
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <map>
 
-#include "records/archive_text.h"
-#include "records/record_texts.h"
-#include "records/running_summary.h"
+#include "views/archive_text.h"
+#include "views/record_texts.h"
+#include "archive/running_summary.h"
 #include "text/shown.h"
 
 namespace korvel {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Days, periods above a limit and highest values on planted archives whose clock turns midnight and
 // changes its offset.
-#include "records/running_summary.h"
+#include "archive/running_summary.h"
 
 #include <gtest/gtest.h>
 

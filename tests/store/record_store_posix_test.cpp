@@ -3,7 +3,7 @@
 // counts, where each record came from, the schema's upgrade and the gaps view. The command line, the
 // real PostgreSQL, concurrent and killed runs and a full disk: tests/db/ingest_test.cpp.
 // Not on Windows: the Windows build has no database library.
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/archive.h"
+#include "archive/archive.h"
 
 namespace korvel {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "records/archive.h"
+#include "archive/archive.h"
 #include "support/record_lines.h"
 #include "support/temp_folder.h"
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "records/fleet_page.h"
+#include "views/fleet_page.h"
 
 #include <algorithm>
 
 #include "protocol/record_index.h"
-#include "records/archive.h"
-#include "records/report_page.h"
-#include "records/running_summary.h"
+#include "archive/archive.h"
+#include "views/report_page.h"
+#include "archive/running_summary.h"
 
 namespace korvel {
 namespace {

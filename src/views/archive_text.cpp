@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "archive_text.h"
+#include "views/archive_text.h"
 #include "protocol/record_index.h"
 
 #include <cstdio>
 #include <iterator>
 
 #include "records/record_line.h"
-#include "records/record_texts.h"
-#include "records/running_summary.h"
+#include "views/record_texts.h"
+#include "archive/running_summary.h"
 #include "text/shown.h"
 
 namespace korvel {

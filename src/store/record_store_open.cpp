@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Which database a --db URL names, and this computer's name. The Windows build has no database
-// library (record_store_win.cpp).
+// Which database a --db URL names. Built with the database libraries (KORVEL_DATABASES); without them
+// record_store_none.cpp stands in.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 #include <climits>
 #include <string>
 
-#include "records/archive.h"
-#include "records/record_store.h"
-#include "records/record_store_backends.h"
+#include "archive/archive.h"
+#include "store/record_store.h"
+#include "store/record_store_backends.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/shown.h"
@@ -63,12 +63,6 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
         return nullptr;
     }
     return OpenSqliteStore(path, failure, use == StoreUse::Read);
-}
-
-std::string HostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "unknown";
-    return Shown(name);
 }
 
 }  // namespace korvel

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "records/running_summary.h"
+#include "archive/running_summary.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // The archive read from files written here: records, gaps, set-backs, damage, and the export formats.
 // The same on folders that the simulator's downloads fill: tests/cli/archive_test.cpp. Links and names
 // with quotes: archive_posix_test.cpp.
-#include "records/archive.h"
+#include "archive/archive.h"
 
 #include <gtest/gtest.h>
 

@@ -21,9 +21,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "records/archive.h"
-#include "records/record_store.h"
-#include "records/record_store_backends.h"
+#include "archive/archive.h"
+#include "store/record_store.h"
+#include "store/record_store_backends.h"
 #include "text/shown.h"
 
 namespace korvel {

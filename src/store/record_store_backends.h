@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 namespace korvel {
 
