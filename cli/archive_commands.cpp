@@ -11,14 +11,12 @@
 #include <memory>
 #include <streambuf>
 
+#include "archive/running_summary.h"
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
 #include "platform/open_in_desktop.h"
-#include "views/archive_text.h"
 #include "records/record_file.h"
 #include "store/record_store.h"
-#include "views/report_page.h"
-#include "archive/running_summary.h"
 #include "system.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
@@ -27,6 +25,8 @@
 #include "text/safe_output.h"
 #include "text/shown.h"
 #include "text/utf8.h"
+#include "views/archive_text.h"
+#include "views/report_page.h"
 
 namespace korvel::cli {
 namespace {

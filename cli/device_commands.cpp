@@ -8,11 +8,10 @@
 #include <cstring>
 #include <iostream>
 
+#include "archive/archive.h"
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
-#include "archive/archive.h"
-#include "views/archive_text.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "session.h"
@@ -23,6 +22,7 @@
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
+#include "views/archive_text.h"
 
 namespace korvel::cli {
 namespace {

@@ -8,17 +8,17 @@
 #include <iostream>
 #include <sstream>
 
+#include "archive/archive.h"
 #include "archive_commands.h"
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
-#include "archive/archive.h"
-#include "views/fleet_page.h"
 #include "records/record_file.h"
 #include "store/record_store.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/shown.h"
 #include "text/utf8.h"
+#include "views/fleet_page.h"
 
 namespace korvel::cli {
 namespace {

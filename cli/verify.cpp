@@ -11,9 +11,9 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "archive/archive.h"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
-#include "archive/archive.h"
 #include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "archive/archive.h"
+#include "fuzz_support.h"
 
 using korvel::fuzz::Check;
 

@@ -9,11 +9,9 @@
 
 #include "app/daily_task.h"
 #include "app/korvel_app.h"
-#include "platform/open_in_desktop.h"
 #include "archive/archive.h"
-#include "views/archive_text.h"
-#include "views/report_page.h"
 #include "archive/running_summary.h"
+#include "platform/open_in_desktop.h"
 #include "text/file_system.h"
 #include "text/format.h"
 #include "text/os_path.h"
@@ -21,6 +19,8 @@
 #include "text/utf8.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
+#include "views/archive_text.h"
+#include "views/report_page.h"
 
 namespace korvel {
 

@@ -27,20 +27,20 @@ inline constexpr char kLedgerGenesis[] = "00000000000000000000000000000000000000
 enum class LedgerEntryKind { Downloaded, Adopted };
 
 struct LedgerEntry {
-    uint64_t sequence = 0;      // 1, 2, ... within the ledger
+    uint64_t sequence = 0;                               // 1, 2, ... within the ledger
     LedgerEntryKind kind = LedgerEntryKind::Downloaded;  // written "downloaded" / "adopted"
-    std::string utc_time;       // when the entry was made, "2026-12-09T18:28:12Z"
-    std::string pc_clock;       // the PC's clock then, "2026-12-09 20:28:12+02:00"
-    std::string host;           // HostName()
-    uint64_t product = 0;       // the recorder's product number
-    std::string file;           // the record file, relative to the upload folder, "/" between parts
-    uint64_t size = 0;          // bytes
-    std::string sha256;         // of the file's bytes, 64 lower-case hex digits
-    std::string first_key;      // the timestamp of the file's oldest record, "2022-07-30 10:15:42+08:00"
-    std::string last_key;       // and of its newest
-    uint64_t records = 0;       // record lines in the file
-    std::string previous;       // the hash of the entry before, kLedgerGenesis for the first
-    std::string hash;           // this entry's own hash (see above)
+    std::string utc_time;                                // when the entry was made, "2026-12-09T18:28:12Z"
+    std::string pc_clock;                                // the PC's clock then, "2026-12-09 20:28:12+02:00"
+    std::string host;                                    // HostName()
+    uint64_t product = 0;                                // the recorder's product number
+    std::string file;       // the record file, relative to the upload folder, "/" between parts
+    uint64_t size = 0;      // bytes
+    std::string sha256;     // of the file's bytes, 64 lower-case hex digits
+    std::string first_key;  // the timestamp of the file's oldest record, "2022-07-30 10:15:42+08:00"
+    std::string last_key;   // and of its newest
+    uint64_t records = 0;   // record lines in the file
+    std::string previous;   // the hash of the entry before, kLedgerGenesis for the first
+    std::string hash;       // this entry's own hash (see above)
 };
 
 struct Ledger {

@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "protocol/checked_line.h"
 #include "archive/archive.h"
+#include "protocol/checked_line.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
 #include "text/shown.h"

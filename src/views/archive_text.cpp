@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <iterator>
 
-#include "records/record_line.h"
-#include "views/record_texts.h"
 #include "archive/running_summary.h"
+#include "records/record_line.h"
 #include "text/shown.h"
+#include "views/record_texts.h"
 
 namespace korvel {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "protocol/record_index.h"
 #include "archive/archive.h"
-#include "views/report_page.h"
 #include "archive/running_summary.h"
+#include "protocol/record_index.h"
+#include "views/report_page.h"
 
 namespace korvel {
 namespace {

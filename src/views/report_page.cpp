@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <map>
 
-#include "views/archive_text.h"
-#include "views/record_texts.h"
 #include "archive/running_summary.h"
 #include "text/shown.h"
+#include "views/archive_text.h"
+#include "views/record_texts.h"
 
 namespace korvel {
 namespace {

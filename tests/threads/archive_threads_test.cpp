@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/checked_line.h"
 #include "archive/archive.h"
+#include "protocol/checked_line.h"
 #include "support/temp_folder.h"
 
 namespace korvel::testing {
