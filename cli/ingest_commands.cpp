@@ -12,7 +12,9 @@
 #include "archive_commands.h"
 #include "exit_codes.h"
 #include "nlohmann/json.hpp"
+#include "ledger/ledger.h"
 #include "records/record_file.h"
+#include "store/ledger_witness.h"
 #include "store/record_store.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
@@ -59,6 +61,7 @@ std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url,
 }
 
 std::string FleetJson(const std::vector<FleetStatus>& rows) {
+    const bool ledgers = AnyLedgerWitnessed(rows);
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const FleetStatus& row : rows) {
         const FleetDevice& d = row.device;
@@ -79,6 +82,10 @@ std::string FleetJson(const std::vector<FleetStatus>& rows) {
         j["gaps"] = d.gaps;
         j["missing"] = d.missing;
         j["damaged_lines"] = d.damaged;
+        if (ledgers) {
+            j["ledger_entries"] = d.ledger_entries;
+            j["ledger_intact"] = d.ledger_entries > 0 ? nlohmann::ordered_json(!d.ledger_broken) : nullptr;
+        }
         list.push_back(std::move(j));
     }
     return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -89,7 +96,8 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
                       int due_days) {
     std::ostringstream out;
     out << "database: " << Shown(database) << '\n';
-    size_t due = 0, incomplete = 0;
+    const bool ledgers = AnyLedgerWitnessed(rows);
+    size_t due = 0, incomplete = 0, broken = 0;
     for (const FleetStatus& row : rows) {
         const FleetDevice& d = row.device;
         out << "product " << d.product << '\n';
@@ -116,11 +124,23 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
         }
         out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
             << ", damaged lines: " << d.damaged << '\n';
+        if (ledgers) {
+            if (d.ledger_broken) {
+                out << "  ledger: NOT intact: a ledger contradicts what the database received; run "
+                       "korvel-cli verify --ledger --db on its folder\n";
+            } else if (d.ledger_entries > 0) {
+                out << "  ledger: intact, " << Plural(d.ledger_entries, "entry", "entries") << " received\n";
+            } else {
+                out << "  ledger: no entry received\n";
+            }
+        }
         due += row.due ? 1 : 0;
         incomplete += row.complete ? 0 : 1;
+        broken += d.ledger_broken ? 1 : 0;
     }
     out << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due << " due within "
         << Plural(due_days, "day", "days") << ", " << incomplete << " incomplete\n";
+    if (ledgers) out << broken << " of them with a ledger not intact\n";
     return out.str();
 }
 
@@ -184,7 +204,17 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     }
     std::unique_ptr<RecordStore> store = OpenDatabase(url, "ingest", StoreUse::Load);
     if (!store) return kExitWrite;
-    const IngestReport report = IngestFolder(*store, folder, HostName());
+    // The ledger's new entries go to the database in the files' transactions (or one of their own).
+    Ledger ledger;
+    const Failure unreadable_ledger = ReadLedger(folder, ledger);
+    Failure witness_failure;
+    const WitnessBatch witness = QueueLedgerWitness(*store, ledger, HostName(), witness_failure);
+    if (witness_failure) {
+        std::cerr << "korvel-cli: ingest: " << witness_failure.message << '\n';
+        return kExitWrite;
+    }
+    IngestReport report = IngestFolder(*store, folder, HostName());
+    if (!report.failure) report.failure = store->CommitWitness();
     std::cout << "database: " << Shown(store->Name()) << '\n'
               << "folder: " << Shown(folder) << '\n'
               << "files: " << report.files << " (" << report.loaded << " loaded, " << report.skipped
@@ -192,9 +222,29 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
               << "records: " << report.records << " read, " << report.added << " new\n"
               << "damaged lines: " << report.damaged << " (not loaded)\n";
     for (const std::string& problem : report.problems) std::cout << "unreadable: " << problem << '\n';
+    if (unreadable_ledger) std::cout << "unreadable: " << Shown(unreadable_ledger.message) << '\n';
+    if (!ledger.id.empty() && !report.failure)
+        std::cout << "ledger: " << Plural(static_cast<int64_t>(witness.entries.size()), "entry", "entries")
+                  << " sent to the database\n";
+    for (const WitnessFinding& finding : witness.findings)
+        std::cout << "ledger: entry " << finding.sequence << " (" << Shown(finding.file) << ", received "
+                  << UtcText(finding.received_utc) << ") "
+                  << (finding.kind == WitnessFinding::Kind::Rewritten ? "differs from the one received"
+                                                                      : "is gone from the ledger")
+                  << '\n';
     if (report.failure) {
         std::cerr << "korvel-cli: ingest: " << report.failure.message << '\n';
         return kExitWrite;
+    }
+    if (!witness.findings.empty()) {
+        std::cerr << "korvel-cli: ingest: the ledger " << Shown(LedgerPath(folder))
+                  << " is not the one the database witnessed (the database keeps what it received); "
+                     "run korvel-cli verify --ledger --db with the same database to see what changed\n";
+        return kExitVerify;
+    }
+    if (unreadable_ledger) {
+        std::cerr << "korvel-cli: ingest: " << Shown(unreadable_ledger.message) << '\n';
+        return kExitVerify;
     }
     if (report.damaged > 0 || !report.problems.empty()) {
         std::cerr << "korvel-cli: ingest: "
@@ -220,7 +270,7 @@ int IngestCommands::RunFleet() const {
     bool attention = false;
     for (const FleetDevice& device : devices) {
         rows.push_back(AssessFleetDevice(device, now, due_days_));
-        attention = attention || rows.back().due || !rows.back().complete;
+        attention = attention || rows.back().due || !rows.back().complete || device.ledger_broken;
     }
     const int code = attention ? kExitVerify : kExitOk;
     std::optional<std::string> output = output_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "ledger/ledger.h"
 #include "platform/host_name.h"
 #include "text/failure.h"
 
@@ -22,8 +23,8 @@ namespace korvel {
 
 // The schema this build writes; an older one is upgraded in place, a newer one is refused. A SQLite file
 // has one step more: the per-device summaries that PostgreSQL has kept since its third.
-inline constexpr int kRecordSchemaVersion = 4;
-inline constexpr int kSqliteSchemaVersion = 5;
+inline constexpr int kRecordSchemaVersion = 5;
+inline constexpr int kSqliteSchemaVersion = 6;
 
 // One record line as a database row.
 struct StoredRecord {
@@ -74,6 +75,37 @@ struct FleetDevice {
     std::string ingested_host;            // from which computer
     int64_t gaps = 0, missing = 0;        // as the gaps view lists them
     int64_t damaged = 0;                  // damaged lines in its files
+    int64_t ledger_entries = 0;           // entries naming it that the database witnessed
+    bool ledger_broken = false;           // one of them contradicted by a ledger, or its chain broken there
+};
+
+// A ledger's entry as the database received it: the witness that the PC cannot rewrite.
+struct WitnessedEntry {
+    std::string ledger_id;
+    LedgerEntry entry;
+    int64_t received_utc = 0;  // the database's own clock when the entry arrived
+};
+
+// What ingest saw in a folder's ledger that the witness contradicts: an entry whose hash is not the one
+// witnessed (the ledger was rewritten from there), or a witnessed entry the ledger no longer holds.
+struct WitnessFinding {
+    enum class Kind { Rewritten, Truncated };
+    std::string ledger_id;
+    uint64_t sequence = 0;
+    Kind kind = Kind::Rewritten;
+    int64_t product = 0;     // of the witnessed entry
+    std::string file;        // of the witnessed entry
+    std::string local_hash;  // the ledger's entry's hash now; empty for one it no longer holds
+    int64_t received_utc = 0;  // when the witness received the entry
+};
+
+// What one ingest gives the witness: the entries of a ledger not witnessed yet, and what contradicts it.
+struct WitnessBatch {
+    std::string ledger_id;
+    std::string host;  // the computer that sends them
+    std::vector<LedgerEntry> entries;
+    std::vector<WitnessFinding> findings;
+    bool empty() const { return entries.empty() && findings.empty(); }
 };
 
 class RecordStore {
@@ -97,8 +129,19 @@ class RecordStore {
     // The files loaded so far, in the order they were loaded, and one file's bytes.
     virtual Failure ListFiles(std::vector<StoredFileEntry>& files) = 0;
     virtual Failure FileBytes(int64_t id, std::string& bytes) = 0;
+    // The witnessed entries of the ledger with this id (every ledger's when it is empty), by ledger and
+    // sequence.
+    virtual Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) = 0;
+    // The entries and findings go in with the next files loaded, in their transaction, or by
+    // CommitWitness when none is. An entry that another run witnessed meanwhile is kept as witnessed
+    // first; where its hash differs, that is a finding too. A witnessed entry is never changed.
+    void QueueWitness(WitnessBatch batch) { pending_witness_ = std::move(batch); }
+    virtual Failure CommitWitness() = 0;
     // A description for messages: the file, or the server without its password.
     virtual std::string Name() const = 0;
+
+  protected:
+    WitnessBatch pending_witness_;  // emptied once committed
 };
 
 // Opens the database that url names: "postgresql://..." or "postgres://..." (libpq's URI), "sqlite:PATH",

@@ -23,6 +23,7 @@
 
 #include "archive/archive.h"
 #include "store/record_store.h"
+#include "store/ledger_witness.h"
 #include "store/record_store_backends.h"
 #include "text/shown.h"
 
@@ -144,6 +145,64 @@ UPDATE files SET product = product + 4294967296 WHERE product < 0;
 UPDATE devices SET product = product + 4294967296 WHERE product < 0;
 UPDATE device_steps SET product = product + 4294967296 WHERE product < 0;
 ALTER TABLE files ADD COLUMN raw_name bytea, ADD COLUMN raw_path bytea;)",
+    // 5: the witness of the upload folders' ledgers: each entry as ingest sent it and when the server
+    // received it, and what ingest found a ledger to contradict in it. Both only grow: a trigger refuses
+    // every change and removal, another sets the time received to the server's own. A collecting role
+    // that may only insert into them adds months to the records through korvel_add_month, which runs
+    // with its owner's rights for that.
+    R"(CREATE TABLE ledger (
+  ledger_id text NOT NULL,
+  sequence bigint NOT NULL,
+  kind text NOT NULL,
+  utc_time text NOT NULL,
+  pc_clock text NOT NULL,
+  host text NOT NULL,
+  product bigint NOT NULL,
+  file text NOT NULL,
+  size bigint NOT NULL,
+  sha256 text NOT NULL,
+  first_key text NOT NULL,
+  last_key text NOT NULL,
+  records bigint NOT NULL,
+  previous text NOT NULL,
+  hash text NOT NULL,
+  received timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (ledger_id, sequence));
+CREATE INDEX ledger_by_product ON ledger (product);
+CREATE TABLE ledger_findings (
+  ledger_id text NOT NULL,
+  sequence bigint NOT NULL,
+  kind text NOT NULL,
+  product bigint NOT NULL,
+  file text NOT NULL,
+  local_hash text NOT NULL,
+  host text NOT NULL,
+  received timestamptz NOT NULL DEFAULT now(),
+  UNIQUE (ledger_id, sequence, kind, local_hash));
+CREATE INDEX ledger_findings_by_product ON ledger_findings (product);
+CREATE FUNCTION korvel_received_now() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  NEW.received := now();
+  RETURN NEW;
+END $$;
+CREATE FUNCTION korvel_append_only() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  RAISE EXCEPTION 'korvel''s table % only grows: what the witness received is never changed or removed',
+    TG_TABLE_NAME;
+END $$;
+CREATE TRIGGER ledger_received BEFORE INSERT ON ledger
+  FOR EACH ROW EXECUTE FUNCTION korvel_received_now();
+CREATE TRIGGER ledger_append_only BEFORE UPDATE OR DELETE ON ledger
+  FOR EACH ROW EXECUTE FUNCTION korvel_append_only();
+CREATE TRIGGER ledger_no_truncate BEFORE TRUNCATE ON ledger
+  FOR EACH STATEMENT EXECUTE FUNCTION korvel_append_only();
+CREATE TRIGGER ledger_findings_received BEFORE INSERT ON ledger_findings
+  FOR EACH ROW EXECUTE FUNCTION korvel_received_now();
+CREATE TRIGGER ledger_findings_append_only BEFORE UPDATE OR DELETE ON ledger_findings
+  FOR EACH ROW EXECUTE FUNCTION korvel_append_only();
+CREATE TRIGGER ledger_findings_no_truncate BEFORE TRUNCATE ON ledger_findings
+  FOR EACH STATEMENT EXECUTE FUNCTION korvel_append_only();
+ALTER FUNCTION korvel_add_month(timestamptz) SECURITY DEFINER SET search_path FROM CURRENT;)",
 };
 static_assert(std::size(kSchemaSteps) == kRecordSchemaVersion);
 
@@ -159,6 +218,21 @@ std::string OneLine(const char* message, const std::vector<std::string>& secrets
     }
     while (!text.empty() && (text.back() == ' ' || text.back() == ';')) text.pop_back();
     return Shown(MaskSecrets(text, secrets));
+}
+
+// An array literal of texts, each quoted, for a parameter the server takes as text[].
+std::string TextArray(const std::vector<std::string>& items) {
+    std::string array = "{";
+    for (const std::string& item : items) {
+        if (array.size() > 1) array += ',';
+        array += '"';
+        for (char c : item) {
+            if (c == '"' || c == '\\') array += '\\';
+            array += c;
+        }
+        array += '"';
+    }
+    return array + '}';
 }
 
 // Bytes from the hexadecimal digits the server's encode(..., 'hex') writes.
@@ -357,6 +431,7 @@ class PostgresStore final : public RecordStore {
             if (!failure) {
                 Result commit(PQexec(connection_, "COMMIT"));
                 if (commit.Ok()) {
+                    pending_witness_ = {};
                     outcomes = std::move(done);
                     return {};
                 }
@@ -368,10 +443,56 @@ class PostgresStore final : public RecordStore {
         }
     }
 
+    Failure CommitWitness() override {
+        if (pending_witness_.empty()) return {};
+        const std::string what = "cannot send the ledger's entries to the database";
+        auto fail = [&](const Result& result) { return Error(what.c_str(), result.get()); };
+        if (Failure f = Exec("BEGIN", what.c_str())) return f;
+        Failure failure = WriteWitness(fail);
+        if (!failure) failure = Exec("COMMIT", what.c_str());
+        if (failure) {
+            Exec("ROLLBACK", "");
+            return failure;
+        }
+        pending_witness_ = {};
+        return {};
+    }
+
+    Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) override {
+        const char* values[] = {ledger_id.c_str()};
+        Result result(PQexecParams(connection_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host,
+  product, file, size, sha256, first_key, last_key, records, previous, hash,
+  extract(epoch FROM received)::bigint FROM ledger WHERE $1 = '' OR ledger_id = $1 ORDER BY ledger_id, sequence)",
+                                   1, nullptr, values, nullptr, nullptr, 0));
+        if (!result.Ok()) return Error("cannot read the database's ledger", result.get());
+        for (int row = 0; row < result.Rows(); ++row) {
+            WitnessedEntry witnessed;
+            witnessed.ledger_id = result.Text(row, 0);
+            LedgerEntry& e = witnessed.entry;
+            e.sequence = static_cast<uint64_t>(result.Int(row, 1));
+            e.kind = LedgerKindOf(result.Text(row, 2));
+            e.utc_time = result.Text(row, 3);
+            e.pc_clock = result.Text(row, 4);
+            e.host = result.Text(row, 5);
+            e.product = static_cast<uint64_t>(result.Int(row, 6));
+            e.file = result.Text(row, 7);
+            e.size = static_cast<uint64_t>(result.Int(row, 8));
+            e.sha256 = result.Text(row, 9);
+            e.first_key = result.Text(row, 10);
+            e.last_key = result.Text(row, 11);
+            e.records = static_cast<uint64_t>(result.Int(row, 12));
+            e.previous = result.Text(row, 13);
+            e.hash = result.Text(row, 14);
+            witnessed.received_utc = result.Int(row, 15);
+            entries.push_back(std::move(witnessed));
+        }
+        return {};
+    }
+
     Failure Fleet(std::vector<FleetDevice>& devices) override {
         // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
         // finds them, without reading every record.
-        Result result(PQexec(connection_, R"(
+        const std::string sql = R"(
 WITH usual AS (
   SELECT DISTINCT ON (product) product, step AS seconds FROM device_steps WHERE step > 0 AND times > 0
   ORDER BY product, times DESC, step),
@@ -387,14 +508,21 @@ SELECT p.product, coalesce(r.records, 0), extract(epoch FROM r.first_taken)::big
   (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_taken
    ORDER BY line DESC LIMIT 1),
   extract(epoch FROM f.ingested)::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
-  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = p.product), coalesce(u.seconds, 0)
+  (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = p.product), coalesce(u.seconds, 0),
+  (SELECT count(*) FROM ledger WHERE product = p.product),
+  EXISTS (SELECT 1 FROM ledger_findings WHERE product = p.product) OR EXISTS (
+    SELECT 1 FROM ledger e LEFT JOIN ledger b ON b.ledger_id = e.ledger_id AND b.sequence = e.sequence - 1
+    WHERE e.product = p.product
+      AND e.previous <> coalesce(b.hash, CASE WHEN e.sequence = 1 THEN ')" + std::string(kLedgerGenesis) +
+                                      R"(' END))
 FROM recorders p
 LEFT JOIN devices r ON r.product = p.product
 LEFT JOIN LATERAL (SELECT ingested, host FROM files WHERE product = p.product
                    ORDER BY ingested DESC, id DESC LIMIT 1) f ON true
 LEFT JOIN g ON g.product = p.product
 LEFT JOIN usual u ON u.product = p.product
-ORDER BY p.product)"));
+ORDER BY p.product)";
+        Result result(PQexec(connection_, sql.c_str()));
         if (!result.Ok()) return Error("cannot read the database", result.get());
         auto number = [&](int row, int column) {
             return result.IsNull(row, column) ? 0 : result.Int(row, column);
@@ -412,6 +540,8 @@ ORDER BY p.product)"));
             device.missing = result.Int(row, 8);
             device.damaged = result.Int(row, 9);
             device.interval = result.Int(row, 10);
+            device.ledger_entries = result.Int(row, 11);
+            device.ledger_broken = result.Text(row, 12) == "t";
             devices.push_back(std::move(device));
         }
         return {};
@@ -586,6 +716,72 @@ ORDER BY p.product)"));
                                         2, nullptr, added_values, nullptr, nullptr, 0));
             if (!counted.Ok()) return fail(counted);
         }
+        return WriteWitness(fail);
+    }
+
+    // The entries and findings waiting for the witness, in the transaction open. An entry another run
+    // witnessed meanwhile stays as it is; where its hash differs, that is a finding.
+    template <typename Fail>
+    Failure WriteWitness(const Fail& fail) {
+        const WitnessBatch& batch = pending_witness_;
+        if (batch.empty()) return {};
+        std::vector<WitnessFinding> findings = batch.findings;
+        if (!batch.entries.empty()) {
+            std::vector<std::string> columns[14];
+            for (const LedgerEntry& e : batch.entries) {
+                const std::string fields[] = {std::to_string(e.sequence), std::string(LedgerKindWord(e.kind)),
+                                              e.utc_time,    e.pc_clock,
+                                              e.host,        std::to_string(e.product),
+                                              e.file,        std::to_string(e.size),
+                                              e.sha256,      e.first_key,
+                                              e.last_key,    std::to_string(e.records),
+                                              e.previous,    e.hash};
+                for (size_t i = 0; i < std::size(fields); ++i) columns[i].push_back(fields[i]);
+            }
+            std::vector<std::string> arrays;
+            for (const auto& column : columns) arrays.push_back(TextArray(column));
+            std::vector<const char*> values = {batch.ledger_id.c_str()};
+            for (const std::string& array : arrays) values.push_back(array.c_str());
+            Result inserted(PQexecParams(connection_, R"(INSERT INTO ledger (ledger_id, sequence, kind, utc_time,
+  pc_clock, host, product, file, size, sha256, first_key, last_key, records, previous, hash)
+SELECT $1, u.* FROM unnest($2::bigint[], $3::text[], $4::text[], $5::text[], $6::text[], $7::bigint[],
+  $8::text[], $9::bigint[], $10::text[], $11::text[], $12::text[], $13::bigint[], $14::text[], $15::text[]) AS u
+ORDER BY 2 ON CONFLICT DO NOTHING)",
+                                         15, nullptr, values.data(), nullptr, nullptr, 0));
+            if (!inserted.Ok()) return fail(inserted);
+            const char* held_values[] = {batch.ledger_id.c_str(), arrays[0].c_str()};
+            Result held(PQexecParams(connection_, R"(SELECT sequence, hash, product, file,
+  extract(epoch FROM received)::bigint FROM ledger WHERE ledger_id = $1 AND sequence = ANY ($2::bigint[]))",
+                                     2, nullptr, held_values, nullptr, nullptr, 0));
+            if (!held.Ok()) return fail(held);
+            std::map<uint64_t, const LedgerEntry*> sent;
+            for (const LedgerEntry& e : batch.entries) sent.emplace(e.sequence, &e);
+            for (int row = 0; row < held.Rows(); ++row) {
+                const auto it = sent.find(static_cast<uint64_t>(held.Int(row, 0)));
+                if (it != sent.end() && held.Text(row, 1) != it->second->hash)
+                    findings.push_back({batch.ledger_id, it->first, WitnessFinding::Kind::Rewritten,
+                                        held.Int(row, 2), held.Text(row, 3), it->second->hash, held.Int(row, 4)});
+            }
+        }
+        if (findings.empty()) return {};
+        std::vector<std::string> columns[5];
+        for (const WitnessFinding& f : findings) {
+            columns[0].push_back(std::to_string(f.sequence));
+            columns[1].push_back(std::string(WitnessFindingWord(f.kind)));
+            columns[2].push_back(std::to_string(f.product));
+            columns[3].push_back(f.file);
+            columns[4].push_back(f.local_hash);
+        }
+        std::vector<std::string> arrays;
+        for (const auto& column : columns) arrays.push_back(TextArray(column));
+        const char* values[] = {batch.ledger_id.c_str(), arrays[0].c_str(), arrays[1].c_str(), arrays[2].c_str(),
+                                arrays[3].c_str(),       arrays[4].c_str(), batch.host.c_str()};
+        Result found(PQexecParams(connection_, R"(INSERT INTO ledger_findings
+  (ledger_id, sequence, kind, product, file, local_hash, host)
+SELECT $1, u.*, $7 FROM unnest($2::bigint[], $3::text[], $4::bigint[], $5::text[], $6::text[]) AS u
+ON CONFLICT DO NOTHING)",
+                                  7, nullptr, values, nullptr, nullptr, 0));
+        if (!found.Ok()) return fail(found);
         return {};
     }
 

@@ -15,6 +15,7 @@
 
 #include "archive/running_summary.h"
 #include "store/record_store.h"
+#include "store/ledger_witness.h"
 #include "store/record_store_backends.h"
 #include "text/shown.h"
 #include "text/utf8.h"
@@ -109,6 +110,47 @@ UPDATE device_steps SET product = product + 4294967296 WHERE product < 0;
 ALTER TABLE files ADD COLUMN raw_name BLOB;
 ALTER TABLE files ADD COLUMN raw_path BLOB;
 UPDATE files SET raw_name = CAST(name AS BLOB), name = korvel_shown(name) WHERE NOT korvel_text(name);)",
+    // 6: the witness of the upload folders' ledgers: each entry as ingest sent it and when it arrived (by
+    // this machine's clock, seconds since 1970 UTC), never changed; and what ingest found a ledger to
+    // contradict in it.
+    R"(CREATE TABLE ledger (
+  ledger_id TEXT NOT NULL,
+  sequence INTEGER NOT NULL,
+  kind TEXT NOT NULL,
+  utc_time TEXT NOT NULL,
+  pc_clock TEXT NOT NULL,
+  host TEXT NOT NULL,
+  product INTEGER NOT NULL,
+  file TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  sha256 TEXT NOT NULL,
+  first_key TEXT NOT NULL,
+  last_key TEXT NOT NULL,
+  records INTEGER NOT NULL,
+  previous TEXT NOT NULL,
+  hash TEXT NOT NULL,
+  received INTEGER NOT NULL,
+  PRIMARY KEY (ledger_id, sequence));
+CREATE INDEX ledger_by_product ON ledger (product);
+CREATE TABLE ledger_findings (
+  ledger_id TEXT NOT NULL,
+  sequence INTEGER NOT NULL,
+  kind TEXT NOT NULL,
+  product INTEGER NOT NULL,
+  file TEXT NOT NULL,
+  local_hash TEXT NOT NULL,
+  host TEXT NOT NULL,
+  received INTEGER NOT NULL,
+  UNIQUE (ledger_id, sequence, kind, local_hash));
+CREATE INDEX ledger_findings_by_product ON ledger_findings (product);
+CREATE TRIGGER ledger_no_update BEFORE UPDATE ON ledger
+  BEGIN SELECT RAISE(ABORT, 'the ledger table is append-only: a witnessed entry is never changed'); END;
+CREATE TRIGGER ledger_no_delete BEFORE DELETE ON ledger
+  BEGIN SELECT RAISE(ABORT, 'the ledger table is append-only: a witnessed entry is never removed'); END;
+CREATE TRIGGER ledger_findings_no_update BEFORE UPDATE ON ledger_findings
+  BEGIN SELECT RAISE(ABORT, 'the ledger_findings table is append-only'); END;
+CREATE TRIGGER ledger_findings_no_delete BEFORE DELETE ON ledger_findings
+  BEGIN SELECT RAISE(ABORT, 'the ledger_findings table is append-only'); END;)",
 };
 static_assert(std::size(kSchemaSteps) == kSqliteSchemaVersion);
 
@@ -218,12 +260,14 @@ class SqliteStore final : public RecordStore {
         const std::string what = "cannot load " + file.path + " into the database";
         if (Failure f = Exec("BEGIN IMMEDIATE", what.c_str())) return f;
         Failure failure = Load(file, what, added, loaded);
+        if (!failure && loaded) failure = WriteWitness(what);
         if (!failure && loaded) failure = Exec("COMMIT", what.c_str());
         if (failure || !loaded) {
             Exec("ROLLBACK", "");
             added = 0;
             loaded = false;
         }
+        if (!failure && loaded) pending_witness_ = {};
         return failure;
     }
 
@@ -249,18 +293,63 @@ class SqliteStore final : public RecordStore {
             }
             done.push_back(outcome);
         }
-        if (Failure f = Exec("COMMIT", what.c_str())) {
+        if (Failure f = WriteWitness(what); f || (f = Exec("COMMIT", what.c_str()))) {
             Exec("ROLLBACK", "");
             return f;
         }
+        pending_witness_ = {};
         outcomes = std::move(done);
+        return {};
+    }
+
+    Failure CommitWitness() override {
+        if (pending_witness_.empty()) return {};
+        const char* what = "cannot send the ledger's entries to the database";
+        if (Failure f = Exec("BEGIN IMMEDIATE", what)) return f;
+        if (Failure f = WriteWitness(what); f || (f = Exec("COMMIT", what))) {
+            Exec("ROLLBACK", "");
+            return f;
+        }
+        pending_witness_ = {};
+        return {};
+    }
+
+    Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) override {
+        Statement query(db_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
+  sha256, first_key, last_key, records, previous, hash, received FROM ledger
+  WHERE ?1 = '' OR ledger_id = ?1 ORDER BY ledger_id, sequence)");
+        if (!query) return Error("cannot read the database's ledger");
+        query.Bind(1, ledger_id);
+        int result;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            WitnessedEntry witnessed;
+            witnessed.ledger_id = query.Text(0);
+            LedgerEntry& e = witnessed.entry;
+            e.sequence = static_cast<uint64_t>(query.Int(1));
+            e.kind = LedgerKindFromWord(query.Text(2));
+            e.utc_time = query.Text(3);
+            e.pc_clock = query.Text(4);
+            e.host = query.Text(5);
+            e.product = static_cast<uint64_t>(query.Int(6));
+            e.file = query.Text(7);
+            e.size = static_cast<uint64_t>(query.Int(8));
+            e.sha256 = query.Text(9);
+            e.first_key = query.Text(10);
+            e.last_key = query.Text(11);
+            e.records = static_cast<uint64_t>(query.Int(12));
+            e.previous = query.Text(13);
+            e.hash = query.Text(14);
+            witnessed.received_utc = query.Int(15);
+            entries.push_back(std::move(witnessed));
+        }
+        if (result != SQLITE_DONE) return Error("cannot read the database's ledger");
         return {};
     }
 
     Failure Fleet(std::vector<FleetDevice>& devices) override {
         // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
         // finds them, without reading every record.
-        Statement query(db_, R"(
+        const std::string sql = R"(
 WITH usual AS (
   SELECT product, step AS seconds FROM (
     SELECT product, step, row_number() OVER (PARTITION BY product ORDER BY times DESC, step) AS rank
@@ -278,10 +367,16 @@ SELECT r.product, coalesce(d.records, 0), d.first_utc, d.last_utc, d.last_offset
   (SELECT host FROM files WHERE product = r.product ORDER BY ingested DESC, id DESC LIMIT 1),
   coalesce(g.gaps, 0), coalesce(g.missing, 0),
   (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = r.product),
-  coalesce(u.seconds, 0)
+  coalesce(u.seconds, 0),
+  (SELECT count(*) FROM ledger WHERE product = r.product),
+  EXISTS (SELECT 1 FROM ledger_findings WHERE product = r.product) OR EXISTS (
+    SELECT 1 FROM ledger e WHERE e.product = r.product AND e.previous <> coalesce(
+      (SELECT p.hash FROM ledger p WHERE p.ledger_id = e.ledger_id AND p.sequence = e.sequence - 1),
+      CASE WHEN e.sequence = 1 THEN ')" + std::string(kLedgerGenesis) + R"(' END))
 FROM recorders r LEFT JOIN devices d ON d.product = r.product LEFT JOIN g ON g.product = r.product
   LEFT JOIN usual u ON u.product = r.product
-ORDER BY r.product)");
+ORDER BY r.product)";
+        Statement query(db_, sql.c_str());
         if (!query) return Error("cannot read the database");
         int result;
         while ((result = query.Step()) == SQLITE_ROW) {
@@ -297,6 +392,8 @@ ORDER BY r.product)");
             device.missing = query.Int(8);
             device.damaged = query.Int(9);
             device.interval = query.Int(10);
+            device.ledger_entries = query.Int(11);
+            device.ledger_broken = query.Int(12) != 0;
             devices.push_back(std::move(device));
         }
         if (result != SQLITE_DONE) return Error("cannot read the database");
@@ -675,6 +772,63 @@ ORDER BY r.product)");
         update.Bind(2, id);
         if (update.Step() != SQLITE_DONE) return Error(what.c_str());
         loaded = true;
+        return {};
+    }
+
+    // The entries and findings waiting for the witness, in the transaction open. An entry witnessed
+    // before (by another run meanwhile) stays as it is; where its hash differs, that is a finding.
+    Failure WriteWitness(const std::string& what) {
+        const WitnessBatch& batch = pending_witness_;
+        if (batch.empty()) return {};
+        std::vector<WitnessFinding> findings = batch.findings;
+        Statement insert(db_, R"(INSERT INTO ledger VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,
+  CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT DO NOTHING)");
+        Statement held(db_, "SELECT hash, product, file, received FROM ledger WHERE ledger_id = ? AND sequence = ?");
+        if (!insert || !held) return Error(what.c_str());
+        for (const LedgerEntry& e : batch.entries) {
+            const std::string kind(LedgerKindWord(e.kind));
+            insert.Bind(1, batch.ledger_id);
+            insert.Bind(2, static_cast<int64_t>(e.sequence));
+            insert.Bind(3, kind);
+            insert.Bind(4, e.utc_time);
+            insert.Bind(5, e.pc_clock);
+            insert.Bind(6, e.host);
+            insert.Bind(7, static_cast<int64_t>(e.product));
+            insert.Bind(8, e.file);
+            insert.Bind(9, static_cast<int64_t>(e.size));
+            insert.Bind(10, e.sha256);
+            insert.Bind(11, e.first_key);
+            insert.Bind(12, e.last_key);
+            insert.Bind(13, static_cast<int64_t>(e.records));
+            insert.Bind(14, e.previous);
+            insert.Bind(15, e.hash);
+            const int result = insert.Step();
+            insert.Reset();
+            if (result != SQLITE_DONE) return Error(what.c_str());
+            if (sqlite3_changes(db_) > 0) continue;
+            held.Bind(1, batch.ledger_id);
+            held.Bind(2, static_cast<int64_t>(e.sequence));
+            if (held.Step() == SQLITE_ROW && held.Text(0) != e.hash)
+                findings.push_back({batch.ledger_id, e.sequence, WitnessFinding::Kind::Rewritten, held.Int(1),
+                                    held.Text(2), e.hash, held.Int(3)});
+            held.Reset();
+        }
+        Statement finding(db_, R"(INSERT INTO ledger_findings VALUES (?, ?, ?, ?, ?, ?, ?,
+  CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT DO NOTHING)");
+        if (!finding) return Error(what.c_str());
+        for (const WitnessFinding& f : findings) {
+            finding.Bind(1, batch.ledger_id);
+            finding.Bind(2, static_cast<int64_t>(f.sequence));
+            const std::string kind(WitnessFindingWord(f.kind));
+            finding.Bind(3, kind);
+            finding.Bind(4, f.product);
+            finding.Bind(5, f.file);
+            finding.Bind(6, f.local_hash);
+            finding.Bind(7, batch.host);
+            const int result = finding.Step();
+            finding.Reset();
+            if (result != SQLITE_DONE) return Error(what.c_str());
+        }
         return {};
     }
 

@@ -80,11 +80,19 @@ FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_da
     return row;
 }
 
+bool AnyLedgerWitnessed(const std::vector<FleetStatus>& rows) {
+    return std::any_of(rows.begin(), rows.end(), [](const FleetStatus& row) {
+        return row.device.ledger_entries > 0 || row.device.ledger_broken;
+    });
+}
+
 std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageOptions& options) {
-    size_t due = 0, incomplete = 0;
+    const bool ledgers = AnyLedgerWitnessed(rows);
+    size_t due = 0, incomplete = 0, broken = 0;
     for (const FleetStatus& row : rows) {
         due += row.due ? 1 : 0;
         incomplete += row.complete ? 0 : 1;
+        broken += row.device.ledger_broken ? 1 : 0;
     }
     const std::string days = std::to_string(options.due_days);
     std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n";
@@ -94,14 +102,17 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
     page += "</style>\n</head>\n<body>\n<h1>记录仪总览</h1>\n";
     page += "<p>数据库：" + HtmlText(options.database) + "，" + std::to_string(rows.size()) +
             " 台记录仪，其中 " + std::to_string(due) + " 台 " + days + " 天内到期，" +
-            std::to_string(incomplete) + " 台不完整。生成于 " + UtcCell(options.now) +
+            std::to_string(incomplete) + " 台不完整" +
+            (ledgers ? "，" + std::to_string(broken) + " 台的下载账本与数据库所收不符" : std::string()) +
+            "。生成于 " + UtcCell(options.now) +
             "；待下载记录按此时间估计，假设记录仪一直在记录。“需处理”的行：最早的待下载记录将在 " + days +
-            " 天内被覆盖（或已在被覆盖），或数据库中的记录有缺口或损坏行。点击列标题可排序。</p>\n";
+            " 天内被覆盖（或已在被覆盖），或数据库中的记录有缺口或损坏行" +
+            (ledgers ? "，或下载账本与数据库所收不符" : "") + "。点击列标题可排序。</p>\n";
     page +=
         "<table id=\"fleet\">\n<thead><tr><th>产品编号</th><th>状态</th><th>记录数</th><th>最早记录</th>"
         "<th>最新记录</th><th>最后导入</th><th>导入计算机</th><th>待下载（估计）</th>"
-        "<th>最早待下载记录被覆盖</th><th>完整性</th><th>缺口</th><th>缺少记录数</th><th>损坏行</th></tr>"
-        "</thead>\n<tbody>\n";
+        "<th>最早待下载记录被覆盖</th><th>完整性</th><th>缺口</th><th>缺少记录数</th><th>损坏行</th>";
+    page += ledgers ? "<th>下载账本</th></tr></thead>\n<tbody>\n" : "</tr></thead>\n<tbody>\n";
     for (const FleetStatus& row : rows) {
         const FleetDevice& d = row.device;
         std::vector<std::string> reasons;
@@ -109,6 +120,7 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
         const bool overwriting = row.lost > 0 || row.overwritten <= options.now;
         if (row.due) reasons.push_back(overwriting ? "正在被覆盖" : days + " 天内到期");
         if (!row.complete) reasons.push_back("不完整");
+        if (d.ledger_broken) reasons.push_back("账本不符");
         std::string state = "正常";
         if (!reasons.empty()) {
             state = "需处理：" + reasons[0];
@@ -136,6 +148,15 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
         page += Cell(std::to_string(d.gaps), d.gaps);
         page += Cell(std::to_string(d.missing), d.missing);
         page += Cell(std::to_string(d.damaged), d.damaged);
+        if (ledgers) {
+            if (d.ledger_broken) {
+                page += Cell("不符：请用 verify --ledger --db 检查", 0);
+            } else if (d.ledger_entries > 0) {
+                page += Cell("相符（" + std::to_string(d.ledger_entries) + " 条已收）", 1);
+            } else {
+                page += Cell("—", "");
+            }
+        }
         page += "</tr>\n";
     }
     page += "</tbody>\n</table>\n<script>";

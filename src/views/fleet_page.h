@@ -27,6 +27,10 @@ struct FleetStatus {
 // at the recorder's own usual interval, as report and info make it.
 FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days);
 
+// Whether the database witnessed a ledger's entry for any of the recorders: only then do the fleet's
+// text, JSON and page speak of ledgers, so that a site without ledgers sees the fleet as before.
+bool AnyLedgerWitnessed(const std::vector<FleetStatus>& rows);
+
 struct FleetPageOptions {
     std::string database;  // as RecordStore::Name() gives it
     int64_t now = 0;

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: MIT
+#include "store/ledger_witness.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "platform/sha256.h"
+#include "text/cfile.h"
+#include "text/shown.h"
+
+namespace korvel {
+namespace {
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string_view> Lines(std::string_view bytes) {
+    std::vector<std::string_view> lines;
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t end = std::min(bytes.find('\n', at), bytes.size());
+        lines.push_back(bytes.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The bytes the database keeps of the file an entry names, found by the file's name and the entry's
+// SHA-256; nothing where it holds none.
+class StoredBytes {
+  public:
+    explicit StoredBytes(RecordStore& store) : store_(store) {}
+
+    std::optional<std::string> Of(const LedgerEntry& entry) {
+        if (!listed_) {
+            listed_ = true;
+            std::vector<StoredFileEntry> files;
+            if (store_.ListFiles(files)) return {};
+            for (const StoredFileEntry& file : files)
+                if (file.has_bytes) by_name_.emplace(BaseName(file.name), file.id);
+        }
+        const auto [from, to] = by_name_.equal_range(BaseName(entry.file));
+        for (auto it = from; it != to; ++it) {
+            std::string bytes;
+            if (store_.FileBytes(it->second, bytes)) continue;
+            if (bytes.size() == entry.size && Sha256Hex(bytes) == entry.sha256) return bytes;
+        }
+        return {};
+    }
+
+  private:
+    RecordStore& store_;
+    bool listed_ = false;
+    std::unordered_multimap<std::string, int64_t> by_name_;
+};
+
+bool ReadWhole(const std::string& path, std::string& bytes) {
+    CFile in;
+    if (!in.Open(path, CFile::modeRead)) return false;
+    bytes.clear();
+    char chunk[65536];
+    int64_t got;
+    while ((got = in.Read(chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<size_t>(got));
+    return got == 0;
+}
+
+}  // namespace
+
+std::string_view WitnessFindingWord(WitnessFinding::Kind kind) {
+    return kind == WitnessFinding::Kind::Truncated ? "truncated" : "rewritten";
+}
+
+LedgerEntryKind LedgerKindOf(std::string_view word) {
+    return word == LedgerKindWord(LedgerEntryKind::Adopted) ? LedgerEntryKind::Adopted
+                                                            : LedgerEntryKind::Downloaded;
+}
+
+WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>& witnessed,
+                         const std::string& host) {
+    WitnessBatch batch{local.id, host, {}, {}};
+    std::map<uint64_t, const WitnessedEntry*> received;
+    for (const WitnessedEntry& w : witnessed)
+        if (w.ledger_id == local.id) received.emplace(w.entry.sequence, &w);
+    std::set<uint64_t> held;
+    for (const LedgerEntry& entry : local.entries) {
+        held.insert(entry.sequence);
+        const auto it = received.find(entry.sequence);
+        if (it == received.end()) {
+            batch.entries.push_back(entry);
+        } else if (it->second->entry.hash != entry.hash) {
+            const WitnessedEntry& w = *it->second;
+            batch.findings.push_back({local.id, entry.sequence, WitnessFinding::Kind::Rewritten,
+                                      static_cast<int64_t>(w.entry.product), w.entry.file, entry.hash,
+                                      w.received_utc});
+        }
+    }
+    for (const auto& [sequence, w] : received)
+        if (!held.count(sequence))
+            batch.findings.push_back({local.id, sequence, WitnessFinding::Kind::Truncated,
+                                      static_cast<int64_t>(w->entry.product), w->entry.file, "",
+                                      w->received_utc});
+    return batch;
+}
+
+WitnessBatch QueueLedgerWitness(RecordStore& store, const Ledger& ledger, const std::string& host,
+                                Failure& failure) {
+    if (ledger.id.empty()) return {};
+    std::vector<WitnessedEntry> witnessed;
+    if ((failure = store.Witnessed(ledger.id, witnessed))) return {};
+    WitnessBatch batch = PlanWitness(ledger, witnessed, host);
+    if (!batch.empty()) store.QueueWitness(batch);
+    return batch;
+}
+
+WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, const Ledger& local,
+                                 const std::vector<std::string>& folder_files, const FolderFileHash& hash_of,
+                                 Failure& failure) {
+    WitnessReport report;
+    std::vector<WitnessedEntry> all;
+    if ((failure = store.Witnessed("", all))) return report;
+
+    // The ledgers witnessed for this folder: its own, and one that names the folder's files where it was
+    // written on a computer that wrote the folder's ledger too (or the folder has none): a ledger put in
+    // the place of the one witnessed. A copy of the files adopted on another computer is not its concern.
+    std::set<std::string> names(folder_files.begin(), folder_files.end()), local_hosts;
+    for (const LedgerEntry& entry : local.entries) {
+        names.insert(entry.file);
+        local_hosts.insert(entry.host);
+    }
+    std::map<std::string, std::pair<bool, bool>> ledgers;  // id → names a file here, shares a host
+    for (const WitnessedEntry& w : all) {
+        auto& [named, shared] = ledgers[w.ledger_id];
+        named = named || names.count(w.entry.file) > 0;
+        shared = shared || local_hosts.empty() || local_hosts.count(w.entry.host) > 0;
+    }
+    std::set<std::string> relevant;
+    for (const auto& [id, seen] : ledgers)
+        if (id == local.id || (seen.first && seen.second)) relevant.insert(id);
+
+    std::map<uint64_t, const LedgerEntry*> held;
+    for (const LedgerEntry& entry : local.entries) held.emplace(entry.sequence, &entry);
+    std::set<uint64_t> received;
+    std::map<std::string, std::vector<const WitnessedEntry*>> by_file;
+    std::map<std::string, std::vector<const WitnessedEntry*>> others;  // the other ledgers' entries
+    for (const WitnessedEntry& w : all) {
+        if (!relevant.count(w.ledger_id)) continue;
+        ++report.witnessed;
+        by_file[w.entry.file].push_back(&w);
+        const LedgerEntry& e = w.entry;
+        auto problem = [&](WitnessProblem::Kind kind, std::string detail) {
+            report.problems.push_back({kind, w.ledger_id, e.sequence, e.file, e.product, w.received_utc,
+                                       std::move(detail), {}});
+        };
+        if (w.ledger_id != local.id) {
+            others[w.ledger_id].push_back(&w);
+            continue;
+        }
+        received.insert(e.sequence);
+        const auto it = held.find(e.sequence);
+        if (it == held.end()) {
+            problem(WitnessProblem::Kind::Truncated, "the ledger no longer holds this entry");
+        } else if (it->second->hash != e.hash) {
+            std::string detail = "the ledger's entry is not the one received";
+            if (it->second->file != e.file) detail += ": it names " + it->second->file + " instead";
+            else if (it->second->sha256 != e.sha256) detail += ": it gives the file another SHA-256";
+            problem(WitnessProblem::Kind::Rewritten, detail);
+        }
+    }
+    for (const LedgerEntry& entry : local.entries) report.unwitnessed += received.count(entry.sequence) ? 0 : 1;
+    for (const auto& [id, entries] : others) {
+        const WitnessedEntry& last = *entries.back();
+        report.problems.push_back(
+            {WitnessProblem::Kind::OtherLedger, id, last.entry.sequence, last.entry.file, last.entry.product,
+             last.received_utc,
+             "ledger " + id + " (" + std::to_string(entries.size()) +
+                 (entries.size() == 1 ? " entry" : " entries") + " received) names this folder's files but " +
+                 (local.id.empty() ? "the folder has no ledger" : "is not the folder's ledger (" + local.id + ")"),
+             {}});
+    }
+
+    // Each file against every entry received for it: its bytes never change once saved.
+    StoredBytes stored(store);
+    for (const auto& [file, entries] : by_file) {
+        const std::optional<std::string> now = hash_of(file);
+        const WitnessedEntry& first = *entries.front();
+        if (!now) {
+            report.problems.push_back({WitnessProblem::Kind::Deleted, first.ledger_id, first.entry.sequence, file,
+                                       first.entry.product, first.received_utc,
+                                       "recorded, not in the folder", {}});
+            continue;
+        }
+        bool proven = true;
+        std::set<std::string> told;
+        for (const WitnessedEntry* w : entries) {
+            if (w->entry.sha256 == *now || !told.insert(w->entry.sha256).second) continue;
+            proven = false;
+            WitnessProblem problem{WitnessProblem::Kind::Changed, w->ledger_id, w->entry.sequence, file,
+                                   w->entry.product, w->received_utc,
+                                   "its bytes are not those received", {}};
+            std::string bytes;
+            if (const std::optional<std::string> recorded = stored.Of(w->entry);
+                recorded && ReadWhole(folder + "/" + file, bytes)) {
+                problem.lines = ChangedLines(*recorded, bytes);
+            } else {
+                problem.detail += " (the database keeps no copy of them to show the lines)";
+            }
+            report.problems.push_back(std::move(problem));
+        }
+        report.proven += proven ? 1 : 0;
+    }
+    return report;
+}
+
+std::vector<std::string> ChangedLines(std::string_view recorded, std::string_view now, size_t limit) {
+    const std::vector<std::string_view> before = Lines(recorded), after = Lines(now);
+    size_t head = 0;
+    while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
+    size_t tail = 0;
+    while (tail < before.size() - head && tail < after.size() - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+        ++tail;
+    std::unordered_map<std::string_view, int> in_before, in_after;
+    for (size_t i = head; i < before.size() - tail; ++i) ++in_before[before[i]];
+    for (size_t i = head; i < after.size() - tail; ++i) ++in_after[after[i]];
+    // Line by line in the order of the file, the recorded one before the one now at the same place.
+    std::vector<std::pair<size_t, std::string>> differ;
+    for (size_t i = head; i < before.size() - tail; ++i)
+        if (in_after[before[i]]-- <= 0) differ.emplace_back(2 * i, "line " + std::to_string(i + 1) + " recorded: " + Shown(before[i]));
+    for (size_t i = head; i < after.size() - tail; ++i)
+        if (in_before[after[i]]-- <= 0) differ.emplace_back(2 * i + 1, "line " + std::to_string(i + 1) + " now: " + Shown(after[i]));
+    std::stable_sort(differ.begin(), differ.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < differ.size() && i < limit; ++i) lines.push_back(std::move(differ[i].second));
+    if (differ.size() > limit)
+        lines.push_back("and " + std::to_string(differ.size() - limit) + " more lines that differ");
+    return lines;
+}
+
+}  // namespace korvel

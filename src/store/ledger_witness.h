@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+// The database as the witness of the upload folders' ledgers. ingest sends each ledger's entries that
+// the database has not received yet (by ledger id and sequence); an entry once received is never
+// changed there, so a ledger rewritten on the PC afterwards, however consistently, no longer agrees with
+// it. verify --ledger --db compares a folder and its ledger with what was received.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ledger/ledger.h"
+#include "store/record_store.h"
+
+namespace korvel {
+
+std::string_view WitnessFindingWord(WitnessFinding::Kind kind);  // "rewritten" / "truncated"
+LedgerEntryKind LedgerKindOf(std::string_view word);              // as LedgerKindWord writes it
+
+// What the witness lacks of local (entries whose sequence it has not received) and what local
+// contradicts of it (an entry of the same sequence with another hash; an entry received that local no
+// longer holds). witnessed: the entries received of local's id.
+WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>& witnessed,
+                         const std::string& host);
+
+// Queues for the store what PlanWitness finds of a folder's ledger; ingest's transactions then carry it
+// (RecordStore::QueueWitness, CommitWitness). A folder without a ledger (no id) queues nothing. A
+// database that cannot be read fills failure.
+WitnessBatch QueueLedgerWitness(RecordStore& store, const Ledger& ledger, const std::string& host,
+                                Failure& failure);
+
+// What the witness says of a folder.
+struct WitnessProblem {
+    enum class Kind {
+        Rewritten,    // the ledger's entry is not the one received
+        Truncated,    // an entry received is not in the ledger
+        OtherLedger,  // a ledger received for this folder's files is not the folder's ledger
+        Deleted,      // a file received is not in the folder
+        Changed,      // a file received holds other bytes now
+    };
+    Kind kind = Kind::Rewritten;
+    std::string ledger_id;
+    uint64_t sequence = 0;
+    std::string file;          // as the entry names it
+    uint64_t product = 0;
+    int64_t received_utc = 0;  // when the witness received the entry
+    std::string detail;        // the rest of the sentence
+    std::vector<std::string> lines;  // for Changed: the lines that differ, when the old bytes are known
+};
+
+struct WitnessReport {
+    size_t witnessed = 0;    // entries received for this folder
+    size_t proven = 0;       // files whose bytes are those of their entry received
+    size_t unwitnessed = 0;  // entries of the ledger not received yet (ingest sends them)
+    std::vector<WitnessProblem> problems;
+};
+
+// The SHA-256 of a record file of the folder, by its path as the ledger names it; nothing when the
+// folder has no such file.
+using FolderFileHash = std::function<std::optional<std::string>(const std::string& file)>;
+
+// Compares the folder's ledger (local) and its files with every ledger the store witnessed for it: the
+// one of local's id, and any other that names a file the folder or local names (a ledger replaced by a
+// new one). Per file the latest entry received counts. A changed file's lines are compared with the
+// bytes the database keeps of the file the entry names, where it holds them.
+WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, const Ledger& local,
+                                 const std::vector<std::string>& folder_files, const FolderFileHash& hash_of,
+                                 Failure& failure);
+
+// The lines of two versions of a file that differ, as "line N recorded: ..." and "line N now: ...":
+// the unchanged lines at the start and at the end are passed over, and within the rest a line that
+// both hold is not named. At most limit lines, then how many more.
+std::vector<std::string> ChangedLines(std::string_view recorded, std::string_view now, size_t limit = 20);
+
+}  // namespace korvel
