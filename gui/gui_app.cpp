@@ -205,8 +205,9 @@ void GuiApp::OnMessage(const Message& message) {
         window_->SetToolTip(IDC_PORT_STATUS, QString::fromStdString(dialog().LastOpenFailure().message));
         // While the status line reports a failed save, its tooltip gives the system's reason.
         const auto* result = qobject_cast<QLabel*>(window_->Control(IDC_RESULT));
-        const bool save_failed =
-            dialog().SaveFailed() && result && result->text().startsWith(ToQString(text::kSaveFailedPrefix));
+        const bool save_failed = dialog().SaveFailed() && result &&
+                                 (result->text().startsWith(ToQString(text::kSaveFailedPrefix)) ||
+                                  result->text().startsWith(ToQString(text::kNotRecordedPrefix)));
         window_->SetToolTip(IDC_RESULT,
                             save_failed ? QString::fromStdString(dialog().SaveFailure().message) : QString());
     }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "text/failure.h"
 
 namespace korvel {
@@ -52,6 +53,30 @@ struct Ledger {
     std::string unreadable_reason;
 };
 
+// A text field as the ledger writes it: "\\" as \x5c, then as Shown() writes it (TAB, LF and every other
+// control character or byte that is no UTF-8 as \xNN), so that it holds no separator and reads back as
+// written. The fields of a LedgerEntry hold this form.
+std::string LedgerField(std::string_view raw);
+// "downloaded" / "adopted"
+std::string_view LedgerKindWord(LedgerEntryKind kind);
+// The ledger file of an upload folder.
+std::string LedgerPath(const std::string& upload_folder);
+
+// One ledger line (without its LF) as an entry; false with why filled when it is not one: the fields'
+// count, a number, a word or a hash that is not in the ledger's form.
+bool ParseLedgerLine(std::string_view line, LedgerEntry& entry, std::string& why);
+
+// What an entry records of a record file, read in one pass over its bytes: its size and SHA-256, the
+// timestamps of its first and last valid record line and the count of those lines (lines must carry
+// product's number).
+struct RecordFileFacts {
+    uint64_t size = 0;
+    std::string sha256;
+    std::string first_key, last_key;
+    uint64_t records = 0;
+};
+Failure ReadRecordFileFacts(const std::string& path, uint64_t product, RecordFileFacts& facts);
+
 // The ledger's text of an entry (without hash and LF) and the hash of that text.
 std::string LedgerEntryText(const LedgerEntry& entry);
 std::string LedgerEntryHash(const LedgerEntry& entry);
@@ -66,5 +91,12 @@ Failure ReadLedger(const std::string& upload_folder, Ledger& ledger);
 // before this returns. A failure names the ledger and says what to do; the record file is never touched.
 Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& file, uint64_t product,
                           LedgerEntryKind kind = LedgerEntryKind::Downloaded);
+// The same with the facts already read and the times from clock.
+Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& file, uint64_t product,
+                          LedgerEntryKind kind, const RecordFileFacts& facts, const Clock& clock);
+
+// The sentence of a download whose record file was saved (path) but could not be recorded in the
+// ledger (why): what it means and what to do.
+std::string SavedButNotRecorded(const std::string& path, const Failure& why);
 
 }  // namespace korvel

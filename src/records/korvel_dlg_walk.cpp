@@ -3,6 +3,7 @@
 // FinishDownload and ScanSavedFiles.
 #include <algorithm>
 
+#include "ledger/ledger.h"
 #include "protocol/checked_line.h"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
@@ -229,6 +230,16 @@ void CKorvelDlg::FinishDownload() {
     if (m_bSaveFailed) {
         std::u16string message(text::kSaveFailedPrefix);
         message += JoinPath(m_strUploadDir, m_strFileName);
+        m_window.SetText(IDC_RESULT, message);
+    } else if (Failure unrecorded = AppendLedgerEntry(WideToUtf8(m_strUploadDir), WideToUtf8(name),
+                                                      static_cast<uint64_t>(ToInt(m_strProductNo)))) {
+        // The file stays as saved; the download still fails, loudly, since it cannot be proven later.
+        m_strFileName = std::move(name);
+        m_bSaveFailed = true;
+        m_saveFailure = unrecorded;
+        m_saveFailure.message = SavedButNotRecorded(WideToUtf8(SavedFilePath()), unrecorded);
+        std::u16string message(text::kNotRecordedPrefix);
+        message += SavedFilePath();
         m_window.SetText(IDC_RESULT, message);
     } else {
         m_strFileName = std::move(name);

@@ -39,6 +39,7 @@ inline constexpr std::u16string_view kRecordCountFormat = u"%u (%.1f小时)";
 inline constexpr std::u16string_view kProgressFormat = u"%.01f%%";
 inline constexpr std::u16string_view kDownloadDoneFormat = u"读取完成，耗时%u秒";
 inline constexpr std::u16string_view kSaveFailedPrefix = u"保存失败：";
+inline constexpr std::u16string_view kNotRecordedPrefix = u"已保存，但未记入下载台账：";
 inline constexpr std::u16string_view kSkippedRecordsFormat = u"跳过%u条校验错误的记录";
 inline constexpr std::u16string_view kCountersFormat = u"%u(%u)";
 
@@ -112,32 +113,15 @@ inline constexpr std::string_view kKeyBaud = "Baud";
 // tooltip): the operator's guide (docs/korvel-guide.html) says what each means and what to do; a test
 // checks that each, apart from its %-fields, appears there.
 inline constexpr std::u16string_view kMessages[] = {
-    kPortOpen,
-    kPortClosed,
-    kNoReply,
-    kCancelled,
-    kDownloadCutByPort,
-    kDownloadDoneFormat,
-    kSaveFailedPrefix,
-    kSkippedRecordsFormat,
-    kInfoCreateFalse,
-    kOpenFileError,
-    kCheckRunning,
-    kNoRecordFolder,
-    kNoRecordFolderHint,
-    kNoRecordFiles,
-    kNoRecordFilesHint,
-    kOpenFolderFailed,
-    kReportWriteFailed,
-    kReportOpenFailed,
-    kGuideWriteFailed,
-    kGuideOpenFailed,
-    kSystemReason,
-    kPendingFormat,
-    kPendingOverwriteFormat,
-    kPendingLostFormat,
-    kPendingUnknown,
-    kPendingNoInterval,
+    kPortOpen,          kPortClosed,         kNoReply,
+    kCancelled,         kDownloadCutByPort,  kDownloadDoneFormat,
+    kSaveFailedPrefix,  kNotRecordedPrefix,  kSkippedRecordsFormat,
+    kInfoCreateFalse,   kOpenFileError,      kCheckRunning,
+    kNoRecordFolder,    kNoRecordFolderHint, kNoRecordFiles,
+    kNoRecordFilesHint, kOpenFolderFailed,   kReportWriteFailed,
+    kReportOpenFailed,  kGuideWriteFailed,   kGuideOpenFailed,
+    kSystemReason,      kPendingFormat,      kPendingOverwriteFormat,
+    kPendingLostFormat, kPendingUnknown,     kPendingNoInterval,
     kCheckDailyFormat,
 };
 
