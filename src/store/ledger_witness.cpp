@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <unordered_map>
 
 #include "platform/sha256.h"
 #include "text/cfile.h"
+#include "text/file_system.h"
 #include "text/shown.h"
 
 namespace korvel {
@@ -16,16 +18,6 @@ namespace {
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<std::string_view> Lines(std::string_view bytes) {
-    std::vector<std::string_view> lines;
-    for (size_t at = 0; at < bytes.size();) {
-        const size_t end = std::min(bytes.find('\n', at), bytes.size());
-        lines.push_back(bytes.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
 }
 
 // The bytes the database keeps of the file an entry names, found by the file's name and the entry's
@@ -152,7 +144,7 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
         const LedgerEntry& e = w.entry;
         auto problem = [&](WitnessProblem::Kind kind, std::string detail) {
             report.problems.push_back({kind, w.ledger_id, e.sequence, e.file, e.product, w.received_utc,
-                                       std::move(detail), {}});
+                                       std::move(detail), false, {}});
         };
         if (w.ledger_id != local.id) {
             others[w.ledger_id].push_back(&w);
@@ -178,18 +170,19 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
              "ledger " + id + " (" + std::to_string(entries.size()) +
                  (entries.size() == 1 ? " entry" : " entries") + " received) names this folder's files but " +
                  (local.id.empty() ? "the folder has no ledger" : "is not the folder's ledger (" + local.id + ")"),
+             false,
              {}});
     }
 
     // Each file against every entry received for it: its bytes never change once saved.
-    StoredBytes stored(store);
+    const auto stored = std::make_shared<StoredBytes>(store);
     for (const auto& [file, entries] : by_file) {
         const std::optional<std::string> now = hash_of(file);
         const WitnessedEntry& first = *entries.front();
         if (!now) {
             report.problems.push_back({WitnessProblem::Kind::Deleted, first.ledger_id, first.entry.sequence, file,
                                        first.entry.product, first.received_utc,
-                                       "recorded, not in the folder", {}});
+                                       "recorded, not in the folder", false, {}});
             continue;
         }
         bool proven = true;
@@ -199,13 +192,12 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
             proven = false;
             WitnessProblem problem{WitnessProblem::Kind::Changed, w->ledger_id, w->entry.sequence, file,
                                    w->entry.product, w->received_utc,
-                                   "its bytes are not those received", {}};
+                                   "its bytes are not those received", false, {}};
             std::string bytes;
-            if (const std::optional<std::string> recorded = stored.Of(w->entry);
+            if (const std::optional<std::string> recorded = stored->Of(w->entry);
                 recorded && ReadWhole(folder + "/" + file, bytes)) {
-                problem.lines = ChangedLines(*recorded, bytes);
-            } else {
-                problem.detail += " (the database keeps no copy of them to show the lines)";
+                problem.old_bytes_known = true;
+                problem.changes = DifferingLines(*recorded, bytes);
             }
             report.problems.push_back(std::move(problem));
         }
@@ -214,30 +206,41 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
     return report;
 }
 
-std::vector<std::string> ChangedLines(std::string_view recorded, std::string_view now, size_t limit) {
-    const std::vector<std::string_view> before = Lines(recorded), after = Lines(now);
-    size_t head = 0;
-    while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
-    size_t tail = 0;
-    while (tail < before.size() - head && tail < after.size() - head &&
-           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
-        ++tail;
-    std::unordered_map<std::string_view, int> in_before, in_after;
-    for (size_t i = head; i < before.size() - tail; ++i) ++in_before[before[i]];
-    for (size_t i = head; i < after.size() - tail; ++i) ++in_after[after[i]];
-    // Line by line in the order of the file, the recorded one before the one now at the same place.
-    std::vector<std::pair<size_t, std::string>> differ;
-    for (size_t i = head; i < before.size() - tail; ++i)
-        if (in_after[before[i]]-- <= 0) differ.emplace_back(2 * i, "line " + std::to_string(i + 1) + " recorded: " + Shown(before[i]));
-    for (size_t i = head; i < after.size() - tail; ++i)
-        if (in_before[after[i]]-- <= 0) differ.emplace_back(2 * i + 1, "line " + std::to_string(i + 1) + " now: " + Shown(after[i]));
-    std::stable_sort(differ.begin(), differ.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < differ.size() && i < limit; ++i) lines.push_back(std::move(differ[i].second));
-    if (differ.size() > limit)
-        lines.push_back("and " + std::to_string(differ.size() - limit) + " more lines that differ");
-    return lines;
+WitnessReport CompareFolderWithWitness(RecordStore& store, const LedgerCheck& check, const Ledger& local,
+                                       Failure& failure) {
+    // The check names every file of the folder that it did not prove; a file it proved holds the bytes
+    // of the entry that recorded it.
+    std::set<std::string> absent, other;
+    std::vector<std::string> folder_files;
+    for (const LedgerDeviceCheck& device : check.devices) {
+        for (const LedgerFileCheck& f : device.missing) absent.insert(f.file);
+        for (const auto* list : {&device.changed, &device.unrecorded, &device.unreadable})
+            for (const LedgerFileCheck& f : *list) {
+                other.insert(f.file);
+                folder_files.push_back(f.file);
+            }
+    }
+    std::map<std::string, std::string> proven;
+    for (const LedgerEntry& entry : local.entries)
+        if (!absent.count(entry.file) && !other.count(entry.file)) {
+            proven[entry.file] = entry.sha256;
+            folder_files.push_back(entry.file);
+        }
+    const std::string folder = check.folder;
+    const FolderFileHash hash_of = [&](const std::string& file) -> std::optional<std::string> {
+        if (absent.count(file)) return {};
+        if (const auto it = proven.find(file); it != proven.end()) return it->second;
+        const std::string path = folder + "/" + file;
+        std::string hex;
+        if (!FileExists(path) || Sha256File(path, hex)) return {};
+        return hex;
+    };
+    return CompareWithWitness(store, folder, local, folder_files, hash_of, failure);
+}
+
+RecordedBytes StoredRecordedBytes(RecordStore& store) {
+    const auto stored = std::make_shared<StoredBytes>(store);
+    return [stored](const LedgerEntry& entry) { return stored->Of(entry); };
 }
 
 }  // namespace korvel

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ledger_check.h"
 #include "ledger/ledger.h"
 #include "store/record_store.h"
 
@@ -48,7 +49,9 @@ struct WitnessProblem {
     uint64_t product = 0;
     int64_t received_utc = 0;  // when the witness received the entry
     std::string detail;        // the rest of the sentence
-    std::vector<std::string> lines;  // for Changed: the lines that differ, when the old bytes are known
+    // For Changed: whether the database keeps the bytes received, and then the lines that differ.
+    bool old_bytes_known = false;
+    std::vector<LedgerLineChange> changes;
 };
 
 struct WitnessReport {
@@ -63,16 +66,22 @@ struct WitnessReport {
 using FolderFileHash = std::function<std::optional<std::string>(const std::string& file)>;
 
 // Compares the folder's ledger (local) and its files with every ledger the store witnessed for it: the
-// one of local's id, and any other that names a file the folder or local names (a ledger replaced by a
-// new one). Per file the latest entry received counts. A changed file's lines are compared with the
-// bytes the database keeps of the file the entry names, where it holds them.
+// one of local's id, and one that names a file of the folder or of local and was written on a computer
+// that wrote local too (or wherever, when the folder has no ledger): a ledger put in the place of the
+// one witnessed. A file is compared with every entry received for it (a record file's bytes never
+// change once saved); a changed file's lines with the bytes the database keeps of the file the entry
+// names, where it holds them.
 WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, const Ledger& local,
                                  const std::vector<std::string>& folder_files, const FolderFileHash& hash_of,
                                  Failure& failure);
 
-// The lines of two versions of a file that differ, as "line N recorded: ..." and "line N now: ...":
-// the unchanged lines at the start and at the end are passed over, and within the rest a line that
-// both hold is not named. At most limit lines, then how many more.
-std::vector<std::string> ChangedLines(std::string_view recorded, std::string_view now, size_t limit = 20);
+// The same for a folder that CheckLedger checked: the files' SHA-256 come from it where it proved them,
+// so that only the others are read again.
+WitnessReport CompareFolderWithWitness(RecordStore& store, const LedgerCheck& check, const Ledger& local,
+                                       Failure& failure);
+
+// The bytes of the file an entry names as the database keeps them (found by the file's name, its size
+// and the entry's SHA-256), for CheckLedger to show a changed file's lines.
+RecordedBytes StoredRecordedBytes(RecordStore& store);
 
 }  // namespace korvel

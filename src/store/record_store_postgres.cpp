@@ -180,12 +180,12 @@ CREATE TABLE ledger_findings (
   received timestamptz NOT NULL DEFAULT now(),
   UNIQUE (ledger_id, sequence, kind, local_hash));
 CREATE INDEX ledger_findings_by_product ON ledger_findings (product);
-CREATE FUNCTION korvel_received_now() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION korvel_received_now() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
   NEW.received := now();
   RETURN NEW;
 END $$;
-CREATE FUNCTION korvel_append_only() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION korvel_append_only() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
   RAISE EXCEPTION 'korvel''s table % only grows: what the witness received is never changed or removed',
     TG_TABLE_NAME;

@@ -326,7 +326,7 @@ class SqliteStore final : public RecordStore {
             witnessed.ledger_id = query.Text(0);
             LedgerEntry& e = witnessed.entry;
             e.sequence = static_cast<uint64_t>(query.Int(1));
-            e.kind = LedgerKindFromWord(query.Text(2));
+            e.kind = LedgerKindOf(query.Text(2));
             e.utc_time = query.Text(3);
             e.pc_clock = query.Text(4);
             e.host = query.Text(5);

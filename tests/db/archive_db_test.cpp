@@ -170,9 +170,8 @@ TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
     const std::string sqlite = db_dir / "korvel.sqlite";
     backends.push_back({sqlite, sqlite, [&](const std::string& sql) { return SqliteExec(sqlite, sql); },
                         [&] { return db_dir.Read("korvel.sqlite"); },
-                        "ALTER TABLE files DROP COLUMN raw_name; ALTER TABLE files DROP COLUMN raw_path; "
-                        "UPDATE korvel_schema SET version = 4",
-                        5});
+                        "DROP TABLE ledger; DROP TABLE ledger_findings; UPDATE korvel_schema SET version = 5",
+                        6});
     PostgresServer server;
     if (server.running()) {
         const std::string url = server.CreateDatabase("reads");
@@ -190,9 +189,8 @@ TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
                      "SELECT (SELECT version FROM korvel_schema), to_regclass('file_contents'), "
                      "to_regclass('devices'), (SELECT count(*) FROM files)"));
              },
-             "ALTER TABLE files DROP COLUMN raw_name, DROP COLUMN raw_path; UPDATE korvel_schema SET "
-             "version = 3",
-             4});
+             "DROP TABLE ledger, ledger_findings; UPDATE korvel_schema SET version = 4",
+             5});
     } else {
         std::cerr << "PostgreSQL left out: " << server.skip_reason() << server.error() << '\n';
     }

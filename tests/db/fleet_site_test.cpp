@@ -262,9 +262,9 @@ TEST_F(FleetSite, ProductNumbersAbove2To31StayWholeAndAnOlderDatabaseIsMendedInP
             "UPDATE device_steps SET product = product - 4294967296; " +
             std::string(
                 sqlite ? "ALTER TABLE files DROP COLUMN raw_name; ALTER TABLE files DROP COLUMN raw_path; "
-                         "UPDATE korvel_schema SET version = 4"
+                         "DROP TABLE ledger; DROP TABLE ledger_findings; UPDATE korvel_schema SET version = 4"
                        : "ALTER TABLE files DROP COLUMN raw_name, DROP COLUMN raw_path; "
-                         "UPDATE korvel_schema SET version = 3");
+                         "DROP TABLE ledger, ledger_findings; UPDATE korvel_schema SET version = 3");
         if (sqlite) {
             EXPECT_EQ(SqliteExec(store.url, back), "");
         } else {
@@ -273,7 +273,7 @@ TEST_F(FleetSite, ProductNumbersAbove2To31StayWholeAndAnOlderDatabaseIsMendedInP
         EXPECT_EQ(RunCli({"fleet", "--db", store.url}).exit_code, 4);  // a reader leaves it to ingest
         ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", store.url}).exit_code, 0);
         EXPECT_EQ(store.Query("SELECT version FROM korvel_schema"),
-                  std::vector<std::string>{sqlite ? "5" : "4"});
+                  std::vector<std::string>{sqlite ? "6" : "5"});
         EXPECT_EQ(store.Query(sql), whole);
     }
 }

@@ -108,7 +108,8 @@ TEST_F(PostgresIngest,
     EXPECT_EQ(PostgresQuery(url_,
                             "DROP TABLE file_contents, devices, device_steps; DROP VIEW gaps; "
                             "DROP INDEX files_by_product; ALTER TABLE files DROP COLUMN raw_name, "
-                            "DROP COLUMN raw_path; UPDATE korvel_schema SET version = 1"),
+                            "DROP COLUMN raw_path; DROP TABLE ledger, ledger_findings; "
+                            "UPDATE korvel_schema SET version = 1"),
               std::vector<std::string>{});
     EXPECT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", url_}).exit_code, 0);
     EXPECT_EQ(PostgresNumber(url_, "SELECT version FROM korvel_schema"), kRecordSchemaVersion);
@@ -417,7 +418,8 @@ TEST(SqliteIngest, FleetsSummariesFollowLoadsThatFillGapsSetTheClockBackOrRepeat
     ASSERT_EQ(
         SqliteExec(db,
                    "DROP TABLE devices; DROP TABLE device_steps; ALTER TABLE files DROP COLUMN raw_name; "
-                   "ALTER TABLE files DROP COLUMN raw_path; UPDATE korvel_schema SET version = 3"),
+                   "ALTER TABLE files DROP COLUMN raw_path; DROP TABLE ledger; DROP TABLE ledger_findings; "
+                   "UPDATE korvel_schema SET version = 3"),
         "");
     ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", db}).exit_code, 0);
     expect_fleet(steps.back());

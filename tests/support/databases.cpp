@@ -114,6 +114,10 @@ std::vector<std::string> PostgresQuery(const std::string& url, const std::string
     return rows;
 }
 
+std::vector<std::string> TestDatabase::Query(const std::string& sql) const {
+    return sqlite() ? SqliteQuery(url, sql) : PostgresQuery(url, sql);
+}
+
 std::vector<std::string> SqliteQuery(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     std::vector<std::string> rows;

@@ -39,6 +39,13 @@ class PostgresServer {
     std::string error_;
 };
 
+// A database a case runs against, "sqlite" (url: the file) or "postgresql", queried as below.
+struct TestDatabase {
+    std::string kind, url;
+    std::vector<std::string> Query(const std::string& sql) const;
+    bool sqlite() const { return kind == "sqlite"; }
+};
+
 // Rows of a query, each row's fields joined by '|'; a failure becomes one row "ERROR: ...".
 std::vector<std::string> PostgresQuery(const std::string& url, const std::string& sql);
 std::vector<std::string> SqliteQuery(const std::string& path, const std::string& sql);
