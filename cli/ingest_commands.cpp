@@ -226,12 +226,22 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
     if (!ledger.id.empty() && !report.failure)
         std::cout << "ledger: " << Plural(static_cast<int64_t>(witness.entries.size()), "entry", "entries")
                   << " sent to the database\n";
-    for (const WitnessFinding& finding : witness.findings)
+    for (const WitnessFinding& finding : witness.findings) {
         std::cout << "ledger: entry " << finding.sequence << " (" << Shown(finding.file) << ", received "
-                  << UtcText(finding.received_utc) << ") "
-                  << (finding.kind == WitnessFinding::Kind::Rewritten ? "differs from the one received"
-                                                                      : "is gone from the ledger")
-                  << '\n';
+                  << UtcText(finding.received_utc) << ") ";
+        switch (finding.kind) {
+            case WitnessFinding::Kind::Rewritten:
+                std::cout << "differs from the one received\n";
+                break;
+            case WitnessFinding::Kind::Truncated:
+                std::cout << "is gone from the ledger\n";
+                break;
+            case WitnessFinding::Kind::Replaced:
+                std::cout << "of ledger " << Shown(finding.ledger_id)
+                          << " recorded other bytes than the folder's ledger records now\n";
+                break;
+        }
+    }
     if (report.failure) {
         std::cerr << "korvel-cli: ingest: " << report.failure.message << '\n';
         return kExitWrite;

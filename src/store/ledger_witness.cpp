@@ -62,7 +62,15 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
 }  // namespace
 
 std::string_view WitnessFindingWord(WitnessFinding::Kind kind) {
-    return kind == WitnessFinding::Kind::Truncated ? "truncated" : "rewritten";
+    switch (kind) {
+        case WitnessFinding::Kind::Truncated:
+            return "truncated";
+        case WitnessFinding::Kind::Replaced:
+            return "replaced";
+        case WitnessFinding::Kind::Rewritten:
+            break;
+    }
+    return "rewritten";
 }
 
 LedgerEntryKind LedgerKindOf(std::string_view word) {
@@ -71,7 +79,7 @@ LedgerEntryKind LedgerKindOf(std::string_view word) {
 }
 
 WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>& witnessed,
-                         const std::string& host) {
+                         const std::vector<WitnessedEntry>& others, const std::string& host) {
     WitnessBatch batch{local.id, host, {}, {}};
     std::map<uint64_t, const WitnessedEntry*> received;
     for (const WitnessedEntry& w : witnessed)
@@ -94,15 +102,34 @@ WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>&
             batch.findings.push_back({local.id, sequence, WitnessFinding::Kind::Truncated,
                                       static_cast<int64_t>(w->entry.product), w->entry.file, "",
                                       w->received_utc});
+    std::multimap<std::string, const WitnessedEntry*> elsewhere;
+    for (const WitnessedEntry& w : others)
+        if (w.ledger_id != local.id) elsewhere.emplace(w.entry.file, &w);
+    for (const LedgerEntry& entry : batch.entries) {
+        const auto [from, to] = elsewhere.equal_range(entry.file);
+        for (auto it = from; it != to; ++it) {
+            const WitnessedEntry& w = *it->second;
+            if (w.entry.sha256 == entry.sha256) continue;
+            batch.findings.push_back({w.ledger_id, w.entry.sequence, WitnessFinding::Kind::Replaced,
+                                      static_cast<int64_t>(w.entry.product), w.entry.file, entry.hash,
+                                      w.received_utc});
+        }
+    }
     return batch;
 }
 
 WitnessBatch QueueLedgerWitness(RecordStore& store, const Ledger& ledger, const std::string& host,
                                 Failure& failure) {
     if (ledger.id.empty()) return {};
-    std::vector<WitnessedEntry> witnessed;
+    std::vector<WitnessedEntry> witnessed, others;
     if ((failure = store.Witnessed(ledger.id, witnessed))) return {};
-    WitnessBatch batch = PlanWitness(ledger, witnessed, host);
+    std::set<uint64_t> received;
+    for (const WitnessedEntry& w : witnessed) received.insert(w.entry.sequence);
+    std::vector<std::string> files;
+    for (const LedgerEntry& entry : ledger.entries)
+        if (!received.count(entry.sequence)) files.push_back(entry.file);
+    if (!files.empty() && (failure = store.WitnessedFiles(ledger.id, files, others))) return {};
+    WitnessBatch batch = PlanWitness(ledger, witnessed, others, host);
     if (!batch.empty()) store.QueueWitness(batch);
     return batch;
 }

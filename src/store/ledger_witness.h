@@ -18,14 +18,15 @@
 
 namespace korvel {
 
-std::string_view WitnessFindingWord(WitnessFinding::Kind kind);  // "rewritten" / "truncated"
+std::string_view WitnessFindingWord(WitnessFinding::Kind kind);  // "rewritten", "truncated", "replaced"
 LedgerEntryKind LedgerKindOf(std::string_view word);              // as LedgerKindWord writes it
 
 // What the witness lacks of local (entries whose sequence it has not received) and what local
 // contradicts of it (an entry of the same sequence with another hash; an entry received that local no
-// longer holds). witnessed: the entries received of local's id.
+// longer holds; a new entry for a file that another ledger recorded with other bytes). witnessed: the
+// entries received of local's id; others: those of other ledgers that name the new entries' files.
 WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>& witnessed,
-                         const std::string& host);
+                         const std::vector<WitnessedEntry>& others, const std::string& host);
 
 // Queues for the store what PlanWitness finds of a folder's ledger; ingest's transactions then carry it
 // (RecordStore::QueueWitness, CommitWitness). A folder without a ledger (no id) queues nothing. A

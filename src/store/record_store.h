@@ -87,15 +87,18 @@ struct WitnessedEntry {
 };
 
 // What ingest saw in a folder's ledger that the witness contradicts: an entry whose hash is not the one
-// witnessed (the ledger was rewritten from there), or a witnessed entry the ledger no longer holds.
+// witnessed (the ledger was rewritten from there), a witnessed entry the ledger no longer holds, or a new
+// entry that records a file the witness received from another ledger with other bytes (the ledger was
+// replaced, the file changed).
 struct WitnessFinding {
-    enum class Kind { Rewritten, Truncated };
+    enum class Kind { Rewritten, Truncated, Replaced };
     std::string ledger_id;
     uint64_t sequence = 0;
     Kind kind = Kind::Rewritten;
     int64_t product = 0;     // of the witnessed entry
     std::string file;        // of the witnessed entry
     std::string local_hash;  // the ledger's entry's hash now; empty for one it no longer holds
+                             // (Replaced: of the new entry, in a ledger of another id)
     int64_t received_utc = 0;  // when the witness received the entry
 };
 
@@ -132,6 +135,9 @@ class RecordStore {
     // The witnessed entries of the ledger with this id (every ledger's when it is empty), by ledger and
     // sequence.
     virtual Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) = 0;
+    // The witnessed entries of other ledgers than ledger_id that name one of the files.
+    virtual Failure WitnessedFiles(const std::string& ledger_id, const std::vector<std::string>& files,
+                                   std::vector<WitnessedEntry>& entries) = 0;
     // The entries and findings go in with the next files loaded, in their transaction, or by
     // CommitWitness when none is. An entry that another run witnessed meanwhile is kept as witnessed
     // first; where its hash differs, that is a finding too. A witnessed entry is never changed.

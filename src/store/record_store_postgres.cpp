@@ -169,6 +169,7 @@ ALTER TABLE files ADD COLUMN raw_name bytea, ADD COLUMN raw_path bytea;)",
   received timestamptz NOT NULL DEFAULT now(),
   PRIMARY KEY (ledger_id, sequence));
 CREATE INDEX ledger_by_product ON ledger (product);
+CREATE INDEX ledger_by_file ON ledger (file);
 CREATE TABLE ledger_findings (
   ledger_id text NOT NULL,
   sequence bigint NOT NULL,
@@ -464,6 +465,22 @@ class PostgresStore final : public RecordStore {
   product, file, size, sha256, first_key, last_key, records, previous, hash,
   extract(epoch FROM received)::bigint FROM ledger WHERE $1 = '' OR ledger_id = $1 ORDER BY ledger_id, sequence)",
                                    1, nullptr, values, nullptr, nullptr, 0));
+        return ReadWitnessed(result, entries);
+    }
+
+    Failure WitnessedFiles(const std::string& ledger_id, const std::vector<std::string>& files,
+                           std::vector<WitnessedEntry>& entries) override {
+        const std::string names = TextArray(files);
+        const char* values[] = {ledger_id.c_str(), names.c_str()};
+        Result result(PQexecParams(connection_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host,
+  product, file, size, sha256, first_key, last_key, records, previous, hash,
+  extract(epoch FROM received)::bigint FROM ledger WHERE file = ANY ($2::text[]) AND ledger_id <> $1
+  ORDER BY ledger_id, sequence)",
+                                   2, nullptr, values, nullptr, nullptr, 0));
+        return ReadWitnessed(result, entries);
+    }
+
+    Failure ReadWitnessed(const Result& result, std::vector<WitnessedEntry>& entries) {
         if (!result.Ok()) return Error("cannot read the database's ledger", result.get());
         for (int row = 0; row < result.Rows(); ++row) {
             WitnessedEntry witnessed;
@@ -764,21 +781,22 @@ ORDER BY 2 ON CONFLICT DO NOTHING)",
             }
         }
         if (findings.empty()) return {};
-        std::vector<std::string> columns[5];
+        std::vector<std::string> columns[6];
         for (const WitnessFinding& f : findings) {
-            columns[0].push_back(std::to_string(f.sequence));
-            columns[1].push_back(std::string(WitnessFindingWord(f.kind)));
-            columns[2].push_back(std::to_string(f.product));
-            columns[3].push_back(f.file);
-            columns[4].push_back(f.local_hash);
+            columns[0].push_back(f.ledger_id);
+            columns[1].push_back(std::to_string(f.sequence));
+            columns[2].push_back(std::string(WitnessFindingWord(f.kind)));
+            columns[3].push_back(std::to_string(f.product));
+            columns[4].push_back(f.file);
+            columns[5].push_back(f.local_hash);
         }
         std::vector<std::string> arrays;
         for (const auto& column : columns) arrays.push_back(TextArray(column));
-        const char* values[] = {batch.ledger_id.c_str(), arrays[0].c_str(), arrays[1].c_str(), arrays[2].c_str(),
-                                arrays[3].c_str(),       arrays[4].c_str(), batch.host.c_str()};
+        const char* values[] = {arrays[0].c_str(), arrays[1].c_str(), arrays[2].c_str(), arrays[3].c_str(),
+                                arrays[4].c_str(), arrays[5].c_str(), batch.host.c_str()};
         Result found(PQexecParams(connection_, R"(INSERT INTO ledger_findings
   (ledger_id, sequence, kind, product, file, local_hash, host)
-SELECT $1, u.*, $7 FROM unnest($2::bigint[], $3::text[], $4::bigint[], $5::text[], $6::text[]) AS u
+SELECT u.*, $7 FROM unnest($1::text[], $2::bigint[], $3::text[], $4::bigint[], $5::text[], $6::text[]) AS u
 ON CONFLICT DO NOTHING)",
                                   7, nullptr, values, nullptr, nullptr, 0));
         if (!found.Ok()) return fail(found);

@@ -132,6 +132,7 @@ UPDATE files SET raw_name = CAST(name AS BLOB), name = korvel_shown(name) WHERE 
   received INTEGER NOT NULL,
   PRIMARY KEY (ledger_id, sequence));
 CREATE INDEX ledger_by_product ON ledger (product);
+CREATE INDEX ledger_by_file ON ledger (file);
 CREATE TABLE ledger_findings (
   ledger_id TEXT NOT NULL,
   sequence INTEGER NOT NULL,
@@ -320,6 +321,27 @@ class SqliteStore final : public RecordStore {
   WHERE ?1 = '' OR ledger_id = ?1 ORDER BY ledger_id, sequence)");
         if (!query) return Error("cannot read the database's ledger");
         query.Bind(1, ledger_id);
+        return ReadWitnessed(query, entries);
+    }
+
+    Failure WitnessedFiles(const std::string& ledger_id, const std::vector<std::string>& files,
+                           std::vector<WitnessedEntry>& entries) override {
+        Statement query(db_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
+  sha256, first_key, last_key, records, previous, hash, received FROM ledger
+  WHERE file = ? AND ledger_id <> ? ORDER BY ledger_id, sequence)");
+        if (!query) return Error("cannot read the database's ledger");
+        for (const std::string& file : files) {
+            query.Bind(1, file);
+            query.Bind(2, ledger_id);
+            const Failure failure = ReadWitnessed(query, entries);
+            query.Reset();
+            if (failure) return failure;
+        }
+        return {};
+    }
+
+  private:
+    Failure ReadWitnessed(Statement& query, std::vector<WitnessedEntry>& entries) {
         int result;
         while ((result = query.Step()) == SQLITE_ROW) {
             WitnessedEntry witnessed;
@@ -346,6 +368,7 @@ class SqliteStore final : public RecordStore {
         return {};
     }
 
+  public:
     Failure Fleet(std::vector<FleetDevice>& devices) override {
         // From the devices' summaries, which every load keeps up to date: the gaps as the gaps view
         // finds them, without reading every record.
@@ -817,7 +840,7 @@ ORDER BY r.product)";
   CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT DO NOTHING)");
         if (!finding) return Error(what.c_str());
         for (const WitnessFinding& f : findings) {
-            finding.Bind(1, batch.ledger_id);
+            finding.Bind(1, f.ledger_id);
             finding.Bind(2, static_cast<int64_t>(f.sequence));
             const std::string kind(WitnessFindingWord(f.kind));
             finding.Bind(3, kind);

@@ -211,7 +211,7 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
          0,
          {"other ledger", "changed " + kB + "#2"},
          {"    line 51 received: " + Trimmed(kOldLine), "    line 51 now:      " + Trimmed(kNewLine)},
-         {}},
+         {123}},
     };
     for (const Case& c : cases) {
         for (const TestDatabase& db : Databases()) {
