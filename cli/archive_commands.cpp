@@ -13,6 +13,7 @@
 
 #include "archive/running_summary.h"
 #include "exit_codes.h"
+#include "ledger_commands.h"
 #include "nlohmann/json.hpp"
 #include "platform/open_in_desktop.h"
 #include "records/record_file.h"
@@ -26,6 +27,7 @@
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "views/archive_text.h"
+#include "views/ledger_text.h"
 #include "views/report_page.h"
 
 namespace korvel::cli {
@@ -39,6 +41,8 @@ void Say(const char* command, const std::string& sentence) {
     std::cerr << "korvel-cli: " << command << ": " << sentence << '\n';
 }
 
+}  // namespace
+
 // The folder to read, or the exit code after saying why there is none.
 std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code) {
     const bool given = dir.has_value();
@@ -51,6 +55,8 @@ std::optional<std::string> Folder(const std::optional<std::string>& dir, const c
     }
     return folder;
 }
+
+namespace {
 
 // The records the command reads: the folder of --dir (by default the upload folder) or the database of
 // --db, which answers the same for the files loaded into it. Nothing, and the exit code, after saying why.
@@ -404,6 +410,8 @@ int ArchiveCommands::RunArchive() const {
     if (!source) return code;
     const Archive& archive = *source;
     if (NoRecordFiles(archive, "archive", db_.has_value())) return kExitUsage;
+    // A folder that holds a ledger says what it proves; one without stays as it was.
+    const std::optional<LedgerCheck> ledger = db_ ? std::nullopt : FolderLedgerCheck(archive.folder);
 
     if (json_) {
         BinaryStandardOutput();
@@ -415,11 +423,14 @@ int ArchiveCommands::RunArchive() const {
         for (const DeviceArchive& device : archive.devices)
             j["devices"].push_back(DeviceJson(archive, device, limit_));
         j["unreadable"] = archive.problems;
+        if (ledger) j["ledger"] = LedgerJson(*ledger);
         std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
-    std::cout << ArchiveCheckText(archive, {.now = std::nullopt, .database = db_.has_value()});
+    std::string text = ArchiveCheckText(archive, {.now = std::nullopt, .database = db_.has_value()});
+    if (ledger) AddLedgerLine(text, *ledger);
+    std::cout << text;
     return archive.Complete() ? kExitOk : kExitVerify;
 }
 
@@ -469,6 +480,7 @@ int ArchiveCommands::RunReport() const {
     options.limit = limit_;
     options.now = static_cast<int64_t>(std::time(nullptr));
     options.database = db_.has_value();
+    if (!db_) options.ledger = FolderLedgerCheck(archive.folder);
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     if (const Failure failure = Emit(output, [&](std::ostream& out) {

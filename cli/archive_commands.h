@@ -42,6 +42,10 @@ class ArchiveCommands {
     std::optional<double> limit_;
 };
 
+// The folder a command reads: dir, by default the upload folder. Nothing, and the exit code, after saying
+// why it cannot be read.
+std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code);
+
 // What the page commands share. Writes to the file named (whole or not at all), or to standard output;
 // the Failure says why that failed.
 Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write);

@@ -13,6 +13,7 @@
 #include "device_commands.h"
 #include "exit_codes.h"
 #include "ingest_commands.h"
+#include "ledger_commands.h"
 #include "system.h"
 #include "text/file_system.h"
 #include "text/shown.h"
@@ -200,8 +201,16 @@ int Main(int argc, char** argv) {
     CLI::App* verify = app.add_subcommand(
         "verify", "Checks record files: checksums, product numbers, timestamp order, repeated lines.");
     verify->add_option("PATH", verify_paths, "record files, or folders searched recursively")
-        ->required()
         ->type_name("PATH...");
+    bool verify_ledger = false, verify_adopt = false;
+    verify->add_flag(
+        "--ledger", verify_ledger,
+        "check the folder (PATH, one; default the upload folder) against its ledger of downloads:\n"
+        "per device the files proven, changed, missing and unrecorded, and the chain");
+    verify
+        ->add_flag("--adopt", verify_adopt,
+                   "with --ledger: first record the files no entry holds (from before the ledger) as adopted")
+        ->needs("--ledger");
 
     CLI::App* daily = app.add_subcommand(
         "daily",
@@ -268,7 +277,20 @@ int Main(int argc, char** argv) {
             download_ingest_url.empty() ? std::nullopt : std::optional<std::string>(download_ingest_url));
         return ingested != kExitOk ? ingested : code;
     }
+    if (*verify && verify_ledger) {
+        if (verify_paths.size() > 1) {
+            std::cerr << "korvel-cli: verify: --ledger checks one folder, not " << verify_paths.size()
+                      << '\n';
+            return kExitUsage;
+        }
+        return RunVerifyLedger(verify_paths.empty() ? std::nullopt : std::optional(verify_paths[0]),
+                               verify_adopt);
+    }
     if (*verify) {
+        if (verify_paths.empty()) {
+            std::cerr << "korvel-cli: verify: PATH is required (see korvel-cli --help)\n";
+            return kExitUsage;
+        }
         for (const std::string& path : verify_paths) {
             if (!FileExists(path)) {
                 std::cerr << "korvel-cli: verify: " << path << ": no such file or folder\n";

@@ -10,6 +10,7 @@
 #include "app/daily_task.h"
 #include "app/korvel_app.h"
 #include "archive/archive.h"
+#include "archive/ledger_check.h"
 #include "archive/running_summary.h"
 #include "platform/open_in_desktop.h"
 #include "text/file_system.h"
@@ -20,6 +21,7 @@
 #include "ui/controls.h"
 #include "ui/texts.h"
 #include "views/archive_text.h"
+#include "views/ledger_text.h"
 #include "views/report_page.h"
 
 namespace korvel {
@@ -124,7 +126,10 @@ void CKorvelApp::CheckRecords(std::function<void(std::u16string)> show) {
                        std::u16string(text::kNoRecordFilesHint);
                 for (const std::string& problem : archive.problems) text += u"\n" + Utf8ToWide(problem);
             } else {
-                text = Utf8ToWide(ArchiveCheckTextZh(archive, static_cast<int64_t>(std::time(nullptr))));
+                std::string check = ArchiveCheckTextZh(archive, static_cast<int64_t>(std::time(nullptr)));
+                if (const std::optional<LedgerCheck> ledger = FolderLedgerCheck(folder))
+                    AddLedgerLineZh(check, *ledger);
+                text = Utf8ToWide(check);
             }
             // What the daily task did last (Windows), when it ever ran for this folder.
             if (const std::string last = LastDailyRun(folder); !last.empty())
@@ -147,6 +152,7 @@ std::u16string WriteAndOpenReport(const std::string& folder, const std::string& 
     if (device && device->records.empty()) device = nullptr;
     ReportOptions options;
     options.now = static_cast<int64_t>(std::time(nullptr));
+    options.ledger = FolderLedgerCheck(folder);
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     Failure error;

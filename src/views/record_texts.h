@@ -70,4 +70,16 @@ inline constexpr std::string_view kMoreDamaged = "另有损坏行未列出：";
 inline constexpr std::string_view kNoNumber = "无数值的记录（nan、inf 或文字，按原样保留）";
 inline constexpr std::string_view kMoreNoNumber = "另有未列出：";
 
+// The ledger of downloads, one line: "下载台账：12 个文件已证实（其中 2 个为补记），1 个被改动，0 个缺失，1
+// 个未记入； 台账链完整".
+inline constexpr std::string_view kLedger = "下载台账：";
+inline constexpr std::string_view kLedgerProven = " 个文件已证实";
+inline constexpr std::string_view kLedgerAdopted = "（其中 %s 个为补记）";
+inline constexpr std::string_view kLedgerChanged = " 个被改动";
+inline constexpr std::string_view kLedgerMissing = " 个缺失";
+inline constexpr std::string_view kLedgerUnrecorded = " 个未记入";
+inline constexpr std::string_view kLedgerUnreadable = " 个无法读取";
+inline constexpr std::string_view kLedgerChainIntact = "台账链完整";
+inline constexpr std::string_view kLedgerChainBroken = "台账链在第 %s 行断开";
+
 }  // namespace korvel::record_text

@@ -11,6 +11,7 @@
 #include "archive/running_summary.h"
 #include "text/shown.h"
 #include "views/archive_text.h"
+#include "views/ledger_text.h"
 #include "views/record_texts.h"
 
 namespace korvel {
@@ -435,6 +436,10 @@ Section MakeSection(const Archive& archive, const DeviceArchive& device, const s
     page += Row({"无数值（nan、inf 或文字）", std::to_string(device.no_number.size())});
     page += Row({"无法读取", std::to_string(device.unreadable.size() + archive.folders.size())});
     page += Row({"结论", Verdict(archive, device)});
+    if (options.ledger)
+        page +=
+            Row({"下载台账",
+                 Html(LedgerSummaryZh(*options.ledger, device.product).substr(record_text::kLedger.size()))});
     page += "</table>\n";
 
     page += "<h3>运行速度曲线</h3>\n<div class=\"tools\"><button" + id("reset") +
@@ -559,6 +564,7 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
             Html(archive.folder) + "，" + std::to_string(archive.devices.size()) + " 台设备，" +
             std::to_string(archive.files.size()) +
             " 个文件。待下载记录按生成本页的时间估计，假设设备一直在记录。</p>\n";
+    if (options.ledger) page += "<p id=\"ledger\">" + Html(LedgerSummaryZh(*options.ledger)) + "</p>\n";
     page +=
         "<table id=\"overview\">\n<tr><th>产品编号</th><th>文件数</th><th>记录数</th><th>最早记录</th>"
         "<th>最新记录</th><th>完整性</th><th>缺口</th><th>最后下载</th><th>待下载（估计）</th>"

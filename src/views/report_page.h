@@ -8,13 +8,15 @@
 #include <string_view>
 
 #include "archive/archive.h"
+#include "archive/ledger_check.h"
 
 namespace korvel {
 
 struct ReportOptions {
-    std::optional<double> limit;  // the permitted value the page starts with: its line and its periods
-    int64_t now = 0;              // seconds since 1970 UTC, for the pending estimate of the overview
-    bool database = false;        // the archive was read from a database, which its folder names
+    std::optional<double> limit;        // the permitted value the page starts with: its line and its periods
+    int64_t now = 0;                    // seconds since 1970 UTC, for the pending estimate of the overview
+    bool database = false;              // the archive was read from a database, which its folder names
+    std::optional<LedgerCheck> ledger;  // the folder's ledger, when it holds one: a line on the page
 };
 
 // One device's page.
