@@ -211,6 +211,13 @@ int Main(int argc, char** argv) {
         ->add_flag("--adopt", verify_adopt,
                    "with --ledger: first record the files no entry holds (from before the ledger) as adopted")
         ->needs("--ledger");
+    std::optional<std::string> verify_db;
+    verify
+        ->add_option("--db", verify_db,
+                     "with --ledger: also compare the folder and its ledger with what the database received\n"
+                     "from ingest (the witness the PC cannot rewrite)")
+        ->type_name("URL")
+        ->needs("--ledger");
 
     CLI::App* daily = app.add_subcommand(
         "daily",
@@ -284,7 +291,7 @@ int Main(int argc, char** argv) {
             return kExitUsage;
         }
         return RunVerifyLedger(verify_paths.empty() ? std::nullopt : std::optional(verify_paths[0]),
-                               verify_adopt);
+                               verify_adopt, verify_db);
     }
     if (*verify) {
         if (verify_paths.empty()) {

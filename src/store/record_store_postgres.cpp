@@ -463,7 +463,7 @@ class PostgresStore final : public RecordStore {
         const char* values[] = {ledger_id.c_str()};
         Result result(PQexecParams(connection_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host,
   product, file, size, sha256, first_key, last_key, records, previous, hash,
-  extract(epoch FROM received)::bigint FROM ledger WHERE $1 = '' OR ledger_id = $1 ORDER BY ledger_id, sequence)",
+  floor(extract(epoch FROM received))::bigint FROM ledger WHERE $1 = '' OR ledger_id = $1 ORDER BY ledger_id, sequence)",
                                    1, nullptr, values, nullptr, nullptr, 0));
         return ReadWitnessed(result, entries);
     }
@@ -474,7 +474,7 @@ class PostgresStore final : public RecordStore {
         const char* values[] = {ledger_id.c_str(), names.c_str()};
         Result result(PQexecParams(connection_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host,
   product, file, size, sha256, first_key, last_key, records, previous, hash,
-  extract(epoch FROM received)::bigint FROM ledger WHERE file = ANY ($2::text[]) AND ledger_id <> $1
+  floor(extract(epoch FROM received))::bigint FROM ledger WHERE file = ANY ($2::text[]) AND ledger_id <> $1
   ORDER BY ledger_id, sequence)",
                                    2, nullptr, values, nullptr, nullptr, 0));
         return ReadWitnessed(result, entries);
@@ -768,7 +768,7 @@ ORDER BY 2 ON CONFLICT DO NOTHING)",
             if (!inserted.Ok()) return fail(inserted);
             const char* held_values[] = {batch.ledger_id.c_str(), arrays[0].c_str()};
             Result held(PQexecParams(connection_, R"(SELECT sequence, hash, product, file,
-  extract(epoch FROM received)::bigint FROM ledger WHERE ledger_id = $1 AND sequence = ANY ($2::bigint[]))",
+  floor(extract(epoch FROM received))::bigint FROM ledger WHERE ledger_id = $1 AND sequence = ANY ($2::bigint[]))",
                                      2, nullptr, held_values, nullptr, nullptr, 0));
             if (!held.Ok()) return fail(held);
             std::map<uint64_t, const LedgerEntry*> sent;
