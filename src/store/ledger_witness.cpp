@@ -170,8 +170,15 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
         by_file[w.entry.file].push_back(&w);
         const LedgerEntry& e = w.entry;
         auto problem = [&](WitnessProblem::Kind kind, std::string detail) {
-            report.problems.push_back({kind, w.ledger_id, e.sequence, e.file, e.product, w.received_utc,
-                                       std::move(detail), false, {}});
+            report.problems.push_back({kind,
+                                       w.ledger_id,
+                                       e.sequence,
+                                       e.file,
+                                       e.product,
+                                       w.received_utc,
+                                       std::move(detail),
+                                       false,
+                                       {}});
         };
         if (w.ledger_id != local.id) {
             others[w.ledger_id].push_back(&w);
@@ -183,22 +190,30 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
             problem(WitnessProblem::Kind::Truncated, "the ledger no longer holds this entry");
         } else if (it->second->hash != e.hash) {
             std::string detail = "the ledger's entry is not the one received";
-            if (it->second->file != e.file) detail += ": it names " + it->second->file + " instead";
-            else if (it->second->sha256 != e.sha256) detail += ": it gives the file another SHA-256";
+            if (it->second->file != e.file)
+                detail += ": it names " + it->second->file + " instead";
+            else if (it->second->sha256 != e.sha256)
+                detail += ": it gives the file another SHA-256";
             problem(WitnessProblem::Kind::Rewritten, detail);
         }
     }
-    for (const LedgerEntry& entry : local.entries) report.unwitnessed += received.count(entry.sequence) ? 0 : 1;
+    for (const LedgerEntry& entry : local.entries)
+        report.unwitnessed += received.count(entry.sequence) ? 0 : 1;
     for (const auto& [id, entries] : others) {
         const WitnessedEntry& last = *entries.back();
-        report.problems.push_back(
-            {WitnessProblem::Kind::OtherLedger, id, last.entry.sequence, last.entry.file, last.entry.product,
-             last.received_utc,
-             "ledger " + id + " (" + std::to_string(entries.size()) +
-                 (entries.size() == 1 ? " entry" : " entries") + " received) names this folder's files but " +
-                 (local.id.empty() ? "the folder has no ledger" : "is not the folder's ledger (" + local.id + ")"),
-             false,
-             {}});
+        report.problems.push_back({WitnessProblem::Kind::OtherLedger,
+                                   id,
+                                   last.entry.sequence,
+                                   last.entry.file,
+                                   last.entry.product,
+                                   last.received_utc,
+                                   "ledger " + id + " (" + std::to_string(entries.size()) +
+                                       (entries.size() == 1 ? " entry" : " entries") +
+                                       " received) names this folder's files but " +
+                                       (local.id.empty() ? "the folder has no ledger"
+                                                         : "is not the folder's ledger (" + local.id + ")"),
+                                   false,
+                                   {}});
     }
 
     // Each file against every entry received for it: its bytes never change once saved.
@@ -207,9 +222,15 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
         const std::optional<std::string> now = hash_of(file);
         const WitnessedEntry& first = *entries.front();
         if (!now) {
-            report.problems.push_back({WitnessProblem::Kind::Deleted, first.ledger_id, first.entry.sequence, file,
-                                       first.entry.product, first.received_utc,
-                                       "recorded, not in the folder", false, {}});
+            report.problems.push_back({WitnessProblem::Kind::Deleted,
+                                       first.ledger_id,
+                                       first.entry.sequence,
+                                       file,
+                                       first.entry.product,
+                                       first.received_utc,
+                                       "recorded, not in the folder",
+                                       false,
+                                       {}});
             continue;
         }
         bool proven = true;
@@ -217,9 +238,15 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
         for (const WitnessedEntry* w : entries) {
             if (w->entry.sha256 == *now || !told.insert(w->entry.sha256).second) continue;
             proven = false;
-            WitnessProblem problem{WitnessProblem::Kind::Changed, w->ledger_id, w->entry.sequence, file,
-                                   w->entry.product, w->received_utc,
-                                   "its bytes are not those received", false, {}};
+            WitnessProblem problem{WitnessProblem::Kind::Changed,
+                                   w->ledger_id,
+                                   w->entry.sequence,
+                                   file,
+                                   w->entry.product,
+                                   w->received_utc,
+                                   "its bytes are not those received",
+                                   false,
+                                   {}};
             std::string bytes;
             if (const std::optional<std::string> recorded = stored->Of(w->entry);
                 recorded && ReadWhole(folder + "/" + file, bytes)) {

@@ -19,7 +19,7 @@
 namespace korvel {
 
 std::string_view WitnessFindingWord(WitnessFinding::Kind kind);  // "rewritten", "truncated", "replaced"
-LedgerEntryKind LedgerKindOf(std::string_view word);              // as LedgerKindWord writes it
+LedgerEntryKind LedgerKindOf(std::string_view word);             // as LedgerKindWord writes it
 
 // What the witness lacks of local (entries whose sequence it has not received) and what local
 // contradicts of it (an entry of the same sequence with another hash; an entry received that local no
@@ -46,7 +46,7 @@ struct WitnessProblem {
     Kind kind = Kind::Rewritten;
     std::string ledger_id;
     uint64_t sequence = 0;
-    std::string file;          // as the entry names it
+    std::string file;  // as the entry names it
     uint64_t product = 0;
     int64_t received_utc = 0;  // when the witness received the entry
     std::string detail;        // the rest of the sentence

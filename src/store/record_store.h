@@ -95,10 +95,10 @@ struct WitnessFinding {
     std::string ledger_id;
     uint64_t sequence = 0;
     Kind kind = Kind::Rewritten;
-    int64_t product = 0;     // of the witnessed entry
-    std::string file;        // of the witnessed entry
-    std::string local_hash;  // the ledger's entry's hash now; empty for one it no longer holds
-                             // (Replaced: of the new entry, in a ledger of another id)
+    int64_t product = 0;       // of the witnessed entry
+    std::string file;          // of the witnessed entry
+    std::string local_hash;    // the ledger's entry's hash now; empty for one it no longer holds
+                               // (Replaced: of the new entry, in a ledger of another id)
     int64_t received_utc = 0;  // when the witness received the entry
 };
 

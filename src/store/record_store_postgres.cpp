@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "store/record_store.h"
 #include "store/ledger_witness.h"
+#include "store/record_store.h"
 #include "store/record_store_backends.h"
 #include "text/shown.h"
 
@@ -530,8 +530,9 @@ SELECT p.product, coalesce(r.records, 0), extract(epoch FROM r.first_taken)::big
   EXISTS (SELECT 1 FROM ledger_findings WHERE product = p.product) OR EXISTS (
     SELECT 1 FROM ledger e LEFT JOIN ledger b ON b.ledger_id = e.ledger_id AND b.sequence = e.sequence - 1
     WHERE e.product = p.product
-      AND e.previous <> coalesce(b.hash, CASE WHEN e.sequence = 1 THEN ')" + std::string(kLedgerGenesis) +
-                                      R"(' END))
+      AND e.previous <> coalesce(b.hash, CASE WHEN e.sequence = 1 THEN ')" +
+                                std::string(kLedgerGenesis) +
+                                R"(' END))
 FROM recorders p
 LEFT JOIN devices r ON r.product = p.product
 LEFT JOIN LATERAL (SELECT ingested, host FROM files WHERE product = p.product
@@ -746,20 +747,28 @@ ORDER BY p.product)";
         if (!batch.entries.empty()) {
             std::vector<std::string> columns[14];
             for (const LedgerEntry& e : batch.entries) {
-                const std::string fields[] = {std::to_string(e.sequence), std::string(LedgerKindWord(e.kind)),
-                                              e.utc_time,    e.pc_clock,
-                                              e.host,        std::to_string(e.product),
-                                              e.file,        std::to_string(e.size),
-                                              e.sha256,      e.first_key,
-                                              e.last_key,    std::to_string(e.records),
-                                              e.previous,    e.hash};
+                const std::string fields[] = {std::to_string(e.sequence),
+                                              std::string(LedgerKindWord(e.kind)),
+                                              e.utc_time,
+                                              e.pc_clock,
+                                              e.host,
+                                              std::to_string(e.product),
+                                              e.file,
+                                              std::to_string(e.size),
+                                              e.sha256,
+                                              e.first_key,
+                                              e.last_key,
+                                              std::to_string(e.records),
+                                              e.previous,
+                                              e.hash};
                 for (size_t i = 0; i < std::size(fields); ++i) columns[i].push_back(fields[i]);
             }
             std::vector<std::string> arrays;
             for (const auto& column : columns) arrays.push_back(TextArray(column));
             std::vector<const char*> values = {batch.ledger_id.c_str()};
             for (const std::string& array : arrays) values.push_back(array.c_str());
-            Result inserted(PQexecParams(connection_, R"(INSERT INTO ledger (ledger_id, sequence, kind, utc_time,
+            Result inserted(PQexecParams(connection_,
+                                         R"(INSERT INTO ledger (ledger_id, sequence, kind, utc_time,
   pc_clock, host, product, file, size, sha256, first_key, last_key, records, previous, hash)
 SELECT $1, u.* FROM unnest($2::bigint[], $3::text[], $4::text[], $5::text[], $6::text[], $7::bigint[],
   $8::text[], $9::bigint[], $10::text[], $11::text[], $12::text[], $13::bigint[], $14::text[], $15::text[]) AS u
@@ -777,7 +786,8 @@ ORDER BY 2 ON CONFLICT DO NOTHING)",
                 const auto it = sent.find(static_cast<uint64_t>(held.Int(row, 0)));
                 if (it != sent.end() && held.Text(row, 1) != it->second->hash)
                     findings.push_back({batch.ledger_id, it->first, WitnessFinding::Kind::Rewritten,
-                                        held.Int(row, 2), held.Text(row, 3), it->second->hash, held.Int(row, 4)});
+                                        held.Int(row, 2), held.Text(row, 3), it->second->hash,
+                                        held.Int(row, 4)});
             }
         }
         if (findings.empty()) return {};

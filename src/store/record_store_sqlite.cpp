@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "archive/running_summary.h"
-#include "store/record_store.h"
 #include "store/ledger_witness.h"
+#include "store/record_store.h"
 #include "store/record_store_backends.h"
 #include "text/shown.h"
 #include "text/utf8.h"
@@ -316,7 +316,8 @@ class SqliteStore final : public RecordStore {
     }
 
     Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) override {
-        Statement query(db_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
+        Statement query(db_,
+                        R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
   sha256, first_key, last_key, records, previous, hash, received FROM ledger
   WHERE ?1 = '' OR ledger_id = ?1 ORDER BY ledger_id, sequence)");
         if (!query) return Error("cannot read the database's ledger");
@@ -326,7 +327,8 @@ class SqliteStore final : public RecordStore {
 
     Failure WitnessedFiles(const std::string& ledger_id, const std::vector<std::string>& files,
                            std::vector<WitnessedEntry>& entries) override {
-        Statement query(db_, R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
+        Statement query(db_,
+                        R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
   sha256, first_key, last_key, records, previous, hash, received FROM ledger
   WHERE file = ? AND ledger_id <> ? ORDER BY ledger_id, sequence)");
         if (!query) return Error("cannot read the database's ledger");
@@ -395,7 +397,8 @@ SELECT r.product, coalesce(d.records, 0), d.first_utc, d.last_utc, d.last_offset
   EXISTS (SELECT 1 FROM ledger_findings WHERE product = r.product) OR EXISTS (
     SELECT 1 FROM ledger e WHERE e.product = r.product AND e.previous <> coalesce(
       (SELECT p.hash FROM ledger p WHERE p.ledger_id = e.ledger_id AND p.sequence = e.sequence - 1),
-      CASE WHEN e.sequence = 1 THEN ')" + std::string(kLedgerGenesis) + R"(' END))
+      CASE WHEN e.sequence = 1 THEN ')" +
+                                std::string(kLedgerGenesis) + R"(' END))
 FROM recorders r LEFT JOIN devices d ON d.product = r.product LEFT JOIN g ON g.product = r.product
   LEFT JOIN usual u ON u.product = r.product
 ORDER BY r.product)";
@@ -806,7 +809,8 @@ ORDER BY r.product)";
         std::vector<WitnessFinding> findings = batch.findings;
         Statement insert(db_, R"(INSERT INTO ledger VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,
   CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT DO NOTHING)");
-        Statement held(db_, "SELECT hash, product, file, received FROM ledger WHERE ledger_id = ? AND sequence = ?");
+        Statement held(
+            db_, "SELECT hash, product, file, received FROM ledger WHERE ledger_id = ? AND sequence = ?");
         if (!insert || !held) return Error(what.c_str());
         for (const LedgerEntry& e : batch.entries) {
             const std::string kind(LedgerKindWord(e.kind));

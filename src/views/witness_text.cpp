@@ -33,8 +33,8 @@ size_t Count(const WitnessReport& report, WitnessProblem::Kind kind) {
 }  // namespace
 
 std::string WitnessText(const std::string& database, const WitnessReport& report) {
-    std::string out = "witness: " + Shown(database) + ", " +
-                      Plural(report.witnessed, "entry", "entries") + " received for this folder";
+    std::string out = "witness: " + Shown(database) + ", " + Plural(report.witnessed, "entry", "entries") +
+                      " received for this folder";
     if (report.unwitnessed)
         out += ", " + Plural(report.unwitnessed, "entry", "entries") +
                " of the ledger not received yet (korvel-cli ingest sends them)";
@@ -52,16 +52,17 @@ std::string WitnessText(const std::string& database, const WitnessReport& report
         out += "\n";
         for (const LedgerLineChange& change : p.changes) {
             for (size_t i = 0; i < change.recorded.size(); ++i)
-                out += "    line " + std::to_string(change.recorded_from + i) + " received: " + change.recorded[i] +
-                       "\n";
+                out += "    line " + std::to_string(change.recorded_from + i) +
+                       " received: " + change.recorded[i] + "\n";
             for (size_t i = 0; i < change.current.size(); ++i)
-                out += "    line " + std::to_string(change.current_from + i) + " now:      " + change.current[i] +
-                       "\n";
+                out += "    line " + std::to_string(change.current_from + i) +
+                       " now:      " + change.current[i] + "\n";
         }
     }
     using Kind = WitnessProblem::Kind;
     if (report.problems.empty()) {
-        out += "witness: agrees: " + Plural(report.proven, "file", "files") + " as received, the ledger as received\n";
+        out += "witness: agrees: " + Plural(report.proven, "file", "files") +
+               " as received, the ledger as received\n";
     } else {
         out += "witness: disagrees: " + std::to_string(Count(report, Kind::Changed)) + " changed, " +
                std::to_string(Count(report, Kind::Deleted)) + " deleted, " +

@@ -189,8 +189,7 @@ TEST(DatabaseArchive, ReadsWriteNothingAndLeaveAnOlderSchemaToIngest) {
                      "SELECT (SELECT version FROM korvel_schema), to_regclass('file_contents'), "
                      "to_regclass('devices'), (SELECT count(*) FROM files)"));
              },
-             "DROP TABLE ledger, ledger_findings; UPDATE korvel_schema SET version = 4",
-             5});
+             "DROP TABLE ledger, ledger_findings; UPDATE korvel_schema SET version = 4", 5});
     } else {
         std::cerr << "PostgreSQL left out: " << server.skip_reason() << server.error() << '\n';
     }

@@ -124,9 +124,11 @@ class LedgerWitness : public ::testing::Test {
         std::vector<TestDatabase> databases = {
             {"sqlite", db_dir_.path() + "/korvel" + std::to_string(++made_) + ".sqlite"}};
         if (server_->running()) {
-            databases.push_back({"postgresql", server_->CreateDatabase("witness" + std::to_string(++created_))});
+            databases.push_back(
+                {"postgresql", server_->CreateDatabase("witness" + std::to_string(++created_))});
         } else {
-            std::printf("PostgreSQL not tested: %s%s\n", server_->skip_reason().c_str(), server_->error().c_str());
+            std::printf("PostgreSQL not tested: %s%s\n", server_->skip_reason().c_str(),
+                        server_->error().c_str());
         }
         return databases;
     }
@@ -134,9 +136,9 @@ class LedgerWitness : public ::testing::Test {
     // When the database received entry sequence, as it writes the time itself.
     static std::string Received(const TestDatabase& db, int sequence) {
         const std::string where = " FROM ledger WHERE sequence = " + std::to_string(sequence);
-        const std::vector<std::string> rows =
-            db.Query(db.sqlite() ? "SELECT strftime('%Y-%m-%d %H:%M:%S', received, 'unixepoch')" + where
-                                 : "SELECT to_char(received AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')" + where);
+        const std::vector<std::string> rows = db.Query(
+            db.sqlite() ? "SELECT strftime('%Y-%m-%d %H:%M:%S', received, 'unixepoch')" + where
+                        : "SELECT to_char(received AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')" + where);
         return rows.size() == 1 ? rows[0] : "?";
     }
 
@@ -152,10 +154,10 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
     struct Case {
         const char* name;
         std::function<void(TempDir&)> tamper;
-        int local_code;                    // verify --ledger without the witness
-        std::multiset<std::string> told;   // by verify --ledger --db
-        std::vector<std::string> lines;    // of changed files
-        std::set<int64_t> not_intact;      // fleet's recorders after the next ingest
+        int local_code;                   // verify --ledger without the witness
+        std::multiset<std::string> told;  // by verify --ledger --db
+        std::vector<std::string> lines;   // of changed files
+        std::set<int64_t> not_intact;     // fleet's recorders after the next ingest
     };
     const std::vector<Case> cases = {
         {"untouched", [](TempDir&) {}, 0, {}, {}, {}},
@@ -166,7 +168,8 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
              ForgeLedger(dir, ledger);
          },
          0,
-         {"rewritten " + kA + "#1", "rewritten " + kB + "#2", "rewritten " + kC + "#3", "rewritten " + kD + "#4"},
+         {"rewritten " + kA + "#1", "rewritten " + kB + "#2", "rewritten " + kC + "#3",
+          "rewritten " + kD + "#4"},
          {},
          {123, 456}},
         {"a file replaced, its entry and the chain computed again",
@@ -177,7 +180,8 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
              ForgeLedger(dir, ledger);
          },
          0,
-         {"changed " + kB + "#2", "rewritten " + kB + "#2", "rewritten " + kC + "#3", "rewritten " + kD + "#4"},
+         {"changed " + kB + "#2", "rewritten " + kB + "#2", "rewritten " + kC + "#3",
+          "rewritten " + kD + "#4"},
          {"    line 51 received: " + Trimmed(kOldLine), "    line 51 now:      " + Trimmed(kNewLine)},
          {123, 456}},
         {"the ledger's last entry removed",
@@ -220,21 +224,24 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
             MakeDownloads(dir);
             const ProcessResult first = RunCli({"ingest", "--dir", dir.path(), "--db", db.url});
             ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
-            EXPECT_NE(first.out.find("ledger: 4 entries sent to the database\n"), std::string::npos) << first.out;
+            EXPECT_NE(first.out.find("ledger: 4 entries sent to the database\n"), std::string::npos)
+                << first.out;
             c.tamper(dir);
 
             const ProcessResult local = RunCli({"verify", "--ledger", dir.path()});
             EXPECT_EQ(local.exit_code, c.local_code) << local.out << local.err;
             const ProcessResult witness = RunCli({"verify", "--ledger", "--db", db.url, dir.path()});
-            EXPECT_EQ(witness.exit_code, c.told.empty() && c.local_code == 0 ? 0 : 5) << witness.out << witness.err;
+            EXPECT_EQ(witness.exit_code, c.told.empty() && c.local_code == 0 ? 0 : 5)
+                << witness.out << witness.err;
             std::vector<std::string> lines;
             EXPECT_EQ(Told(witness.out, lines), c.told) << witness.out;
             EXPECT_EQ(lines, c.lines) << witness.out;
             for (const std::string& told : c.told) {
                 const size_t hash = told.find('#');
                 if (hash == std::string::npos) continue;
-                EXPECT_NE(witness.out.find("received " + Received(db, std::stoi(told.substr(hash + 1))) + " UTC"),
-                          std::string::npos)
+                EXPECT_NE(
+                    witness.out.find("received " + Received(db, std::stoi(told.substr(hash + 1))) + " UTC"),
+                    std::string::npos)
                     << told << "\n"
                     << witness.out;
             }
@@ -250,7 +257,8 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
                 EXPECT_TRUE(std::find(after.begin(), after.end(), row) != after.end()) << row;
             if (c.local_code == 0 && c.told.empty()) {
                 EXPECT_EQ(after, before);
-                EXPECT_NE(again.out.find("ledger: 0 entries sent to the database\n"), std::string::npos) << again.out;
+                EXPECT_NE(again.out.find("ledger: 0 entries sent to the database\n"), std::string::npos)
+                    << again.out;
             }
 
             const ProcessResult fleet = RunCli({"fleet", "--db", db.url, "--json", "--due", "0"});
@@ -300,8 +308,8 @@ TEST_F(LedgerWitness, TheWitnessRefusesToBeChangedOrEmptied) {
         for (const Attempt& attempt : attempts) {
             if (attempt.postgresql_only && db.sqlite()) continue;
             SCOPED_TRACE(attempt.sql);
-            const std::string error = db.sqlite() ? SqliteExec(db.url, attempt.sql)
-                                                  : PostgresQuery(db.url, attempt.sql).at(0);
+            const std::string error =
+                db.sqlite() ? SqliteExec(db.url, attempt.sql) : PostgresQuery(db.url, attempt.sql).at(0);
             EXPECT_NE(error.find(db.sqlite() ? "append-only" : "only grows"), std::string::npos) << error;
         }
         EXPECT_EQ(db.Query("SELECT * FROM ledger ORDER BY sequence"), held);
@@ -320,7 +328,8 @@ TEST_F(LedgerWitness, ACollectingRoleMayOnlyAddToTheWitness) {
     none.Write(kA, RecordLines(0, 99));
     // The owner makes the tables; then the grants of the README.
     ASSERT_EQ(RunCli({"ingest", "--dir", none.path(), "--db", owner}).exit_code, 0);
-    ASSERT_EQ(PostgresQuery(owner, "CREATE ROLE collector LOGIN PASSWORD '" + std::string(PostgresServer::kPassword) +
+    ASSERT_EQ(PostgresQuery(owner, "CREATE ROLE collector LOGIN PASSWORD '" +
+                                       std::string(PostgresServer::kPassword) +
                                        "'; "
                                        R"(GRANT CONNECT, TEMPORARY ON DATABASE collected TO collector;
 GRANT USAGE ON SCHEMA public TO collector;
@@ -344,11 +353,12 @@ GRANT USAGE ON SEQUENCE files_id_seq TO collector;)"),
         EXPECT_EQ(rows[0].rfind("ERROR: ", 0), 0u) << rows[0];
     }
     // A row it adds by hand gets the server's time, whatever it says.
-    EXPECT_EQ(PostgresQuery(collector,
-                            "INSERT INTO ledger SELECT 'forged', 1, kind, utc_time, pc_clock, host, product, file, "
-                            "size, sha256, first_key, last_key, records, previous, hash, '2001-01-01' FROM ledger "
-                            "WHERE sequence = 1"),
-              std::vector<std::string>{});
+    EXPECT_EQ(
+        PostgresQuery(collector,
+                      "INSERT INTO ledger SELECT 'forged', 1, kind, utc_time, pc_clock, host, product, file, "
+                      "size, sha256, first_key, last_key, records, previous, hash, '2001-01-01' FROM ledger "
+                      "WHERE sequence = 1"),
+        std::vector<std::string>{});
     EXPECT_EQ(PostgresQuery(owner, "SELECT received > '2020-01-01' FROM ledger WHERE ledger_id = 'forged'"),
               std::vector<std::string>{"t"});
 }
@@ -362,9 +372,9 @@ TEST_F(LedgerWitness, FleetWithoutLedgersSaysNothingOfThem) {
         const ProcessResult ingest = RunCli({"ingest", "--dir", dir.path(), "--db", db.url});
         ASSERT_EQ(ingest.exit_code, 0);
         EXPECT_EQ(ingest.out.find("ledger"), std::string::npos) << ingest.out;
-        for (const std::vector<std::string>& args :
-             {std::vector<std::string>{"fleet", "--db", db.url}, {"fleet", "--db", db.url, "--json"},
-              {"fleet", "--db", db.url, "--html"}}) {
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"fleet", "--db", db.url},
+                                                     {"fleet", "--db", db.url, "--json"},
+                                                     {"fleet", "--db", db.url, "--html"}}) {
             const ProcessResult fleet = RunCli(args);
             EXPECT_EQ(fleet.out.find("ledger"), std::string::npos) << fleet.out;
             EXPECT_EQ(fleet.out.find("账本"), std::string::npos) << fleet.out;
