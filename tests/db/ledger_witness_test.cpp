@@ -269,6 +269,11 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
                 if (row["ledger_intact"] == false) not_intact.insert(row["product"].get<int64_t>());
             }
             EXPECT_EQ(not_intact, c.not_intact);
+            const ProcessResult page = RunCli({"fleet", "--db", db.url, "--html"});
+            EXPECT_NE(page.out.find("<th>下载账本</th>"), std::string::npos);
+            EXPECT_EQ(page.out.find("需处理：") != std::string::npos &&
+                          page.out.find("账本不符") != std::string::npos,
+                      !c.not_intact.empty());
             const ProcessResult text = RunCli({"fleet", "--db", db.url});
             EXPECT_NE(text.out.find("\n" + std::to_string(c.not_intact.size()) +
                                     " of them with a ledger not intact\n"),
