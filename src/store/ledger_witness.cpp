@@ -59,6 +59,12 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
     return got == 0;
 }
 
+// Whether two entries are the same, field by field: an entry edited without its hash computed again is
+// another entry too.
+bool SameEntry(const LedgerEntry& a, const LedgerEntry& b) {
+    return a.hash == b.hash && LedgerEntryText(a) == LedgerEntryText(b);
+}
+
 }  // namespace
 
 std::string_view WitnessFindingWord(WitnessFinding::Kind kind) {
@@ -90,11 +96,11 @@ WitnessBatch PlanWitness(const Ledger& local, const std::vector<WitnessedEntry>&
         const auto it = received.find(entry.sequence);
         if (it == received.end()) {
             batch.entries.push_back(entry);
-        } else if (it->second->entry.hash != entry.hash) {
+        } else if (!SameEntry(it->second->entry, entry)) {
             const WitnessedEntry& w = *it->second;
             batch.findings.push_back({local.id, entry.sequence, WitnessFinding::Kind::Rewritten,
-                                      static_cast<int64_t>(w.entry.product), w.entry.file, entry.hash,
-                                      w.received_utc});
+                                      static_cast<int64_t>(w.entry.product), w.entry.file,
+                                      LedgerEntryHash(entry), w.received_utc});
         }
     }
     for (const auto& [sequence, w] : received)
@@ -188,7 +194,7 @@ WitnessReport CompareWithWitness(RecordStore& store, const std::string& folder, 
         const auto it = held.find(e.sequence);
         if (it == held.end()) {
             problem(WitnessProblem::Kind::Truncated, "the ledger no longer holds this entry");
-        } else if (it->second->hash != e.hash) {
+        } else if (!SameEntry(*it->second, e)) {
             std::string detail = "the ledger's entry is not the one received";
             if (it->second->file != e.file)
                 detail += ": it names " + it->second->file + " instead";

@@ -97,7 +97,7 @@ struct WitnessFinding {
     Kind kind = Kind::Rewritten;
     int64_t product = 0;       // of the witnessed entry
     std::string file;          // of the witnessed entry
-    std::string local_hash;    // the ledger's entry's hash now; empty for one it no longer holds
+    std::string local_hash;    // of the ledger's entry as it reads now; empty for one it no longer holds
                                // (Replaced: of the new entry, in a ledger of another id)
     int64_t received_utc = 0;  // when the witness received the entry
 };

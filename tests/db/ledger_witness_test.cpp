@@ -184,6 +184,16 @@ TEST_F(LedgerWitness, WhatTheLedgerHidesTheWitnessShows) {
           "rewritten " + kD + "#4"},
          {"    line 51 received: " + Trimmed(kOldLine), "    line 51 now:      " + Trimmed(kNewLine)},
          {123, 456}},
+        {"an entry edited, its hash left as it was",
+         [](TempDir& dir) {
+             std::string text = dir.Read(kLedgerFileName);
+             text.replace(text.find("\tdownloaded\t"), 12, "\tadopted\t");
+             dir.Write(kLedgerFileName, text);
+         },
+         5,
+         {"rewritten " + kA + "#1"},
+         {},
+         {123}},
         {"the ledger's last entry removed",
          [](TempDir& dir) {
              std::string text = dir.Read(kLedgerFileName);
