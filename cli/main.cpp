@@ -70,9 +70,12 @@ constexpr const char* kExitCodes = R"(Exit codes:
      progress for too long, or sent none of the records it reported
   2  usage error
   3  the port could not be opened, or was lost
-  4  the record file could not be written; the database could not be reached or written
-  5  verify found a problem; archive found a gap, a clock set-back or damage; ingest
-     found damaged lines; fleet found a recorder incomplete or due
+  4  the record file could not be written, or was saved but not recorded in the ledger;
+     the database could not be reached or written
+  5  verify found a problem (with --ledger: a file not proven, or the chain broken; with
+     --db too: the database's witness disagrees); archive found a gap, a clock set-back or
+     damage; ingest found damaged lines, or a ledger that contradicts the witness; fleet
+     found a recorder incomplete or due, or a ledger not intact
   6  the download ended but skipped records that kept failing their checksum
      (the record file is written; the message names the skipped indices)
   7  the report was written, but no browser could be started for it

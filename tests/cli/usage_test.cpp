@@ -20,7 +20,7 @@ TEST(Usage, HelpDescribesEveryCommandAndExitCode) {
     for (const char* text : {"korvel-cli ports", "korvel-cli info      --port PATH [--baud RATE] [--json]",
                              "korvel-cli sync-time --port PATH [--baud RATE]",
                              "korvel-cli download  --port PATH [--baud RATE] [--dir DIR] [--retries N]",
-                             "korvel-cli verify    PATH...", "5  verify found a problem"}) {
+                             "korvel-cli verify    [PATH...] [--ledger]", "5  verify found a problem"}) {
         EXPECT_NE(result.out.find(text), std::string::npos) << text;
     }
     const ProcessResult download = RunCli({"download", "--help"});

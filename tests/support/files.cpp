@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "support/files.h"
 
+#include "ledger/ledger.h"
 #include "text/safe_output.h"
 
 #include <algorithm>
@@ -23,7 +24,8 @@ std::vector<std::string> ListFiles(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+        if (entry.is_regular_file() && entry.path().filename() != kLedgerFileName)
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -12,7 +12,8 @@ namespace korvel::testing {
 
 std::string ReadFile(const std::string& path);  // empty when it cannot be read
 void WriteFile(const std::string& path, const std::string& bytes);
-// Names of the regular files directly in a folder, sorted; none when it cannot be read.
+// Names of the regular files directly in a folder, sorted, the ledger of downloads (korvel.ledger, which
+// every download adds) aside; none when it cannot be read.
 std::vector<std::string> ListFiles(const std::string& folder);
 // The lines of a text without their LF; a last line without one counts too.
 std::vector<std::string> Lines(const std::string& text);
