@@ -246,15 +246,16 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
         std::cerr << "korvel-cli: ingest: " << report.failure.message << '\n';
         return kExitWrite;
     }
+    int code = kExitOk;
     if (!witness.findings.empty()) {
         std::cerr << "korvel-cli: ingest: the ledger " << Shown(LedgerPath(folder))
                   << " is not the one the database witnessed (the database keeps what it received); "
                      "run korvel-cli verify --ledger --db with the same database to see what changed\n";
-        return kExitVerify;
+        code = kExitVerify;
     }
     if (unreadable_ledger) {
         std::cerr << "korvel-cli: ingest: " << Shown(unreadable_ledger.message) << '\n';
-        return kExitVerify;
+        code = kExitVerify;
     }
     if (report.damaged > 0 || !report.problems.empty()) {
         std::cerr << "korvel-cli: ingest: "
@@ -262,9 +263,9 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
                                                report.damaged, "damaged line was", "damaged lines were"))
                                          : failure_text::SomeFilesUnreadable())
                   << '\n';
-        return kExitVerify;
+        code = kExitVerify;
     }
-    return kExitOk;
+    return code;
 }
 
 int IngestCommands::RunFleet() const {

@@ -60,7 +60,11 @@ std::string WitnessText(const std::string& database, const WitnessReport& report
         }
     }
     using Kind = WitnessProblem::Kind;
-    if (report.problems.empty()) {
+    if (report.problems.empty() && report.witnessed == 0) {
+        out +=
+            "witness: has received nothing of this folder yet: korvel-cli ingest with the same database "
+            "sends the ledger's entries\n";
+    } else if (report.problems.empty()) {
         out += "witness: agrees: " + Plural(report.proven, "file", "files") +
                " as received, the ledger as received\n";
     } else {
