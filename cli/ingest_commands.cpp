@@ -126,8 +126,8 @@ std::string FleetText(const std::string& database, const std::vector<FleetStatus
             << ", damaged lines: " << d.damaged << '\n';
         if (ledgers) {
             if (d.ledger_broken) {
-                out << "  ledger: NOT intact: a ledger contradicts what the database received; run "
-                       "korvel-cli verify --ledger --db on its folder\n";
+                out << "  ledger: NOT intact: its ledger contradicted an entry received, or the entries "
+                       "received break their chain; run korvel-cli verify --ledger --db on its folder\n";
             } else if (d.ledger_entries > 0) {
                 out << "  ledger: intact, " << Plural(d.ledger_entries, "entry", "entries") << " received\n";
             } else {

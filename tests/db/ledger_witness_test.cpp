@@ -332,6 +332,33 @@ TEST_F(LedgerWitness, TheWitnessRefusesToBeChangedOrEmptied) {
     }
 }
 
+// An entry received whose link is not the hash of the one received before it breaks its recorder's
+// ledger too, though no ingest found anything: a second computer sent it, say.
+TEST_F(LedgerWitness, FleetCountsAChainThatBreaksAmongTheEntriesReceived) {
+    TempDir dir;
+    MakeDownloads(dir);
+    const std::string copy =
+        "INSERT INTO ledger SELECT ledger_id, 5, kind, utc_time, pc_clock, host, product, file, size, "
+        "sha256, "
+        "first_key, last_key, records, '" +
+        std::string(64, 'f') + "', hash, received FROM ledger WHERE sequence = 4";
+    for (const TestDatabase& db : Databases()) {
+        SCOPED_TRACE(db.kind);
+        ASSERT_EQ(RunCli({"ingest", "--dir", dir.path(), "--db", db.url}).exit_code, 0);
+        if (db.sqlite()) {
+            ASSERT_EQ(SqliteExec(db.url, copy), "");
+        } else {
+            ASSERT_EQ(PostgresQuery(db.url, copy), std::vector<std::string>{});
+        }
+        const ProcessResult fleet = RunCli({"fleet", "--db", db.url, "--json"});
+        ASSERT_NE(fleet.exit_code, 4) << fleet.err;
+        std::vector<std::string> intact;
+        for (const auto& row : nlohmann::json::parse(fleet.out))
+            intact.push_back(row["product"].dump() + " " + row["ledger_intact"].dump());
+        EXPECT_EQ(intact, (std::vector<std::string>{"123 true", "456 false"}));
+    }
+}
+
 // The collecting role of the README: it loads and witnesses, and may neither change what was received
 // nor choose the time it was received.
 TEST_F(LedgerWitness, ACollectingRoleMayOnlyAddToTheWitness) {
