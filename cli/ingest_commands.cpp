@@ -16,6 +16,7 @@
 #include "store/record_store.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
+#include "text/number.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "views/fleet_page.h"
@@ -24,10 +25,6 @@ namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Plural(int64_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
 
 std::string UtcText(int64_t utc) {
     using namespace std::chrono;
