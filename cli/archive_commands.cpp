@@ -13,7 +13,6 @@
 
 #include "archive/running_summary.h"
 #include "exit_codes.h"
-#include "nlohmann/json.hpp"
 #include "platform/open_in_desktop.h"
 #include "records/record_file.h"
 #include "store/record_store.h"
@@ -25,6 +24,7 @@
 #include "text/safe_output.h"
 #include "text/shown.h"
 #include "text/utf8.h"
+#include "views/archive_data.h"
 #include "views/archive_text.h"
 #include "views/report_page.h"
 
@@ -122,96 +122,6 @@ void SayIncomplete(const Archive& archive, const DeviceArchive& device, const ch
     Say(command, say::RecordsNotComplete(std::to_string(device.product), text));
     for (const std::string& problem : device.unreadable) Say(command, say::Unreadable(problem));
     for (const std::string& problem : archive.folders) Say(command, say::Unreadable(problem));
-}
-
-nlohmann::ordered_json Number(const DeviceArchive& device, size_t index) {
-    const std::optional<double> number = RecordNumber(device, device.records[index]);
-    if (!(device.records[index].flags & ArchiveRecord::kTextValue)) return device.records[index].value;
-    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json();
-}
-
-nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device,
-                                  const std::optional<double>& limit) {
-    const auto& records = device.records;
-    nlohmann::ordered_json j;
-    j["product"] = device.product;
-    j["complete"] = device.Complete();
-    j["files"] = device.files.size();
-    j["valid_lines"] = device.valid_lines;
-    j["records"] = records.size();
-    j["first"] = records.empty() ? nlohmann::ordered_json()
-                                 : nlohmann::ordered_json(RecordIsoTime(records[device.earliest]));
-    j["last"] = records.empty() ? nlohmann::ordered_json()
-                                : nlohmann::ordered_json(RecordIsoTime(records[device.newest]));
-    const nlohmann::ordered_json none;
-    j["interval_seconds"] = device.HasInterval() ? nlohmann::ordered_json(device.interval) : none;
-    j["gaps"] = nlohmann::ordered_json::array();
-    for (const ArchiveGap& gap : device.gaps) {
-        j["gaps"].push_back({{"start", RecordIsoTime(records[gap.before])},
-                             {"end", RecordIsoTime(records[gap.after])},
-                             {"missing", gap.missing}});
-    }
-    j["clock_set_backs"] = nlohmann::ordered_json::array();
-    for (const ClockJump& jump : device.jumps) {
-        j["clock_set_backs"].push_back({{"file", archive.files[jump.where.file].relative},
-                                        {"line", jump.where.line},
-                                        {"before", RecordIsoTime(records[jump.before])},
-                                        {"after", RecordIsoTime(records[jump.after])}});
-    }
-    j["damaged_lines"] = nlohmann::ordered_json::array();
-    for (const DamagedLine& line : device.damaged) {
-        j["damaged_lines"].push_back({{"file", archive.files[line.where.file].relative},
-                                      {"line", line.where.line},
-                                      {"reason", line.reason}});
-    }
-    j["damaged_lines_unlisted"] = device.DamagedLines() - device.damaged.size();
-    j["conflicting_records"] = nlohmann::ordered_json::array();
-    for (const auto& [a, b] : device.conflicts) {
-        j["conflicting_records"].push_back({{"time", RecordIsoTime(records[a])},
-                                            {"file", archive.files[records[a].file].relative},
-                                            {"other_file", archive.files[records[b].file].relative}});
-    }
-    j["unreadable"] = device.unreadable;
-    // Records whose value is no number, each where it was first read, the value as written.
-    j["no_number"] = nlohmann::ordered_json::array();
-    for (const NoNumberLine& line : device.no_number) {
-        std::string scratch;
-        j["no_number"].push_back({{"file", archive.files[line.where.file].relative},
-                                  {"line", line.where.line},
-                                  {"time", RecordIsoTime(records[line.record])},
-                                  {"value", Shown(RecordValue(device, records[line.record], scratch))}});
-    }
-
-    const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
-    const std::vector<size_t> highest = HighestRecords(device, order, 1);
-    j["highest"] = highest.empty()
-                       ? nlohmann::ordered_json()
-                       : nlohmann::ordered_json({{"value", Number(device, highest.front())},
-                                                 {"time", RecordIsoTime(records[highest.front()])}});
-    j["days"] = nlohmann::ordered_json::array();
-    for (const DaySummary& day : SummariseDays(device, order)) {
-        j["days"].push_back(
-            {{"date", day.date},
-             {"records", day.records},
-             {"running_seconds", device.HasInterval() ? nlohmann::ordered_json(day.running_seconds) : none},
-             {"highest", day.has_highest ? Number(device, day.highest_at) : nlohmann::ordered_json()},
-             {"highest_time", day.has_highest ? nlohmann::ordered_json(RecordIsoTime(records[day.highest_at]))
-                                              : nlohmann::ordered_json()}});
-    }
-    if (limit) {
-        j["limit"] = *limit;
-        j["periods_above_limit"] = nlohmann::ordered_json::array();
-        for (const LimitPeriod& period : PeriodsAbove(device, order, *limit)) {
-            j["periods_above_limit"].push_back(
-                {{"start", RecordIsoTime(records[period.first])},
-                 {"end", RecordIsoTime(records[period.last])},
-                 {"records", period.records},
-                 {"duration_seconds", device.HasInterval() ? nlohmann::ordered_json(period.seconds) : none},
-                 {"highest", Number(device, period.highest_at)},
-                 {"highest_time", RecordIsoTime(records[period.highest_at])}});
-        }
-    }
-    return j;
 }
 
 // Hands what a stream writes to a SafeOutput in pieces, so an export of any size needs no copy in memory.
@@ -407,15 +317,7 @@ int ArchiveCommands::RunArchive() const {
 
     if (json_) {
         BinaryStandardOutput();
-        nlohmann::ordered_json j;
-        j[db_ ? "database" : "folder"] = Shown(archive.folder);
-        j["complete"] = archive.Complete();
-        j["files"] = archive.files.size();
-        j["devices"] = nlohmann::ordered_json::array();
-        for (const DeviceArchive& device : archive.devices)
-            j["devices"].push_back(DeviceJson(archive, device, limit_));
-        j["unreadable"] = archive.problems;
-        std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+        std::cout << ArchiveJson(archive, {.limit = limit_, .database = db_.has_value()});
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
