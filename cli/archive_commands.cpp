@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -13,25 +12,23 @@
 
 #include "archive/running_summary.h"
 #include "exit_codes.h"
-#include "platform/open_in_desktop.h"
 #include "records/record_file.h"
 #include "store/record_store.h"
 #include "system.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/number.h"
-#include "text/os_path.h"
 #include "text/safe_output.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "views/archive_data.h"
 #include "views/archive_text.h"
+#include "views/page_file.h"
 #include "views/report_page.h"
 
 namespace korvel::cli {
 namespace {
 
-namespace fs = std::filesystem;
 namespace say = failure_text;
 
 // A command's failure on stderr: "korvel-cli: COMMAND: SENTENCE".
@@ -208,22 +205,34 @@ Failure Emit(const std::optional<std::string>& output, const std::function<void(
     return error;
 }
 
-std::optional<std::string> PrivatePageFile(const char* command, const std::string& name) {
-    // A folder of its own that nobody else can enter: no name in it can be prepared by another user.
-    std::string private_folder;
-    Failure error;
-    if (!MakePrivateFolder("korvel-" + std::string(command) + "-", &private_folder, &error)) {
-        Say(command, Shown(error.message));
-        return {};
+int EmitPage(const char* command, const std::optional<std::string>& output, bool open,
+             const std::string& name, const std::string& page, const std::function<void()>& written) {
+    if (!open) {
+        if (const Failure failure = Emit(output, [&](std::ostream& out) {
+                out.write(page.data(), static_cast<std::streamsize>(page.size()));
+            })) {
+            Say(command, failure.message);
+            return kExitWrite;
+        }
+        written();
+        if (output) std::cout << Shown(*output) << '\n';
+        return kExitOk;
     }
-    return private_folder + "/" + name;
-}
-
-int OpenPage(const char* command, const std::string& page) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(OsPath(page), error);
-    if (const Failure problem = OpenInDesktop(error ? page : Utf8Path(absolute))) {
-        Say(command, say::PageNotOpened(problem.message, Shown(page)));
+    Failure error;
+    const std::optional<PageFile> file = output ? PageFile{*output} : NewFolderPage(command, name, &error);
+    if (!file) {
+        Say(command, Shown(error.message));
+        return kExitWrite;
+    }
+    const PageOpened result = WriteAndOpenPage(*file, page);
+    if (result.not_written) {
+        Say(command, say::OutputNotWritten(Shown(result.not_written.message)));
+        return kExitWrite;
+    }
+    written();
+    std::cout << Shown(file->path) << '\n';
+    if (result.not_opened) {
+        Say(command, say::PageNotOpened(result.not_opened.message, Shown(file->path)));
         return kExitOpen;
     }
     return kExitOk;
@@ -360,33 +369,21 @@ int ArchiveCommands::RunReport() const {
     const DeviceArchive* device = nullptr;
     if (!product_.empty() && !(device = Device(archive, product_, "report"))) return kExitUsage;
 
-    std::optional<std::string> output = output_;
-    if (!output && open_) {
-        output = PrivatePageFile(
-            "report",
-            "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html");
-        if (!output) return kExitWrite;
-    }
     ReportOptions options;
     options.limit = limit_;
     options.now = static_cast<int64_t>(std::time(nullptr));
     options.database = db_.has_value();
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
-    if (const Failure failure = Emit(output, [&](std::ostream& out) {
-            out.write(page.data(), static_cast<std::streamsize>(page.size()));
-        })) {
-        Say("report", failure.message);
-        return kExitWrite;
-    }
-    if (device) {
-        SayIncomplete(archive, *device, "report");
-    } else {
-        for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
-    }
-    if (output) std::cout << Shown(*output) << '\n';
-    if (open_) return OpenPage("report", *output);
-    return kExitOk;
+    const std::string name =
+        "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html";
+    return EmitPage("report", output_, open_, name, page, [&] {
+        if (device) {
+            SayIncomplete(archive, *device, "report");
+        } else {
+            for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
+        }
+    });
 }
 
 }  // namespace korvel::cli

@@ -138,15 +138,13 @@ int IngestCommands::RunFleet() const {
         attention = attention || rows.back().due || !rows.back().complete;
     }
     const int code = attention ? kExitVerify : kExitOk;
-    std::optional<std::string> output = output_;
-    if (!output && open_) {
-        output = PrivatePageFile("fleet", "korvel-fleet.html");
-        if (!output) return kExitWrite;
+    if (html_ || open_) {
+        const int written = EmitPage("fleet", output_, open_, "korvel-fleet.html",
+                                     MakeFleetPage(rows, {store->Name(), now, due_days_}));
+        return written == kExitOk ? code : written;
     }
-    const Failure failure = Emit(output, [&](std::ostream& out) {
-        if (html_ || open_) {
-            out << MakeFleetPage(rows, {store->Name(), now, due_days_});
-        } else if (json_) {
+    const Failure failure = Emit(output_, [&](std::ostream& out) {
+        if (json_) {
             out << FleetJson(rows) << '\n';
         } else {
             out << FleetText(store->Name(), rows, now, due_days_);
@@ -156,8 +154,7 @@ int IngestCommands::RunFleet() const {
         std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
         return kExitWrite;
     }
-    if (output) std::cout << Shown(*output) << '\n';
-    if (open_ && OpenPage("fleet", *output) != kExitOk) return kExitOpen;
+    if (output_) std::cout << Shown(*output_) << '\n';
     return code;
 }
 
