@@ -70,7 +70,7 @@ class CKorvelApp {
     void CheckRecords(std::function<void(std::u16string)> show);
     // The report of the device whose information was last read, or the overview of every device when
     // none was, written to the pages folder and opened in the browser. The pages folder is this user's
-    // own in the temporary folder ("korvel-pages"); it keeps the newest kPagesKept pages.
+    // own in the temporary folder ("korvel-pages"); it keeps the newest kPagesKept (views/page_file.h).
     void WriteSpeedReport();
     // The operator's guide, written to the pages folder and opened in the browser.
     void OpenGuide();
