@@ -1,49 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "ingest_commands.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 
 #include "archive/archive.h"
+#include "archive/running_summary.h"
 #include "archive_commands.h"
 #include "exit_codes.h"
 #include "ledger/ledger.h"
-#include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "store/ledger_witness.h"
 #include "store/record_store.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
+#include "text/number.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "views/fleet_page.h"
+#include "views/fleet_text.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Plural(int64_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
-
-std::string UtcText(int64_t utc) {
-    using namespace std::chrono;
-    const sys_seconds at{seconds{utc}};
-    const sys_days day = floor<days>(at);
-    const year_month_day date{day};
-    const hh_mm_ss time{at - day};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
-}
 
 // The database named, opened and brought to this build's schema to load (or, to read, found in it);
 // nothing after saying why not.
@@ -58,90 +40,6 @@ std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url,
         return nullptr;
     }
     return store;
-}
-
-std::string FleetJson(const std::vector<FleetStatus>& rows) {
-    const bool ledgers = AnyLedgerWitnessed(rows);
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const FleetStatus& row : rows) {
-        const FleetDevice& d = row.device;
-        nlohmann::ordered_json j;
-        auto known = [&](auto value) { return row.estimated ? nlohmann::ordered_json(value) : nullptr; };
-        j["product"] = d.product;
-        j["records"] = d.records;
-        j["first"] = d.records ? nlohmann::ordered_json(UtcText(d.first_utc)) : nullptr;
-        j["newest"] = d.records ? nlohmann::ordered_json(UtcText(d.last_utc)) : nullptr;
-        j["interval_seconds"] = d.interval > 0 ? nlohmann::ordered_json(d.interval) : nullptr;
-        j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
-        j["last_ingest_host"] = Shown(d.ingested_host);
-        j["pending"] = known(row.pending);
-        j["lost"] = known(row.lost);
-        j["overwritten"] = known(UtcText(row.overwritten));
-        j["due"] = row.due;
-        j["complete"] = row.complete;
-        j["gaps"] = d.gaps;
-        j["missing"] = d.missing;
-        j["damaged_lines"] = d.damaged;
-        if (ledgers) {
-            j["ledger_entries"] = d.ledger_entries;
-            j["ledger_intact"] = d.ledger_entries > 0 ? nlohmann::ordered_json(!d.ledger_broken) : nullptr;
-        }
-        list.push_back(std::move(j));
-    }
-    return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-// Every text from the database goes through Shown: a host or file name reaches the terminal as text.
-std::string FleetText(const std::string& database, const std::vector<FleetStatus>& rows, int64_t now,
-                      int due_days) {
-    std::ostringstream out;
-    out << "database: " << Shown(database) << '\n';
-    const bool ledgers = AnyLedgerWitnessed(rows);
-    size_t due = 0, incomplete = 0, broken = 0;
-    for (const FleetStatus& row : rows) {
-        const FleetDevice& d = row.device;
-        out << "product " << d.product << '\n';
-        if (d.records) {
-            out << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
-                << UtcText(d.last_utc)
-                << (d.interval > 0 ? ", one every " + std::to_string(d.interval) + " s\n"
-                                   : ", no usual interval yet\n");
-        } else {
-            out << "  records: 0 (no line of its files is valid)\n";
-        }
-        out << "  last ingest: "
-            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + Shown(d.ingested_host)
-                               : std::string("never"))
-            << '\n';
-        if (row.estimated) {
-            out << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
-            if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
-            out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
-                << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n';
-        } else {
-            out << (d.records ? "  not yet downloaded: unknown, no usual interval to count with\n"
-                              : "  not yet downloaded: unknown, no valid record to count from\n");
-        }
-        out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
-            << ", damaged lines: " << d.damaged << '\n';
-        if (ledgers) {
-            if (d.ledger_broken) {
-                out << "  ledger: NOT intact: its ledger contradicted an entry received, or the entries "
-                       "received break their chain; run korvel-cli verify --ledger --db on its folder\n";
-            } else if (d.ledger_entries > 0) {
-                out << "  ledger: intact, " << Plural(d.ledger_entries, "entry", "entries") << " received\n";
-            } else {
-                out << "  ledger: no entry received\n";
-            }
-        }
-        due += row.due ? 1 : 0;
-        incomplete += row.complete ? 0 : 1;
-        broken += d.ledger_broken ? 1 : 0;
-    }
-    out << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due << " due within "
-        << Plural(due_days, "day", "days") << ", " << incomplete << " incomplete\n";
-    if (ledgers) out << broken << " of them with a ledger not intact\n";
-    return out.str();
 }
 
 }  // namespace
@@ -228,7 +126,7 @@ int IngestCommands::Ingest(const std::optional<std::string>& dir, const std::opt
                   << " sent to the database\n";
     for (const WitnessFinding& finding : witness.findings) {
         std::cout << "ledger: entry " << finding.sequence << " (" << Shown(finding.file) << ", received "
-                  << UtcText(finding.received_utc) << ") ";
+                  << ClockText(finding.received_utc) << " UTC) ";
         switch (finding.kind) {
             case WitnessFinding::Kind::Rewritten:
                 std::cout << "differs from the one received\n";
@@ -284,15 +182,13 @@ int IngestCommands::RunFleet() const {
         attention = attention || rows.back().due || !rows.back().complete || device.ledger_broken;
     }
     const int code = attention ? kExitVerify : kExitOk;
-    std::optional<std::string> output = output_;
-    if (!output && open_) {
-        output = PrivatePageFile("fleet", "korvel-fleet.html");
-        if (!output) return kExitWrite;
+    if (html_ || open_) {
+        const int written = EmitPage("fleet", output_, open_, "korvel-fleet.html",
+                                     MakeFleetPage(rows, {store->Name(), now, due_days_}));
+        return written == kExitOk ? code : written;
     }
-    const Failure failure = Emit(output, [&](std::ostream& out) {
-        if (html_ || open_) {
-            out << MakeFleetPage(rows, {store->Name(), now, due_days_});
-        } else if (json_) {
+    const Failure failure = Emit(output_, [&](std::ostream& out) {
+        if (json_) {
             out << FleetJson(rows) << '\n';
         } else {
             out << FleetText(store->Name(), rows, now, due_days_);
@@ -302,8 +198,7 @@ int IngestCommands::RunFleet() const {
         std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
         return kExitWrite;
     }
-    if (output) std::cout << Shown(*output) << '\n';
-    if (open_ && OpenPage("fleet", *output) != kExitOk) return kExitOpen;
+    if (output_) std::cout << Shown(*output_) << '\n';
     return code;
 }
 

@@ -5,9 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "archive/ledger_check.h"
-#include "nlohmann/json.hpp"
-
 namespace korvel::cli {
 
 // Checks the folder (by default the upload folder) against its ledger and prints the check; with adopt it
@@ -18,8 +15,5 @@ namespace korvel::cli {
 // the database cannot be read.
 int RunVerifyLedger(const std::optional<std::string>& dir, bool adopt,
                     const std::optional<std::string>& db = std::nullopt);
-
-// The check as archive --json adds it.
-nlohmann::ordered_json LedgerJson(const LedgerCheck& check);
 
 }  // namespace korvel::cli

@@ -45,7 +45,7 @@ function(korvel_windows_suite name)
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endfunction()
 
-foreach(folder text protocol ui serial threads engine records)
+foreach(folder text protocol ui serial threads engine records ledger)
   file(GLOB _sources CONFIGURE_DEPENDS ${_tests}/${folder}/*.cpp)
   list(FILTER _sources EXCLUDE REGEX "${_posix_only_files}")
   if(_sources)

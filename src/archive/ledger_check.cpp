@@ -267,15 +267,22 @@ std::optional<LedgerCheck> FolderLedgerCheck(const std::string& folder) {
 
 Failure AdoptUnrecorded(const LedgerCheck& check, size_t& adopted) {
     adopted = 0;
-    std::vector<std::pair<std::string, uint64_t>> files;
+    std::vector<LedgerAppend> appends;
     for (const LedgerDeviceCheck& device : check.devices)
-        for (const LedgerFileCheck& f : device.unrecorded) files.emplace_back(f.relative, device.product);
-    std::sort(files.begin(), files.end());
-    for (const auto& [file, product] : files) {
-        if (Failure failure = AppendLedgerEntry(check.folder, file, product, LedgerEntryKind::Adopted))
+        for (const LedgerFileCheck& f : device.unrecorded)
+            appends.push_back({f.relative, device.product, LedgerEntryKind::Adopted, {}});
+    std::sort(appends.begin(), appends.end(),
+              [](const LedgerAppend& a, const LedgerAppend& b) { return a.file < b.file; });
+    for (LedgerAppend& append : appends) {
+        const std::string path = RecordFilePath(check.folder, append.file);
+        if (Failure failure = ReadRecordFileFacts(path, append.product, append.facts)) {
+            failure.message = "the record file " + path + " cannot be read to adopt it: " +
+                              (failure.reason.empty() ? failure.message : failure.reason);
             return failure;
-        ++adopted;
+        }
     }
+    if (Failure failure = AppendLedgerEntries(check.folder, appends, SystemClock())) return failure;
+    adopted = appends.size();
     return {};
 }
 

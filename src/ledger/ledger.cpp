@@ -107,11 +107,17 @@ std::string_view LedgerKindWord(LedgerEntryKind kind) {
     return kind == LedgerEntryKind::Adopted ? "adopted" : "downloaded";
 }
 
-std::string LedgerPath(const std::string& upload_folder) {
+std::string RecordFilePath(const std::string& upload_folder, const std::string& file) {
     const std::string_view separators = PathSeparators();
-    if (!upload_folder.empty() && separators.find(upload_folder.back()) != std::string_view::npos)
-        return upload_folder + kLedgerFileName;
-    return upload_folder + separators[0] + kLedgerFileName;
+    std::string native = file;
+    std::replace(native.begin(), native.end(), '/', separators[0]);
+    if (upload_folder.empty()) return native;
+    if (separators.find(upload_folder.back()) != std::string_view::npos) return upload_folder + native;
+    return upload_folder + separators[0] + native;
+}
+
+std::string LedgerPath(const std::string& upload_folder) {
+    return RecordFilePath(upload_folder, kLedgerFileName);
 }
 
 std::string LedgerEntryText(const LedgerEntry& e) {
@@ -278,10 +284,7 @@ Failure ReadRecordFileFacts(const std::string& path, uint64_t product, RecordFil
 
 Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& file, uint64_t product,
                           LedgerEntryKind kind) {
-    const std::string separator(1, PathSeparators()[0]);
-    std::string native = file;
-    if (separator != "/") std::replace(native.begin(), native.end(), '/', separator[0]);
-    const std::string path = upload_folder.empty() ? native : upload_folder + separator + native;
+    const std::string path = RecordFilePath(upload_folder, file);
     RecordFileFacts facts;
     if (Failure error = ReadRecordFileFacts(path, product, facts)) {
         error.message = "the record file " + path + " cannot be read to record it in the ledger: " +
@@ -293,6 +296,12 @@ Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& f
 
 Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& file, uint64_t product,
                           LedgerEntryKind kind, const RecordFileFacts& facts, const Clock& clock) {
+    return AppendLedgerEntries(upload_folder, {{file, product, kind, facts}}, clock);
+}
+
+Failure AppendLedgerEntries(const std::string& upload_folder, const std::vector<LedgerAppend>& appends,
+                            const Clock& clock) {
+    if (appends.empty()) return {};
     const std::string path = LedgerPath(upload_folder);
     LedgerFile ledger;
     Failure error;
@@ -352,22 +361,33 @@ Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& f
         }
     }
 
-    entry.kind = kind;
-    entry.utc_time = UtcText(clock.Now());
-    entry.pc_clock = PcClockText(clock.Local(), clock.Now());
-    entry.host = LedgerField(HostName());
-    entry.product = product;
-    entry.file = LedgerField(file);
-    entry.size = facts.size;
-    entry.sha256 = facts.sha256;
-    entry.first_key = facts.first_key;
-    entry.last_key = facts.last_key;
-    entry.records = facts.records;
-    entry.hash = LedgerEntryHash(entry);
-    const std::string line = header + LedgerEntryText(entry) + "\t" + entry.hash + "\n";
-    if (ledger.Seek(0, CFile::end, &error) < 0 || !ledger.Write(line.data(), line.size(), &error) ||
-        !ledger.Flush(&error))
+    std::string lines = header;
+    const std::string utc = UtcText(clock.Now()), pc_clock = PcClockText(clock.Local(), clock.Now());
+    const std::string host = LedgerField(HostName());
+    for (const LedgerAppend& append : appends) {
+        entry.kind = append.kind;
+        entry.utc_time = utc;
+        entry.pc_clock = pc_clock;
+        entry.host = host;
+        entry.product = append.product;
+        entry.file = LedgerField(append.file);
+        entry.size = append.facts.size;
+        entry.sha256 = append.facts.sha256;
+        entry.first_key = append.facts.first_key;
+        entry.last_key = append.facts.last_key;
+        entry.records = append.facts.records;
+        entry.hash = LedgerEntryHash(entry);
+        lines += LedgerEntryText(entry) + "\t" + entry.hash + "\n";
+        ++entry.sequence;
+        entry.previous = entry.hash;
+    }
+    const int64_t end = ledger.Seek(0, CFile::end, &error);
+    if (end < 0) return LedgerFailure(path, "cannot be written", error);
+    if (!ledger.Write(lines.data(), lines.size(), &error) || !ledger.FlushData(&error)) {
+        // A part written (a full disk) goes again, so the ledger ends in its last whole entry.
+        ledger.Truncate(static_cast<uint64_t>(end));
         return LedgerFailure(path, "cannot be written", error);
+    }
     // A ledger just made keeps its name after a power cut.
     if (!header.empty() && !SyncDirectory(upload_folder, &error))
         return LedgerFailure(path, "cannot be written", error);

@@ -61,6 +61,8 @@ std::string LedgerField(std::string_view raw);
 std::string_view LedgerKindWord(LedgerEntryKind kind);
 // The ledger file of an upload folder.
 std::string LedgerPath(const std::string& upload_folder);
+// The path of a file named relative to the upload folder ("/" between parts), as the system takes it.
+std::string RecordFilePath(const std::string& upload_folder, const std::string& file);
 
 // One ledger line (without its LF) as an entry; false with why filled when it is not one: the fields'
 // count, a number, a word or a hash that is not in the ledger's form.
@@ -94,6 +96,17 @@ Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& f
 // The same with the facts already read and the times from clock.
 Failure AppendLedgerEntry(const std::string& upload_folder, const std::string& file, uint64_t product,
                           LedgerEntryKind kind, const RecordFileFacts& facts, const Clock& clock);
+
+// Several entries at once, in this order, under one lock and with one flush (the files of a folder
+// adopted together): all are appended or none.
+struct LedgerAppend {
+    std::string file;  // relative to the upload folder, "/" between parts, as the bytes are
+    uint64_t product = 0;
+    LedgerEntryKind kind = LedgerEntryKind::Downloaded;
+    RecordFileFacts facts;
+};
+Failure AppendLedgerEntries(const std::string& upload_folder, const std::vector<LedgerAppend>& appends,
+                            const Clock& clock);
 
 // The sentence of a download whose record file was saved (path) but could not be recorded in the
 // ledger (why): what it means and what to do.

@@ -15,6 +15,9 @@ class LedgerFile : public CFile {
   public:
     // Waits for the lock; false with error filled when the system refuses it.
     bool Lock(Failure* error = nullptr);
+    // Pushes the written bytes, and what reading them needs (the length), to the disk itself: a
+    // power cut after it keeps the entry. (fdatasync; the times of the file are left to the system.)
+    bool FlushData(Failure* error = nullptr);
     // Cuts the file to `length` bytes (a write that a killed appender left half done).
     bool Truncate(uint64_t length, Failure* error = nullptr);
 };

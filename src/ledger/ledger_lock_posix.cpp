@@ -17,6 +17,13 @@ bool LedgerFile::Lock(Failure* error) {
     return true;
 }
 
+bool LedgerFile::FlushData(Failure* error) {
+    while (::fdatasync(static_cast<int>(m_hFile)) != 0) {
+        if (errno != EINTR) return Fail("cannot write to disk", error);
+    }
+    return true;
+}
+
 bool LedgerFile::Truncate(uint64_t length, Failure* error) {
     while (::ftruncate(static_cast<int>(m_hFile), static_cast<off_t>(length)) != 0) {
         if (errno != EINTR) return Fail("cannot shorten", error);

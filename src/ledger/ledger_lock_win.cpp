@@ -17,6 +17,8 @@ bool LedgerFile::Lock(Failure* error) {
     return true;
 }
 
+bool LedgerFile::FlushData(Failure* error) { return Flush(error); }
+
 bool LedgerFile::Truncate(uint64_t length, Failure* error) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "views/ledger_text.h"
 
+#include "text/number.h"
 #include "text/shown.h"
 #include "views/archive_text.h"
 #include "views/record_texts.h"
@@ -25,7 +26,7 @@ std::string ChainText(const LedgerCheck& check) {
 // "1,234"-free plain counts; "A (B adopted)" when some are adopted.
 std::string Counts(size_t proven, size_t adopted, size_t changed, size_t missing, size_t unrecorded,
                    size_t unreadable) {
-    std::string text = Plural(proven, "file proven", "files proven");
+    std::string text = Plural(static_cast<int64_t>(proven), "file proven", "files proven");
     if (adopted) text += " (" + std::to_string(adopted) + " adopted)";
     text += ", " + std::to_string(changed) + " changed, " + std::to_string(missing) + " missing, " +
             std::to_string(unrecorded) + " unrecorded";
@@ -82,8 +83,9 @@ std::string LedgerCheckText(const LedgerCheck& check) {
                ": no download was recorded here, so no file is proven; korvel-cli verify --ledger --adopt "
                "records the files there now once, as adopted\n";
     } else {
-        out += "ledger: " + Shown(check.ledger_path) + ", " + Plural(check.entries, "entry", "entries") +
-               ", " + ChainText(check) + "\n";
+        out += "ledger: " + Shown(check.ledger_path) + ", " +
+               Plural(static_cast<int64_t>(check.entries), "entry", "entries") + ", " + ChainText(check) +
+               "\n";
     }
     for (const std::string& problem : check.problems) out += "unreadable: " + problem + "\n";
     for (const LedgerDeviceCheck& d : check.devices) {
@@ -111,7 +113,8 @@ std::string LedgerCheckText(const LedgerCheck& check) {
         }
         for (const LedgerFileCheck& f : d.missing)
             out += "  missing: " + Shown(f.file) + " (" + EntryText(f) +
-                   "): " + Plural(f.recorded_records, "record", "records") + ", not in the folder\n";
+                   "): " + Plural(static_cast<int64_t>(f.recorded_records), "record", "records") +
+                   ", not in the folder\n";
         for (const LedgerFileCheck& f : d.unrecorded)
             out += "  unrecorded: " + Shown(f.file) +
                    ": not in the ledger (copied in, from before the ledger, or its download ended before its "
@@ -125,7 +128,8 @@ std::string LedgerCheckText(const LedgerCheck& check) {
                ": " + Shown(check.chain.reason) + "\n";
     const size_t proven = check.Count(LedgerFileState::Proven);
     if (check.AllProven()) {
-        out += "verdict: all proven (" + Plural(proven, "file", "files") + "), chain intact\n";
+        out += "verdict: all proven (" + Plural(static_cast<int64_t>(proven), "file", "files") +
+               "), chain intact\n";
     } else {
         out += "verdict: not proven: " +
                Counts(proven, check.Adopted(), check.Count(LedgerFileState::Changed),

@@ -2,8 +2,8 @@
 #include "views/witness_text.h"
 
 #include "archive/running_summary.h"
+#include "text/number.h"
 #include "text/shown.h"
-#include "views/archive_text.h"
 
 namespace korvel {
 namespace {
@@ -33,10 +33,11 @@ size_t Count(const WitnessReport& report, WitnessProblem::Kind kind) {
 }  // namespace
 
 std::string WitnessText(const std::string& database, const WitnessReport& report) {
-    std::string out = "witness: " + Shown(database) + ", " + Plural(report.witnessed, "entry", "entries") +
+    std::string out = "witness: " + Shown(database) + ", " +
+                      Plural(static_cast<int64_t>(report.witnessed), "entry", "entries") +
                       " received for this folder";
     if (report.unwitnessed)
-        out += ", " + Plural(report.unwitnessed, "entry", "entries") +
+        out += ", " + Plural(static_cast<int64_t>(report.unwitnessed), "entry", "entries") +
                " of the ledger not received yet (korvel-cli ingest sends them)";
     out += "\n";
     for (const WitnessProblem& p : report.problems) {
@@ -65,15 +66,17 @@ std::string WitnessText(const std::string& database, const WitnessReport& report
             "witness: has received nothing of this folder yet: korvel-cli ingest with the same database "
             "sends the ledger's entries\n";
     } else if (report.problems.empty()) {
-        out += "witness: agrees: " + Plural(report.proven, "file", "files") +
+        out += "witness: agrees: " + Plural(static_cast<int64_t>(report.proven), "file", "files") +
                " as received, the ledger as received\n";
     } else {
-        out += "witness: disagrees: " + std::to_string(Count(report, Kind::Changed)) + " changed, " +
-               std::to_string(Count(report, Kind::Deleted)) + " deleted, " +
-               Plural(Count(report, Kind::Rewritten), "entry rewritten", "entries rewritten") + ", " +
-               std::to_string(Count(report, Kind::Truncated)) + " truncated, " +
-               Plural(Count(report, Kind::OtherLedger), "other ledger", "other ledgers") + "; " +
-               Plural(report.proven, "file", "files") + " as received\n";
+        out +=
+            "witness: disagrees: " + std::to_string(Count(report, Kind::Changed)) + " changed, " +
+            std::to_string(Count(report, Kind::Deleted)) + " deleted, " +
+            Plural(static_cast<int64_t>(Count(report, Kind::Rewritten)), "entry rewritten",
+                   "entries rewritten") +
+            ", " + std::to_string(Count(report, Kind::Truncated)) + " truncated, " +
+            Plural(static_cast<int64_t>(Count(report, Kind::OtherLedger)), "other ledger", "other ledgers") +
+            "; " + Plural(static_cast<int64_t>(report.proven), "file", "files") + " as received\n";
     }
     return out;
 }

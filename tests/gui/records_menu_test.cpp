@@ -19,6 +19,7 @@
 
 #include "gui_app.h"
 #include "gui_test_main.h"
+#include "ledger/ledger.h"
 #include "qt_window.h"
 #include "support/fake_port.h"
 #include "support/record_lines.h"
@@ -141,6 +142,9 @@ class RecordsMenuTest : public QObject {
 
     void theItemsDoTheirWork() {
         PlantGap();
+        // The first file was recorded by its download, the second not.
+        QVERIFY(!korvel::AppendLedgerEntry(UploadDir().toStdString(),
+                                           korvel::testing::RecordFileName(0, 4711), 4711));
         // The daily task's log (Windows): the check names its last run.
         WriteText(UploadDir() + "/korvel-daily.log",
                   "\xEF\xBB\xBF"
@@ -163,6 +167,7 @@ class RecordsMenuTest : public QObject {
         // In Chinese, the folder's verdict first, then the device's before what it rests on.
         const char* expected[] = {
             "记录不完整：1 台设备，2 个文件",
+            "下载台账：1 个文件已证实，0 个被改动，0 个缺失，1 个未记入；台账链完整",
             "产品编号 4711：不完整（1 个缺口）",
             "记录 190 条",
             "待下载：约 32767 条尚未下载",

@@ -272,28 +272,36 @@ TEST(LedgerTampering, DifferingLinesNameTheSpanThatChanged) {
 TEST(LedgerAdoption, FilesFromBeforeTheLedgerAreAdoptedOnceAndChangedOnesNever) {
     TempFolder folder;
     folder.Write(kF1, RecordLines(0, 100));  // from before the ledger
+    folder.Write("older/" + kG1, RecordLines(0, 50, "0456"));
     Download(folder, kF2, RecordLines(100, 200), 123);
     folder.Write(kF2, RecordLines(100, 199));  // changed after its download
     LedgerCheck check;
     ASSERT_FALSE(CheckLedger(folder.path(), check));
     size_t adopted = 0;
     ASSERT_FALSE(AdoptUnrecorded(check, adopted));
-    EXPECT_EQ(adopted, 1u);
+    EXPECT_EQ(adopted, 2u);
 
     ASSERT_FALSE(CheckLedger(folder.path(), check));
-    ASSERT_EQ(check.devices.size(), 1u);
+    ASSERT_EQ(check.devices.size(), 2u);
     EXPECT_EQ(check.devices[0].proven, 1u);
     EXPECT_EQ(check.devices[0].adopted, 1u);
     EXPECT_EQ(Names(check.devices[0].changed), std::vector<std::string>{kF2});
     EXPECT_TRUE(check.devices[0].unrecorded.empty());
+    EXPECT_EQ(check.devices[1].product, 456u);
+    EXPECT_EQ(check.devices[1].adopted, 1u);
+    EXPECT_TRUE(check.chain.intact);
     ASSERT_FALSE(AdoptUnrecorded(check, adopted));
     EXPECT_EQ(adopted, 0u);
 
     Ledger ledger;
     ASSERT_FALSE(ReadLedger(folder.path(), ledger));
-    ASSERT_EQ(ledger.entries.size(), 2u);
+    ASSERT_EQ(ledger.entries.size(), 3u);
+    EXPECT_EQ(ledger.entries[0].kind, LedgerEntryKind::Downloaded);
     EXPECT_EQ(ledger.entries[1].kind, LedgerEntryKind::Adopted);
     EXPECT_EQ(ledger.entries[1].file, kF1);
+    EXPECT_EQ(ledger.entries[2].kind, LedgerEntryKind::Adopted);
+    EXPECT_EQ(ledger.entries[2].file, "older/" + kG1);
+    EXPECT_EQ(ledger.entries[2].records, 51u);
 }
 
 TEST(LedgerTampering, AFolderWithoutALedgerProvesNothing) {

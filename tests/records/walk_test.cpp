@@ -14,6 +14,8 @@
 #include <set>
 #include <sstream>
 
+#include "ledger/ledger.h"
+#include "platform/sha256.h"
 #include "protocol/checked_line.h"
 #include "records/record_file.h"
 #include "records/scan.h"
@@ -389,6 +391,54 @@ TEST_F(WalkTest, AFileThatCannotBeWrittenIsReportedAsAFailure) {
     recorder.Serve(rig);
     EXPECT_FALSE(rig.dlg.m_bSaveFailed);
     EXPECT_EQ(ListFiles(folder).size(), 1u);
+}
+
+TEST_F(WalkTest, TheSavedFileIsRecordedInTheLedgerBeforeTheWalkSaysItIsDone) {
+    Device(4, 0, 1);
+    recorder.Fill(1, 4);
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    ASSERT_FALSE(rig.dlg.m_bSaveFailed) << rig.dlg.m_saveFailure.message;
+    Ledger ledger;
+    ASSERT_FALSE(ReadLedger(folder, ledger));
+    ASSERT_EQ(ledger.entries.size(), 1u);
+    const LedgerEntry& entry = ledger.entries[0];
+    EXPECT_EQ(entry.kind, LedgerEntryKind::Downloaded);
+    EXPECT_EQ(entry.file, WideToUtf8(rig.dlg.m_strFileName));
+    EXPECT_EQ(entry.product, 123u);
+    EXPECT_EQ(entry.size, Expected(1, 4).size());
+    EXPECT_EQ(entry.sha256, Sha256Hex(Expected(1, 4)));
+    EXPECT_EQ(entry.records, 4u);
+    EXPECT_EQ(entry.first_key, recorder.Key(1) + "+08:00");
+    EXPECT_EQ(entry.last_key, recorder.Key(4) + "+08:00");
+}
+
+TEST_F(WalkTest, ALedgerThatCannotBeWrittenFailsTheWalkLoudlyAndKeepsTheFile) {
+    Device(4, 0, 1);
+    recorder.Fill(1, 4);
+    std::filesystem::create_directory(folder + "/" + kLedgerFileName);  // no file can take its name
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_TRUE(rig.dlg.m_bSaveFailed);
+    EXPECT_EQ(FileBytes(), Expected(1, 4));
+    EXPECT_EQ(rig.Text(IDC_RESULT), std::u16string(text::kNotRecordedPrefix) + rig.dlg.SavedFilePath());
+    EXPECT_NE(rig.dlg.m_saveFailure.message.find(" was saved but not recorded in the ledger"),
+              std::string::npos)
+        << rig.dlg.m_saveFailure.message;
+    EXPECT_EQ(rig.Text(IDC_READ_DATA), text::kReadData);
+
+    // Once the ledger can be written the next download is recorded; the file before stays unrecorded.
+    std::filesystem::remove(folder + "/" + kLedgerFileName);
+    recorder.Fill(1, 6);
+    Device(6, 0, 1);
+    rig.clock.local.second += 1;
+    rig.dlg.OnReadData();
+    recorder.Serve(rig);
+    EXPECT_FALSE(rig.dlg.m_bSaveFailed) << rig.dlg.m_saveFailure.message;
+    Ledger ledger;
+    ASSERT_FALSE(ReadLedger(folder, ledger));
+    ASSERT_EQ(ledger.entries.size(), 1u);
+    EXPECT_EQ(ledger.entries[0].file, WideToUtf8(rig.dlg.m_strFileName));
 }
 
 TEST_F(WalkTest, AFolderThatCannotTakeTheFileStopsTheWalkBeforeAnyRequest) {

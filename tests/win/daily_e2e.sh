@@ -5,7 +5,8 @@
 # upload folder of the operator's profile (a Chinese name), byte for byte what the Linux korvel-cli
 # writes, incrementally the second time, and leaves each run's result in korvel-daily.log there; a run
 # that fails says so there and in its exit code. Then korvel-cli daily registers the task with Wine's
-# Task Scheduler, whose stored definition is read back, and removes it again.
+# Task Scheduler, whose stored definition is read back, and removes it again. Each download is recorded
+# in the folder's ledger, which both builds prove.
 #
 #   tests/win/daily_e2e.sh KORVEL.EXE KORVEL-CLI.EXE LINUX-KORVEL-CLI LINUX-KORVEL-SIM
 set -euo pipefail
@@ -73,6 +74,24 @@ for round in full incremental; do
   [[ -z "$(cat "$work/out")" ]] || fail "$round: korvel.exe wrote to its caller: $(cat "$work/out")"
   echo "ok: $round download into the operator's folder, $(wc -l <"$newest_windows") records, as on Linux"
 done
+
+# The ledger: both runs recorded in the operator's folder (a Chinese path) by korvel-cli.exe, each entry
+# carrying the SHA-256 that sha256sum gives the file, and read alike by the Windows and the Linux build.
+ledger=$upload/korvel.ledger
+[[ -f "$ledger" ]] || fail "no ledger in the operator's folder: $(ls "$upload")"
+[[ $(head -1 "$ledger" | cut -f1) == "korvel ledger 1" ]] || fail "the ledger's first line: $(head -1 "$ledger")"
+[[ $(tail -n +2 "$ledger" | wc -l) -eq 2 ]] || fail "two downloads, not two entries: $(cat "$ledger")"
+while IFS=$'\t' read -r sequence kind _ _ _ product file size sha _; do
+  [[ $kind == downloaded && $product == 123 ]] || fail "entry $sequence: $kind, product $product"
+  [[ $(stat -c %s "$upload/$file") == "$size" ]] || fail "entry $sequence: size $size of $file"
+  [[ $(sha256sum "$upload/$file" | cut -d' ' -f1) == "$sha" ]] || fail "entry $sequence: the SHA-256 of $file"
+done < <(tail -n +2 "$ledger")
+"$linux_cli" verify --ledger "$upload" >"$work/verify" || fail "the Linux verify --ledger: $(cat "$work/verify")"
+status=0
+as_operator "$(winpath "$cli") verify --ledger $(winpath "$upload")" || status=$?
+[[ $status -eq 0 ]] || fail "korvel-cli.exe verify --ledger: exit $status: $(tr -d '\r' <"$work/out")"
+tr -d '\r' <"$work/out" | grep -q "^verdict: all proven (2 files), chain intact$" || fail "verify --ledger: $(cat "$work/out")"
+echo "ok: both downloads recorded in the ledger under a Chinese path, proven by both builds"
 
 # The Start-menu shortcut "korvel 运行记录报告": korvel.exe --overview writes the overview of the operator's
 # upload folder into the user's pages folder in %TEMP% (korvel-pages) and hands it to the opener (here attrib.exe, which only

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+#include "views/fleet_text.h"
+
+#include <sstream>
+
+#include "archive/running_summary.h"
+#include "nlohmann/json.hpp"
+#include "text/number.h"
+#include "text/shown.h"
+
+namespace korvel {
+namespace {
+
+// "2024-03-05T07:08:09Z".
+std::string UtcText(int64_t utc) {
+    std::string text = ClockText(utc);  // "YYYY-MM-DD hh:mm:ss"
+    text[text.size() - 9] = 'T';
+    return text + 'Z';
+}
+
+}  // namespace
+
+std::string FleetJson(const std::vector<FleetStatus>& rows) {
+    const bool ledgers = AnyLedgerWitnessed(rows);
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const FleetStatus& row : rows) {
+        const FleetDevice& d = row.device;
+        nlohmann::ordered_json j;
+        auto known = [&](auto value) { return row.estimated ? nlohmann::ordered_json(value) : nullptr; };
+        j["product"] = d.product;
+        j["records"] = d.records;
+        j["first"] = d.records ? nlohmann::ordered_json(UtcText(d.first_utc)) : nullptr;
+        j["newest"] = d.records ? nlohmann::ordered_json(UtcText(d.last_utc)) : nullptr;
+        j["interval_seconds"] = d.interval > 0 ? nlohmann::ordered_json(d.interval) : nullptr;
+        j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
+        j["last_ingest_host"] = Shown(d.ingested_host);
+        j["pending"] = known(row.pending);
+        j["lost"] = known(row.lost);
+        j["overwritten"] = known(UtcText(row.overwritten));
+        j["due"] = row.due;
+        j["complete"] = row.complete;
+        j["gaps"] = d.gaps;
+        j["missing"] = d.missing;
+        j["damaged_lines"] = d.damaged;
+        if (ledgers) {
+            j["ledger_entries"] = d.ledger_entries;
+            j["ledger_intact"] = d.ledger_entries > 0 ? nlohmann::ordered_json(!d.ledger_broken) : nullptr;
+        }
+        list.push_back(std::move(j));
+    }
+    return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string FleetText(const std::string& database, const std::vector<FleetStatus>& rows, int64_t now,
+                      int due_days) {
+    std::ostringstream out;
+    out << "database: " << Shown(database) << '\n';
+    const bool ledgers = AnyLedgerWitnessed(rows);
+    size_t due = 0, incomplete = 0, broken = 0;
+    for (const FleetStatus& row : rows) {
+        const FleetDevice& d = row.device;
+        out << "product " << d.product << '\n';
+        if (d.records) {
+            out << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
+                << UtcText(d.last_utc)
+                << (d.interval > 0 ? ", one every " + std::to_string(d.interval) + " s\n"
+                                   : ", no usual interval yet\n");
+        } else {
+            out << "  records: 0 (no line of its files is valid)\n";
+        }
+        out << "  last ingest: "
+            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + Shown(d.ingested_host)
+                               : std::string("never"))
+            << '\n';
+        if (row.estimated) {
+            out << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
+            if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
+            out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
+                << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n';
+        } else {
+            out << (d.records ? "  not yet downloaded: unknown, no usual interval to count with\n"
+                              : "  not yet downloaded: unknown, no valid record to count from\n");
+        }
+        out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
+            << ", damaged lines: " << d.damaged << '\n';
+        if (ledgers) {
+            if (d.ledger_broken) {
+                out << "  ledger: NOT intact: its ledger contradicted an entry received, or the entries "
+                       "received break their chain; run korvel-cli verify --ledger --db on its folder\n";
+            } else if (d.ledger_entries > 0) {
+                out << "  ledger: intact, " << Plural(d.ledger_entries, "entry", "entries") << " received\n";
+            } else {
+                out << "  ledger: no entry received\n";
+            }
+        }
+        due += row.due ? 1 : 0;
+        incomplete += row.complete ? 0 : 1;
+        broken += d.ledger_broken ? 1 : 0;
+    }
+    out << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due << " due within "
+        << Plural(due_days, "day", "days") << ", " << incomplete << " incomplete\n";
+    // Only where a ledger's entry was received: the fleet of a site without ledgers reads as before.
+    if (ledgers) out << broken << " of them with a ledger not intact\n";
+    return out.str();
+}
+
+}  // namespace korvel
