@@ -155,6 +155,11 @@ CREATE TRIGGER ledger_findings_no_delete BEFORE DELETE ON ledger_findings
 };
 static_assert(std::size(kSchemaSteps) == kSqliteSchemaVersion);
 
+// The columns of the ledger as ReadWitnessed takes them.
+constexpr const char* kWitnessedColumns =
+    "SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size, sha256, first_key, "
+    "last_key, records, previous, hash, received FROM ledger";
+
 class Statement {
   public:
     Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
@@ -316,21 +321,21 @@ class SqliteStore final : public RecordStore {
     }
 
     Failure Witnessed(const std::string& ledger_id, std::vector<WitnessedEntry>& entries) override {
-        Statement query(db_,
-                        R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
-  sha256, first_key, last_key, records, previous, hash, received FROM ledger
-  WHERE ?1 = '' OR ledger_id = ?1 ORDER BY ledger_id, sequence)");
+        // Two statements rather than one with an OR, so that one ledger's entries come by its key.
+        const std::string sql = std::string(kWitnessedColumns) +
+                                (ledger_id.empty() ? "" : " WHERE ledger_id = ?") +
+                                " ORDER BY ledger_id, sequence";
+        Statement query(db_, sql.c_str());
         if (!query) return Error("cannot read the database's ledger");
-        query.Bind(1, ledger_id);
+        if (!ledger_id.empty()) query.Bind(1, ledger_id);
         return ReadWitnessed(query, entries);
     }
 
     Failure WitnessedFiles(const std::string& ledger_id, const std::vector<std::string>& files,
                            std::vector<WitnessedEntry>& entries) override {
-        Statement query(db_,
-                        R"(SELECT ledger_id, sequence, kind, utc_time, pc_clock, host, product, file, size,
-  sha256, first_key, last_key, records, previous, hash, received FROM ledger
-  WHERE file = ? AND ledger_id <> ? ORDER BY ledger_id, sequence)");
+        const std::string sql = std::string(kWitnessedColumns) +
+                                " WHERE file = ? AND ledger_id <> ? ORDER BY ledger_id, sequence";
+        Statement query(db_, sql.c_str());
         if (!query) return Error("cannot read the database's ledger");
         for (const std::string& file : files) {
             query.Bind(1, file);
