@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ingest_commands.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "store/record_store.h"
+#include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/shown.h"
@@ -27,20 +27,6 @@ namespace fs = std::filesystem;
 
 std::string Plural(int64_t count, const char* one, const char* many) {
     return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
-
-std::string UtcText(int64_t utc) {
-    using namespace std::chrono;
-    const sys_seconds at{seconds{utc}};
-    const sys_days day = floor<days>(at);
-    const year_month_day date{day};
-    const hh_mm_ss time{at - day};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
 }
 
 // The database named, opened and brought to this build's schema to load (or, to read, found in it);

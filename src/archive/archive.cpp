@@ -561,20 +561,7 @@ void AppendTwo(std::string& out, unsigned value) {
 }
 
 void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
-    const CivilTime c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
-    char year[24];
-    std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(c.year));
-    out += year;
-    out += '-';
-    AppendTwo(out, c.month);
-    out += '-';
-    AppendTwo(out, c.day);
-    out += separator;
-    AppendTwo(out, c.hour);
-    out += ':';
-    AppendTwo(out, c.minute);
-    out += ':';
-    AppendTwo(out, c.second);
+    AppendClockText(out, record.utc + int64_t{record.offset} * 60, separator);
     const int offset = record.offset;
     out += offset < 0 || (record.flags & ArchiveRecord::kMinusZero) ? '-' : '+';
     const unsigned magnitude = static_cast<unsigned>(offset < 0 ? -offset : offset);
@@ -830,14 +817,6 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
         first = false;
     }
     out << (first ? "]\n" : "\n]\n");
-}
-
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval) {
-    const std::optional<int64_t> saved = ParseClockTime(newest_saved, ' ');
-    const std::optional<int64_t> now = ParseClockTime(device_time, ' ');
-    if (!saved || !now) return {};
-    return EstimatePending(*saved, *now, count, interval);
 }
 
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,

@@ -170,18 +170,17 @@ void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const
                       std::ostream& out);
 
 // What the device probably still holds that no saved file has: the records taken since the newest saved
-// one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
-// holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
+// one, at most `count`, the records it holds. Its ring keeps kRingRecords; the oldest of those not
+// downloaded goes when that many newer are taken.
 struct PendingRecords {
     int64_t records;           // not yet downloaded
     int64_t lost;              // taken since the newest saved one and already overwritten
     double days;               // until the oldest not yet downloaded is overwritten (0 when none is pending)
     int64_t seconds_left = 0;  // until the oldest not yet downloaded, or the next one taken, is overwritten
 };
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval = kSecondsPerRecord);
-// The one rule behind it, from two times in seconds on one clock (both UTC, or both the device's clock):
-// what fleet, report, info and the window tell, each with the device's own usual interval.
+// The one rule, from two times in seconds on one clock (both UTC, or both the device's clock): what fleet,
+// report, info and the window tell, each with the device's own usual interval. Nothing when now is
+// earlier than the newest saved record (the clock was set back since).
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
                                               int64_t interval);
 

@@ -10,7 +10,6 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <iterator>
@@ -24,6 +23,7 @@
 #include "archive/archive.h"
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
+#include "text/civil_time.h"
 #include "text/shown.h"
 
 namespace korvel {
@@ -241,13 +241,6 @@ class BinaryRows {
     std::string bytes_;
     size_t rows_ = 0;
 };
-
-int64_t MonthStart(int64_t utc) {
-    using namespace std::chrono;
-    const sys_days day{floor<days>(sys_seconds{seconds{utc}})};
-    const year_month_day date{day};
-    return sys_seconds{sys_days{date.year() / date.month() / 1}}.time_since_epoch().count();
-}
 
 class PostgresStore final : public RecordStore {
   public:

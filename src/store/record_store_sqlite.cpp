@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/running_summary.h"
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
+#include "text/civil_time.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 

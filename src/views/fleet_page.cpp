@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "archive/archive.h"
-#include "archive/running_summary.h"
 #include "protocol/record_index.h"
+#include "text/civil_time.h"
 #include "views/report_page.h"
 
 namespace korvel {
