@@ -96,14 +96,7 @@ std::string Products(const Archive& archive) {
 
 // The device asked for, or nullptr after saying why there is none.
 const DeviceArchive* Device(const Archive& archive, const std::string& product, const char* command) {
-    // The number as written, leading zeros allowed: "0123" is device 123.
-    uint64_t number = 0;
-    bool fits = !product.empty() && product.size() <= 20;
-    for (char c : product) {
-        fits = fits && c >= '0' && c <= '9' &&
-               (number = number * 10 + static_cast<uint64_t>(c - '0')) <= UINT32_MAX;
-    }
-    const DeviceArchive* device = fits ? archive.Find(static_cast<uint32_t>(number)) : nullptr;
+    const DeviceArchive* device = FindByProductField(archive, product);
     if (!device || device->valid_lines == 0) {
         Say(command, say::NoRecordsOfProduct(product, Shown(archive.folder), Products(archive)));
         return nullptr;

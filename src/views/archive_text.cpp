@@ -271,17 +271,6 @@ std::string ArchiveCheckTextZh(const Archive& archive, int64_t now, bool databas
     return out;
 }
 
-std::optional<uint32_t> ProductFieldNumber(std::string_view product) {
-    if (product.empty() || product.size() > 20) return {};
-    uint64_t value = 0;
-    for (char c : product) {
-        if (c < '0' || c > '9') return {};
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > UINT32_MAX) return {};
-    }
-    return static_cast<uint32_t>(value);
-}
-
 const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product) {
     const std::optional<uint32_t> number = ProductFieldNumber(product);
     return number ? archive.Find(*number) : nullptr;

@@ -37,8 +37,6 @@ std::string IncompleteText(const DeviceArchive& device);
 // "N thing(s)".
 std::string Plural(size_t count, const char* one, const char* many);
 
-// The number a product field as the device writes it names ("0123" is 123); nothing when it names none.
-std::optional<uint32_t> ProductFieldNumber(std::string_view product);
 // The device whose files carry the number that a product field as the device writes it names ("0123"
 // is 123); nullptr when none does.
 const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product);
