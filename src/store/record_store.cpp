@@ -14,6 +14,7 @@
 #include "protocol/checked_line.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
+#include "text/failure_texts.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 
@@ -201,27 +202,20 @@ std::string DefaultDatabasePath() {
     return folder + "/korvel.sqlite";
 }
 
+Failure SchemaProblem(const RecordStore& store, int version, StoreUse use) {
+    namespace say = failure_text;
+    const int current = store.CurrentSchemaVersion();
+    if (version > current) return {FailureKind::Other, say::SchemaNewer(store.Name(), version, current), 0};
+    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
+    if (use == StoreUse::Load || version == current) return {};
+    if (version == 0) return {FailureKind::Absent, say::SchemaNone(store.Name()), 0};
+    return {FailureKind::Other, say::SchemaOlder(store.Name(), version, current), 0};
+}
+
 Failure ReadableSchema(RecordStore& store) {
     Failure failure;
     const int version = store.SchemaVersion(failure);
-    const int current = store.CurrentSchemaVersion();
-    if (failure || version == current) return failure;
-    const std::string database = "the database " + store.Name();
-    if (version == 0)
-        return {
-            FailureKind::Absent,
-            database + " holds no korvel records yet; load record files into it with korvel-cli ingest first",
-            0};
-    const std::string versions = " has schema version " + std::to_string(version) + ", " +
-                                 (version < current ? "older" : "newer") + " than this korvel-cli " +
-                                 (version < current ? "reads" : "knows") + " (" + std::to_string(current) +
-                                 ")";
-    if (version > current) return {FailureKind::Other, database + versions + "; use a newer korvel-cli", 0};
-    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
-    return {
-        FailureKind::Other,
-        database + versions + "; run korvel-cli ingest with the same --db to upgrade it, then read it again",
-        0};
+    return failure ? failure : SchemaProblem(store, version, StoreUse::Read);
 }
 
 Archive ReadStoredArchive(RecordStore& store, Failure& failure) {

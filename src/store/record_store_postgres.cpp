@@ -265,13 +265,7 @@ class PostgresStore final : public RecordStore {
         Failure failure =
             Exec("SELECT pg_advisory_xact_lock(hashtext('korvel schema'))", "cannot lock the schema");
         const int version = failure ? 0 : SchemaVersion(failure);
-        if (!failure && version > kRecordSchemaVersion) {
-            failure = {FailureKind::Other,
-                       "the database " + name_ + " has schema version " + std::to_string(version) +
-                           ", newer than this korvel-cli knows (" + std::to_string(kRecordSchemaVersion) +
-                           "); use a newer korvel-cli",
-                       0};
-        }
+        if (!failure) failure = SchemaProblem(*this, version, StoreUse::Load);
         for (int step = version; !failure && step < kRecordSchemaVersion; ++step) {
             failure = Exec(kSchemaSteps[step].c_str(), "cannot create the database's tables");
             if (!failure)

@@ -169,7 +169,7 @@ class SqliteStore final : public RecordStore {
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
         const int version = SchemaVersion(failure);
-        if (!failure && version > kSqliteSchemaVersion) failure = Newer(version);
+        if (!failure) failure = SchemaProblem(*this, version, StoreUse::Load);
         for (int step = version; !failure && step < kSqliteSchemaVersion; ++step) {
             failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
             if (!failure)
@@ -695,14 +695,6 @@ ORDER BY r.product)");
 
     Failure Error(const char* what) const {
         return SqliteFailure(what, path_, sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
-    }
-
-    Failure Newer(int version) const {
-        return {FailureKind::Other,
-                "the database " + path_ + " has schema version " + std::to_string(version) +
-                    ", newer than this korvel-cli knows (" + std::to_string(kSqliteSchemaVersion) +
-                    "); use a newer korvel-cli",
-                0};
     }
 
     sqlite3* db_;

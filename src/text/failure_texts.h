@@ -123,6 +123,20 @@ inline std::string DatabaseNotPermitted(const std::string& database, const char*
            ": permission denied; run it as a user who may (the timer's /var/lib/korvel/korvel.sqlite: a "
            "member of group korvel reads it) or name another database with --db";
 }
+// A database's schema version against the one this korvel-cli writes (`current`).
+inline std::string SchemaNone(const std::string& database) {
+    return "the database " + database +
+           " holds no korvel records yet; load record files into it with korvel-cli ingest first";
+}
+inline std::string SchemaNewer(const std::string& database, int version, int current) {
+    return "the database " + database + " has schema version " + std::to_string(version) +
+           ", newer than this korvel-cli knows (" + std::to_string(current) + "); use a newer korvel-cli";
+}
+inline std::string SchemaOlder(const std::string& database, int version, int current) {
+    return "the database " + database + " has schema version " + std::to_string(version) +
+           ", older than this korvel-cli reads (" + std::to_string(current) +
+           "); run korvel-cli ingest with the same --db to upgrade it, then read it again";
+}
 inline std::string NoRecordFilesInDatabase(const std::string& database) {
     return "no record files in the database " + database +
            "; load them with korvel-cli ingest --db, or name the folder of record files with --dir";
