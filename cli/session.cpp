@@ -293,11 +293,10 @@ StepResult Session::Download(const std::string& folder) {
     }
     // The file is written whole at the end: a full file system is found out now, not after the walk.
     const uint64_t records = static_cast<uint64_t>(dlg_.RecordCount());
-    if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
-        return {
-            kExitWrite,
-            {FailureKind::Other,
-             say::NotEnoughSpace(folder, records, (records * kBytesPerRecord + 1023) / 1024, *free / 1024)}};
+    if (const std::optional<SpaceShortage> short_of = SpaceShortageFor(folder, records)) {
+        return {kExitWrite,
+                {FailureKind::Other,
+                 say::NotEnoughSpace(folder, records, short_of->need_kib, short_of->free_kib)}};
     }
     dlg_.SetUploadFolder(Utf8ToWide(folder));
     show_progress_ = StderrIsTerminal();

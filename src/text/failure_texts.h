@@ -38,6 +38,16 @@ inline std::string PortRefusedRate(const std::string& port, unsigned baud) {
 inline std::string PortLost(const std::string& port) {
     return port + " was unplugged or hung up: plug it back in; the port reopens by itself";
 }
+// The free-space check before a download, need and free in KiB.
+inline std::string SpaceNeeded(unsigned long long records, unsigned long long need_kib,
+                               unsigned long long free_kib) {
+    return "the " + std::to_string(records) + " records need about " + std::to_string(need_kib) + " KiB, " +
+           std::to_string(free_kib) + " KiB are free";
+}
+inline std::string NotEnoughSpaceReason(unsigned long long records, unsigned long long need_kib,
+                                        unsigned long long free_kib) {
+    return "not enough free space: " + SpaceNeeded(records, need_kib, free_kib);
+}
 inline std::string SaveFolderRefused(const std::string& folder, const std::string& reason) {
     return "cannot save record files in " + folder + ": " + reason +
            "; make room or let this user write there";
@@ -77,9 +87,8 @@ inline std::string NoAnswerAfterAsking(const std::string& problem, int asked) {
 }
 inline std::string NotEnoughSpace(const std::string& folder, unsigned long long records,
                                   unsigned long long need_kib, unsigned long long free_kib) {
-    return "not enough free space in " + folder + ": the " + std::to_string(records) +
-           " records need about " + std::to_string(need_kib) + " KiB, " + std::to_string(free_kib) +
-           " KiB are free; free some space or choose another folder with --dir";
+    return "not enough free space in " + folder + ": " + SpaceNeeded(records, need_kib, free_kib) +
+           "; free some space or choose another folder with --dir";
 }
 inline std::string NoRecordsArrived(int reported, const std::string& skipped, const std::string& path) {
     return "the device reported " + std::to_string(reported) + " records but none arrived" +
