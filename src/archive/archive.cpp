@@ -176,7 +176,8 @@ class FileParser {
     RecordLineChecker checker_;
 };
 
-// The file system as the source of a file's bytes.
+}  // namespace
+
 void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem) {
     CFile in;
     Failure error;
@@ -195,6 +196,8 @@ void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, 
                           : file.relative + ": the file changed while it was read; run the command again";
     }
 }
+
+namespace {
 
 // Puts the files' lines together: one device per product number of the files' names, each record once,
 // steps, set-backs and conflicts; then each device's files in the order their records say.
@@ -653,13 +656,18 @@ bool Archive::Complete() const {
 Archive ReadArchive(const std::string& folder) { return ReadArchive(folder, {}); }
 
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take) {
+    return ReadArchive(folder, take, ReadFromDisk);
+}
+
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source) {
     Archive archive;
     archive.folder = folder;
     Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     if (take) std::erase_if(archive.files, [&](const ArchiveFile& file) { return !take(file); });
-    ReadFiles(archive, ReadFromDisk);
+    ReadFiles(archive, source);
     return archive;
 }
 

@@ -129,6 +129,11 @@ Archive ReadArchive(const std::string& folder, const std::function<bool(const Ar
 // naming file.relative; called from several threads at once.
 using ArchiveSource =
     std::function<void(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem)>;
+// The file system as the source: the file's bytes as they are at the time, or a problem saying why not.
+void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem);
+// As ReadArchive with take, the bytes of the files taken from source.
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source);
 // As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
 // bytes from source. The folder is what messages name as where the files are.
 Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);
