@@ -341,6 +341,8 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         for (size_t i = 0; i < device.records.size(); ++i)
             units[device.records[i].file].records.emplace_back(&device, i);
         for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
+        for (const UnlistedDamage& more : device.unlisted)
+            units[more.file].file->damaged += static_cast<int64_t>(more.lines);
     }
 
     // The files go to the store in batches; while the store loads one, the next is read and made into

@@ -126,6 +126,20 @@ INSTANTIATE_TEST_SUITE_P(
                              0,
                              9,
                              2}}},
+                      // Beyond the hundred damaged lines a file's check lists, the rest are counted too.
+                      Case{"EveryDamagedLineIsCounted",
+                           {{{{RecordFileName(0), RecordLines(0, 9) +
+                                                      [] {
+                                                          std::string lines;
+                                                          for (int i = 0; i < 150; ++i)
+                                                              lines += "no checksum here\n";
+                                                          return lines;
+                                                      }()}},
+                             "pc-1",
+                             1,
+                             0,
+                             10,
+                             150}}},
                       Case{"TwoDevicesAndFilesTheyShareAFolderWith",
                            {{{{RecordFileName(0), RecordLines(0, 9)},
                               {RecordFileName(1, 456), RecordLines(0, 9, "0456")},
