@@ -241,9 +241,7 @@ Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
                     [&](const ArchiveFile& file, std::string& bytes, size_t& length, std::string& problem) {
                         const StoredFileEntry& entry = *by_key.at(file.path);
                         if (!entry.has_bytes) {
-                            problem = file.relative +
-                                      ": loaded by an older korvel-cli that kept no copy of "
-                                      "its lines; run korvel-cli ingest on its folder again";
+                            problem = failure_text::StoredWithoutBytes(file.relative);
                             return;
                         }
                         std::lock_guard lock(mutex);

@@ -16,6 +16,7 @@
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
 #include "text/civil_time.h"
+#include "text/failure_texts.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 
@@ -728,7 +729,7 @@ Failure SqliteFailure(const std::string& what, const std::string& path, int code
             advice = "check the file, or name another with --db";
             break;
     }
-    return {FailureKind::Other, what + " " + path + ": " + message + "; " + advice, code};
+    return {FailureKind::Other, failure_text::DatabaseFailed(what, path, message, advice), code};
 }
 
 }  // namespace
