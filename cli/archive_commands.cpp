@@ -270,13 +270,15 @@ CLI::Validator ProductValidator() {
 
 }  // namespace
 
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write) {
     if (!output) {
         BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
-        if (std::cout) return {};
-        return {FailureKind::Other, say::StandardOutputFailed()};
+        if (std::cout) return true;
+        Say(command, say::StandardOutputFailed());
+        return false;
     }
     SafeOutput file;
     Failure error;
@@ -285,10 +287,10 @@ Failure Emit(const std::optional<std::string>& output, const std::function<void(
         std::ostream out(buffer.get());
         write(out);
         out.flush();
-        if (file.Commit(&error)) return {};
+        if (file.Commit(&error)) return true;
     }
-    error.message = say::OutputNotWritten(Shown(error.message));
-    return error;
+    Say(command, say::OutputNotWritten(Shown(error.message)));
+    return false;
 }
 
 std::optional<std::string> PrivatePageFile(const char* command, const std::string& name) {
@@ -427,16 +429,14 @@ int ArchiveCommands::RunExport() const {
     const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
     const std::optional<TimeBound> to = to_ ? ParseTimeBound(*to_, true) : std::nullopt;
     const std::vector<size_t> order = ChronologicalRecords(*device, from, to);
-    if (const Failure failure = Emit(output_, [&](std::ostream& out) {
+    if (!Emit("export", output_, [&](std::ostream& out) {
             if (format_ == "json") {
                 WriteRecordsJson(archive, *device, order, out);
             } else {
                 WriteRecordsCsv(archive, *device, order, out);
             }
-        })) {
-        Say("export", failure.message);
+        }))
         return kExitWrite;
-    }
     SayIncomplete(archive, *device, "export");
     if (output_) std::cout << Shown(*output_) << '\n';
     return kExitOk;
@@ -464,12 +464,9 @@ int ArchiveCommands::RunReport() const {
     options.database = db_.has_value();
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
-    if (const Failure failure = Emit(output, [&](std::ostream& out) {
-            out.write(page.data(), static_cast<std::streamsize>(page.size()));
-        })) {
-        Say("report", failure.message);
+    if (!Emit("report", output,
+              [&](std::ostream& out) { out.write(page.data(), static_cast<std::streamsize>(page.size())); }))
         return kExitWrite;
-    }
     if (device) {
         SayIncomplete(archive, *device, "report");
     } else {

@@ -43,8 +43,10 @@ class ArchiveCommands {
 };
 
 // What the page commands share. Writes to the file named (whole or not at all), or to standard output;
-// the Failure says why that failed.
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write);
+// false after saying why that failed ("korvel-cli: COMMAND: ...", the failure's sentence as it came, and
+// for a file what to do).
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write);
 // Where --open without --output writes its page: name in a new folder of the temporary folder that only
 // this user may enter, so no other user can have prepared the name. Nothing after saying why not.
 std::optional<std::string> PrivatePageFile(const char* command, const std::string& name);

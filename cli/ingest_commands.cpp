@@ -214,7 +214,7 @@ int IngestCommands::RunFleet() const {
         output = PrivatePageFile("fleet", "korvel-fleet.html");
         if (!output) return kExitWrite;
     }
-    const Failure failure = Emit(output, [&](std::ostream& out) {
+    const bool written = Emit("fleet", output, [&](std::ostream& out) {
         if (html_ || open_) {
             out << MakeFleetPage(rows, {store->Name(), now, due_days_});
         } else if (json_) {
@@ -223,10 +223,7 @@ int IngestCommands::RunFleet() const {
             out << FleetText(store->Name(), rows, now, due_days_);
         }
     });
-    if (failure) {
-        std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
-        return kExitWrite;
-    }
+    if (!written) return kExitWrite;
     if (output) std::cout << Shown(*output) << '\n';
     if (open_ && OpenPage("fleet", *output) != kExitOk) return kExitOpen;
     return code;

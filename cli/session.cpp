@@ -234,10 +234,11 @@ StepResult Session::Open() {
     window_.StartTimer(kTimerId, kTimerPeriodMs);
     if (!dlg_.PortOpen()) {
         Failure failure = dlg_.LastOpenFailure();
-        failure.message = failure_text::PortNotOpened(
-            FailureWord(failure.kind), failure.message.empty() ? options_.port : failure.message);
+        const std::string during = failure_text::PortNotOpened(FailureWord(failure.kind));
+        // A port that did not open without saying why is named.
+        if (failure.message.empty()) failure.message = options_.port;
         if (!failure) failure.kind = FailureKind::Other;
-        return {kExitPort, failure};
+        return {kExitPort, failure, during};
     }
     opened_ = true;
     return {};
@@ -314,9 +315,8 @@ StepResult Session::Download(const std::string& folder) {
     const std::string path = WideToUtf8(dlg_.SavedFilePath());
     if (dlg_.SaveFailed()) {
         Failure failure = dlg_.SaveFailure();
-        failure.message = Shown(window_.Text(IDC_RESULT)) + ": " + failure.message;
         if (!failure) failure.kind = FailureKind::Other;
-        return {kExitWrite, failure};
+        return {kExitWrite, failure, Shown(window_.Text(IDC_RESULT)) + ": "};
     }
     const std::vector<int>& skipped = dlg_.SkippedIndices();
     std::string skipped_text;
@@ -339,7 +339,8 @@ StepResult Session::Download(const std::string& folder) {
 }
 
 int Report(const StepResult& result) {
-    if (!result.failure.message.empty()) std::cerr << "korvel-cli: " << result.failure.message << '\n';
+    if (!result.during.empty() || !result.failure.message.empty())
+        std::cerr << "korvel-cli: " << result.during << result.failure.message << '\n';
     return result.exit;
 }
 

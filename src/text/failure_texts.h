@@ -59,9 +59,8 @@ inline std::string RecordFileNotWritten(const std::string& path, const std::stri
 
 // The command line's steps with the device. `during` is what was under way ("the download"); `after`
 // what a download adds when it ends without a file ("; no record file was written").
-inline std::string PortNotOpened(const std::string& word, const std::string& sentence) {
-    return "cannot open the port (" + word + "): " + sentence;
-}
+// What the command line says before the port's own sentence when the port did not open.
+inline std::string PortNotOpened(const std::string& word) { return "cannot open the port (" + word + "): "; }
 inline std::string PortLostDuring(const std::string& port, const std::string& during,
                                   const std::string& after) {
     return "port lost: " + port + " was unplugged or hung up during " + during + after;
