@@ -14,7 +14,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "nlohmann/json.hpp"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/record_line.h"
@@ -563,7 +562,9 @@ void AppendTwo(std::string& out, unsigned value) {
     out += static_cast<char>('0' + value % 10);
 }
 
-void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
+}  // namespace
+
+void AppendRecordTime(std::string& out, const ArchiveRecord& record, char separator) {
     AppendClockText(out, record.utc + int64_t{record.offset} * 60, separator);
     const int offset = record.offset;
     out += offset < 0 || (record.flags & ArchiveRecord::kMinusZero) ? '-' : '+';
@@ -572,33 +573,6 @@ void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
     out += ':';
     AppendTwo(out, magnitude % 60);
 }
-
-// A text cell that a spreadsheet would take for a formula gets a leading apostrophe, as spreadsheet
-// guidance recommends; numbers are written as they are.
-void AppendCsvText(std::string& out, std::string_view field);
-
-void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-void AppendCsvText(std::string& out, std::string_view field) {
-    if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {
-        AppendCsvField(out, "'" + std::string(field));
-        return;
-    }
-    AppendCsvField(out, field);
-}
-
-}  // namespace
 
 bool ArchiveRecord::operator==(const ArchiveRecord& other) const {
     return utc == other.utc && value == other.value && offset == other.offset && spelling == other.spelling &&
@@ -690,13 +664,13 @@ std::string ProductSpelling(const DeviceArchive& device) {
 
 std::string RecordTimestamp(const ArchiveRecord& record) {
     std::string out;
-    AppendTime(out, record, ' ');
+    AppendRecordTime(out, record, ' ');
     return out;
 }
 
 std::string RecordIsoTime(const ArchiveRecord& record) {
     std::string out;
-    AppendTime(out, record, 'T');
+    AppendRecordTime(out, record, 'T');
     return out;
 }
 
@@ -763,68 +737,6 @@ std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optio
                          [&](size_t a, size_t b) { return device.records[a].utc < device.records[b].utc; });
     }
     return order;
-}
-
-void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                     std::ostream& out) {
-    std::vector<std::string> files(archive.files.size());  // quoted once, on first use
-    std::vector<std::string> spellings;
-    for (const std::string& spelling : device.spellings) {
-        spellings.emplace_back();
-        AppendCsvField(spellings.back(), Shown(spelling));
-    }
-    std::string chunk = "time,value,product,file\r\n";
-    std::string scratch;
-    for (size_t index : order) {
-        const ArchiveRecord& record = device.records[index];
-        AppendTime(chunk, record, 'T');
-        chunk += ',';
-        if (!(record.flags & ArchiveRecord::kTextValue)) {
-            chunk += RecordValue(device, record, scratch);
-        } else if (RecordNumber(device, record)) {
-            AppendCsvField(chunk, RecordValue(device, record, scratch));
-        } else {
-            AppendCsvText(chunk, Shown(RecordValue(device, record, scratch)));
-        }
-        chunk += ',';
-        chunk += spellings[record.spelling];
-        chunk += ',';
-        std::string& file = files[record.file];
-        if (file.empty()) AppendCsvText(file, archive.files[record.file].relative);
-        chunk += file;
-        chunk += "\r\n";
-        if (chunk.size() >= 1 << 16) {
-            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            chunk.clear();
-        }
-    }
-    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-}
-
-void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                      std::ostream& out) {
-    std::string scratch;
-    out << '[';
-    bool first = true;
-    for (size_t index : order) {
-        const ArchiveRecord& record = device.records[index];
-        nlohmann::ordered_json object;
-        object["time"] = RecordIsoTime(record);
-        if (!(record.flags & ArchiveRecord::kTextValue)) {
-            object["value"] = record.value;
-        } else if (const std::optional<double> number = RecordNumber(device, record);
-                   number && std::isfinite(*number)) {
-            object["value"] = *number;
-        } else {
-            // Also nan and inf: JSON has no such numbers, so they stay the text the device wrote.
-            object["value"] = Shown(RecordValue(device, record, scratch));
-        }
-        object["product"] = Shown(device.spellings[record.spelling]);
-        object["file"] = archive.files[record.file].relative;
-        out << (first ? "\n" : ",\n") << object.dump();
-        first = false;
-    }
-    out << (first ? "]\n" : "\n]\n");
 }
 
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -147,6 +146,8 @@ std::string ProductSpelling(const DeviceArchive& device);
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
 std::string RecordIsoTime(const ArchiveRecord& record);    // "2022-07-30T10:15:42+08:00"
+// The record's time appended to out, with separator between date and time (' ' or 'T').
+void AppendRecordTime(std::string& out, const ArchiveRecord& record, char separator);
 std::string_view RecordValue(const DeviceArchive& device, const ArchiveRecord& record, std::string& scratch);
 // The value as a number, or nothing when the device wrote something else.
 std::optional<double> RecordNumber(const DeviceArchive& device, const ArchiveRecord& record);
@@ -165,14 +166,6 @@ std::optional<TimeBound> ParseTimeBound(std::string_view text, bool end_of_day);
 // second keep the device's order.
 std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optional<TimeBound> from,
                                          std::optional<TimeBound> to);
-
-// RFC 4180: a header line, CRLF line ends, fields quoted when they hold a comma, a quote or a line end.
-// Columns: time (ISO 8601 with its offset), value, product, file (relative to the archive's folder).
-void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                     std::ostream& out);
-// An array of {"time", "value", "product", "file"} objects; the value is a number when it is one.
-void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                      std::ostream& out);
 
 // What the device probably still holds that no saved file has: the records taken since the newest saved
 // one, at most `count`, the records it holds. Its ring keeps kRingRecords; the oldest of those not

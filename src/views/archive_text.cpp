@@ -7,6 +7,7 @@
 
 #include "records/record_line.h"
 #include "text/civil_time.h"
+#include "text/number.h"
 #include "text/shown.h"
 #include "views/record_texts.h"
 
@@ -113,10 +114,6 @@ void AppendDevice(std::string& out, const Archive& archive, const DeviceArchive&
 }
 
 }  // namespace
-
-std::string Plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
 
 std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options) {
     std::string out = (options.database ? "database: " : "folder: ") + Shown(archive.folder) + '\n';

@@ -34,9 +34,6 @@ std::string DamageReasonZh(const DamagedLine& line, uint32_t named);
 // nothing does.
 std::string IncompleteText(const DeviceArchive& device);
 
-// "N thing(s)".
-std::string Plural(size_t count, const char* one, const char* many);
-
 // The device whose files carry the number that a product field as the device writes it names ("0123"
 // is 123); nullptr when none does.
 const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The archive read from files written here: records, gaps, set-backs, damage, and the export formats.
+// The archive read from files written here: records, gaps, set-backs, damage (its export formats:
+// tests/views/archive_data_test.cpp).
 // The same on folders that the simulator's downloads fill: tests/cli/archive_test.cpp. Links and names
 // with quotes: archive_posix_test.cpp.
 #include "archive/archive.h"
@@ -7,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -325,74 +324,6 @@ TEST(ArchiveExport, TimeBoundsAcceptTheDocumentedFormsOnly) {
         EXPECT_FALSE(ParseTimeBound(bad, false)) << bad;
     EXPECT_EQ(ParseTimeBound("2024-03-05", true)->seconds - ParseTimeBound("2024-03-05", false)->seconds,
               86399);
-}
-
-TEST(ArchiveExport, ValuesStayAsWrittenAndTextNeverBecomesAFormula) {
-    TempFolder folder;
-    folder.Write("=cmd/" + std::string(kA), Checked("2024-03-05 00:00:00+08:00 nan 0123") +
-                                                Checked("2024-03-05 00:02:01+08:00 -inf 0123") +
-                                                Checked("2024-03-05 00:04:02+08:00 =1+2 0123") +
-                                                Checked("2024-03-05 00:06:03+08:00 @x 0123") +
-                                                Checked("2024-03-05 00:08:04+08:00 -5 0123") +
-                                                Checked("2024-03-05 00:10:05+08:00 \x1b]0;t\x07 0123"));
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    const DeviceArchive& d = archive.devices[0];
-    std::ostringstream csv;
-    WriteRecordsCsv(archive, d, {0, 1, 2, 3, 4, 5}, csv);
-    const std::string file = "'=cmd/" + std::string(kA);
-    EXPECT_EQ(csv.str(),
-              "time,value,product,file\r\n"
-              "2024-03-05T00:00:00+08:00,nan,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:02:01+08:00,-inf,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:04:02+08:00,'=1+2,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:06:03+08:00,'@x,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:08:04+08:00,-5,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:10:05+08:00,\\x1b]0;t\\x07,0123," +
-                  file + "\r\n");
-    std::ostringstream json;
-    WriteRecordsJson(archive, d, {0, 1, 4}, json);
-    const nlohmann::json parsed = nlohmann::json::parse(json.str());
-    EXPECT_EQ(parsed[0]["value"], "nan");
-    EXPECT_EQ(parsed[1]["value"], "-inf");
-    EXPECT_EQ(parsed[2]["value"], -5);
-}
-
-TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
-    TempFolder folder;
-    folder.Write("a,b/" + std::string(kA), Rec(0, 5) + Checked("2024-03-05 00:02:01-00:00 1,5 0123") +
-                                               Checked("2024-03-05 00:04:02+08:00 12.5 0123"));
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    const DeviceArchive& d = archive.devices[0];
-    std::ostringstream csv;
-    WriteRecordsCsv(archive, d, {0, 1}, csv);
-    EXPECT_EQ(csv.str(),
-              "time,value,product,file\r\n"
-              "2024-03-05T00:00:00+08:00,5,0123,\"a,b/240305-010000-123-7b.txt\"\r\n"
-              "2024-03-05T00:02:01-00:00,\"1,5\",0123,\"a,b/240305-010000-123-7b.txt\"\r\n");
-    std::ostringstream json;
-    WriteRecordsJson(archive, d, {0, 1, 2}, json);
-    const nlohmann::json parsed = nlohmann::json::parse(json.str());
-    ASSERT_EQ(parsed.size(), 3u);
-    EXPECT_EQ(parsed[0]["value"], 5);
-    EXPECT_EQ(parsed[1]["value"], "1,5");
-    EXPECT_EQ(parsed[2]["value"], 12.5);
-    EXPECT_EQ(parsed[1]["time"], "2024-03-05T00:02:01-00:00");
-    EXPECT_EQ(parsed[0]["file"], "a,b/240305-010000-123-7b.txt");
-    std::ostringstream empty;
-    WriteRecordsJson(archive, d, {}, empty);
-    EXPECT_EQ(nlohmann::json::parse(empty.str()), nlohmann::json::array());
 }
 
 TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
