@@ -99,14 +99,7 @@ std::string Products(const Archive& archive) {
 
 // The device asked for, or nullptr after saying why there is none.
 const DeviceArchive* Device(const Archive& archive, const std::string& product, const char* command) {
-    // The number as written, leading zeros allowed: "0123" is device 123.
-    uint64_t number = 0;
-    bool fits = !product.empty() && product.size() <= 20;
-    for (char c : product) {
-        fits = fits && c >= '0' && c <= '9' &&
-               (number = number * 10 + static_cast<uint64_t>(c - '0')) <= UINT32_MAX;
-    }
-    const DeviceArchive* device = fits ? archive.Find(static_cast<uint32_t>(number)) : nullptr;
+    const DeviceArchive* device = FindByProductField(archive, product);
     if (!device || device->valid_lines == 0) {
         Say(command, say::NoRecordsOfProduct(product, Shown(archive.folder), Products(archive)));
         return nullptr;
@@ -190,13 +183,15 @@ CLI::Validator ProductValidator() {
 
 }  // namespace
 
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write) {
     if (!output) {
         BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
-        if (std::cout) return {};
-        return {FailureKind::Other, say::StandardOutputFailed()};
+        if (std::cout) return true;
+        Say(command, say::StandardOutputFailed());
+        return false;
     }
     SafeOutput file;
     Failure error;
@@ -205,21 +200,19 @@ Failure Emit(const std::optional<std::string>& output, const std::function<void(
         std::ostream out(buffer.get());
         write(out);
         out.flush();
-        if (file.Commit(&error)) return {};
+        if (file.Commit(&error)) return true;
     }
-    error.message = say::OutputNotWritten(Shown(error.message));
-    return error;
+    Say(command, say::OutputNotWritten(Shown(error.message)));
+    return false;
 }
 
 int EmitPage(const char* command, const std::optional<std::string>& output, bool open,
              const std::string& name, const std::string& page, const std::function<void()>& written) {
     if (!open) {
-        if (const Failure failure = Emit(output, [&](std::ostream& out) {
+        if (!Emit(command, output, [&](std::ostream& out) {
                 out.write(page.data(), static_cast<std::streamsize>(page.size()));
-            })) {
-            Say(command, failure.message);
+            }))
             return kExitWrite;
-        }
         written();
         if (output) std::cout << Shown(*output) << '\n';
         return kExitOk;
@@ -355,16 +348,14 @@ int ArchiveCommands::RunExport() const {
     const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
     const std::optional<TimeBound> to = to_ ? ParseTimeBound(*to_, true) : std::nullopt;
     const std::vector<size_t> order = ChronologicalRecords(*device, from, to);
-    if (const Failure failure = Emit(output_, [&](std::ostream& out) {
+    if (!Emit("export", output_, [&](std::ostream& out) {
             if (format_ == "json") {
                 WriteRecordsJson(archive, *device, order, out);
             } else {
                 WriteRecordsCsv(archive, *device, order, out);
             }
-        })) {
-        Say("export", failure.message);
+        }))
         return kExitWrite;
-    }
     SayIncomplete(archive, *device, "export");
     if (output_) std::cout << Shown(*output_) << '\n';
     return kExitOk;

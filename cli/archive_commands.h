@@ -47,8 +47,10 @@ class ArchiveCommands {
 std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code);
 
 // What the page commands share. Writes to the file named (whole or not at all), or to standard output;
-// the Failure says why that failed.
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write);
+// false after saying why that failed ("korvel-cli: COMMAND: ...", the failure's sentence as it came, and
+// for a file what to do).
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write);
 // A page the command made, written to --output or standard output; with --open to --output or to `name` in a
 // new folder of its own that only this user may enter (views/page_file.h), then handed to the browser.
 // Once it is written, `written` says what follows it, then the file's name is printed. kExitOk, or

@@ -7,13 +7,13 @@
 #include <iostream>
 
 #include "archive/archive.h"
-#include "archive/running_summary.h"
 #include "archive_commands.h"
 #include "exit_codes.h"
 #include "ledger/ledger.h"
 #include "records/record_file.h"
 #include "store/ledger_witness.h"
 #include "store/record_store.h"
+#include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/number.h"
@@ -187,17 +187,14 @@ int IngestCommands::RunFleet() const {
                                      MakeFleetPage(rows, {store->Name(), now, due_days_}));
         return written == kExitOk ? code : written;
     }
-    const Failure failure = Emit(output_, [&](std::ostream& out) {
+    const bool written = Emit("fleet", output_, [&](std::ostream& out) {
         if (json_) {
             out << FleetJson(rows) << '\n';
         } else {
             out << FleetText(store->Name(), rows, now, due_days_);
         }
     });
-    if (failure) {
-        std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
-        return kExitWrite;
-    }
+    if (!written) return kExitWrite;
     if (output_) std::cout << Shown(*output_) << '\n';
     return code;
 }

@@ -10,8 +10,9 @@
 #include "app/korvel_app.h"
 #include "archive/archive.h"
 #include "archive/ledger_check.h"
-#include "archive/running_summary.h"
 #include "platform/open_in_desktop.h"
+#include "records/record_line.h"
+#include "text/civil_time.h"
 #include "text/file_system.h"
 #include "text/format.h"
 #include "text/utf8.h"
@@ -182,7 +183,9 @@ void CKorvelApp::UpdateRecordCountTip() {
                 folder, [&](const ArchiveFile& file) { return number && file.product == *number; });
             const DeviceArchive* device = FindByProductField(archive, product);
             if (device && !device->records.empty()) {
-                const std::optional<PendingRecords> pending = DevicePending(*device, device_time, count);
+                const std::optional<int64_t> clock = ParseClockTime(device_time, ' ');
+                const std::optional<PendingRecords> pending =
+                    clock ? DevicePending(*device, *clock, count) : std::nullopt;
                 if (!device->HasInterval()) {
                     tip = text::kPendingNoInterval;
                 } else if (!pending) {
@@ -191,7 +194,7 @@ void CKorvelApp::UpdateRecordCountTip() {
                     tip = Format(text::kPendingFormat, pending->records);
                     if (pending->records > 0 && pending->lost == 0)
                         tip += Format(text::kPendingOverwriteFormat,
-                                      Utf8ToWide(DateAfter(device_time, pending->days)));
+                                      Utf8ToWide(DateText(*clock + pending->seconds_left)));
                     if (pending->lost > 0) tip += Format(text::kPendingLostFormat, pending->lost);
                 }
             }

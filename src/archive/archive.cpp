@@ -175,7 +175,8 @@ class FileParser {
     RecordLineChecker checker_;
 };
 
-// The file system as the source of a file's bytes.
+}  // namespace
+
 void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem) {
     CFile in;
     Failure error;
@@ -194,6 +195,8 @@ void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, 
                           : file.relative + ": the file changed while it was read; run the command again";
     }
 }
+
+namespace {
 
 // Puts the files' lines together: one device per product number of the files' names, each record once,
 // steps, set-backs and conflicts; then each device's files in the order their records say.
@@ -562,20 +565,7 @@ void AppendTwo(std::string& out, unsigned value) {
 }  // namespace
 
 void AppendRecordTime(std::string& out, const ArchiveRecord& record, char separator) {
-    const CivilTime c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
-    char year[24];
-    std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(c.year));
-    out += year;
-    out += '-';
-    AppendTwo(out, c.month);
-    out += '-';
-    AppendTwo(out, c.day);
-    out += separator;
-    AppendTwo(out, c.hour);
-    out += ':';
-    AppendTwo(out, c.minute);
-    out += ':';
-    AppendTwo(out, c.second);
+    AppendClockText(out, record.utc + int64_t{record.offset} * 60, separator);
     const int offset = record.offset;
     out += offset < 0 || (record.flags & ArchiveRecord::kMinusZero) ? '-' : '+';
     const unsigned magnitude = static_cast<unsigned>(offset < 0 ? -offset : offset);
@@ -640,13 +630,18 @@ bool Archive::Complete() const {
 Archive ReadArchive(const std::string& folder) { return ReadArchive(folder, {}); }
 
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take) {
+    return ReadArchive(folder, take, ReadFromDisk);
+}
+
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source) {
     Archive archive;
     archive.folder = folder;
     Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     if (take) std::erase_if(archive.files, [&](const ArchiveFile& file) { return !take(file); });
-    ReadFiles(archive, ReadFromDisk);
+    ReadFiles(archive, source);
     return archive;
 }
 
@@ -742,14 +737,6 @@ std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optio
                          [&](size_t a, size_t b) { return device.records[a].utc < device.records[b].utc; });
     }
     return order;
-}
-
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval) {
-    const std::optional<int64_t> saved = ParseClockTime(newest_saved, ' ');
-    const std::optional<int64_t> now = ParseClockTime(device_time, ' ');
-    if (!saved || !now) return {};
-    return EstimatePending(*saved, *now, count, interval);
 }
 
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,

@@ -128,6 +128,11 @@ Archive ReadArchive(const std::string& folder, const std::function<bool(const Ar
 // naming file.relative; called from several threads at once.
 using ArchiveSource =
     std::function<void(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem)>;
+// The file system as the source: the file's bytes as they are at the time, or a problem saying why not.
+void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem);
+// As ReadArchive with take, the bytes of the files taken from source.
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source);
 // As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
 // bytes from source. The folder is what messages name as where the files are.
 Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);
@@ -163,18 +168,17 @@ std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optio
                                          std::optional<TimeBound> to);
 
 // What the device probably still holds that no saved file has: the records taken since the newest saved
-// one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
-// holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
+// one, at most `count`, the records it holds. Its ring keeps kRingRecords; the oldest of those not
+// downloaded goes when that many newer are taken.
 struct PendingRecords {
     int64_t records;           // not yet downloaded
     int64_t lost;              // taken since the newest saved one and already overwritten
     double days;               // until the oldest not yet downloaded is overwritten (0 when none is pending)
     int64_t seconds_left = 0;  // until the oldest not yet downloaded, or the next one taken, is overwritten
 };
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval = kSecondsPerRecord);
-// The one rule behind it, from two times in seconds on one clock (both UTC, or both the device's clock):
-// what fleet, report, info and the window tell, each with the device's own usual interval.
+// The one rule, from two times in seconds on one clock (both UTC, or both the device's clock): what fleet,
+// report, info and the window tell, each with the device's own usual interval. Nothing when now is
+// earlier than the newest saved record (the clock was set back since).
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
                                               int64_t interval);
 

@@ -38,32 +38,16 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
-std::string Two(unsigned v) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02u", v % 100);
-    return text;
-}
-
-std::string DateTime(int64_t year, unsigned month, unsigned day, unsigned hour, unsigned minute,
-                     unsigned second, char between) {
-    return std::to_string(year) + "-" + Two(month) + "-" + Two(day) + between + Two(hour) + ":" +
-           Two(minute) + ":" + Two(second);
-}
-
-std::string UtcText(int64_t now) {
-    const CivilTime t = CivilFromSeconds(now);
-    return DateTime(t.year, t.month, t.day, t.hour, t.minute, t.second, 'T') + "Z";
-}
-
 // The PC's local time with its offset from UTC then, daylight saving included, to the minute.
 std::string PcClockText(const LocalTime& local, int64_t now) {
     const int64_t local_seconds = DaysFromCivil(local.year, local.month, local.day) * 86400 +
                                   local.hour * 3600 + local.minute * 60 + local.second;
     const int64_t minutes = (local_seconds - now + (local_seconds >= now ? 30 : -30)) / 60;
     const int64_t magnitude = minutes < 0 ? -minutes : minutes;
-    return DateTime(local.year, local.month, local.day, local.hour, local.minute, local.second, ' ') +
-           (minutes < 0 ? "-" : "+") + Two(static_cast<unsigned>(magnitude / 60)) + ":" +
-           Two(static_cast<unsigned>(magnitude % 60));
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%c%02d:%02d", minutes < 0 ? '-' : '+',
+                  static_cast<int>(magnitude / 60 % 100), static_cast<int>(magnitude % 60));
+    return ClockText(local_seconds) + offset;
 }
 
 std::string NewLedgerId() {

@@ -9,6 +9,10 @@
 // one TAB, ending in LF. Text fields are written as Shown() writes them, with TAB, LF and "\" escaped,
 // so a field never holds a separator. The last field, hash, is the SHA-256 (lower-case hex) of the
 // line's bytes before the TAB that precedes it.
+//
+// Appends hold the system's lock on the ledger (flock, LockFileEx) from reading its last entry to the
+// flush of the new one. A last line without its LF is an append a crash cut short: reading stops there
+// (Ledger::unreadable_line), and the next append cuts it off before it writes.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // SHA-256 through Windows' CNG (bcrypt.dll, from Windows Vista on): an algorithm provider opened once per
 // process, a hash object per Sha256.
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs windows.h first.
+#include <bcrypt.h>
 
 #include "platform/sha256.h"
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "archive/archive.h"
-#include "archive/running_summary.h"
 #include "protocol/record_index.h"
+#include "text/civil_time.h"
 #include "views/page_assets.h"
 #include "views/report_page.h"
 
@@ -30,14 +30,13 @@ FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_da
     // Without a usual interval (a single record) nothing can be estimated from one.
     if (device.records == 0 || device.interval <= 0) return row;
     row.estimated = true;
+    // A newest record later than this computer's clock: none is taken since, as far as can tell.
+    const int64_t at = std::max(now, device.last_utc);
     if (const std::optional<PendingRecords> pending =
-            EstimatePending(device.last_utc, now, kRingRecords, device.interval)) {
+            EstimatePending(device.last_utc, at, kRingRecords, device.interval)) {
         row.pending = pending->records;
         row.lost = pending->lost;
-        row.overwritten = now + pending->seconds_left;
-    } else {
-        // The newest record is later than this computer's clock: none is taken since, as far as can tell.
-        row.overwritten = device.last_utc + (kRingRecords + 1) * device.interval;
+        row.overwritten = at + pending->seconds_left;
     }
     row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
     row.due = row.days_left <= due_days;

@@ -3,22 +3,12 @@
 
 #include <sstream>
 
-#include "archive/running_summary.h"
 #include "nlohmann/json.hpp"
+#include "text/civil_time.h"
 #include "text/number.h"
 #include "text/shown.h"
 
 namespace korvel {
-namespace {
-
-// "2024-03-05T07:08:09Z".
-std::string UtcText(int64_t utc) {
-    std::string text = ClockText(utc);  // "YYYY-MM-DD hh:mm:ss"
-    text[text.size() - 9] = 'T';
-    return text + 'Z';
-}
-
-}  // namespace
 
 std::string FleetJson(const std::vector<FleetStatus>& rows) {
     const bool ledgers = AnyLedgerWitnessed(rows);

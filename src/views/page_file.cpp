@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "archive/running_summary.h"
 #include "platform/open_in_desktop.h"
+#include "text/civil_time.h"
 #include "text/os_path.h"
 #include "text/safe_output.h"
 

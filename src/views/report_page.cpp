@@ -205,14 +205,14 @@ PendingCells Pending(const DeviceArchive& device, int64_t now) {
         return {std::string(record_text::kUnknown) + std::string(record_text::kNoIntervalWhy), "—"};
     const ArchiveRecord& newest = device.records[device.newest];
     const int64_t local_now = now + int64_t{newest.offset} * 60;
-    const std::optional<PendingRecords> pending = EstimatePending(
-        RecordTimestamp(newest).substr(0, 19), ClockText(local_now), kRingRecords, device.interval);
+    const std::optional<PendingRecords> pending =
+        EstimatePending(newest.utc, now, kRingRecords, device.interval);
     if (!pending) return {"未知（最新记录晚于现在）", "—"};
     std::string count = "约 " + std::to_string(pending->records) + " 条";
     if (pending->lost > 0) count += "（约 " + std::to_string(pending->lost) + " 条已被覆盖）";
     if (pending->records == 0) return {count, "—"};
     if (pending->lost > 0) return {count, "正在被覆盖，请尽快下载"};
-    return {count, "约 " + ClockText(local_now + static_cast<int64_t>(pending->days * 86400)).substr(0, 10)};
+    return {count, "约 " + DateText(local_now + pending->seconds_left)};
 }
 
 std::string Verdict(const Archive& archive, const DeviceArchive& device) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "views/witness_text.h"
 
-#include "archive/running_summary.h"
+#include "text/civil_time.h"
 #include "text/number.h"
 #include "text/shown.h"
 

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "protocol/crc16.h"
+#include "records/record_line.h"
 #include "support/record_lines.h"
 #include "support/temp_folder.h"
+#include "views/archive_text.h"
 
 namespace korvel::testing {
 namespace {
@@ -342,16 +344,31 @@ TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
         // A ring that is not full has overwritten nothing, whatever the interval suggests.
         {"2024-01-01 00:00:00", "2024-03-05 00:00:00", 100, PendingRecords{100, 0, 32668 * 121 / 86400.0}},
         {"2024-03-05 07:00:00", "2024-03-05 06:00:00", 100, std::nullopt},  // clock set back since
-        {"2024-03-05 07:00:00", "garbage", 100, std::nullopt},
     };
     for (const Row& row : rows) {
-        const std::optional<PendingRecords> got = EstimatePending(row.saved, row.now, row.count);
+        const std::optional<PendingRecords> got = EstimatePending(
+            *ParseClockTime(row.saved, ' '), *ParseClockTime(row.now, ' '), row.count, kSecondsPerRecord);
         ASSERT_EQ(got.has_value(), row.expected.has_value()) << row.now;
         if (!got) continue;
         EXPECT_EQ(got->records, row.expected->records) << row.now;
         EXPECT_EQ(got->lost, row.expected->lost) << row.now;
         EXPECT_NEAR(got->days, row.expected->days, 1e-9) << row.now;
     }
+}
+
+// The oldest pending record goes exactly at midnight: its day is the one that begins then. 32,768 × 121 s
+// after the newest record (2024-03-05 02:37:52) is 2024-04-20 00:00:00; 9 records are pending.
+TEST(PendingRecords, TheOverwriteDayIsTheSecondsOwnDay) {
+    TempFolder folder;
+    folder.Write("240305-030000-123-7b.txt",
+                 ClockLines("2024-03-05 02:33:50", "+00:00", 3, [](int) { return 1; }));
+    const Archive archive = ReadArchive(folder.path());
+    const int64_t newest = 1709606272;  // 2024-03-05 02:37:52 UTC
+    const std::string text = ArchiveCheckText(archive, {newest + 9 * 121});
+    EXPECT_NE(text.find("\u2248 9 records not yet downloaded; the oldest is overwritten about 2024-04-20\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(ArchiveCheckTextZh(archive, newest + 9 * 121).find("2024-04-20"), std::string::npos);
 }
 
 }  // namespace

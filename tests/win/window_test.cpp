@@ -9,10 +9,10 @@
 // do their work on planted record files (the opener is this program again, noting what it was handed);
 // that ports coming and going (SERIALCOMM and WM_DEVICECHANGE, as Windows does it) keep the chosen port
 // by its name; that "读数据" tells of a record file it cannot open, then saves the device's records in the
-// profile's upload folder; that a folder that cannot take the file is told before the device is asked
-// anything (SIMULATOR-LOG: the simulator's request log). Saves screenshots of the window and of its
-// open system menu; prints "startup-ms N" (process start to the window shown). Exit 0 when every check
-// held.
+// profile's upload folder and records it in the ledger there; that a folder that cannot take the file is told
+// before the device is asked anything (SIMULATOR-LOG: the simulator's request log). Saves screenshots of the
+// window and of its open system menu; prints "startup-ms N" (process start to the window shown). Exit 0 when
+// every check held.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +26,7 @@
 
 #include "app/korvel_app.h"
 #include "app/registry_profile.h"
+#include "ledger/ledger.h"
 #include "records/record_file.h"
 #include "serial/registry_ports.h"
 #include "support/record_lines.h"
@@ -485,6 +486,15 @@ void ReadData(HWND dialog, const std::wstring& upload, unsigned product, int rec
     Check(lines == records && good == records, "the saved file holds " + std::to_string(records) +
                                                    " records whose checksums hold: " + std::to_string(lines) +
                                                    " lines, " + std::to_string(good) + " good");
+    // And the window recorded it in the folder's ledger before it said it was done.
+    Ledger ledger;
+    const Failure read = ReadLedger(ToUtf8(upload), ledger);
+    const LedgerEntry* entry = ledger.entries.empty() ? nullptr : &ledger.entries.back();
+    Check(!read && entry && entry->kind == LedgerEntryKind::Downloaded && entry->file == ToUtf8(added[0]) &&
+              entry->size == std::filesystem::file_size(std::filesystem::path(upload) / added[0]) &&
+              entry->records == static_cast<uint64_t>(records) && entry->product == product,
+          "the download's entry in the ledger: " + read.message +
+              (entry ? LedgerEntryText(*entry) : std::string("no entry")));
 }
 
 // A file where the upload folder should be: "读数据" says why it cannot save, and the device is asked
