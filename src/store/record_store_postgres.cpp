@@ -512,7 +512,7 @@ SELECT p.product, coalesce(r.records, 0), extract(epoch FROM r.first_taken)::big
   extract(epoch FROM r.last_taken)::bigint,
   (SELECT offset_minutes FROM records x WHERE x.product = r.product AND x.taken = r.last_taken
    ORDER BY line DESC LIMIT 1),
-  extract(epoch FROM f.ingested)::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
+  floor(extract(epoch FROM f.ingested))::bigint, f.host, coalesce(g.gaps, 0), coalesce(g.missing, 0),
   (SELECT coalesce(sum(damaged), 0) FROM files WHERE product = p.product), coalesce(u.seconds, 0),
   (SELECT count(*) FROM ledger WHERE product = p.product),
   EXISTS (SELECT 1 FROM ledger_findings WHERE product = p.product) OR EXISTS (
