@@ -24,6 +24,7 @@
 #include "archive/archive.h"
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
+#include "store/record_store_postgres_library.h"
 #include "text/shown.h"
 
 namespace korvel {
@@ -838,6 +839,7 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
 
 std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure,
                                                bool read_only) {
+    if (!LoadPostgresLibrary(failure)) return nullptr;
     const std::string shown = UrlWithoutPassword(conninfo);
     const std::vector<std::string> secrets = UrlSecrets(conninfo);
     char* parse_error = nullptr;

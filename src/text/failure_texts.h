@@ -123,6 +123,11 @@ inline std::string DatabaseNotPermitted(const std::string& database, const char*
            ": permission denied; run it as a user who may (the timer's /var/lib/korvel/korvel.sqlite: a "
            "member of group korvel reads it) or name another database with --db";
 }
+// PostgreSQL's client library (a file name as the system looks it up) that could not be loaded.
+inline std::string PostgresLibraryMissing(const std::string& library, const std::string& reason) {
+    return "cannot load PostgreSQL's client library " + library + " (" + reason +
+           "); install it (on Debian: apt install libpq5) or name a SQLite file with --db";
+}
 inline std::string NoRecordFilesInDatabase(const std::string& database) {
     return "no record files in the database " + database +
            "; load them with korvel-cli ingest --db, or name the folder of record files with --dir";
