@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -13,25 +12,23 @@
 
 #include "archive/running_summary.h"
 #include "exit_codes.h"
-#include "nlohmann/json.hpp"
-#include "platform/open_in_desktop.h"
 #include "records/record_file.h"
 #include "store/record_store.h"
 #include "system.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
 #include "text/number.h"
-#include "text/os_path.h"
 #include "text/safe_output.h"
 #include "text/shown.h"
 #include "text/utf8.h"
+#include "views/archive_data.h"
 #include "views/archive_text.h"
+#include "views/page_file.h"
 #include "views/report_page.h"
 
 namespace korvel::cli {
 namespace {
 
-namespace fs = std::filesystem;
 namespace say = failure_text;
 
 // A command's failure on stderr: "korvel-cli: COMMAND: SENTENCE".
@@ -96,14 +93,7 @@ std::string Products(const Archive& archive) {
 
 // The device asked for, or nullptr after saying why there is none.
 const DeviceArchive* Device(const Archive& archive, const std::string& product, const char* command) {
-    // The number as written, leading zeros allowed: "0123" is device 123.
-    uint64_t number = 0;
-    bool fits = !product.empty() && product.size() <= 20;
-    for (char c : product) {
-        fits = fits && c >= '0' && c <= '9' &&
-               (number = number * 10 + static_cast<uint64_t>(c - '0')) <= UINT32_MAX;
-    }
-    const DeviceArchive* device = fits ? archive.Find(static_cast<uint32_t>(number)) : nullptr;
+    const DeviceArchive* device = FindByProductField(archive, product);
     if (!device || device->valid_lines == 0) {
         Say(command, say::NoRecordsOfProduct(product, Shown(archive.folder), Products(archive)));
         return nullptr;
@@ -122,96 +112,6 @@ void SayIncomplete(const Archive& archive, const DeviceArchive& device, const ch
     Say(command, say::RecordsNotComplete(std::to_string(device.product), text));
     for (const std::string& problem : device.unreadable) Say(command, say::Unreadable(problem));
     for (const std::string& problem : archive.folders) Say(command, say::Unreadable(problem));
-}
-
-nlohmann::ordered_json Number(const DeviceArchive& device, size_t index) {
-    const std::optional<double> number = RecordNumber(device, device.records[index]);
-    if (!(device.records[index].flags & ArchiveRecord::kTextValue)) return device.records[index].value;
-    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json();
-}
-
-nlohmann::ordered_json DeviceJson(const Archive& archive, const DeviceArchive& device,
-                                  const std::optional<double>& limit) {
-    const auto& records = device.records;
-    nlohmann::ordered_json j;
-    j["product"] = device.product;
-    j["complete"] = device.Complete();
-    j["files"] = device.files.size();
-    j["valid_lines"] = device.valid_lines;
-    j["records"] = records.size();
-    j["first"] = records.empty() ? nlohmann::ordered_json()
-                                 : nlohmann::ordered_json(RecordIsoTime(records[device.earliest]));
-    j["last"] = records.empty() ? nlohmann::ordered_json()
-                                : nlohmann::ordered_json(RecordIsoTime(records[device.newest]));
-    const nlohmann::ordered_json none;
-    j["interval_seconds"] = device.HasInterval() ? nlohmann::ordered_json(device.interval) : none;
-    j["gaps"] = nlohmann::ordered_json::array();
-    for (const ArchiveGap& gap : device.gaps) {
-        j["gaps"].push_back({{"start", RecordIsoTime(records[gap.before])},
-                             {"end", RecordIsoTime(records[gap.after])},
-                             {"missing", gap.missing}});
-    }
-    j["clock_set_backs"] = nlohmann::ordered_json::array();
-    for (const ClockJump& jump : device.jumps) {
-        j["clock_set_backs"].push_back({{"file", archive.files[jump.where.file].relative},
-                                        {"line", jump.where.line},
-                                        {"before", RecordIsoTime(records[jump.before])},
-                                        {"after", RecordIsoTime(records[jump.after])}});
-    }
-    j["damaged_lines"] = nlohmann::ordered_json::array();
-    for (const DamagedLine& line : device.damaged) {
-        j["damaged_lines"].push_back({{"file", archive.files[line.where.file].relative},
-                                      {"line", line.where.line},
-                                      {"reason", line.reason}});
-    }
-    j["damaged_lines_unlisted"] = device.DamagedLines() - device.damaged.size();
-    j["conflicting_records"] = nlohmann::ordered_json::array();
-    for (const auto& [a, b] : device.conflicts) {
-        j["conflicting_records"].push_back({{"time", RecordIsoTime(records[a])},
-                                            {"file", archive.files[records[a].file].relative},
-                                            {"other_file", archive.files[records[b].file].relative}});
-    }
-    j["unreadable"] = device.unreadable;
-    // Records whose value is no number, each where it was first read, the value as written.
-    j["no_number"] = nlohmann::ordered_json::array();
-    for (const NoNumberLine& line : device.no_number) {
-        std::string scratch;
-        j["no_number"].push_back({{"file", archive.files[line.where.file].relative},
-                                  {"line", line.where.line},
-                                  {"time", RecordIsoTime(records[line.record])},
-                                  {"value", Shown(RecordValue(device, records[line.record], scratch))}});
-    }
-
-    const std::vector<size_t> order = ChronologicalRecords(device, std::nullopt, std::nullopt);
-    const std::vector<size_t> highest = HighestRecords(device, order, 1);
-    j["highest"] = highest.empty()
-                       ? nlohmann::ordered_json()
-                       : nlohmann::ordered_json({{"value", Number(device, highest.front())},
-                                                 {"time", RecordIsoTime(records[highest.front()])}});
-    j["days"] = nlohmann::ordered_json::array();
-    for (const DaySummary& day : SummariseDays(device, order)) {
-        j["days"].push_back(
-            {{"date", day.date},
-             {"records", day.records},
-             {"running_seconds", device.HasInterval() ? nlohmann::ordered_json(day.running_seconds) : none},
-             {"highest", day.has_highest ? Number(device, day.highest_at) : nlohmann::ordered_json()},
-             {"highest_time", day.has_highest ? nlohmann::ordered_json(RecordIsoTime(records[day.highest_at]))
-                                              : nlohmann::ordered_json()}});
-    }
-    if (limit) {
-        j["limit"] = *limit;
-        j["periods_above_limit"] = nlohmann::ordered_json::array();
-        for (const LimitPeriod& period : PeriodsAbove(device, order, *limit)) {
-            j["periods_above_limit"].push_back(
-                {{"start", RecordIsoTime(records[period.first])},
-                 {"end", RecordIsoTime(records[period.last])},
-                 {"records", period.records},
-                 {"duration_seconds", device.HasInterval() ? nlohmann::ordered_json(period.seconds) : none},
-                 {"highest", Number(device, period.highest_at)},
-                 {"highest_time", RecordIsoTime(records[period.highest_at])}});
-        }
-    }
-    return j;
 }
 
 // Hands what a stream writes to a SafeOutput in pieces, so an export of any size needs no copy in memory.
@@ -277,13 +177,15 @@ CLI::Validator ProductValidator() {
 
 }  // namespace
 
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write) {
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write) {
     if (!output) {
         BinaryStandardOutput();  // the rows bring their own line ends
         write(std::cout);
         std::cout.flush();
-        if (std::cout) return {};
-        return {FailureKind::Other, say::StandardOutputFailed()};
+        if (std::cout) return true;
+        Say(command, say::StandardOutputFailed());
+        return false;
     }
     SafeOutput file;
     Failure error;
@@ -292,28 +194,38 @@ Failure Emit(const std::optional<std::string>& output, const std::function<void(
         std::ostream out(buffer.get());
         write(out);
         out.flush();
-        if (file.Commit(&error)) return {};
+        if (file.Commit(&error)) return true;
     }
-    error.message = say::OutputNotWritten(Shown(error.message));
-    return error;
+    Say(command, say::OutputNotWritten(Shown(error.message)));
+    return false;
 }
 
-std::optional<std::string> PrivatePageFile(const char* command, const std::string& name) {
-    // A folder of its own that nobody else can enter: no name in it can be prepared by another user.
-    std::string private_folder;
+int EmitPage(const char* command, const std::optional<std::string>& output, bool open,
+             const std::string& name, const std::string& page, const std::function<void()>& written) {
+    if (!open) {
+        if (!Emit(command, output, [&](std::ostream& out) {
+                out.write(page.data(), static_cast<std::streamsize>(page.size()));
+            }))
+            return kExitWrite;
+        written();
+        if (output) std::cout << Shown(*output) << '\n';
+        return kExitOk;
+    }
     Failure error;
-    if (!MakePrivateFolder("korvel-" + std::string(command) + "-", &private_folder, &error)) {
+    const std::optional<PageFile> file = output ? PageFile{*output} : NewFolderPage(command, name, &error);
+    if (!file) {
         Say(command, Shown(error.message));
-        return {};
+        return kExitWrite;
     }
-    return private_folder + "/" + name;
-}
-
-int OpenPage(const char* command, const std::string& page) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(OsPath(page), error);
-    if (const Failure problem = OpenInDesktop(error ? page : Utf8Path(absolute))) {
-        Say(command, say::PageNotOpened(problem.message, Shown(page)));
+    const PageOpened result = WriteAndOpenPage(*file, page);
+    if (result.not_written) {
+        Say(command, say::OutputNotWritten(Shown(result.not_written.message)));
+        return kExitWrite;
+    }
+    written();
+    std::cout << Shown(file->path) << '\n';
+    if (result.not_opened) {
+        Say(command, say::PageNotOpened(result.not_opened.message, Shown(file->path)));
         return kExitOpen;
     }
     return kExitOk;
@@ -407,15 +319,7 @@ int ArchiveCommands::RunArchive() const {
 
     if (json_) {
         BinaryStandardOutput();
-        nlohmann::ordered_json j;
-        j[db_ ? "database" : "folder"] = Shown(archive.folder);
-        j["complete"] = archive.Complete();
-        j["files"] = archive.files.size();
-        j["devices"] = nlohmann::ordered_json::array();
-        for (const DeviceArchive& device : archive.devices)
-            j["devices"].push_back(DeviceJson(archive, device, limit_));
-        j["unreadable"] = archive.problems;
-        std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+        std::cout << ArchiveJson(archive, {.limit = limit_, .database = db_.has_value()});
         return archive.Complete() ? kExitOk : kExitVerify;
     }
 
@@ -434,16 +338,14 @@ int ArchiveCommands::RunExport() const {
     const std::optional<TimeBound> from = from_ ? ParseTimeBound(*from_, false) : std::nullopt;
     const std::optional<TimeBound> to = to_ ? ParseTimeBound(*to_, true) : std::nullopt;
     const std::vector<size_t> order = ChronologicalRecords(*device, from, to);
-    if (const Failure failure = Emit(output_, [&](std::ostream& out) {
+    if (!Emit("export", output_, [&](std::ostream& out) {
             if (format_ == "json") {
                 WriteRecordsJson(archive, *device, order, out);
             } else {
                 WriteRecordsCsv(archive, *device, order, out);
             }
-        })) {
-        Say("export", failure.message);
+        }))
         return kExitWrite;
-    }
     SayIncomplete(archive, *device, "export");
     if (output_) std::cout << Shown(*output_) << '\n';
     return kExitOk;
@@ -458,33 +360,21 @@ int ArchiveCommands::RunReport() const {
     const DeviceArchive* device = nullptr;
     if (!product_.empty() && !(device = Device(archive, product_, "report"))) return kExitUsage;
 
-    std::optional<std::string> output = output_;
-    if (!output && open_) {
-        output = PrivatePageFile(
-            "report",
-            "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html");
-        if (!output) return kExitWrite;
-    }
     ReportOptions options;
     options.limit = limit_;
     options.now = static_cast<int64_t>(std::time(nullptr));
     options.database = db_.has_value();
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
-    if (const Failure failure = Emit(output, [&](std::ostream& out) {
-            out.write(page.data(), static_cast<std::streamsize>(page.size()));
-        })) {
-        Say("report", failure.message);
-        return kExitWrite;
-    }
-    if (device) {
-        SayIncomplete(archive, *device, "report");
-    } else {
-        for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
-    }
-    if (output) std::cout << Shown(*output) << '\n';
-    if (open_) return OpenPage("report", *output);
-    return kExitOk;
+    const std::string name =
+        "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()) + ".html";
+    return EmitPage("report", output_, open_, name, page, [&] {
+        if (device) {
+            SayIncomplete(archive, *device, "report");
+        } else {
+            for (const DeviceArchive& each : archive.devices) SayIncomplete(archive, each, "report");
+        }
+    });
 }
 
 }  // namespace korvel::cli

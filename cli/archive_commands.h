@@ -43,12 +43,16 @@ class ArchiveCommands {
 };
 
 // What the page commands share. Writes to the file named (whole or not at all), or to standard output;
-// the Failure says why that failed.
-Failure Emit(const std::optional<std::string>& output, const std::function<void(std::ostream&)>& write);
-// Where --open without --output writes its page: name in a new folder of the temporary folder that only
-// this user may enter, so no other user can have prepared the name. Nothing after saying why not.
-std::optional<std::string> PrivatePageFile(const char* command, const std::string& name);
-// Hands the page to the desktop's browser: kExitOk, or kExitOpen after saying why none started.
-int OpenPage(const char* command, const std::string& page);
+// false after saying why that failed ("korvel-cli: COMMAND: ...", the failure's sentence as it came, and
+// for a file what to do).
+bool Emit(const char* command, const std::optional<std::string>& output,
+          const std::function<void(std::ostream&)>& write);
+// A page the command made, written to --output or standard output; with --open to --output or to `name` in a
+// new folder of its own that only this user may enter (views/page_file.h), then handed to the browser.
+// Once it is written, `written` says what follows it, then the file's name is printed. kExitOk, or
+// kExitWrite or kExitOpen after saying why.
+int EmitPage(
+    const char* command, const std::optional<std::string>& output, bool open, const std::string& name,
+    const std::string& page, const std::function<void()>& written = [] {});
 
 }  // namespace korvel::cli

@@ -13,6 +13,7 @@
 #include "nlohmann/json.hpp"
 #include "protocol/record_index.h"
 #include "records/record_file.h"
+#include "records/record_line.h"
 #include "records/scan.h"
 #include "session.h"
 #include "system.h"
@@ -64,7 +65,8 @@ std::string PendingText(const DeviceOptions& options, const CliDialog& d, int co
     if (!device->HasInterval())
         return "unknown: the saved records of the device show no usual interval yet (too few records)" +
                unread;
-    pending = DevicePending(*device, WideToUtf8(d.DeviceTime()), count);
+    if (const std::optional<int64_t> clock = ParseClockTime(WideToUtf8(d.DeviceTime()), ' '))
+        pending = DevicePending(*device, *clock, count);
     if (!pending) {
         const std::string newest = RecordTimestamp(device->records[device->newest]).substr(0, 19);
         return "unknown: the device clock reads earlier than the newest saved record (" + newest +

@@ -1,47 +1,29 @@
 // SPDX-License-Identifier: MIT
 #include "ingest_commands.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 
 #include "archive/archive.h"
 #include "archive_commands.h"
 #include "exit_codes.h"
-#include "nlohmann/json.hpp"
 #include "records/record_file.h"
 #include "store/record_store.h"
+#include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
+#include "text/number.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 #include "views/fleet_page.h"
+#include "views/fleet_text.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Plural(int64_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
-
-std::string UtcText(int64_t utc) {
-    using namespace std::chrono;
-    const sys_seconds at{seconds{utc}};
-    const sys_days day = floor<days>(at);
-    const year_month_day date{day};
-    const hh_mm_ss time{at - day};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
-}
 
 // The database named, opened and brought to this build's schema to load (or, to read, found in it);
 // nothing after saying why not.
@@ -56,72 +38,6 @@ std::unique_ptr<RecordStore> OpenDatabase(const std::optional<std::string>& url,
         return nullptr;
     }
     return store;
-}
-
-std::string FleetJson(const std::vector<FleetStatus>& rows) {
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const FleetStatus& row : rows) {
-        const FleetDevice& d = row.device;
-        nlohmann::ordered_json j;
-        auto known = [&](auto value) { return row.estimated ? nlohmann::ordered_json(value) : nullptr; };
-        j["product"] = d.product;
-        j["records"] = d.records;
-        j["first"] = d.records ? nlohmann::ordered_json(UtcText(d.first_utc)) : nullptr;
-        j["newest"] = d.records ? nlohmann::ordered_json(UtcText(d.last_utc)) : nullptr;
-        j["interval_seconds"] = d.interval > 0 ? nlohmann::ordered_json(d.interval) : nullptr;
-        j["last_ingest"] = d.ingested_utc ? nlohmann::ordered_json(UtcText(*d.ingested_utc)) : nullptr;
-        j["last_ingest_host"] = Shown(d.ingested_host);
-        j["pending"] = known(row.pending);
-        j["lost"] = known(row.lost);
-        j["overwritten"] = known(UtcText(row.overwritten));
-        j["due"] = row.due;
-        j["complete"] = row.complete;
-        j["gaps"] = d.gaps;
-        j["missing"] = d.missing;
-        j["damaged_lines"] = d.damaged;
-        list.push_back(std::move(j));
-    }
-    return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-// Every text from the database goes through Shown: a host or file name reaches the terminal as text.
-std::string FleetText(const std::string& database, const std::vector<FleetStatus>& rows, int64_t now,
-                      int due_days) {
-    std::ostringstream out;
-    out << "database: " << Shown(database) << '\n';
-    size_t due = 0, incomplete = 0;
-    for (const FleetStatus& row : rows) {
-        const FleetDevice& d = row.device;
-        out << "product " << d.product << '\n';
-        if (d.records) {
-            out << "  records: " << d.records << " from " << UtcText(d.first_utc) << " to "
-                << UtcText(d.last_utc)
-                << (d.interval > 0 ? ", one every " + std::to_string(d.interval) + " s\n"
-                                   : ", no usual interval yet\n");
-        } else {
-            out << "  records: 0 (no line of its files is valid)\n";
-        }
-        out << "  last ingest: "
-            << (d.ingested_utc ? UtcText(*d.ingested_utc) + " from " + Shown(d.ingested_host)
-                               : std::string("never"))
-            << '\n';
-        if (row.estimated) {
-            out << "  not yet downloaded: about " << Plural(row.pending, "record", "records");
-            if (row.lost > 0) out << " (" << row.lost << " more already overwritten)";
-            out << "; the oldest is overwritten " << (row.overwritten <= now ? "already: " : "at ")
-                << UtcText(row.overwritten) << (row.due ? " (due)" : "") << '\n';
-        } else {
-            out << (d.records ? "  not yet downloaded: unknown, no usual interval to count with\n"
-                              : "  not yet downloaded: unknown, no valid record to count from\n");
-        }
-        out << "  gaps: " << d.gaps << " (" << Plural(d.missing, "record", "records") << " missing)"
-            << ", damaged lines: " << d.damaged << '\n';
-        due += row.due ? 1 : 0;
-        incomplete += row.complete ? 0 : 1;
-    }
-    out << Plural(static_cast<int64_t>(rows.size()), "recorder", "recorders") << ", " << due << " due within "
-        << Plural(due_days, "day", "days") << ", " << incomplete << " incomplete\n";
-    return out.str();
 }
 
 }  // namespace
@@ -223,26 +139,20 @@ int IngestCommands::RunFleet() const {
         attention = attention || rows.back().due || !rows.back().complete;
     }
     const int code = attention ? kExitVerify : kExitOk;
-    std::optional<std::string> output = output_;
-    if (!output && open_) {
-        output = PrivatePageFile("fleet", "korvel-fleet.html");
-        if (!output) return kExitWrite;
+    if (html_ || open_) {
+        const int written = EmitPage("fleet", output_, open_, "korvel-fleet.html",
+                                     MakeFleetPage(rows, {store->Name(), now, due_days_}));
+        return written == kExitOk ? code : written;
     }
-    const Failure failure = Emit(output, [&](std::ostream& out) {
-        if (html_ || open_) {
-            out << MakeFleetPage(rows, {store->Name(), now, due_days_});
-        } else if (json_) {
+    const bool written = Emit("fleet", output_, [&](std::ostream& out) {
+        if (json_) {
             out << FleetJson(rows) << '\n';
         } else {
             out << FleetText(store->Name(), rows, now, due_days_);
         }
     });
-    if (failure) {
-        std::cerr << "korvel-cli: fleet: " << failure.message << '\n';
-        return kExitWrite;
-    }
-    if (output) std::cout << Shown(*output) << '\n';
-    if (open_ && OpenPage("fleet", *output) != kExitOk) return kExitOpen;
+    if (!written) return kExitWrite;
+    if (output_) std::cout << Shown(*output_) << '\n';
     return code;
 }
 

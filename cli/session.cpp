@@ -234,10 +234,11 @@ StepResult Session::Open() {
     window_.StartTimer(kTimerId, kTimerPeriodMs);
     if (!dlg_.PortOpen()) {
         Failure failure = dlg_.LastOpenFailure();
-        failure.message = failure_text::PortNotOpened(
-            FailureWord(failure.kind), failure.message.empty() ? options_.port : failure.message);
+        const std::string during = failure_text::PortNotOpened(FailureWord(failure.kind));
+        // A port that did not open without saying why is named.
+        if (failure.message.empty()) failure.message = options_.port;
         if (!failure) failure.kind = FailureKind::Other;
-        return {kExitPort, failure};
+        return {kExitPort, failure, during};
     }
     opened_ = true;
     return {};
@@ -293,11 +294,10 @@ StepResult Session::Download(const std::string& folder) {
     }
     // The file is written whole at the end: a full file system is found out now, not after the walk.
     const uint64_t records = static_cast<uint64_t>(dlg_.RecordCount());
-    if (const std::optional<uint64_t> free = FreeSpace(folder); free && *free < records * kBytesPerRecord) {
-        return {
-            kExitWrite,
-            {FailureKind::Other,
-             say::NotEnoughSpace(folder, records, (records * kBytesPerRecord + 1023) / 1024, *free / 1024)}};
+    if (const std::optional<SpaceShortage> short_of = SpaceShortageFor(folder, records)) {
+        return {kExitWrite,
+                {FailureKind::Other,
+                 say::NotEnoughSpace(folder, records, short_of->need_kib, short_of->free_kib)}};
     }
     dlg_.SetUploadFolder(Utf8ToWide(folder));
     show_progress_ = StderrIsTerminal();
@@ -315,9 +315,8 @@ StepResult Session::Download(const std::string& folder) {
     const std::string path = WideToUtf8(dlg_.SavedFilePath());
     if (dlg_.SaveFailed()) {
         Failure failure = dlg_.SaveFailure();
-        failure.message = Shown(window_.Text(IDC_RESULT)) + ": " + failure.message;
         if (!failure) failure.kind = FailureKind::Other;
-        return {kExitWrite, failure};
+        return {kExitWrite, failure, Shown(window_.Text(IDC_RESULT)) + ": "};
     }
     const std::vector<int>& skipped = dlg_.SkippedIndices();
     std::string skipped_text;
@@ -340,7 +339,8 @@ StepResult Session::Download(const std::string& folder) {
 }
 
 int Report(const StepResult& result) {
-    if (!result.failure.message.empty()) std::cerr << "korvel-cli: " << result.failure.message << '\n';
+    if (!result.during.empty() || !result.failure.message.empty())
+        std::cerr << "korvel-cli: " << result.during << result.failure.message << '\n';
     return result.exit;
 }
 

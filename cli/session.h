@@ -42,14 +42,17 @@ class CliDialog : public CKorvelDlg {
 };
 
 // How a step of the session ends: exit code 0 without a failure, or the exit code scripts rely on with
-// the failure whose sentence the command prints as it is.
+// the failure whose sentence the command prints as it is, as the step below reported it, after what the
+// command was at ("cannot open the port (busy): ").
 struct StepResult {
     ExitCode exit = kExitOk;
     Failure failure{};
+    std::string during{};
     bool ok() const { return exit == kExitOk; }
 };
 
-// Prints the step's sentence, when it has one, as "korvel-cli: SENTENCE" on stderr; returns its exit code.
+// Prints the step's sentence, when it has one, as "korvel-cli: DURING SENTENCE" on stderr; returns its
+// exit code.
 int Report(const StepResult& result);
 
 class Session {

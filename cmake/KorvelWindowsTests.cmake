@@ -45,7 +45,7 @@ function(korvel_windows_suite name)
     ENVIRONMENT "KORVEL_WINE_TEMPLATE=${_template}")
 endfunction()
 
-foreach(folder text protocol ui serial threads engine records)
+foreach(folder text protocol ui serial threads engine records archive views)
   file(GLOB _sources CONFIGURE_DEPENDS ${_tests}/${folder}/*.cpp)
   list(FILTER _sources EXCLUDE REGEX "${_posix_only_files}")
   if(_sources)
@@ -54,7 +54,11 @@ foreach(folder text protocol ui serial threads engine records)
 endforeach()
 
 # The download walk is answered by the simulator's device model.
-target_link_libraries(records_tests PRIVATE korvel_sim_model)
+foreach(suite records archive)
+  if(TARGET ${suite}_tests)
+    target_link_libraries(${suite}_tests PRIVATE korvel_sim_model)
+  endif()
+endforeach()
 
 file(GLOB _win_sources CONFIGURE_DEPENDS ${_tests}/win/*.cpp)
 list(FILTER _win_sources EXCLUDE REGEX "/(window_test|hold_running)\\.cpp$")  # programs of their own, below

@@ -31,8 +31,6 @@ extern const RecordMenuItem kRecordMenu[4];
 
 // The operator's guide (docs/korvel-guide.html), built into the program.
 std::string_view OperatorGuide();
-// How many pages the windows' pages folder keeps: older ones go as new ones are written.
-inline constexpr size_t kPagesKept = 10;
 
 // The report page of the device whose product field is product (the overview of every device when product
 // is empty or names no device with records) of the record files in folder, written to a folder of its own
@@ -72,7 +70,7 @@ class CKorvelApp {
     void CheckRecords(std::function<void(std::u16string)> show);
     // The report of the device whose information was last read, or the overview of every device when
     // none was, written to the pages folder and opened in the browser. The pages folder is this user's
-    // own in the temporary folder ("korvel-pages"); it keeps the newest kPagesKept pages.
+    // own in the temporary folder ("korvel-pages"); it keeps the newest kPagesKept (views/page_file.h).
     void WriteSpeedReport();
     // The operator's guide, written to the pages folder and opened in the browser.
     void OpenGuide();

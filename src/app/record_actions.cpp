@@ -4,22 +4,21 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <vector>
 
 #include "app/daily_task.h"
 #include "app/korvel_app.h"
 #include "archive/archive.h"
-#include "archive/running_summary.h"
 #include "platform/open_in_desktop.h"
+#include "records/record_line.h"
+#include "text/civil_time.h"
 #include "text/file_system.h"
 #include "text/format.h"
-#include "text/os_path.h"
-#include "text/safe_output.h"
 #include "text/utf8.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
 #include "views/archive_text.h"
+#include "views/page_file.h"
 #include "views/report_page.h"
 
 namespace korvel {
@@ -42,40 +41,6 @@ std::u16string Sentence(std::u16string_view what, const std::string& why, std::u
     text += text::kSystemReason;
     text += Utf8ToWide(why);
     return text;
-}
-
-// Removes the oldest pages of the folder beyond the newest `kept` (its .html files, by time written).
-void Prune(const std::string& folder, size_t kept) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    std::vector<std::pair<fs::file_time_type, fs::path>> pages;
-    for (fs::directory_iterator it(OsPath(folder), error), end; !error && it != end; it.increment(error)) {
-        if (it->path().extension() != ".html" || !it->is_regular_file(error)) continue;
-        pages.emplace_back(it->last_write_time(error), it->path());
-    }
-    if (pages.size() <= kept) return;
-    std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (size_t i = kept; i < pages.size(); ++i) fs::remove(pages[i].second, error);
-}
-
-// The page written to the pages folder, this user's own, under its name with the time it was written
-// (the guide under its name alone); its path, or why there is none. The folder keeps the newest pages.
-std::string WritePage(const std::string& page, const std::string& name, bool dated, Failure* error) {
-    std::string folder;
-    if (!OpenUserFolder("korvel-pages", &folder, error)) return {};
-    std::string path = folder + "/" + name;
-    if (dated) {
-        // The time written, by the UTC clock: "-20240305-070809".
-        std::string stamp = ClockText(static_cast<int64_t>(std::time(nullptr)));
-        stamp.erase(std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }),
-                    stamp.end());
-        std::replace(stamp.begin(), stamp.end(), ' ', '-');
-        path += "-" + stamp + ".html";
-    }
-    SafeOutput file;
-    if (!file.Open(path, error) || !file.Write(page) || !file.Commit(error)) return {};
-    Prune(folder, kPagesKept);
-    return path;
 }
 
 }  // namespace
@@ -150,15 +115,13 @@ std::u16string WriteAndOpenReport(const std::string& folder, const std::string& 
     const std::string page =
         device ? MakeReportPage(archive, *device, options) : MakeOverviewPage(archive, options);
     Failure error;
-    const std::string path =
-        WritePage(page, "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()),
-                  true, &error);
-    if (path.empty()) return Sentence(text::kReportWriteFailed, error.message);
-    std::error_code absolute_error;
-    const std::filesystem::path absolute = std::filesystem::absolute(OsPath(path), absolute_error);
-    const std::string shown = absolute_error ? path : Utf8Path(absolute);
-    if (const Failure failure = OpenInDesktop(shown))
-        return Sentence(text::kReportOpenFailed, failure.message, Utf8ToWide(shown));
+    const std::optional<PageFile> file = PagesFolderPage(
+        "korvel-report" + (device ? "-" + std::to_string(device->product) : std::string()), true, &error);
+    if (!file) return Sentence(text::kReportWriteFailed, error.message);
+    const PageOpened result = WriteAndOpenPage(*file, page);
+    if (result.not_written) return Sentence(text::kReportWriteFailed, result.not_written.message);
+    if (result.not_opened)
+        return Sentence(text::kReportOpenFailed, result.not_opened.message, Utf8ToWide(result.opened));
     return {};
 }
 
@@ -178,10 +141,13 @@ void CKorvelApp::OpenGuide() {
             return [this, message = std::move(message)] { m_dlg->window().MessageBox(message); };
         };
         Failure error;
-        const std::string path = WritePage(std::string(OperatorGuide()), "korvel-guide.html", false, &error);
-        if (path.empty()) return tell(Sentence(text::kGuideWriteFailed, error.message));
-        if (const Failure failure = OpenInDesktop(path))
-            return tell(Sentence(text::kGuideOpenFailed, failure.message, Utf8ToWide(path)));
+        const std::optional<PageFile> file = PagesFolderPage("korvel-guide.html", false, &error);
+        if (!file) return tell(Sentence(text::kGuideWriteFailed, error.message));
+        const PageOpened result = WriteAndOpenPage(*file, OperatorGuide());
+        if (result.not_written) return tell(Sentence(text::kGuideWriteFailed, result.not_written.message));
+        if (result.not_opened)
+            return tell(
+                Sentence(text::kGuideOpenFailed, result.not_opened.message, Utf8ToWide(result.opened)));
         return [] {};
     });
 }
@@ -211,7 +177,9 @@ void CKorvelApp::UpdateRecordCountTip() {
                 folder, [&](const ArchiveFile& file) { return number && file.product == *number; });
             const DeviceArchive* device = FindByProductField(archive, product);
             if (device && !device->records.empty()) {
-                const std::optional<PendingRecords> pending = DevicePending(*device, device_time, count);
+                const std::optional<int64_t> clock = ParseClockTime(device_time, ' ');
+                const std::optional<PendingRecords> pending =
+                    clock ? DevicePending(*device, *clock, count) : std::nullopt;
                 if (!device->HasInterval()) {
                     tip = text::kPendingNoInterval;
                 } else if (!pending) {
@@ -220,7 +188,7 @@ void CKorvelApp::UpdateRecordCountTip() {
                     tip = Format(text::kPendingFormat, pending->records);
                     if (pending->records > 0 && pending->lost == 0)
                         tip += Format(text::kPendingOverwriteFormat,
-                                      Utf8ToWide(DateAfter(device_time, pending->days)));
+                                      Utf8ToWide(DateText(*clock + pending->seconds_left)));
                     if (pending->lost > 0) tip += Format(text::kPendingLostFormat, pending->lost);
                 }
             }

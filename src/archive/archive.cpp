@@ -14,7 +14,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "nlohmann/json.hpp"
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/record_line.h"
@@ -176,7 +175,8 @@ class FileParser {
     RecordLineChecker checker_;
 };
 
-// The file system as the source of a file's bytes.
+}  // namespace
+
 void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem) {
     CFile in;
     Failure error;
@@ -195,6 +195,8 @@ void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, 
                           : file.relative + ": the file changed while it was read; run the command again";
     }
 }
+
+namespace {
 
 // Puts the files' lines together: one device per product number of the files' names, each record once,
 // steps, set-backs and conflicts; then each device's files in the order their records say.
@@ -560,21 +562,10 @@ void AppendTwo(std::string& out, unsigned value) {
     out += static_cast<char>('0' + value % 10);
 }
 
-void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
-    const CivilTime c = CivilFromSeconds(record.utc + int64_t{record.offset} * 60);
-    char year[24];
-    std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(c.year));
-    out += year;
-    out += '-';
-    AppendTwo(out, c.month);
-    out += '-';
-    AppendTwo(out, c.day);
-    out += separator;
-    AppendTwo(out, c.hour);
-    out += ':';
-    AppendTwo(out, c.minute);
-    out += ':';
-    AppendTwo(out, c.second);
+}  // namespace
+
+void AppendRecordTime(std::string& out, const ArchiveRecord& record, char separator) {
+    AppendClockText(out, record.utc + int64_t{record.offset} * 60, separator);
     const int offset = record.offset;
     out += offset < 0 || (record.flags & ArchiveRecord::kMinusZero) ? '-' : '+';
     const unsigned magnitude = static_cast<unsigned>(offset < 0 ? -offset : offset);
@@ -582,33 +573,6 @@ void AppendTime(std::string& out, const ArchiveRecord& record, char separator) {
     out += ':';
     AppendTwo(out, magnitude % 60);
 }
-
-// A text cell that a spreadsheet would take for a formula gets a leading apostrophe, as spreadsheet
-// guidance recommends; numbers are written as they are.
-void AppendCsvText(std::string& out, std::string_view field);
-
-void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-void AppendCsvText(std::string& out, std::string_view field) {
-    if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {
-        AppendCsvField(out, "'" + std::string(field));
-        return;
-    }
-    AppendCsvField(out, field);
-}
-
-}  // namespace
 
 bool ArchiveRecord::operator==(const ArchiveRecord& other) const {
     return utc == other.utc && value == other.value && offset == other.offset && spelling == other.spelling &&
@@ -666,13 +630,18 @@ bool Archive::Complete() const {
 Archive ReadArchive(const std::string& folder) { return ReadArchive(folder, {}); }
 
 Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take) {
+    return ReadArchive(folder, take, ReadFromDisk);
+}
+
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source) {
     Archive archive;
     archive.folder = folder;
     Lister{archive}.Walk(folder);
     std::stable_sort(archive.files.begin(), archive.files.end(),
                      [](const ArchiveFile& a, const ArchiveFile& b) { return a.name_time < b.name_time; });
     if (take) std::erase_if(archive.files, [&](const ArchiveFile& file) { return !take(file); });
-    ReadFiles(archive, ReadFromDisk);
+    ReadFiles(archive, source);
     return archive;
 }
 
@@ -695,13 +664,13 @@ std::string ProductSpelling(const DeviceArchive& device) {
 
 std::string RecordTimestamp(const ArchiveRecord& record) {
     std::string out;
-    AppendTime(out, record, ' ');
+    AppendRecordTime(out, record, ' ');
     return out;
 }
 
 std::string RecordIsoTime(const ArchiveRecord& record) {
     std::string out;
-    AppendTime(out, record, 'T');
+    AppendRecordTime(out, record, 'T');
     return out;
 }
 
@@ -768,76 +737,6 @@ std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optio
                          [&](size_t a, size_t b) { return device.records[a].utc < device.records[b].utc; });
     }
     return order;
-}
-
-void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                     std::ostream& out) {
-    std::vector<std::string> files(archive.files.size());  // quoted once, on first use
-    std::vector<std::string> spellings;
-    for (const std::string& spelling : device.spellings) {
-        spellings.emplace_back();
-        AppendCsvField(spellings.back(), Shown(spelling));
-    }
-    std::string chunk = "time,value,product,file\r\n";
-    std::string scratch;
-    for (size_t index : order) {
-        const ArchiveRecord& record = device.records[index];
-        AppendTime(chunk, record, 'T');
-        chunk += ',';
-        if (!(record.flags & ArchiveRecord::kTextValue)) {
-            chunk += RecordValue(device, record, scratch);
-        } else if (RecordNumber(device, record)) {
-            AppendCsvField(chunk, RecordValue(device, record, scratch));
-        } else {
-            AppendCsvText(chunk, Shown(RecordValue(device, record, scratch)));
-        }
-        chunk += ',';
-        chunk += spellings[record.spelling];
-        chunk += ',';
-        std::string& file = files[record.file];
-        if (file.empty()) AppendCsvText(file, archive.files[record.file].relative);
-        chunk += file;
-        chunk += "\r\n";
-        if (chunk.size() >= 1 << 16) {
-            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            chunk.clear();
-        }
-    }
-    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-}
-
-void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                      std::ostream& out) {
-    std::string scratch;
-    out << '[';
-    bool first = true;
-    for (size_t index : order) {
-        const ArchiveRecord& record = device.records[index];
-        nlohmann::ordered_json object;
-        object["time"] = RecordIsoTime(record);
-        if (!(record.flags & ArchiveRecord::kTextValue)) {
-            object["value"] = record.value;
-        } else if (const std::optional<double> number = RecordNumber(device, record);
-                   number && std::isfinite(*number)) {
-            object["value"] = *number;
-        } else {
-            // Also nan and inf: JSON has no such numbers, so they stay the text the device wrote.
-            object["value"] = Shown(RecordValue(device, record, scratch));
-        }
-        object["product"] = Shown(device.spellings[record.spelling]);
-        object["file"] = archive.files[record.file].relative;
-        out << (first ? "\n" : ",\n") << object.dump();
-        first = false;
-    }
-    out << (first ? "]\n" : "\n]\n");
-}
-
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval) {
-    const std::optional<int64_t> saved = ParseClockTime(newest_saved, ' ');
-    const std::optional<int64_t> now = ParseClockTime(device_time, ' ');
-    if (!saved || !now) return {};
-    return EstimatePending(*saved, *now, count, interval);
 }
 
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,6 +128,11 @@ Archive ReadArchive(const std::string& folder, const std::function<bool(const Ar
 // naming file.relative; called from several threads at once.
 using ArchiveSource =
     std::function<void(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem)>;
+// The file system as the source: the file's bytes as they are at the time, or a problem saying why not.
+void ReadFromDisk(const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem);
+// As ReadArchive with take, the bytes of the files taken from source.
+Archive ReadArchive(const std::string& folder, const std::function<bool(const ArchiveFile&)>& take,
+                    const ArchiveSource& source);
 // As ReadArchive, over files found elsewhere (in any order: they are put in download order here), their
 // bytes from source. The folder is what messages name as where the files are.
 Archive ReadArchive(std::string folder, std::vector<ArchiveFile> files, const ArchiveSource& source);
@@ -142,6 +146,8 @@ std::string ProductSpelling(const DeviceArchive& device);
 // Record fields as text.
 std::string RecordTimestamp(const ArchiveRecord& record);  // "2022-07-30 10:15:42+08:00", as stored
 std::string RecordIsoTime(const ArchiveRecord& record);    // "2022-07-30T10:15:42+08:00"
+// The record's time appended to out, with separator between date and time (' ' or 'T').
+void AppendRecordTime(std::string& out, const ArchiveRecord& record, char separator);
 std::string_view RecordValue(const DeviceArchive& device, const ArchiveRecord& record, std::string& scratch);
 // The value as a number, or nothing when the device wrote something else.
 std::optional<double> RecordNumber(const DeviceArchive& device, const ArchiveRecord& record);
@@ -161,27 +167,18 @@ std::optional<TimeBound> ParseTimeBound(std::string_view text, bool end_of_day);
 std::vector<size_t> ChronologicalRecords(const DeviceArchive& device, std::optional<TimeBound> from,
                                          std::optional<TimeBound> to);
 
-// RFC 4180: a header line, CRLF line ends, fields quoted when they hold a comma, a quote or a line end.
-// Columns: time (ISO 8601 with its offset), value, product, file (relative to the archive's folder).
-void WriteRecordsCsv(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                     std::ostream& out);
-// An array of {"time", "value", "product", "file"} objects; the value is a number when it is one.
-void WriteRecordsJson(const Archive& archive, const DeviceArchive& device, const std::vector<size_t>& order,
-                      std::ostream& out);
-
 // What the device probably still holds that no saved file has: the records taken since the newest saved
-// one (both times by the device's clock, "YYYY-MM-DD hh:mm:ss"), at most `count`, the records it
-// holds. Its ring keeps 32,767; the oldest of those not downloaded goes when that many newer are taken.
+// one, at most `count`, the records it holds. Its ring keeps kRingRecords; the oldest of those not
+// downloaded goes when that many newer are taken.
 struct PendingRecords {
     int64_t records;           // not yet downloaded
     int64_t lost;              // taken since the newest saved one and already overwritten
     double days;               // until the oldest not yet downloaded is overwritten (0 when none is pending)
     int64_t seconds_left = 0;  // until the oldest not yet downloaded, or the next one taken, is overwritten
 };
-std::optional<PendingRecords> EstimatePending(std::string_view newest_saved, std::string_view device_time,
-                                              int count, int64_t interval = kSecondsPerRecord);
-// The one rule behind it, from two times in seconds on one clock (both UTC, or both the device's clock):
-// what fleet, report, info and the window tell, each with the device's own usual interval.
+// The one rule, from two times in seconds on one clock (both UTC, or both the device's clock): what fleet,
+// report, info and the window tell, each with the device's own usual interval. Nothing when now is
+// earlier than the newest saved record (the clock was set back since).
 std::optional<PendingRecords> EstimatePending(int64_t newest_saved, int64_t now, int64_t count,
                                               int64_t interval);
 

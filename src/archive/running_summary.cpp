@@ -3,29 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <optional>
 
+#include "text/civil_time.h"
+
 namespace korvel {
 namespace {
-
-// The civil date of a day count since 1970-01-01 (proleptic Gregorian calendar).
-std::string DateText(int64_t days) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day));
-    return text;
-}
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
 
@@ -56,7 +40,7 @@ std::vector<DaySummary> SummariseDays(const DeviceArchive& device, const std::ve
     std::vector<DaySummary> out;
     out.reserve(days.size());
     for (auto& [day, summary] : days) {
-        summary.date = DateText(day);
+        summary.date = DateText(day * 86400);
         summary.running_seconds = static_cast<int64_t>(summary.running) * device.interval;
         out.push_back(std::move(summary));
     }
@@ -108,22 +92,6 @@ std::vector<size_t> HighestRecords(const DeviceArchive& device, const std::vecto
     std::vector<size_t> out;
     for (size_t i = 0; i < kept; ++i) out.push_back(order[values[i].second]);
     return out;
-}
-
-std::string ClockText(int64_t seconds) {
-    const int64_t day = FloorDiv(seconds, 86400);
-    const int64_t in_day = seconds - day * 86400;
-    char text[16];
-    std::snprintf(text, sizeof text, " %02d:%02d:%02d", static_cast<int>(in_day / 3600),
-                  static_cast<int>(in_day / 60 % 60), static_cast<int>(in_day % 60));
-    return DateText(day) + text;
-}
-
-std::string DurationText(int64_t seconds) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return text;
 }
 
 }  // namespace korvel

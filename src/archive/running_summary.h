@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "text/civil_time.h"  // DurationText for the summaries' seconds
 
 namespace korvel {
 
@@ -42,11 +43,5 @@ std::vector<LimitPeriod> PeriodsAbove(const DeviceArchive& device, const std::ve
 // The `count` records of the highest finite values, highest first; equal values oldest first.
 std::vector<size_t> HighestRecords(const DeviceArchive& device, const std::vector<size_t>& order,
                                    size_t count);
-
-// Seconds since 1970 as a clock reads them, "YYYY-MM-DD hh:mm:ss" (no offset is added).
-std::string ClockText(int64_t seconds);
-
-// "h:mm:ss", hours as many as it takes.
-std::string DurationText(int64_t seconds);
 
 }  // namespace korvel

@@ -166,17 +166,22 @@ std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
     return path;
 }
 
+std::optional<SpaceShortage> SpaceShortageFor(const std::string& folder, uint64_t records) {
+    const uint64_t need = records * kBytesPerRecord;
+    const std::optional<uint64_t> free = FreeSpace(folder);
+    if (!free || *free >= need) return {};
+    return SpaceShortage{(need + 1023) / 1024, *free / 1024};
+}
+
 Failure SaveFolderProblem(const std::string& folder, int records) {
     Failure problem = FolderProblem(folder);
     // The file is written whole at the end: a full disk is found out now, not after the walk.
-    const uint64_t need = static_cast<uint64_t>(records < 0 ? 0 : records) * kBytesPerRecord;
     if (!problem) {
-        const std::optional<uint64_t> free = FreeSpace(folder);
-        if (!free || *free >= need) return {};
+        const uint64_t count = static_cast<uint64_t>(records < 0 ? 0 : records);
+        const std::optional<SpaceShortage> short_of = SpaceShortageFor(folder, count);
+        if (!short_of) return {};
         problem = {FailureKind::Other, "", ENOSPC,
-                   "not enough free space: the " + std::to_string(records) + " records need about " +
-                       std::to_string((need + 1023) / 1024) + " KiB, " + std::to_string(*free / 1024) +
-                       " KiB are free"};
+                   failure_text::NotEnoughSpaceReason(count, short_of->need_kib, short_of->free_kib)};
     }
     problem.message = failure_text::SaveFolderRefused(folder, problem.reason);
     return problem;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,13 +44,20 @@ void RemoveStalePartialFiles(const std::string& folder);
 // the check before a download then says why nothing can be saved.
 std::u16string ResolveUploadFolder();
 
-// Why a download of `records` records cannot be saved in folder (kind None when it can): the folder must
-// take a new file and have room for about 64 bytes a record. Asked before the first request. The
-// reason says what is wrong with the folder, the message also what to do.
 // What a record file needs on disk per record, for the free-space check before a download: a stored line
 // takes about 50 bytes; the final write still checks its own result.
 inline constexpr uint64_t kBytesPerRecord = 64;
 
+// The free-space check before a download of `records` records: what the file needs and what the folder
+// has, in KiB, when that is too little; nothing when there is room or the free space cannot be told.
+struct SpaceShortage {
+    uint64_t need_kib, free_kib;
+};
+std::optional<SpaceShortage> SpaceShortageFor(const std::string& folder, uint64_t records);
+
+// Why a download of `records` records cannot be saved in folder (kind None when it can): the folder must
+// take a new file and have room (SpaceShortageFor). Asked before the first request. The reason says what
+// is wrong with the folder, the message also what to do.
 Failure SaveFolderProblem(const std::string& folder, int records);
 
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);

@@ -31,22 +31,7 @@ constexpr const char* kReasons[] = {
     "more fields than date, time, value and product",
 };
 
-// The product field as the file's name says it: digits, leading zeros allowed ("0123" is 123); a
-// negative number is named by its unsigned 32-bit form, as the download names the file ("-1" is
-// 4294967295).
-bool SameProduct(std::string_view field, uint32_t named) {
-    const bool negative = !field.empty() && field[0] == '-';
-    if (negative) field.remove_prefix(1);
-    if (field.empty() || field.size() > 20) return false;
-    uint64_t value = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    if (negative) return value != 0 && value <= 0x80000000u && (uint64_t{1} << 32) - value == named;
-    return value == named;
-}
+bool SameProduct(std::string_view field, uint32_t named) { return ProductFieldNumber(field) == named; }
 
 // HexDigitValue of every byte, looked up.
 constexpr std::array<int8_t, 256> MakeHexDigits() {
@@ -79,6 +64,21 @@ bool SameOffset(const char* a, const char* b) {  // 6 bytes
 }
 
 }  // namespace
+
+std::optional<uint32_t> ProductFieldNumber(std::string_view field) {
+    const bool negative = !field.empty() && field[0] == '-';
+    if (negative) field.remove_prefix(1);
+    if (field.empty() || field.size() > 20) return {};
+    uint64_t value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') return {};
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > UINT32_MAX) return {};
+    }
+    if (!negative) return static_cast<uint32_t>(value);
+    if (value == 0 || value > 0x80000000u) return {};
+    return static_cast<uint32_t>((uint64_t{1} << 32) - value);
+}
 
 // "YYYY-MM-DD hh:mm:ss" (with `separator` between date and time) as seconds of that clock time.
 std::optional<int64_t> ParseClockTime(std::string_view text, char separator) {

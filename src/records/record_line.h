@@ -70,6 +70,12 @@ class RecordLineChecker {
     bool minus_zero_ = false;
 };
 
+// The number a product field as the device writes it names, the one reading of it everywhere (a line's
+// field, the device's answer to "info", --product): digits, leading zeros allowed ("0123" is 123); a
+// negative number by its unsigned 32-bit form, as the download names its file ("-1" is 4294967295);
+// nothing for any other text ("123x", "+123", " 123").
+std::optional<uint32_t> ProductFieldNumber(std::string_view field);
+
 // "YYYY-MM-DD hh:mm:ss" (with `separator` between date and time) as seconds of that clock time.
 std::optional<int64_t> ParseClockTime(std::string_view text, char separator);
 // "+hh:mm" / "-hh:mm" as minutes east of UTC.

@@ -9,10 +9,10 @@
 #include "protocol/checked_line.h"
 #include "protocol/crc16.h"
 #include "records/record_file.h"
+#include "records/record_line.h"
 #include "records/record_tree.h"
 #include "text/cfile.h"
 #include "text/file_system.h"
-#include "text/number.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -85,7 +85,7 @@ std::u16string ValidateRecordLine(std::u16string_view line, int n) {
     if (Crc16(WideToUtf8(body)) != split->Expected()) return {};
     size_t space = body.rfind(u' ');
     if (space == std::u16string_view::npos) return {};
-    if (ToInt(body.substr(space + 1)) != n) return {};
+    if (ProductFieldNumber(WideToUtf8(body.substr(space + 1))) != static_cast<uint32_t>(n)) return {};
     return std::u16string(body.substr(0, space));
 }
 

@@ -14,6 +14,7 @@
 #include "protocol/checked_line.h"
 #include "records/record_file.h"
 #include "text/cfile.h"
+#include "text/failure_texts.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 
@@ -201,27 +202,20 @@ std::string DefaultDatabasePath() {
     return folder + "/korvel.sqlite";
 }
 
+Failure SchemaProblem(const RecordStore& store, int version, StoreUse use) {
+    namespace say = failure_text;
+    const int current = store.CurrentSchemaVersion();
+    if (version > current) return {FailureKind::Other, say::SchemaNewer(store.Name(), version, current), 0};
+    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
+    if (use == StoreUse::Load || version == current) return {};
+    if (version == 0) return {FailureKind::Absent, say::SchemaNone(store.Name()), 0};
+    return {FailureKind::Other, say::SchemaOlder(store.Name(), version, current), 0};
+}
+
 Failure ReadableSchema(RecordStore& store) {
     Failure failure;
     const int version = store.SchemaVersion(failure);
-    const int current = store.CurrentSchemaVersion();
-    if (failure || version == current) return failure;
-    const std::string database = "the database " + store.Name();
-    if (version == 0)
-        return {
-            FailureKind::Absent,
-            database + " holds no korvel records yet; load record files into it with korvel-cli ingest first",
-            0};
-    const std::string versions = " has schema version " + std::to_string(version) + ", " +
-                                 (version < current ? "older" : "newer") + " than this korvel-cli " +
-                                 (version < current ? "reads" : "knows") + " (" + std::to_string(current) +
-                                 ")";
-    if (version > current) return {FailureKind::Other, database + versions + "; use a newer korvel-cli", 0};
-    // Reading does not change it unasked: the upgrade is ingest's, which may take a while on a big one.
-    return {
-        FailureKind::Other,
-        database + versions + "; run korvel-cli ingest with the same --db to upgrade it, then read it again",
-        0};
+    return failure ? failure : SchemaProblem(store, version, StoreUse::Read);
 }
 
 Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
@@ -247,9 +241,7 @@ Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
                     [&](const ArchiveFile& file, std::string& bytes, size_t& length, std::string& problem) {
                         const StoredFileEntry& entry = *by_key.at(file.path);
                         if (!entry.has_bytes) {
-                            problem = file.relative +
-                                      ": loaded by an older korvel-cli that kept no copy of "
-                                      "its lines; run korvel-cli ingest on its folder again";
+                            problem = failure_text::StoredWithoutBytes(file.relative);
                             return;
                         }
                         std::lock_guard lock(mutex);
@@ -270,64 +262,85 @@ Archive ReadStoredArchive(RecordStore& store, Failure& failure) {
 
 IngestReport IngestFolder(RecordStore& store, const std::string& folder, const std::string& host) {
     IngestReport report;
-    std::unordered_map<std::string, StoredFile> wanted;  // by path
-    std::string bytes;
-    const Archive archive = ReadArchive(folder, [&](const ArchiveFile& file) {
-        ++report.files;
-        if (report.failure) return false;
-        Failure unreadable;
-        if (!ReadWhole(file.path, bytes, unreadable)) {
-            report.problems.push_back(Shown(unreadable.message));
-            return false;
-        }
-        StoredFile stored;
-        // A name that is not UTF-8 (a share mounted without a UTF-8 character set) is kept as it is beside
-        // the name shown, which is what the database's text can hold.
-        stored.name = BaseName(file.path);
-        if (const std::optional<uint32_t> product = ProductFromFileName(stored.name))
-            stored.product = *product;
-        if (!HoldsAsText(stored.name)) stored.raw_name = std::exchange(stored.name, Shown(stored.name));
-        stored.size = static_cast<int64_t>(bytes.size());
-        stored.hash = ContentHash(bytes);
-        stored.path = file.relative;
-        if (file.path.size() > folder.size() && file.path.compare(0, folder.size(), folder) == 0) {
-            const std::string relative = file.path.substr(folder.size() + 1);
-            if (!HoldsAsText(relative)) stored.raw_path = relative;
-        }
-        stored.host = host;
-        if (store.HasFile(stored, report.failure)) {
-            ++report.skipped;
-            return false;
-        }
-        if (report.failure) return false;
-        wanted.emplace(file.path, std::move(stored));
-        return true;
-    });
+    // Each file is read once, by the archive's readers: its bytes are hashed, asked for in the store,
+    // parsed, and kept for the store, up to kKeptBytes in all (beyond that a file is read again when it
+    // is loaded, and must not have changed since). A file the store holds is given to the archive empty.
+    constexpr size_t kKeptBytes = size_t{256} << 20;
+    std::mutex mutex;                                         // the store and what follows
+    std::unordered_map<std::string, StoredFile> wanted;       // by path: what the store does not hold
+    std::unordered_map<std::string, std::string> unreadable;  // by path: why it could not be read
+    size_t kept = 0;
+    const Archive archive = ReadArchive(
+        folder,
+        [&](const ArchiveFile&) {
+            ++report.files;
+            return true;
+        },
+        [&](const ArchiveFile& file, std::string& buffer, size_t& length, std::string& problem) {
+            ReadFromDisk(file, buffer, length, problem);
+            std::lock_guard lock(mutex);
+            if (!problem.empty()) {
+                unreadable.emplace(file.path, problem);
+                return;
+            }
+            const std::string_view bytes(buffer.data(), length);
+            if (report.failure) {
+                length = 0;
+                return;
+            }
+            StoredFile stored;
+            // A name that is not UTF-8 (a share mounted without a UTF-8 character set) is kept as it is
+            // beside the name shown, which is what the database's text can hold.
+            stored.name = BaseName(file.path);
+            if (const std::optional<uint32_t> product = ProductFromFileName(stored.name))
+                stored.product = *product;
+            if (!HoldsAsText(stored.name)) stored.raw_name = std::exchange(stored.name, Shown(stored.name));
+            stored.size = static_cast<int64_t>(bytes.size());
+            stored.hash = ContentHash(bytes);
+            stored.path = file.relative;
+            if (file.path.size() > folder.size() && file.path.compare(0, folder.size(), folder) == 0) {
+                const std::string relative = file.path.substr(folder.size() + 1);
+                if (!HoldsAsText(relative)) stored.raw_path = relative;
+            }
+            stored.host = host;
+            const bool held = store.HasFile(stored, report.failure);
+            if (held || report.failure) {
+                if (held) ++report.skipped;
+                length = 0;
+                return;
+            }
+            if (kept + bytes.size() <= kKeptBytes) {
+                stored.bytes = bytes;
+                kept += bytes.size();
+            }
+            wanted.emplace(file.path, std::move(stored));
+        });
     if (report.failure) return report;
+    // Files that could not be read, in the order of the walk, then the folders.
+    for (const ArchiveFile& file : archive.files)
+        if (const auto it = unreadable.find(file.path); it != unreadable.end())
+            report.problems.push_back(it->second);
+    report.problems.insert(report.problems.end(), archive.folders.begin(), archive.folders.end());
 
     // Each record goes with the first file that holds it; a later file's repeat of it adds nothing.
     struct Unit {
-        StoredFile* file;
+        StoredFile* file;  // nullptr for a file the store holds or that could not be read
         std::vector<std::pair<const DeviceArchive*, size_t>> records;
-        bool unreadable = false;
     };
     std::vector<Unit> units;
     units.reserve(archive.files.size());
     for (const ArchiveFile& file : archive.files) {
-        Unit unit{&wanted.at(file.path), {}, false};
-        unit.file->distinct = static_cast<int64_t>(file.distinct);
-        // The engine names an unreadable file as "cannot open PATH: ..." or "RELATIVE: ...".
-        for (const std::string& problem : archive.problems)
-            if (problem.rfind(file.relative + ": ", 0) == 0 ||
-                problem.find(" " + Shown(file.path) + ": ") != std::string::npos)
-                unit.unreadable = true;
+        const auto it = wanted.find(file.path);
+        Unit unit{it == wanted.end() ? nullptr : &it->second, {}};
+        if (unit.file) unit.file->distinct = static_cast<int64_t>(file.distinct);
         units.push_back(std::move(unit));
     }
-    report.problems.insert(report.problems.end(), archive.problems.begin(), archive.problems.end());
     for (const DeviceArchive& device : archive.devices) {
         for (size_t i = 0; i < device.records.size(); ++i)
             units[device.records[i].file].records.emplace_back(&device, i);
         for (const DamagedLine& line : device.damaged) ++units[line.where.file].file->damaged;
+        for (const UnlistedDamage& more : device.unlisted)
+            units[more.file].file->damaged += static_cast<int64_t>(more.lines);
     }
 
     // The files go to the store in batches; while the store loads one, the next is read and made into
@@ -345,19 +358,20 @@ IngestReport IngestFolder(RecordStore& store, const std::string& folder, const s
         std::string scratch;
         for (batch.next = from; batch.next < units.size(); ++batch.next) {
             Unit& unit = units[batch.next];
-            if (unit.unreadable) continue;
+            if (!unit.file) continue;
             StoredFile& file = *unit.file;
             if (!batch.files.empty() && (records + unit.records.size() > kBatchRecords ||
                                          batch_bytes + static_cast<size_t>(file.size) > kBatchBytes))
                 break;
-            // The bytes go in beside the records, so archive --db reads the same lines; a file changed
-            // since it was hashed waits for the next run.
-            Failure unreadable;
-            if (!ReadWhole(archive.files[batch.next].path, file.bytes, unreadable)) {
-                batch.problems.push_back(Shown(unreadable.message));
+            // The bytes go in beside the records, so archive --db reads the same lines; a file read again
+            // that changed since it was hashed waits for the next run.
+            Failure read_again;
+            const bool kept_bytes = file.bytes.size() == static_cast<size_t>(file.size);
+            if (!kept_bytes && !ReadWhole(archive.files[batch.next].path, file.bytes, read_again)) {
+                batch.problems.push_back(Shown(read_again.message));
                 continue;
             }
-            if (ContentHash(file.bytes) != file.hash) {
+            if (!kept_bytes && ContentHash(file.bytes) != file.hash) {
                 batch.problems.push_back(file.path +
                                          ": the file changed while it was loaded; run ingest again");
                 file.bytes = {};

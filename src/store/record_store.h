@@ -112,8 +112,10 @@ enum class StoreUse { Load, Read };
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& failure,
                                              StoreUse use = StoreUse::Load);
 
-// Whether this build reads the store's schema as it is: an older one is left for ingest to upgrade, and
-// that is what the failure says to do; a newer one, or none, says so too.
+// Whether this build takes the schema version the store holds: a newer one never; to read, neither none
+// nor an older one (that is ingest's to upgrade, and the failure says so), while a load upgrades it.
+Failure SchemaProblem(const RecordStore& store, int version, StoreUse use);
+// The same for the version the store holds now, to read it.
 Failure ReadableSchema(RecordStore& store);
 
 // A database URL as messages show it: a password after the user name or in a parameter (password=,

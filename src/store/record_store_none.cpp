@@ -3,15 +3,12 @@
 // on a machine that reaches the database, for example a server that reads the PCs' upload folders
 // through a share.
 #include "store/record_store.h"
+#include "text/failure_texts.h"
 
 namespace korvel {
 
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string&, Failure& failure, StoreUse) {
-    failure = {FailureKind::Other,
-               "this Windows build of korvel-cli has no database; run korvel-cli ingest (or archive, export "
-               "or report with --db) on a Linux machine that reaches the database, for example a server that "
-               "reads this PC's upload folder through a share; here they read the folder with --dir",
-               0};
+    failure = {FailureKind::Other, failure_text::NoDatabaseInThisBuild(), 0};
     return nullptr;
 }
 

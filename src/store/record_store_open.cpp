@@ -32,17 +32,12 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
         path.erase(0, 7);
     } else if (const size_t colon = path.find("://"); colon != std::string::npos) {
         failure = {FailureKind::Settings,
-                   "the database URL " + UrlWithoutPassword(url) + " names no database korvel-cli knows (\"" +
-                       Shown(path.substr(0, colon)) +
-                       "\"); give postgresql://USER@HOST/DATABASE or the path of a SQLite file",
+                   failure_text::DatabaseUrlUnknown(UrlWithoutPassword(url), Shown(path.substr(0, colon))),
                    0};
         return nullptr;
     }
     if (path.empty()) {
-        failure = {FailureKind::Settings,
-                   "the database URL " + UrlWithoutPassword(url) +
-                       " names no file; give sqlite:PATH or the path of a SQLite file",
-                   0};
+        failure = {FailureKind::Settings, failure_text::DatabaseUrlWithoutFile(UrlWithoutPassword(url)), 0};
         return nullptr;
     }
     // What the system says of the file itself comes first: SQLite would call a file it may not open, or
@@ -56,10 +51,7 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, Failure& fa
                    errno, "permission denied"};
         return nullptr;
     } else if (use == StoreUse::Read && errno == ENOENT) {
-        failure = {FailureKind::Absent,
-                   "there is no database " + Shown(path) +
-                       ": load record files into it with korvel-cli ingest --db first",
-                   ENOENT};
+        failure = {FailureKind::Absent, failure_text::NoDatabaseFile(Shown(path)), ENOENT};
         return nullptr;
     }
     return OpenSqliteStore(path, failure, use == StoreUse::Read);

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/running_summary.h"
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
+#include "text/civil_time.h"
+#include "text/failure_texts.h"
 #include "text/shown.h"
 #include "text/utf8.h"
 
@@ -169,7 +170,7 @@ class SqliteStore final : public RecordStore {
         if (Failure f = Exec("BEGIN IMMEDIATE", "cannot write to the database")) return f;
         Failure failure;
         const int version = SchemaVersion(failure);
-        if (!failure && version > kSqliteSchemaVersion) failure = Newer(version);
+        if (!failure) failure = SchemaProblem(*this, version, StoreUse::Load);
         for (int step = version; !failure && step < kSqliteSchemaVersion; ++step) {
             failure = Exec(kSchemaSteps[step], "cannot create the database's tables");
             if (!failure)
@@ -697,14 +698,6 @@ ORDER BY r.product)");
         return SqliteFailure(what, path_, sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
     }
 
-    Failure Newer(int version) const {
-        return {FailureKind::Other,
-                "the database " + path_ + " has schema version " + std::to_string(version) +
-                    ", newer than this korvel-cli knows (" + std::to_string(kSqliteSchemaVersion) +
-                    "); use a newer korvel-cli",
-                0};
-    }
-
     sqlite3* db_;
     std::string path_;
     std::optional<Statement> has_file_;
@@ -736,7 +729,7 @@ Failure SqliteFailure(const std::string& what, const std::string& path, int code
             advice = "check the file, or name another with --db";
             break;
     }
-    return {FailureKind::Other, what + " " + path + ": " + message + "; " + advice, code};
+    return {FailureKind::Other, failure_text::DatabaseFailed(what, path, message, advice), code};
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Civil calendar arithmetic (proleptic Gregorian) for the device's clock times, which carry no time zone:
-// days since 1970-01-01 and back, leap years, month lengths.
+// days since 1970-01-01 and back, leap years, month lengths; and those times as text, the one way korvel
+// writes a date or a clock time.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace korvel {
 
@@ -53,5 +55,23 @@ constexpr CivilTime CivilFromSeconds(int64_t seconds) {
             static_cast<unsigned>(rest / 60 % 60),
             static_cast<unsigned>(rest % 60)};
 }
+
+// The first second of the month that holds `seconds`.
+constexpr int64_t MonthStart(int64_t seconds) {
+    const CivilTime c = CivilFromSeconds(seconds);
+    return DaysFromCivil(c.year, c.month, 1) * 86400;
+}
+
+// Appends "YYYY-MM-DD", then `separator` and "hh:mm:ss" of seconds since 1970-01-01 00:00 of one clock
+// (no offset is added); the year has at least four digits.
+void AppendClockText(std::string& out, int64_t seconds, char separator);
+// "YYYY-MM-DD hh:mm:ss", as a clock reads them.
+std::string ClockText(int64_t seconds);
+// "YYYY-MM-DD", the day that holds them.
+std::string DateText(int64_t seconds);
+// "YYYY-MM-DDThh:mm:ssZ", of seconds since 1970 UTC.
+std::string UtcText(int64_t utc);
+// "h:mm:ss", hours as many as it takes.
+std::string DurationText(int64_t seconds);
 
 }  // namespace korvel

@@ -3,7 +3,8 @@
 //   1. Where it happens it becomes one Failure (kind and sentence), returned or filled in beside a false.
 //   2. The sentence names the file or port, what went wrong and what to do; the kind lets code decide.
 //   3. Code in between passes the Failure on unchanged: no rewording, no dropping, no exceptions.
-//   4. The front end prints the sentence as it is (the window's tooltip, the command line's stderr).
+//   4. The front end prints the sentence as it is (the window's tooltip; the command line's stderr, after
+//      what the command was at: "korvel-cli: cannot open the port (busy): ...").
 //   5. A Failure of kind None is success, and a failure is never reported as one.
 #pragma once
 

@@ -28,4 +28,11 @@ int Read(std::basic_string_view<Char> text) {
 int ToInt(std::u16string_view text) { return Read(text); }
 int ToInt(std::string_view text) { return Read(text); }
 
+std::string Plural(int64_t count, std::string_view one, std::string_view many) {
+    std::string text = std::to_string(count);
+    text += ' ';
+    text += count == 1 ? one : many;
+    return text;
+}
+
 }  // namespace korvel

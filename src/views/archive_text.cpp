@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <iterator>
 
-#include "archive/running_summary.h"
 #include "records/record_line.h"
+#include "text/civil_time.h"
+#include "text/number.h"
 #include "text/shown.h"
 #include "views/record_texts.h"
 
@@ -45,16 +46,15 @@ std::string PendingAt(const DeviceArchive& device, int64_t now) {
     if (!device.HasInterval()) return "unknown: no usual interval between its records";
     const ArchiveRecord& newest = device.records[device.newest];
     const int64_t local_now = now + int64_t{newest.offset} * 60;
-    const std::string clock = ClockText(local_now);
     const std::optional<PendingRecords> pending =
-        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, kRingRecords, device.interval);
+        EstimatePending(newest.utc, now, kRingRecords, device.interval);
     if (!pending) return "unknown: the newest record is later than this computer's clock";
     std::string text = "\u2248 " + Plural(static_cast<size_t>(pending->records), "record", "records") +
                        " not yet downloaded";
     if (pending->lost > 0) {
         text += "; about " + std::to_string(pending->lost) + " already overwritten, download soon";
     } else if (pending->records > 0) {
-        text += "; the oldest is overwritten about " + DateAfter(clock, pending->days);
+        text += "; the oldest is overwritten about " + DateText(local_now + pending->seconds_left);
     }
     return text;
 }
@@ -115,10 +115,6 @@ void AppendDevice(std::string& out, const Archive& archive, const DeviceArchive&
 
 }  // namespace
 
-std::string Plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + ' ' + (count == 1 ? one : many);
-}
-
 std::string ArchiveCheckText(const Archive& archive, const ArchiveTextOptions& options) {
     std::string out = (options.database ? "database: " : "folder: ") + Shown(archive.folder) + '\n';
     for (const std::string& problem : archive.problems) out += "unreadable: " + problem + '\n';
@@ -174,16 +170,16 @@ std::string PendingZh(const DeviceArchive& device, int64_t now) {
     if (!device.HasInterval())
         return std::string(kPending) + std::string(kUnknown) + std::string(kNoIntervalWhy);
     const ArchiveRecord& newest = device.records[device.newest];
-    const std::string clock = ClockText(now + int64_t{newest.offset} * 60);
+    const int64_t local_now = now + int64_t{newest.offset} * 60;
     const std::optional<PendingRecords> pending =
-        EstimatePending(RecordTimestamp(newest).substr(0, 19), clock, kRingRecords, device.interval);
+        EstimatePending(newest.utc, now, kRingRecords, device.interval);
     if (!pending) return std::string(kPendingLater);
     std::string text =
         std::string(kPending) + "约 " + std::to_string(pending->records) + std::string(kPendingCount);
     if (pending->lost > 0) {
         text += "；\n    约 " + std::to_string(pending->lost) + std::string(kPendingLost);
     } else if (pending->records > 0) {
-        text += "；\n    " + std::string(kPendingOverwritten) + DateAfter(clock, pending->days) +
+        text += "；\n    " + std::string(kPendingOverwritten) + DateText(local_now + pending->seconds_left) +
                 std::string(kPendingOverwrittenAfter);
     }
     return text;
@@ -272,34 +268,15 @@ std::string ArchiveCheckTextZh(const Archive& archive, int64_t now, bool databas
     return out;
 }
 
-std::optional<uint32_t> ProductFieldNumber(std::string_view product) {
-    if (product.empty() || product.size() > 20) return {};
-    uint64_t value = 0;
-    for (char c : product) {
-        if (c < '0' || c > '9') return {};
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > UINT32_MAX) return {};
-    }
-    return static_cast<uint32_t>(value);
-}
-
 const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product) {
     const std::optional<uint32_t> number = ProductFieldNumber(product);
     return number ? archive.Find(*number) : nullptr;
 }
 
-std::optional<PendingRecords> DevicePending(const DeviceArchive& device, std::string_view device_time,
-                                            int count) {
+std::optional<PendingRecords> DevicePending(const DeviceArchive& device, int64_t device_clock, int count) {
     if (device.records.empty() || !device.HasInterval()) return {};
-    // The device's clock time of the newest saved record, "YYYY-MM-DD hh:mm:ss".
-    const std::string newest = RecordTimestamp(device.records[device.newest]).substr(0, 19);
-    return EstimatePending(newest, device_time, count, device.interval);
-}
-
-std::string DateAfter(std::string_view device_time, double days) {
-    const std::optional<int64_t> seconds = ParseClockTime(device_time, ' ');
-    if (!seconds) return {};
-    return ClockText(*seconds + static_cast<int64_t>(days * 86400)).substr(0, 10);
+    const ArchiveRecord& newest = device.records[device.newest];
+    return EstimatePending(newest.utc + int64_t{newest.offset} * 60, device_clock, count, device.interval);
 }
 
 }  // namespace korvel

@@ -34,22 +34,14 @@ std::string DamageReasonZh(const DamagedLine& line, uint32_t named);
 // nothing does.
 std::string IncompleteText(const DeviceArchive& device);
 
-// "N thing(s)".
-std::string Plural(size_t count, const char* one, const char* many);
-
-// The number a product field as the device writes it names ("0123" is 123); nothing when it names none.
-std::optional<uint32_t> ProductFieldNumber(std::string_view product);
 // The device whose files carry the number that a product field as the device writes it names ("0123"
 // is 123); nullptr when none does.
 const DeviceArchive* FindByProductField(const Archive& archive, std::string_view product);
 
-// The ring's estimate for the device, told from its newest saved record, the device's clock and its
-// record count as "info" read them; nothing when the folder holds no record of it or the clock reads
-// earlier than that record.
-std::optional<PendingRecords> DevicePending(const DeviceArchive& device, std::string_view device_time,
-                                            int count);
-
-// The device clock's date ("YYYY-MM-DD") days after device_time; empty when that is no clock time.
-std::string DateAfter(std::string_view device_time, double days);
+// The ring's estimate for the device, told from its newest saved record, the device's clock (seconds of
+// the time "info" read, see ParseClockTime) and its record count; nothing when the folder holds no record
+// of it or the clock reads earlier than that record. The oldest pending record goes on the device's
+// clock's DateText(device_clock + seconds_left).
+std::optional<PendingRecords> DevicePending(const DeviceArchive& device, int64_t device_clock, int count);
 
 }  // namespace korvel

@@ -4,8 +4,9 @@
 #include <algorithm>
 
 #include "archive/archive.h"
-#include "archive/running_summary.h"
 #include "protocol/record_index.h"
+#include "text/civil_time.h"
+#include "views/page_assets.h"
 #include "views/report_page.h"
 
 namespace korvel {
@@ -21,43 +22,6 @@ std::string Cell(const std::string& text, const std::string& sort) {
 }
 std::string Cell(const std::string& text, int64_t sort) { return Cell(text, std::to_string(sort)); }
 
-constexpr const char* kStyle = R"(
-body { font-family: "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Microsoft YaHei", sans-serif; margin: 16px 24px; color: #222; }
-h1 { font-size: 20px; margin: 0 0 12px; }
-p { font-size: 13px; }
-table { border-collapse: collapse; font-size: 13px; }
-td, th { border: 1px solid #ccc; padding: 3px 10px; text-align: left; white-space: nowrap; }
-th { background: #f2f2f2; cursor: pointer; }
-tr.attention td { background: #fdecea; }
-tr.attention td.state { color: #b42318; font-weight: bold; }
-td.state { color: #1a7f37; }
-)";
-
-// A click on a column's head sorts the rows by it, a second click the other way round.
-constexpr const char* kScript = R"(
-(function () {
-  const table = document.getElementById("fleet");
-  const heads = table.rows[0].cells;
-  let column = -1, up = true;
-  for (let i = 0; i < heads.length; i++) {
-    heads[i].addEventListener("click", () => {
-      up = column === i ? !up : true;
-      column = i;
-      const rows = Array.from(table.rows).slice(1);
-      const key = r => r.cells[i].dataset.sort;
-      rows.sort((a, b) => {
-        const x = key(a), y = key(b), nx = Number(x), ny = Number(y);
-        const order = x !== "" && y !== "" && !isNaN(nx) && !isNaN(ny) ? nx - ny : x.localeCompare(y);
-        return up ? order : -order;
-      });
-      for (const r of rows) table.tBodies[0].appendChild(r);
-      for (let j = 0; j < heads.length; j++) heads[j].removeAttribute("aria-sort");
-      heads[i].setAttribute("aria-sort", up ? "ascending" : "descending");
-    });
-  }
-})();
-)";
-
 }  // namespace
 
 FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_days) {
@@ -66,14 +30,13 @@ FleetStatus AssessFleetDevice(const FleetDevice& device, int64_t now, int due_da
     // Without a usual interval (a single record) nothing can be estimated from one.
     if (device.records == 0 || device.interval <= 0) return row;
     row.estimated = true;
+    // A newest record later than this computer's clock: none is taken since, as far as can tell.
+    const int64_t at = std::max(now, device.last_utc);
     if (const std::optional<PendingRecords> pending =
-            EstimatePending(device.last_utc, now, kRingRecords, device.interval)) {
+            EstimatePending(device.last_utc, at, kRingRecords, device.interval)) {
         row.pending = pending->records;
         row.lost = pending->lost;
-        row.overwritten = now + pending->seconds_left;
-    } else {
-        // The newest record is later than this computer's clock: none is taken since, as far as can tell.
-        row.overwritten = device.last_utc + (kRingRecords + 1) * device.interval;
+        row.overwritten = at + pending->seconds_left;
     }
     row.days_left = static_cast<double>(row.overwritten - now) / 86400.0;
     row.due = row.days_left <= due_days;
@@ -89,8 +52,9 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
     const std::string days = std::to_string(options.due_days);
     std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n";
     page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    page += "<title>记录仪总览</title>\n<style>";
-    page += kStyle;
+    page += "<title>记录仪总览</title>\n<style>\n";
+    page += PageStyle();
+    page += FleetStyle();
     page += "</style>\n</head>\n<body>\n<h1>记录仪总览</h1>\n";
     page += "<p>数据库：" + HtmlText(options.database) + "，" + std::to_string(rows.size()) +
             " 台记录仪，其中 " + std::to_string(due) + " 台 " + days + " 天内到期，" +
@@ -138,8 +102,9 @@ std::string MakeFleetPage(const std::vector<FleetStatus>& rows, const FleetPageO
         page += Cell(std::to_string(d.damaged), d.damaged);
         page += "</tr>\n";
     }
-    page += "</tbody>\n</table>\n<script>";
-    page += kScript;
+    // A click on a column's head sorts the rows by it, a second click the other way round.
+    page += "</tbody>\n</table>\n<script>\n";
+    page += FleetScript();
     page += "</script>\n</body>\n</html>\n";
     return page;
 }

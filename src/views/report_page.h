@@ -26,8 +26,4 @@ std::string MakeOverviewPage(const Archive& archive, const ReportOptions& option
 // Text from a file, a device, a database or a computer as page text: shown (text/shown.h), never markup.
 std::string HtmlText(std::string_view text);
 
-// Built into the library from the npm package (see the top CMakeLists.txt).
-std::string_view UplotScript();
-std::string_view UplotStyle();
-
 }  // namespace korvel

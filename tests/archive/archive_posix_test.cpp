@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The archive on what only POSIX file systems hold: symbolic links (a loop, a file link to nowhere) and
-// file names with double quotes, which the CSV must double.
+// The archive on what only POSIX file systems hold: symbolic links (a loop, a file link to nowhere).
 // POSIX only: a standard Windows user cannot make symbolic links and Windows names cannot hold quotes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "archive/archive.h"
@@ -42,18 +40,6 @@ TEST(Archive, AnUnreadableFileMakesItsDeviceIncomplete) {
     EXPECT_NE(archive.devices[0].unreadable[0].find(kB), std::string::npos);
     EXPECT_FALSE(archive.devices[0].Complete());
     EXPECT_FALSE(archive.Complete(archive.devices[0]));
-}
-
-TEST(ArchiveExport, CsvDoublesTheQuotesOfAFileName) {
-    TempFolder folder;
-    folder.Write("a\"b\"/" + std::string(kA), RecordLine(0));
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    std::ostringstream csv;
-    WriteRecordsCsv(archive, archive.devices[0], {0}, csv);
-    EXPECT_EQ(csv.str(),
-              "time,value,product,file\r\n"
-              "2024-01-31T08:00:00+08:00,0,0123,\"a\"\"b\"\"/240305-010000-123-7b.txt\"\r\n");
 }
 
 }  // namespace

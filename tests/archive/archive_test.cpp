@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The archive read from files written here: records, gaps, set-backs, damage, and the export formats.
+// The archive read from files written here: records, gaps, set-backs, damage (its export formats:
+// tests/views/archive_data_test.cpp).
 // The same on folders that the simulator's downloads fill: tests/cli/archive_test.cpp. Links and names
 // with quotes: archive_posix_test.cpp.
 #include "archive/archive.h"
@@ -7,14 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "protocol/crc16.h"
+#include "records/record_line.h"
 #include "support/record_lines.h"
 #include "support/temp_folder.h"
+#include "views/archive_text.h"
 
 namespace korvel::testing {
 namespace {
@@ -325,74 +326,6 @@ TEST(ArchiveExport, TimeBoundsAcceptTheDocumentedFormsOnly) {
               86399);
 }
 
-TEST(ArchiveExport, ValuesStayAsWrittenAndTextNeverBecomesAFormula) {
-    TempFolder folder;
-    folder.Write("=cmd/" + std::string(kA), Checked("2024-03-05 00:00:00+08:00 nan 0123") +
-                                                Checked("2024-03-05 00:02:01+08:00 -inf 0123") +
-                                                Checked("2024-03-05 00:04:02+08:00 =1+2 0123") +
-                                                Checked("2024-03-05 00:06:03+08:00 @x 0123") +
-                                                Checked("2024-03-05 00:08:04+08:00 -5 0123") +
-                                                Checked("2024-03-05 00:10:05+08:00 \x1b]0;t\x07 0123"));
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    const DeviceArchive& d = archive.devices[0];
-    std::ostringstream csv;
-    WriteRecordsCsv(archive, d, {0, 1, 2, 3, 4, 5}, csv);
-    const std::string file = "'=cmd/" + std::string(kA);
-    EXPECT_EQ(csv.str(),
-              "time,value,product,file\r\n"
-              "2024-03-05T00:00:00+08:00,nan,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:02:01+08:00,-inf,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:04:02+08:00,'=1+2,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:06:03+08:00,'@x,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:08:04+08:00,-5,0123," +
-                  file +
-                  "\r\n"
-                  "2024-03-05T00:10:05+08:00,\\x1b]0;t\\x07,0123," +
-                  file + "\r\n");
-    std::ostringstream json;
-    WriteRecordsJson(archive, d, {0, 1, 4}, json);
-    const nlohmann::json parsed = nlohmann::json::parse(json.str());
-    EXPECT_EQ(parsed[0]["value"], "nan");
-    EXPECT_EQ(parsed[1]["value"], "-inf");
-    EXPECT_EQ(parsed[2]["value"], -5);
-}
-
-TEST(ArchiveExport, CsvQuotesWhatNeedsItAndJsonKeepsTypes) {
-    TempFolder folder;
-    folder.Write("a,b/" + std::string(kA), Rec(0, 5) + Checked("2024-03-05 00:02:01-00:00 1,5 0123") +
-                                               Checked("2024-03-05 00:04:02+08:00 12.5 0123"));
-    const Archive archive = ReadArchive(folder.path());
-    ASSERT_EQ(archive.devices.size(), 1u);
-    const DeviceArchive& d = archive.devices[0];
-    std::ostringstream csv;
-    WriteRecordsCsv(archive, d, {0, 1}, csv);
-    EXPECT_EQ(csv.str(),
-              "time,value,product,file\r\n"
-              "2024-03-05T00:00:00+08:00,5,0123,\"a,b/240305-010000-123-7b.txt\"\r\n"
-              "2024-03-05T00:02:01-00:00,\"1,5\",0123,\"a,b/240305-010000-123-7b.txt\"\r\n");
-    std::ostringstream json;
-    WriteRecordsJson(archive, d, {0, 1, 2}, json);
-    const nlohmann::json parsed = nlohmann::json::parse(json.str());
-    ASSERT_EQ(parsed.size(), 3u);
-    EXPECT_EQ(parsed[0]["value"], 5);
-    EXPECT_EQ(parsed[1]["value"], "1,5");
-    EXPECT_EQ(parsed[2]["value"], 12.5);
-    EXPECT_EQ(parsed[1]["time"], "2024-03-05T00:02:01-00:00");
-    EXPECT_EQ(parsed[0]["file"], "a,b/240305-010000-123-7b.txt");
-    std::ostringstream empty;
-    WriteRecordsJson(archive, d, {}, empty);
-    EXPECT_EQ(nlohmann::json::parse(empty.str()), nlohmann::json::array());
-}
-
 TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
     struct Row {
         const char* saved;
@@ -411,16 +344,31 @@ TEST(PendingRecords, CountsSinceTheNewestSavedAndTheRingsTurn) {
         // A ring that is not full has overwritten nothing, whatever the interval suggests.
         {"2024-01-01 00:00:00", "2024-03-05 00:00:00", 100, PendingRecords{100, 0, 32668 * 121 / 86400.0}},
         {"2024-03-05 07:00:00", "2024-03-05 06:00:00", 100, std::nullopt},  // clock set back since
-        {"2024-03-05 07:00:00", "garbage", 100, std::nullopt},
     };
     for (const Row& row : rows) {
-        const std::optional<PendingRecords> got = EstimatePending(row.saved, row.now, row.count);
+        const std::optional<PendingRecords> got = EstimatePending(
+            *ParseClockTime(row.saved, ' '), *ParseClockTime(row.now, ' '), row.count, kSecondsPerRecord);
         ASSERT_EQ(got.has_value(), row.expected.has_value()) << row.now;
         if (!got) continue;
         EXPECT_EQ(got->records, row.expected->records) << row.now;
         EXPECT_EQ(got->lost, row.expected->lost) << row.now;
         EXPECT_NEAR(got->days, row.expected->days, 1e-9) << row.now;
     }
+}
+
+// The oldest pending record goes exactly at midnight: its day is the one that begins then. 32,768 × 121 s
+// after the newest record (2024-03-05 02:37:52) is 2024-04-20 00:00:00; 9 records are pending.
+TEST(PendingRecords, TheOverwriteDayIsTheSecondsOwnDay) {
+    TempFolder folder;
+    folder.Write("240305-030000-123-7b.txt",
+                 ClockLines("2024-03-05 02:33:50", "+00:00", 3, [](int) { return 1; }));
+    const Archive archive = ReadArchive(folder.path());
+    const int64_t newest = 1709606272;  // 2024-03-05 02:37:52 UTC
+    const std::string text = ArchiveCheckText(archive, {newest + 9 * 121});
+    EXPECT_NE(text.find("\u2248 9 records not yet downloaded; the oldest is overwritten about 2024-04-20\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(ArchiveCheckTextZh(archive, newest + 9 * 121).find("2024-04-20"), std::string::npos);
 }
 
 }  // namespace

@@ -81,6 +81,26 @@ TEST(ToInt, ReadsProductNumbersAndIndicesLikeTheDeviceTools) {
     for (const Case& c : cases) EXPECT_EQ(ToInt(c.text), c.value) << WideToUtf8(c.text);
 }
 
+// The download's and the command line's free-space check are one: 64 bytes a record, rounded up to KiB,
+// against the folder's free space; no folder holds 2^50 records' worth.
+TEST(SpaceShortageFor, NamesWhatTheRecordsNeedAndWhatIsFree) {
+    TempFolder folder;
+    EXPECT_FALSE(SpaceShortageFor(folder.path(), 0).has_value());
+    EXPECT_FALSE(SpaceShortageFor(folder.path(), 1).has_value());
+    const std::optional<SpaceShortage> short_of = SpaceShortageFor(folder.path(), uint64_t{1} << 50);
+    ASSERT_TRUE(short_of.has_value());
+    EXPECT_EQ(short_of->need_kib, uint64_t{1} << 46);
+    EXPECT_LT(short_of->free_kib, short_of->need_kib);
+    const Failure refused = SaveFolderProblem(folder.path(), INT_MAX);
+    if (refused) {  // a folder with less than 128 GiB free
+        EXPECT_EQ(refused.code, ENOSPC);
+        EXPECT_EQ(refused.reason.rfind(
+                      "not enough free space: the 2147483647 records need about 134217728 KiB, ", 0),
+                  0u)
+            << refused.reason;
+    }
+}
+
 TEST(WriteRecordFile, WritesOldestFirstAndNeverReplacesAFile) {
     TempFolder folder;
     std::vector<std::string> newest_first = {"c\n", "b\n", "a\n"};

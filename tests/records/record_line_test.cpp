@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "protocol/crc16.h"
 
@@ -60,6 +62,28 @@ TEST(RecordLineChecker, NeighbouringLinesShareNothingButWhatIsTheSame) {
         EXPECT_EQ(got.offset, row.offset) << row.line;
         EXPECT_EQ(got.minus_zero, row.line.find("-00:00") != std::string::npos) << row.line;
     }
+}
+
+// The one reading of a product field: the line's, the device's "info" answer's and --product's.
+TEST(ProductFieldNumber, DigitsOrANegativeNumberAsItsUnsigned32BitForm) {
+    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+        {"0123", 123u},
+        {"123", 123u},
+        {"0", 0u},
+        {"4294967295", 4294967295u},
+        {"-1", 4294967295u},
+        {"-2147483648", 2147483648u},
+        {"4294967296", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"-0", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {"123x", std::nullopt},
+        {"+123", std::nullopt},
+        {" 123", std::nullopt},
+        {"000000000000000000123", std::nullopt},  // longer than any field the device writes
+    };
+    for (const auto& [field, number] : cases) EXPECT_EQ(ProductFieldNumber(field), number) << field;
 }
 
 }  // namespace

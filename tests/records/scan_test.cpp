@@ -59,15 +59,18 @@ TEST(ValidateRecordLine, AcceptsOnlyWholeLinesOfTheProduct) {
     for (const Case& c : cases) EXPECT_EQ(ValidateRecordLine(W(c.line), c.n), W(c.result)) << c.line;
 }
 
-TEST(ValidateRecordLine, ProductFieldIsReadAsANumber) {
+// The scan reads the product field as the archive and verify do: a field they call another product's
+// ("123x", "+123") is no saved record of the device, so the download does not start after it.
+TEST(ValidateRecordLine, ProductFieldIsReadAsTheArchiveReadsIt) {
     struct Case {
         std::string product;
         int n;
         bool valid;
     };
-    const Case cases[] = {{"0123", 123, true}, {"123", 123, true},    {"0000", 0, true},
-                          {"x", 0, true},      {"-1", -1, true},      {"124", 123, false},
-                          {"+123", 123, true}, {"0123abc", 123, true}};
+    const Case cases[] = {{"0123", 123, true},  {"123", 123, true},   {"0000", 0, true},
+                          {"x", 0, false},      {"-1", -1, true},     {"4294967295", -1, true},
+                          {"124", 123, false},  {"+123", 123, false}, {"0123abc", 123, false},
+                          {"123x", 123, false}, {"-0", 0, false}};
     for (const Case& c : cases) {
         std::string line = Line("2022-07-30 10:15:42", c.product);
         line.pop_back();

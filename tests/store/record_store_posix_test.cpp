@@ -6,7 +6,9 @@
 #include "store/record_store.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -124,6 +126,20 @@ INSTANTIATE_TEST_SUITE_P(
                              0,
                              9,
                              2}}},
+                      // Beyond the hundred damaged lines a file's check lists, the rest are counted too.
+                      Case{"EveryDamagedLineIsCounted",
+                           {{{{RecordFileName(0), RecordLines(0, 9) +
+                                                      [] {
+                                                          std::string lines;
+                                                          for (int i = 0; i < 150; ++i)
+                                                              lines += "no checksum here\n";
+                                                          return lines;
+                                                      }()}},
+                             "pc-1",
+                             1,
+                             0,
+                             10,
+                             150}}},
                       Case{"TwoDevicesAndFilesTheyShareAFolderWith",
                            {{{{RecordFileName(0), RecordLines(0, 9)},
                               {RecordFileName(1, 456), RecordLines(0, 9, "0456")},
@@ -134,6 +150,62 @@ INSTANTIATE_TEST_SUITE_P(
                              20,
                              0}}}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The bytes this process has read so far, as Linux counts them.
+int64_t BytesRead() {
+    std::ifstream io("/proc/self/io");
+    for (std::string word; io >> word;)
+        if (word == "rchar:") {
+            int64_t count = 0;
+            io >> count;
+            return count;
+        }
+    return -1;
+}
+
+// A file's bytes are hashed, parsed and stored from one read: loading a folder reads about its size once
+// (the database's own reads are a fraction of that), not once for each of the three.
+TEST(IngestFolder, ReadsEachFileOnce) {
+    TempFolder dir, db_dir;
+    size_t folder_bytes = 0;
+    for (int k = 0; k < 8; ++k) {
+        const std::string lines = RecordLines(k * 3000, k * 3000 + 2999);
+        dir.Write(RecordFileName(k), lines);
+        folder_bytes += lines.size();
+    }
+    Failure failure;
+    std::unique_ptr<RecordStore> store = OpenRecordStore(db_dir / "korvel.sqlite", failure);
+    ASSERT_TRUE(store) << failure.message;
+    ASSERT_FALSE(store->Prepare());
+    const int64_t before = BytesRead();
+    if (before < 0) GTEST_SKIP() << "no /proc/self/io here";
+    const IngestReport report = IngestFolder(*store, dir.path(), "pc-1");
+    const int64_t read = BytesRead() - before;
+    ASSERT_FALSE(report.failure) << report.failure.message;
+    EXPECT_EQ(report.loaded, 8u);
+    EXPECT_GE(read, static_cast<int64_t>(folder_bytes));
+    EXPECT_LT(read, static_cast<int64_t>(folder_bytes) * 3 / 2);
+}
+
+// A file that cannot be read is named once among the problems and loads nothing; the files around it load.
+TEST(IngestFolder, AnUnreadableFileIsNamedAndTheOthersLoad) {
+    TempFolder dir, db_dir;
+    dir.Write(RecordFileName(0), RecordLines(0, 9));
+    const std::string gone = dir / RecordFileName(1);
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), gone.c_str()), 0);  // even root cannot read this one
+    dir.Write(RecordFileName(2), RecordLines(10, 19));
+    Failure failure;
+    std::unique_ptr<RecordStore> store = OpenRecordStore(db_dir / "korvel.sqlite", failure);
+    ASSERT_TRUE(store) << failure.message;
+    ASSERT_FALSE(store->Prepare());
+    const IngestReport report = IngestFolder(*store, dir.path(), "pc-1");
+    ASSERT_FALSE(report.failure) << report.failure.message;
+    EXPECT_EQ(report.files, 3u);
+    EXPECT_EQ(report.loaded, 2u);
+    EXPECT_EQ(report.added, 20);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_NE(report.problems[0].find(RecordFileName(1)), std::string::npos) << report.problems[0];
+}
 
 TEST(RecordStoreSchema, AnOlderSchemaIsUpgradedInPlaceAndANewerOneRefused) {
     TempFolder dir, db_dir;
