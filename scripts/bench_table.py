@@ -9,7 +9,7 @@ one row each: {"name": ..., "value": ..., "unit": ..., "goal": ...}; a row that 
 here says why with "skip" instead of a value. A goal such as ">= 400 MB/s" in the row's unit is checked
 and marked; a benchmark gives its goal as its label (state.SetLabel), and a goal in the unit of one of
 its counters (">= 2000 replies/s", "wall/wire <= 1.03") is that counter's. A goal for other conditions
-("<= 1 s at 26 M") is shown, not checked against a figure measured under these.
+("<= 1 s at 26 M", "<= 1.5 with 4 cores") is shown, not checked against a figure measured under these.
 --load L is the load average while the files after it were measured: a goal missed while the machine
 had more to run than cores says so. --brief: the figures come from small fixtures and are not judged.
 The exit status is 1 when a row failed (no figure; with --all-measured also a row not measured).
@@ -73,12 +73,13 @@ def rows_from_lines(path):
 
 
 def parse_goal(goal):
-    """'[SUBJECT] OP NUMBER [UNIT] [CONDITION...]', or None."""
-    m = re.fullmatch(r"\s*(?:(\S+)\s+)?(>=|<=|>|<)\s*([0-9.]+)\s*(\S*)\s*(.*?)\s*", goal or "")
+    """'[SUBJECT] OP NUMBER [UNIT] [at|with|on CONDITION]', or None."""
+    head, condition = (re.split(r"\s+(?=(?:at|with|on)\s)", goal or "", maxsplit=1) + [""])[:2]
+    m = re.fullmatch(r"\s*(?:(\S+)\s+)?(>=|<=|>|<)\s*([0-9.]+)\s*(\S*)\s*", head)
     if not m:
         return None
     return {"subject": m.group(1) or "", "op": m.group(2), "limit": float(m.group(3)), "unit": m.group(4),
-            "condition": m.group(5)}
+            "condition": condition.strip()}
 
 
 def verdict(row, options):
