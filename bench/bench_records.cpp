@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "brief.h"
 #include "records/record_file.h"
 #include "records/scan.h"
 #include "support/live_dialog.h"
@@ -112,7 +113,7 @@ BENCHMARK(BM_ScanSavedFiles)
     ->Arg(1000)
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(2);
+    ->MinTime(BriefRun() ? 0.01 : 2);
 
 // --- record file ------------------------------------------------------------------------------------
 
@@ -181,7 +182,7 @@ class Simulator {
 
 // The same batch exchanges as a walk, made by the plainest client on a raw terminal: what the paced
 // simulator itself allows, as the ratio of wall time to wire time. Returns 0 when it could not be made.
-double PacedDeviceFloor(const std::string& pty, int batches) {
+double PacedDeviceFloor(const std::string& pty, int batches, int newest) {
     int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return 0;
     termios tio{};
@@ -201,7 +202,7 @@ double PacedDeviceFloor(const std::string& pty, int batches) {
     };
     size_t bytes = 0;
     const auto start = SteadyClock::now();
-    for (int b = 0, index = 32767; b < batches; ++b, index -= 100) {
+    for (int b = 0, index = newest; b < batches; ++b, index -= 100) {
         std::string command = "get2 " + std::to_string(index) + " -100\n";
         size_t got = exchange(command);
         if (got == 0) {
@@ -218,13 +219,16 @@ double PacedDeviceFloor(const std::string& pty, int batches) {
 using testing::LiveDialog;
 
 // A full ring of 32,767 records into an empty folder: wall time from the click to the written file.
+// A brief run takes 500 records at 115200 bit/s (a full ring there is two minutes of wire time).
 void DownloadFullRing(benchmark::State& state, int protocol, const char* baud, const char* goal) {
-    std::vector<std::string> args = {
-        "--records", "32767", "--protocol", std::to_string(protocol), "--product", std::to_string(kProduct)};
+    const int records = baud && BriefRun() ? 500 : 32767;
+    std::vector<std::string> args = {"--records",  std::to_string(records),
+                                     "--protocol", std::to_string(protocol),
+                                     "--product",  std::to_string(kProduct)};
     if (baud) args.insert(args.end(), {"--baud", baud});
     Simulator sim(args);
     // The simulator's pacing has an error of its own; it is measured first, with the port still free.
-    const double floor = baud ? PacedDeviceFloor(sim.pty(), 40) : 0;
+    const double floor = baud ? PacedDeviceFloor(sim.pty(), BriefRun() ? 2 : 40, records) : 0;
     std::string folder = MakeTempFolder("download");
     // The dialog's own one-second heartbeat, as in the window.
     LiveDialog downloader(sim.pty(), folder, LiveDialog::Heartbeat::EverySecond);
@@ -265,8 +269,14 @@ void BM_DownloadFullRingLevel1(benchmark::State& state) { DownloadFullRing(state
 void BM_DownloadFullRingLevel2At115200(benchmark::State& state) {
     DownloadFullRing(state, 2, "115200", "wall/wire <= 1.03");
 }
-BENCHMARK(BM_DownloadFullRingLevel2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_DownloadFullRingLevel1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_DownloadFullRingLevel2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(BriefRun() ? 1 : 5);
+BENCHMARK(BM_DownloadFullRingLevel1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(BriefRun() ? 1 : 2);
 BENCHMARK(BM_DownloadFullRingLevel2At115200)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace

@@ -85,7 +85,7 @@ int CheckRecords(const char* files) {
         return 1;
     }
     const double seconds = static_cast<double>(check.elapsed()) / 1000.0;
-    if (!text().contains(QString("%1 files").arg(files))) {
+    if (!text().contains(QString::fromUtf8("%1 个文件").arg(files))) {
         std::fprintf(stderr, "gui bench: the check did not read the %s files:\n%s\n", files,
                      qPrintable(text()));
         return 1;

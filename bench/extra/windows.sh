@@ -6,13 +6,15 @@
 #  - the silent install (/S) of each installer into a fresh prefix;
 #  - the size of each .exe and package;
 #  - the window's start-up, process start to shown (Wine on Xvfb).
-# Every Wine process goes through scripts/wine-run.
+# Every Wine process goes through scripts/wine-run. KORVEL_BENCH_BRIEF=1: 500 records instead of the ring.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KORVEL_BUILD_DIR:?KORVEL_BUILD_DIR names the Linux build folder}
+# The x64 and x86 builds (KORVEL_WINDOWS_BUILD, KORVEL_WINDOWS_X86_BUILD name others).
 win=${KORVEL_WINDOWS_BUILD:-$root/build/windows}
+win86=${KORVEL_WINDOWS_X86_BUILD:-$root/build/windows-x86}
 if [[ ! -x "$win/cli/korvel-cli.exe" ]]; then
-  echo '{"name": "Windows (Wine)", "value": null, "note": "no Windows build: run scripts/windows first"}'
+  echo '{"name": "Windows (Wine)", "value": null, "skip": "no Windows build (scripts/windows builds it)"}'
   exit 0
 fi
 cmake --build "$build" --target korvel-sim >&2
@@ -22,14 +24,15 @@ template=$work/template
 "$root/scripts/wine-run" --setup "$template" >&2
 export KORVEL_WINE_TEMPLATE=$template
 
-python3 - "$root" "$build" "$work" <<'PY'
+python3 - "$root" "$build" "$work" "$win" "$win86" <<'PY'
 import json
 import os
 import subprocess
 import sys
 import time
 
-root, build, work = sys.argv[1:4]
+root, build, work, win, win86 = sys.argv[1:6]
+records = 500 if os.environ.get("KORVEL_BENCH_BRIEF", "0") == "1" else 32767
 
 def ring(arch, exe):
     """The full ring downloaded by exe, as wall time over the wire's bound."""
@@ -37,7 +40,7 @@ def ring(arch, exe):
     os.mkdir(run)
     link, log, folder = f"{run}/sim.tty", f"{run}/sim.log", f"{run}/upload"
     os.mkdir(folder)
-    sim = subprocess.Popen([f"{build}/sim/korvel-sim", "--records", "32767", "--protocol", "2", "--baud", "115200",
+    sim = subprocess.Popen([f"{build}/sim/korvel-sim", "--records", str(records), "--protocol", "2", "--baud", "115200",
                             "--link", link, "--log", log, "--control", "-", "--exit-on-stdin-eof"],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:
@@ -55,8 +58,8 @@ def ring(arch, exe):
         sim.wait()
     sent = int(status.split("sent=")[1].split()[0])
     lines = sum(open(os.path.join(folder, n), "rb").read().count(b"\n") for n in os.listdir(folder))
-    if lines != 32767:
-        sys.exit(f"the record file holds {lines} lines, not 32767")
+    if lines != records:
+        sys.exit(f"the record file holds {lines} lines, not {records}")
     commands = [line.rstrip("\n").split(" ", 1) for line in open(log)]
     walk = [(float(t), c) for t, c in commands if c.startswith("get")]
     tx = sum(len(c) + 1 for _, c in commands)
@@ -66,14 +69,14 @@ def ring(arch, exe):
     print(json.dumps({"name": f"Windows: full ring at protocol 2, 115200 bit/s, wall/wire (korvel-cli.exe {arch}, Wine)",
                       "value": round(wall / wire, 3), "unit": "x", "goal": "<= 1.05"}), flush=True)
 
-for arch, folder in (("x64", "windows"), ("x86", "windows-x86")):
-    exe = f"{root}/build/{folder}/cli/korvel-cli.exe"
+for arch, folder in (("x64", win), ("x86", win86)):
+    exe = f"{folder}/cli/korvel-cli.exe"
     if os.path.exists(exe):
         ring(arch, exe)
 
 # The silent install, each into a prefix of its own (wine-run copies the template and removes it after).
-for arch, folder in (("x64", "windows"), ("x86", "windows-x86")):
-    packages = f"{root}/build/{folder}/packages"
+for arch, folder in (("x64", win), ("x86", win86)):
+    packages = f"{folder}/packages"
     setups = [n for n in os.listdir(packages) if n.endswith("-setup.exe")] if os.path.isdir(packages) else []
     if not setups:
         continue
@@ -87,11 +90,11 @@ for arch, folder in (("x64", "windows"), ("x86", "windows-x86")):
                       "value": round(seconds, 2), "unit": "s", "goal": ""}), flush=True)
 PY
 
-for f in "$win"/wingui/korvel.exe "$win"/cli/korvel-cli.exe "$win"/packages/* "$root"/build/windows-x86/wingui/korvel.exe \
-  "$root"/build/windows-x86/cli/korvel-cli.exe "$root"/build/windows-x86/packages/*; do
+for f in "$win"/wingui/korvel.exe "$win"/cli/korvel-cli.exe "$win"/packages/* "$win86"/wingui/korvel.exe \
+  "$win86"/cli/korvel-cli.exe "$win86"/packages/*; do
   [[ -f "$f" ]] || continue
   printf '{"name": "Windows: size of %s", "value": %s, "unit": "KiB", "goal": ""}\n' \
-    "${f#"$root"/build/}" "$(( $(stat -c %s "$f") / 1024 ))"
+    "$(basename "$(dirname "$(dirname "$f")")")/${f#"$(dirname "$(dirname "$f")")"/}" "$(( $(stat -c %s "$f") / 1024 ))"
 done
 
 if [[ -x "$win/tests/window_test.exe" ]] && command -v xvfb-run >/dev/null; then

@@ -24,6 +24,7 @@
 #include "store/ledger_witness.h"
 #include "store/record_store.h"
 #include "store/record_store_backends.h"
+#include "store/record_store_postgres_library.h"
 #include "text/civil_time.h"
 #include "text/failure_texts.h"
 #include "text/shown.h"
@@ -1050,6 +1051,7 @@ ON CONFLICT (product, step) DO UPDATE SET times = device_steps.times + excluded.
 
 std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, Failure& failure,
                                                bool read_only) {
+    if (!LoadPostgresLibrary(failure)) return nullptr;
     const std::string shown = UrlWithoutPassword(conninfo);
     const std::vector<std::string> secrets = UrlSecrets(conninfo);
     char* parse_error = nullptr;

@@ -174,6 +174,11 @@ inline std::string SchemaOlder(const std::string& database, int version, int cur
            ", older than this korvel-cli reads (" + std::to_string(current) +
            "); run korvel-cli ingest with the same --db to upgrade it, then read it again";
 }
+// PostgreSQL's client library (a file name as the system looks it up) that could not be loaded.
+inline std::string PostgresLibraryMissing(const std::string& library, const std::string& reason) {
+    return "cannot load PostgreSQL's client library " + library + " (" + reason +
+           "); install it (on Debian: apt install libpq5) or name a SQLite file with --db";
+}
 inline std::string NoRecordFilesInDatabase(const std::string& database) {
     return "no record files in the database " + database +
            "; load them with korvel-cli ingest --db, or name the folder of record files with --dir";
