@@ -408,9 +408,7 @@ class PostgresStore final : public RecordStore {
         outcomes.clear();
         if (files.empty()) return {};
         const std::string what =
-            files.size() == 1 ? "cannot load " + files.front()->path + " into the database"
-                              : "cannot load " + std::to_string(files.size()) + " files (" +
-                                    files.front()->path + " to " + files.back()->path + ") into the database";
+            failure_text::LoadingFiles(files.front()->path, files.back()->path, files.size());
         if (Failure f = AddMonths(files, what)) return f;
         // A deadlock, a serialization failure or a record that another load put in first: the batch goes
         // again.

@@ -264,7 +264,7 @@ class SqliteStore final : public RecordStore {
     Failure AddFile(const StoredFile& file, int64_t& added, bool& loaded) override {
         added = 0;
         loaded = false;
-        const std::string what = "cannot load " + file.path + " into the database";
+        const std::string what = failure_text::LoadingFiles(file.path, file.path, 1);
         if (Failure f = Exec("BEGIN IMMEDIATE", what.c_str())) return f;
         Failure failure = Load(file, what, added, loaded);
         if (!failure && loaded) failure = WriteWitness(what);
@@ -285,15 +285,13 @@ class SqliteStore final : public RecordStore {
         outcomes.clear();
         if (files.empty()) return {};
         const std::string what =
-            files.size() == 1 ? "cannot load " + files.front()->path + " into the database"
-                              : "cannot load " + std::to_string(files.size()) + " files (" +
-                                    files.front()->path + " to " + files.back()->path + ") into the database";
+            failure_text::LoadingFiles(files.front()->path, files.back()->path, files.size());
         if (Failure f = Exec("BEGIN IMMEDIATE", what.c_str())) return f;
         std::vector<FileOutcome> done;
         for (const StoredFile* file : files) {
             FileOutcome outcome;
-            Failure failure = Load(*file, "cannot load " + file->path + " into the database", outcome.added,
-                                   outcome.loaded);
+            Failure failure = Load(*file, failure_text::LoadingFiles(file->path, file->path, 1),
+                                   outcome.added, outcome.loaded);
             if (failure) {
                 Exec("ROLLBACK", "");
                 return failure;

@@ -4,6 +4,7 @@
 // wrong and what to do.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "text/failure.h"
@@ -132,6 +133,12 @@ inline std::string DatabaseNotPermitted(const std::string& database, const char*
            "member of group korvel reads it) or name another database with --db";
 }
 // The record store's databases. `database` is the file, or the server without its password.
+// What a load into the database was doing, for DatabaseFailed: one file, or a batch from first to last.
+inline std::string LoadingFiles(const std::string& first, const std::string& last, size_t count) {
+    if (count == 1) return "cannot load " + first + " into the database";
+    return "cannot load " + std::to_string(count) + " files (" + first + " to " + last +
+           ") into the database";
+}
 inline std::string DatabaseFailed(const std::string& what, const std::string& database,
                                   const std::string& message, const std::string& advice) {
     return what + " " + database + ": " + message + "; " + advice;
