@@ -15,7 +15,10 @@ unzip -q "$zip" -d "$work"
 for f in korvel.exe korvel-cli.exe korvel.ico README.txt; do
   [[ -f "$work/korvel/$f" ]] || { echo "FAIL: $f missing from $zip"; exit 1; }
 done
-"$here/scripts/wine-run" "$work/korvel/korvel-cli.exe" --help | tr -d '\r' | grep -q "korvel-cli ports" ||
+# The whole help is taken before it is searched: grep -q would stop reading at the match, and the
+# writer's broken pipe would fail the pipeline.
+help=$("$here/scripts/wine-run" "$work/korvel/korvel-cli.exe" --help | tr -d '\r') || help=
+[[ "$help" == *"korvel-cli ports"* ]] ||
   { echo "FAIL: the unpacked korvel-cli.exe does not run"; exit 1; }
 echo "ok: portable zip"
 # The window, its stand-in and the installer name the same mutex.
