@@ -28,7 +28,8 @@ try:
     elapsed = time.monotonic() - start
     if code != 0:
         sys.exit(f"korvel-cli download ended with {code}")
-    names = os.listdir(folder)
+    # The record files only: the folder also holds the ledger of downloads.
+    names = [n for n in os.listdir(folder) if n.endswith(".txt")]
     lines = sum(open(os.path.join(folder, n), "rb").read().count(b"\n") for n in names)
     if lines != 32767:
         sys.exit(f"the record file holds {lines} lines, not 32767")

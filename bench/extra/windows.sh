@@ -18,13 +18,21 @@ if [[ ! -x "$win/cli/korvel-cli.exe" ]]; then
   exit 0
 fi
 cmake --build "$build" --target korvel-sim >&2
+# The x86 programs and every installer (its NSIS stub) are 32-bit: Wine runs them only with wine32:i386,
+# which scripts/windows installs when the registry lets it, and names as skipped when not. Their rows are
+# then left out, saying so, as that script's tests are.
+wine32=1
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  wine32=0
+  echo "SKIPPED: the x86 and installer rows: Wine cannot run 32-bit programs here (wine32:i386 is not installed)" >&2
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 template=$work/template
 "$root/scripts/wine-run" --setup "$template" >&2
 export KORVEL_WINE_TEMPLATE=$template
 
-python3 - "$root" "$build" "$work" "$win" "$win86" <<'PY'
+python3 - "$root" "$build" "$work" "$win" "$win86" "$wine32" <<'PY'
 import json
 import os
 import subprocess
@@ -32,6 +40,7 @@ import sys
 import time
 
 root, build, work, win, win86 = sys.argv[1:6]
+wine32 = sys.argv[6] == "1"
 records = 500 if os.environ.get("KORVEL_BENCH_BRIEF", "0") == "1" else 32767
 
 def ring(arch, exe):
@@ -57,7 +66,9 @@ def ring(arch, exe):
         sim.stdin.close()
         sim.wait()
     sent = int(status.split("sent=")[1].split()[0])
-    lines = sum(open(os.path.join(folder, n), "rb").read().count(b"\n") for n in os.listdir(folder))
+    # The record files only: the folder also holds the ledger of downloads.
+    lines = sum(open(os.path.join(folder, n), "rb").read().count(b"\n") for n in os.listdir(folder)
+                if n.endswith(".txt"))
     if lines != records:
         sys.exit(f"the record file holds {lines} lines, not {records}")
     commands = [line.rstrip("\n").split(" ", 1) for line in open(log)]
@@ -71,14 +82,14 @@ def ring(arch, exe):
 
 for arch, folder in (("x64", win), ("x86", win86)):
     exe = f"{folder}/cli/korvel-cli.exe"
-    if os.path.exists(exe):
+    if os.path.exists(exe) and (arch == "x64" or wine32):
         ring(arch, exe)
 
 # The silent install, each into a prefix of its own (wine-run copies the template and removes it after).
 for arch, folder in (("x64", win), ("x86", win86)):
     packages = f"{folder}/packages"
     setups = [n for n in os.listdir(packages) if n.endswith("-setup.exe")] if os.path.isdir(packages) else []
-    if not setups:
+    if not setups or not wine32:
         continue
     start = time.monotonic()
     done = subprocess.run([f"{root}/scripts/wine-run", f"{packages}/{setups[0]}", "/S"],

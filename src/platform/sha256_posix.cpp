@@ -1,37 +1,36 @@
 // SPDX-License-Identifier: MIT
-// SHA-256 through OpenSSL's libcrypto (EVP).
-#include <openssl/evp.h>
+// SHA-256 through OpenSSL's libcrypto, by its SHA-256 functions themselves: the EVP interface would start
+// OpenSSL's provider machinery (its configuration, algorithm tables), which costs every download about
+// 2 MB of resident memory for the one algorithm used here. Those functions are marked deprecated since
+// OpenSSL 3.0, yet kept and maintained; OPENSSL_API_COMPAT asks for them without the warning.
+#define OPENSSL_API_COMPAT 0x10101000L
+#include <openssl/sha.h>
 
 #include "platform/sha256.h"
 
 namespace korvel {
 
 struct Sha256::State {
-    EVP_MD_CTX* context = nullptr;
+    SHA256_CTX context;
     bool ok = false;
-    ~State() { EVP_MD_CTX_free(context); }
 };
 
-Sha256::Sha256() : state_(std::make_unique<State>()) {
-    state_->context = EVP_MD_CTX_new();
-    state_->ok = state_->context && EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) == 1;
-}
+Sha256::Sha256() : state_(std::make_unique<State>()) { state_->ok = SHA256_Init(&state_->context) == 1; }
 
 Sha256::~Sha256() = default;
 
 void Sha256::Update(const void* data, size_t size) {
-    if (state_->ok && size) state_->ok = EVP_DigestUpdate(state_->context, data, size) == 1;
+    if (state_->ok && size) state_->ok = SHA256_Update(&state_->context, data, size) == 1;
 }
 
 std::string Sha256::HexDigest() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!state_->ok || EVP_DigestFinal_ex(state_->context, digest, &length) != 1 || length != 32) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    if (!state_->ok || SHA256_Final(digest, &state_->context) != 1) {
         state_->ok = false;
         return {};
     }
     state_->ok = false;  // finished: a second digest would be of nothing
-    return HexOf(digest, length);
+    return HexOf(digest, sizeof digest);
 }
 
 }  // namespace korvel
