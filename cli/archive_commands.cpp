@@ -41,12 +41,13 @@ void Say(const char* command, const std::string& sentence) {
 }  // namespace
 
 // The folder to read, or the exit code after saying why there is none.
-std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code) {
+std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code,
+                                  const std::string& naming) {
     const bool given = dir.has_value();
     std::string folder = given ? *dir : WideToUtf8(ResolveUploadFolder());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (const Failure problem = FolderReadProblem(folder)) {
-        Say(command, say::FolderNotRead(Shown(folder), given, problem.kind, Shown(problem.reason)));
+        Say(command, say::FolderNotRead(Shown(folder), given, problem.kind, Shown(problem.reason), naming));
         code = kExitUsage;
         return {};
     }

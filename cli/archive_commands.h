@@ -44,7 +44,8 @@ class ArchiveCommands {
 
 // The folder a command reads: dir, by default the upload folder. Nothing, and the exit code, after saying
 // why it cannot be read.
-std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code);
+std::optional<std::string> Folder(const std::optional<std::string>& dir, const char* command, int& code,
+                                  const std::string& naming = "with --dir");
 
 // What the page commands share. Writes to the file named (whole or not at all), or to standard output;
 // false after saying why that failed ("korvel-cli: COMMAND: ...", the failure's sentence as it came, and

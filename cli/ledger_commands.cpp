@@ -16,7 +16,8 @@ namespace korvel::cli {
 
 int RunVerifyLedger(const std::optional<std::string>& dir, bool adopt, const std::optional<std::string>& db) {
     int code = kExitOk;
-    const std::optional<std::string> folder = Folder(dir, "verify", code);
+    const std::optional<std::string> folder =
+        Folder(dir, "verify", code, "as DIR (korvel-cli verify --ledger DIR)");
     if (!folder) return code;
     std::unique_ptr<RecordStore> store;
     if (db) {

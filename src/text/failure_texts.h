@@ -115,16 +115,18 @@ inline std::string CannotWriteRecordFiles(const std::string& folder, const std::
 // The command line's commands over record files and databases; `command` names the command
 // ("archive"), the sentences come after "korvel-cli: COMMAND: ".
 // Why the folder of record files cannot be read; kind and reason from FolderReadProblem.
+// `naming` says how the command is given a folder ("with --dir", or verify's "as DIR").
 inline std::string FolderNotRead(const std::string& folder, bool given, FailureKind kind,
-                                 const std::string& reason) {
+                                 const std::string& reason, const std::string& naming = "with --dir") {
     const std::string which = folder + (given ? "" : " (the upload folder)");
     if (kind == FailureKind::PermissionDenied)
         return "cannot read the folder " + which +
                ": permission denied; run it as a user who may read the folder (the records the timer "
-               "collects in /var/lib/korvel: a member of group korvel) or name another one with --dir";
+               "collects in /var/lib/korvel: a member of group korvel) or name another one " +
+               naming;
     if (kind == FailureKind::Absent || reason == "not a folder")
-        return which + " is not a folder; name the folder of record files with --dir";
-    return "cannot read the folder " + which + ": " + reason + "; name the folder of record files with --dir";
+        return which + " is not a folder; name the folder of record files " + naming;
+    return "cannot read the folder " + which + ": " + reason + "; name the folder of record files " + naming;
 }
 // The database of --db that the command may not open; `use` is "read" or "write".
 inline std::string DatabaseNotPermitted(const std::string& database, const char* use) {

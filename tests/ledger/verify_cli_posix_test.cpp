@@ -88,7 +88,9 @@ TEST(VerifyLedgerCli, WrongCommandLinesAreUsageErrors) {
     } cases[] = {
         {{"verify", "--adopt", dir.path()}, "--adopt requires --ledger"},
         {{"verify", "--ledger", dir.path(), dir.path()}, "--ledger checks one folder"},
-        {{"verify", "--ledger", dir / "absent"}, "absent"},
+        // verify takes its folder as an argument, not with --dir
+        {{"verify", "--ledger", dir / "absent"},
+         "absent is not a folder; name the folder of record files as DIR"},
         {{"verify"}, "PATH is required"},
     };
     for (const auto& c : cases) {
