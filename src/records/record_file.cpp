@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include "protocol/checked_line.h"
 #include "text/cfile.h"
 #include "text/failure_texts.h"
 #include "text/file_system.h"
+#include "text/safe_output.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -28,58 +28,23 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// The record file's bytes under a temporary name that no record file pattern ("-N-hex.txt") can match,
-// locked while it lives so that another instance's clean-up leaves it alone.
-class PartialFile {
-  public:
-    // Creates, locks and fills the file; false with `error` set when that fails.
-    bool Write(const std::string& folder, const std::vector<std::string>& lines_newest_first,
-               Failure& error) {
-        static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        thread_local std::minstd_rand random{std::random_device{}()};
-        for (;;) {
-            path_ = folder + PathSeparators()[0] + std::string(kPartialPrefix);
-            for (int i = 0; i < 8; ++i) path_ += kChars[random() % (sizeof kChars - 1)];
-            if (!file_.Open(path_, CFile::modeCreate | CFile::modeCreateNew | CFile::modeWrite, &error)) {
-                if (error.code == EEXIST) continue;
-                return false;
-            }
-            if (!file_.TryLock(&error)) {
-                Remove();
-                return false;
-            }
-            // A clean-up may have taken the file between its creation and the lock: start afresh.
-            if (file_.HasName()) break;
-            file_.Close();
-        }
-        // Lines are gathered into writes of 64 KiB: a system call per line would cost more than the
-        // disk, and a bigger buffer would only add to the peak memory of a full ring's download.
-        constexpr size_t kWriteChunk = 64 * 1024;
-        std::string chunk;
-        chunk.reserve(kWriteChunk + 1024);
-        bool ok = true;
-        for (auto line = lines_newest_first.rbegin(); ok && line != lines_newest_first.rend();) {
-            chunk.clear();
-            while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
-            ok = file_.Write(chunk.data(), chunk.size(), &error);
-        }
-        ok = ok && file_.Flush(&error);
-        if (!ok) Remove();
-        return ok;
+// Writes the record file's bytes, oldest first, under a temporary name that no record file pattern
+// ("-N-hex.txt") can match, locked while it lives so that another instance's clean-up leaves it alone.
+bool WritePartial(SafeOutput& output, const std::string& folder,
+                  const std::vector<std::string>& lines_newest_first, Failure& error) {
+    if (!output.OpenNew(folder, kPartialPrefix, &error)) return false;
+    // Lines are gathered into writes of 64 KiB: a system call per line would cost more than the
+    // disk, and a bigger buffer would only add to the peak memory of a full ring's download.
+    constexpr size_t kWriteChunk = 64 * 1024;
+    std::string chunk;
+    chunk.reserve(kWriteChunk + 1024);
+    for (auto line = lines_newest_first.rbegin(); line != lines_newest_first.rend();) {
+        chunk.clear();
+        while (line != lines_newest_first.rend() && chunk.size() < kWriteChunk) chunk += *line++;
+        if (!output.Write(chunk)) break;  // the failure comes back from Publish
     }
-    // Gives the bytes their name, which must be free.
-    bool Publish(const std::string& path, Failure& error) { return LinkFile(path_, path, &error); }
-    void Remove() {
-        file_.Close();
-        if (!path_.empty()) RemoveFile(path_);
-        path_.clear();
-    }
-    ~PartialFile() { Remove(); }
-
-  private:
-    CFile file_;
-    std::string path_;
-};
+    return true;
+}
 
 // The failure as the operator reads it: the record file it was meant to become, and what to do.
 Failure SaveFailure(const Failure& error, const std::string& path) {
@@ -92,17 +57,16 @@ Failure SaveFailure(const Failure& error, const std::string& path) {
 Failure Save(const std::string& folder, const std::vector<std::string>& lines_newest_first, int tries,
              const std::function<std::string(int)>& name_at, std::string* used) {
     RemoveStalePartialFiles(folder);
-    PartialFile partial;
+    SafeOutput partial;
     Failure error;
-    if (!partial.Write(folder, lines_newest_first, error)) return SaveFailure(error, name_at(0));
+    if (!WritePartial(partial, folder, lines_newest_first, error)) return SaveFailure(error, name_at(0));
     for (int i = 0; i < tries; ++i) {
         const std::string path = name_at(i);
-        if (partial.Publish(path, error)) {
-            partial.Remove();
-            SyncDirectory(folder.empty() ? std::string(1, PathSeparators()[0]) : folder);
+        if (partial.Publish(path, &error)) {
             if (used) *used = path;
             return {};
         }
+        // A failure to write or to flush comes with the first name, as only the first Publish flushes.
         if (error.code != EEXIST) return SaveFailure(error, path);
     }
     return SaveFailure(error, name_at(0));

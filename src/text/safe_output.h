@@ -4,12 +4,14 @@
 // stays; a regular file is replaced at once and whole through a temporary file of its own folder,
 // created exclusively under an unpredictable name and given the file's mode. The temporary goes again on
 // every failure and on SIGINT, SIGTERM or SIGHUP. OS calls in safe_output_posix.cpp and safe_output_win.cpp.
+// Opened with OpenNew instead, it writes a new file that never replaces one (safe_output.cpp).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "text/cfile.h"
 #include "text/failure.h"
 
 namespace korvel {
@@ -30,6 +32,15 @@ class SafeOutput {
     // Throws away what was written; the name keeps what it had.
     void Abandon();
 
+    // Gets ready to write a new file in folder: an exclusive temporary named prefix and eight random
+    // letters or digits, locked (CFile::TryLock) while it lives, so a clean-up that removes only the
+    // temporaries whose lock is free leaves it alone. Such an output ends with Publish, not Commit.
+    bool OpenNew(const std::string& folder, std::string_view prefix, Failure* error);
+    // Pushes the written bytes to the disk (once) and gives them the name path, which must be free: a
+    // taken name is never replaced. On EEXIST the temporary stays, so another name may be tried; on
+    // success or any other failure it goes.
+    bool Publish(const std::string& path, Failure* error);
+
     // True when the name is written in place (a pipe, a device, a terminal).
     bool Direct() const { return direct_; }
     // Where the bytes are written before Commit: the temporary file, or the name itself when direct.
@@ -38,6 +49,8 @@ class SafeOutput {
   private:
     bool Fail(const char* what, const std::string& path);
     bool Refuse(const char* what, const std::string& path, Failure* error);  // Fail, then Abandon
+    bool WriteNew(std::string_view bytes);
+    void AbandonNew();
 
     intptr_t handle_ = -1;
     bool direct_ = false;
@@ -45,6 +58,10 @@ class SafeOutput {
     std::string target_;     // the name that gets the bytes: path_, or where its links lead
     std::string temporary_;  // the exclusive temporary file beside target_
     Failure error_;
+    // An output opened with OpenNew: the locked temporary, its folder, and whether it is on the disk.
+    CFile new_file_;
+    std::string new_folder_;
+    bool flushed_ = false;
 };
 
 // Creates a new folder only this user may enter, with an unpredictable name, in the system's temporary

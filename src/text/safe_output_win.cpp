@@ -62,6 +62,7 @@ bool SafeOutput::Open(const std::string& path, Failure* error) {
 }
 
 bool SafeOutput::Write(std::string_view bytes) {
+    if (new_file_.IsOpen()) return WriteNew(bytes);
     if (error_) return false;
     if (handle_ == -1) {
         error_ = {FailureKind::Other, "cannot write " + path_ + ": it is not open", EBADF};
@@ -100,6 +101,7 @@ bool SafeOutput::Commit(Failure* error) {
 }
 
 void SafeOutput::Abandon() {
+    if (new_file_.IsOpen()) return AbandonNew();
     if (handle_ != -1) CloseHandle(H(handle_));
     handle_ = -1;
     if (!direct_ && !temporary_.empty()) DeleteFileW(ToWide(temporary_).c_str());
