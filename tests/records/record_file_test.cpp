@@ -16,6 +16,7 @@
 #include "support/temp_folder.h"
 #include "text/cfile.h"
 #include "text/number.h"
+#include "text/safe_output.h"
 #include "text/utf8.h"
 
 namespace korvel {
@@ -172,6 +173,21 @@ TEST(SaveRecordFile, ATakenNameGivesASequenceOfTheSameSecondAndLiveWritersAreLef
     EXPECT_EQ(folder.Read("221231-235959-1-5-5.txt"), "second\n");
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{".korvel-partial-live0000", "221231-235959-1-5-5.txt",
                                                         "221231-235959-2-5-5.txt", "221231-235959-5-5.txt"}));
+}
+
+// The record file being written is locked from its creation on: a clean-up in another instance leaves
+// it alone.
+TEST(RemoveStalePartialFiles, LeavesAFileBeingWrittenAlone) {
+    TempFolder folder;
+    SafeOutput writer;
+    Failure error;
+    ASSERT_TRUE(writer.OpenNew(folder.path(), ".korvel-partial-", &error)) << error.message;
+    ASSERT_TRUE(writer.Write("a\n"));
+    RemoveStalePartialFiles(folder.path());
+    ASSERT_TRUE(std::filesystem::exists(writer.Temporary()));
+    ASSERT_TRUE(writer.Publish(folder / "r-1-1.txt", &error)) << error.message;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"r-1-1.txt"});
+    EXPECT_EQ(folder.Read("r-1-1.txt"), "a\n");
 }
 
 // Downloads faster than one a second (a script in a loop) keep the second they were made in: every name

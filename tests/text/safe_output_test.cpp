@@ -4,6 +4,7 @@
 // safe_output_posix_test.cpp.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,6 +63,51 @@ TEST(SafeOutput, AFailureOrAnAbandonLeavesTheNameAsItWas) {
     EXPECT_NE(error.message.find("it is a folder"), std::string::npos) << error.message;
     EXPECT_FALSE(WriteWhole(folder / "absent/out", "x", &error));
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"out"});
+}
+
+// A new file: its locked temporary is the prefix and eight letters or digits; a taken name keeps what it
+// had and the bytes wait for the next name; any other failure or an abandon leaves nothing behind.
+TEST(SafeOutput, ANewFileNeverTakesATakenName) {
+    TempFolder folder;
+    folder.Write("taken", "an earlier file");
+    struct Case {
+        const char* what;
+        std::vector<std::string> names;  // tried in turn; only the last may succeed
+        bool published;
+        std::vector<std::string> left;  // the folder's entries afterwards
+    } cases[] = {
+        {"a free name", {"free1"}, true, {"free1", "taken"}},
+        {"a taken name, then a free one", {"taken", "free2"}, true, {"free1", "free2", "taken"}},
+        {"a name in a missing folder", {"absent/x"}, false, {"free1", "free2", "taken"}},
+        {"abandoned after a taken name", {"taken"}, false, {"free1", "free2", "taken"}},
+    };
+    for (const Case& c : cases) {
+        SafeOutput out;
+        Failure error;
+        ASSERT_TRUE(out.OpenNew(folder.path(), ".new-", &error)) << c.what << ": " << error.message;
+        const std::string name = fs::path(out.Temporary()).filename().string();
+        EXPECT_EQ(name.size(), 13u) << name;
+        EXPECT_EQ(name.rfind(".new-", 0), 0u) << name;
+        EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", 5),
+                  std::string::npos)
+            << name;
+        ASSERT_TRUE(out.Write("new bytes"));
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            const bool last = i + 1 == c.names.size();
+            const bool ok = out.Publish(folder / c.names[i], &error);
+            EXPECT_EQ(ok, last && c.published) << c.what << ": " << c.names[i];
+            if (c.names[i] == "taken") {
+                EXPECT_EQ(error.code, EEXIST) << c.what;
+                EXPECT_TRUE(fs::exists(out.Temporary())) << c.what;  // kept for the next name
+            }
+        }
+        if (c.published) {
+            EXPECT_EQ(folder.Read(c.names.back()), "new bytes") << c.what;
+        }
+        out.Abandon();
+        EXPECT_EQ(folder.Names(), c.left) << c.what;
+        EXPECT_EQ(folder.Read("taken"), "an earlier file") << c.what;
+    }
 }
 
 TEST(SafeOutput, EachPrivateFolderIsNew) {
