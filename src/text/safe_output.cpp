@@ -28,6 +28,7 @@ bool SafeOutput::Refuse(const char* what, const std::string& path, Failure* erro
 // process has a free lock, and the next save's clean-up removes it.
 bool SafeOutput::OpenNew(const std::string& folder, std::string_view prefix, Failure* error) {
     Abandon();
+    new_mode_ = true;
     error_ = {};
     static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::minstd_rand random{std::random_device{}()};
@@ -59,10 +60,18 @@ bool SafeOutput::OpenNew(const std::string& folder, std::string_view prefix, Fai
 
 bool SafeOutput::WriteNew(std::string_view bytes) {
     if (error_) return false;
+    if (!new_file_.IsOpen()) {
+        error_ = {FailureKind::Other, "cannot write " + path_ + ": it is not open", EBADF};
+        return false;
+    }
     return new_file_.Write(bytes.data(), bytes.size(), &error_);
 }
 
 bool SafeOutput::Publish(const std::string& path, Failure* error) {
+    if (!new_mode_) {
+        if (error) *error = {FailureKind::Other, "cannot write " + path + ": it is not open", EBADF};
+        return false;
+    }
     if (!new_file_.IsOpen() && !error_)
         error_ = {FailureKind::Other, "cannot write " + path + ": it is not open", EBADF};
     if (!error_ && !flushed_ && new_file_.Flush(&error_)) flushed_ = true;

@@ -58,7 +58,9 @@ class SafeOutput {
     std::string target_;     // the name that gets the bytes: path_, or where its links lead
     std::string temporary_;  // the exclusive temporary file beside target_
     Failure error_;
-    // An output opened with OpenNew: the locked temporary, its folder, and whether it is on the disk.
+    // An output opened with OpenNew (it never touches the signal guard, not even to end it): the locked
+    // temporary, its folder, and whether it is on the disk.
+    bool new_mode_ = false;
     CFile new_file_;
     std::string new_folder_;
     bool flushed_ = false;

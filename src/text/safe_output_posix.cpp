@@ -75,6 +75,7 @@ mode_t NewFileMode() {
 
 bool SafeOutput::Open(const std::string& path, Failure* error) {
     Abandon();
+    new_mode_ = false;
     error_ = {};
     path_ = target_ = path;
     struct stat info {};
@@ -131,7 +132,7 @@ bool SafeOutput::Open(const std::string& path, Failure* error) {
 }
 
 bool SafeOutput::Write(std::string_view bytes) {
-    if (new_file_.IsOpen()) return WriteNew(bytes);
+    if (new_mode_) return WriteNew(bytes);
     if (error_) return false;
     if (handle_ < 0) {
         error_ = {FailureKind::Other, "cannot write " + path_ + ": it is not open", EBADF};
@@ -174,7 +175,7 @@ bool SafeOutput::Commit(Failure* error) {
 }
 
 void SafeOutput::Abandon() {
-    if (new_file_.IsOpen()) return AbandonNew();
+    if (new_mode_) return AbandonNew();
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     handle_ = -1;
     // With the signals held, an interrupt cannot come between the removal and the handlers' going.

@@ -25,6 +25,7 @@ std::string RandomWord() {
 
 bool SafeOutput::Open(const std::string& path, Failure* error) {
     Abandon();
+    new_mode_ = false;
     error_ = {};
     path_ = target_ = path;
     // A device (NUL, CON, a pipe) is written where it is; a file is replaced.
@@ -62,7 +63,7 @@ bool SafeOutput::Open(const std::string& path, Failure* error) {
 }
 
 bool SafeOutput::Write(std::string_view bytes) {
-    if (new_file_.IsOpen()) return WriteNew(bytes);
+    if (new_mode_) return WriteNew(bytes);
     if (error_) return false;
     if (handle_ == -1) {
         error_ = {FailureKind::Other, "cannot write " + path_ + ": it is not open", EBADF};
@@ -101,7 +102,7 @@ bool SafeOutput::Commit(Failure* error) {
 }
 
 void SafeOutput::Abandon() {
-    if (new_file_.IsOpen()) return AbandonNew();
+    if (new_mode_) return AbandonNew();
     if (handle_ != -1) CloseHandle(H(handle_));
     handle_ = -1;
     if (!direct_ && !temporary_.empty()) DeleteFileW(ToWide(temporary_).c_str());
