@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "gui_app.h"
+#include "protocol/record_index.h"
 #include "qt_window.h"
 #include "ui/controls.h"
 #include "ui/texts.h"
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return CheckRecords(argv[2]);
     korvel::gui::Options options;
     options.demo = true;
-    options.demo_records = 32767;
+    options.demo_records = korvel::kRingRecords;
     korvel::gui::GuiApp korvel_app(options);
     QString error;
     if (!korvel_app.Start(&error)) {
